@@ -1,0 +1,28 @@
+# Third-party libraries: Debian's packages natively; built from source for the
+# Windows cross-build, where no target binaries exist.
+
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(SQLite3 REQUIRED)
+  add_library(zelto_sqlite INTERFACE)
+  target_link_libraries(zelto_sqlite INTERFACE SQLite::SQLite3)
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/SqliteAmalgamation.cmake)
+endif()
+
+if(ZELTO_BUILD_TESTS)
+  if(NOT CMAKE_CROSSCOMPILING)
+    find_package(GTest REQUIRED)
+    add_library(zelto_gtest INTERFACE)
+    target_link_libraries(zelto_gtest INTERFACE GTest::gtest GTest::gmock Threads::Threads)
+    add_library(zelto_gtest_main INTERFACE)
+    target_link_libraries(zelto_gtest_main INTERFACE zelto_gtest GTest::gtest_main)
+  else()
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
+    add_library(zelto_gtest INTERFACE)
+    target_link_libraries(zelto_gtest INTERFACE gtest gmock)
+    add_library(zelto_gtest_main INTERFACE)
+    target_link_libraries(zelto_gtest_main INTERFACE zelto_gtest gtest_main)
+  endif()
+endif()

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a prefix of the project's own, with the
+# null graphics driver so that windows can be created without a display.
+set -euo pipefail
+export WINEPREFIX="${ZELTO_WINEPREFIX:-${HOME:-/tmp}/.zelto-wine}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/.zelto-ready" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.zelto-ready"
+  fi
+  # A lingering server makes each later start cheap.
+  wineserver -p60
+) 9>"$WINEPREFIX.lock"
+exec wine "$@"
