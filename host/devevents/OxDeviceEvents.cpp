@@ -1,0 +1,1 @@
+#include "host/devevents/OxReadingMicEvent.h"

@@ -1,0 +1,3 @@
+#pragma once
+
+#include "host/runtime/KelMutex.h"
