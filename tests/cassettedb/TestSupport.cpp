@@ -1,0 +1,96 @@
+#include "tests/cassettedb/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "host/cassettedb/MicStore.h"
+
+namespace cassettedb_test {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+  static std::atomic<int> counter{0};
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "cassettedb-";
+  name += info != nullptr ? info->name() : "test";
+  name += "-" + std::to_string(counter++) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xFFFFFF);
+  path_ = fs::temp_directory_path() / name;
+  fs::remove_all(path_);
+  fs::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::vector<char> ReadBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& file, const std::vector<char>& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string DumpDatabase(const fs::path& file) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(Orvex::micdb::SqlitePath(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw std::runtime_error("cannot open " + file.string());
+  }
+  std::string out;
+  const char* queries[] = {
+      "SELECT id, identity, title, tape_text, cleaning FROM cassette ORDER BY id",
+      "SELECT id, cassette_id, recorded_at, start_time_code, end_time_code, duration, flag, note,"
+      " length(picture1), hex(substr(picture1, 1, 8)), length(picture2), hex(substr(picture2, -8))"
+      " FROM rec_info ORDER BY id",
+      "SELECT slot, cassette_id FROM current_cassette",
+  };
+  for (const char* sql : queries) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      throw std::runtime_error("cannot read " + file.string());
+    }
+    int rc = 0;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        const auto* text = sqlite3_column_text(st, c);
+        out += text != nullptr ? reinterpret_cast<const char*>(text) : "NULL";
+        out += '|';
+      }
+      out += '\n';
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) {
+      sqlite3_close(db);
+      throw std::runtime_error("cannot read " + file.string());
+    }
+    out += "--\n";
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+ExclusiveLock::ExclusiveLock(const fs::path& file) {
+  if (sqlite3_open_v2(Orvex::micdb::SqlitePath(file).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_close(db_);
+    throw std::runtime_error("cannot lock " + file.string());
+  }
+}
+
+ExclusiveLock::~ExclusiveLock() {
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db_);
+}
+
+}  // namespace cassettedb_test
