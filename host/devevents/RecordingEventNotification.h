@@ -1,0 +1,3 @@
+#pragma once
+
+#include "host/devevents/EventNotifications.h"
