@@ -1,0 +1,367 @@
+// The manager as the device sees it: table positions, round trips through
+// the interface, events, damaged and locked files, concurrent callers.
+#include "host/cassettedb/IMicDatabaseManager.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/PlatformExtras.h"
+#include "tests/cassettedb/TestSupport.h"
+
+namespace {
+
+using namespace Orvex;
+using cassettedb_test::DumpDatabase;
+using cassettedb_test::ReadBytes;
+using cassettedb_test::ScratchDir;
+using cassettedb_test::WriteBytes;
+
+// Itanium C++ ABI (g++ on Linux and mingw): a pointer to a virtual member
+// function holds 1 + the byte offset of its entry in the table.
+template <typename F>
+std::size_t Slot(F member) {
+  static_assert(sizeof(F) == 2 * sizeof(std::uintptr_t));
+  std::uintptr_t words[2];
+  std::memcpy(words, &member, sizeof words);
+  EXPECT_EQ(words[0] % sizeof(void*), 1u) << "not a virtual function";
+  return (words[0] - 1) / sizeof(void*);
+}
+
+TEST(MicDatabaseManagerLayout, OperationsSitAtTheirTablePositions) {
+  using M = IMicDatabaseManager;
+  EXPECT_EQ(Slot(&M::GetVersion), 0u);
+  EXPECT_EQ(Slot(&M::Destroy), 1u);
+  EXPECT_EQ(Slot(&M::Open), 2u);
+  EXPECT_EQ(Slot(&M::SelectCassette), 3u);
+  EXPECT_EQ(Slot(&M::IsCleaningTape), 5u);
+  EXPECT_EQ(Slot(&M::GetTapeTitle), 9u);
+  EXPECT_EQ(Slot(&M::SetTapeText), 10u);
+  EXPECT_EQ(Slot(&M::GetTapeText), 11u);
+  EXPECT_EQ(Slot(&M::GetRecInfoCount), 12u);
+  EXPECT_EQ(Slot(&M::GetRecInfoList), 13u);
+  EXPECT_EQ(Slot(&M::SetRecInfoPicture), 14u);
+  EXPECT_EQ(Slot(&M::GetRecInfoPicture), 17u);
+  EXPECT_EQ(Slot(&M::SetRecInfoSecondPicture), 19u);
+  EXPECT_EQ(Slot(&M::GetRecInfoSecondPicture), 22u);
+  EXPECT_EQ(Slot(&M::UpdateRecInfo), 24u);
+  EXPECT_EQ(Slot(&M::SetSmartControl), 25u);
+  EXPECT_EQ(Slot(&M::Close), 26u);
+  EXPECT_EQ(Slot(&M::AddEventListener), 27u);
+  EXPECT_EQ(Slot(&M::RemoveEventListener), 28u);
+}
+
+TEST(MicDatabaseManagerLayout, RecordFormKeepsItsFieldOrder) {
+  _OxMicDbRecInfo r;
+  const auto at = [&](const void* member) {
+    return static_cast<std::size_t>(static_cast<const char*>(member) - reinterpret_cast<const char*>(&r));
+  };
+  EXPECT_EQ(at(&r.id), 0u);
+  EXPECT_EQ(at(&r.recordedAt), 8u);
+  EXPECT_EQ(at(&r.startTimeCode), 16u);
+  EXPECT_EQ(at(&r.endTimeCode), 20u);
+  EXPECT_EQ(at(&r.duration), 24u);
+  EXPECT_EQ(at(&r.hasFirstPicture), 28u);
+  EXPECT_EQ(at(&r.hasSecondPicture), 29u);
+  EXPECT_EQ(at(&r.flag), 30u);
+  EXPECT_EQ(at(&r.text), 32u);
+}
+
+// Remembers every event it hears; optionally runs an action on each.
+class Recorder : public KelSafeEventListener<OxReadingMicEvent> {
+ public:
+  void OnEvent(const OxReadingMicEvent& event) override {
+    {
+      std::lock_guard guard(mutex);
+      seen.push_back(event.GetEventID());
+    }
+    if (action) action(event);
+  }
+  std::vector<_OxReadingMicEventID> take() {
+    std::lock_guard guard(mutex);
+    return std::exchange(seen, {});
+  }
+  std::function<void(const OxReadingMicEvent&)> action;
+
+ private:
+  std::mutex mutex;
+  std::vector<_OxReadingMicEventID> seen;
+};
+
+OxBitmap Picture(std::uint32_t size, std::uint8_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed ^ (i * 13));
+  OxBitmap out;
+  out.SetBitmap(bytes.data(), size);
+  return out;
+}
+
+_OxMicDbRecInfo Scene(std::uint32_t start, const wchar_t* text) {
+  _OxMicDbRecInfo r;
+  r.recordedAt = 1'700'000'000 + start;
+  r.startTimeCode = start;
+  r.endTimeCode = start + 0x0100;
+  r.duration = 4000;
+  r.text = text;
+  return r;
+}
+
+struct ManagerDeleter {
+  void operator()(IMicDatabaseManager* m) const { m->Destroy(); }
+};
+using ManagerPtr = std::unique_ptr<IMicDatabaseManager, ManagerDeleter>;
+
+class MicDatabaseManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateMicDatabase(path));
+    manager.reset(CreateMicDatabaseManager());
+    ASSERT_NE(manager, nullptr);
+    manager->AddEventListener(&recorder);
+  }
+  void TearDown() override {
+    if (manager) manager->RemoveEventListener(&recorder);
+  }
+  // Two cassettes: "other" with a record and a picture, then "main" current.
+  void fillTwoCassettes() {
+    ASSERT_TRUE(manager->Open(path, 0));
+    ASSERT_TRUE(manager->SelectCassette(L"other", true));
+    auto scene = Scene(0x00000100, L"other scene");
+    ASSERT_TRUE(manager->AddRecInfo(scene));
+    auto picture = Picture(5000, 1);
+    ASSERT_TRUE(manager->SetRecInfoPicture(scene.id, picture, true));
+    ASSERT_TRUE(manager->SelectCassette(L"main", true));
+    OxString text(L"main text");
+    ASSERT_TRUE(manager->SetTapeText(text));
+    recorder.take();
+  }
+
+  ScratchDir dir;
+  std::filesystem::path file = dir.file("micdb \u00e9.mdb");
+  OxString path{zelto::platform::WidePath(file).c_str()};
+  ManagerPtr manager;
+  Recorder recorder;
+};
+
+TEST_F(MicDatabaseManagerTest, RoundTripSurvivesANewManager) {
+  ASSERT_TRUE(manager->Open(path, 0));
+  ASSERT_TRUE(manager->SelectCassette(L"cassette 1", true));
+  ASSERT_TRUE(manager->SetTapeTitle(L"Summer"));
+  OxString text(L"Tape text \u00fc");
+  ASSERT_TRUE(manager->SetTapeText(text));
+  ASSERT_TRUE(manager->SetCleaningTape(true));
+  auto second = Scene(0x00102000, L"second");
+  auto first = Scene(0x00001000, L"first");
+  ASSERT_TRUE(manager->AddRecInfo(second));
+  ASSERT_TRUE(manager->AddRecInfo(first));
+  auto big = Picture(200'000, 7);
+  auto small = Picture(1, 9);
+  ASSERT_TRUE(manager->SetRecInfoPicture(first.id, big, true));
+  ASSERT_TRUE(manager->SetRecInfoSecondPicture(first.id, small, true));
+  ASSERT_TRUE(manager->UpdateRecInfo(second.id, true));
+  EXPECT_TRUE(manager->Close());
+  EXPECT_FALSE(manager->Close());
+
+  ManagerPtr again(CreateMicDatabaseManager());
+  ASSERT_TRUE(again->Open(path, 0));
+  OxString title, readText, identity;
+  EXPECT_TRUE(again->GetTapeTitle(title));
+  EXPECT_TRUE(again->GetTapeText(readText));
+  EXPECT_TRUE(again->GetCassetteIdentity(identity));
+  EXPECT_EQ(title, OxString(L"Summer"));
+  EXPECT_EQ(readText, text);
+  EXPECT_EQ(identity, OxString(L"cassette 1"));
+  EXPECT_TRUE(again->IsCleaningTape());
+  EXPECT_EQ(again->GetRecInfoCount(), 2);
+
+  std::vector<_OxMicDbRecInfo> list(5);  // stale contents are replaced
+  ASSERT_TRUE(again->GetRecInfoList(list));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].id, first.id);
+  EXPECT_EQ(list[0].recordedAt, first.recordedAt);
+  EXPECT_EQ(list[0].startTimeCode, 0x00001000u);
+  EXPECT_EQ(list[0].endTimeCode, 0x00001100u);
+  EXPECT_EQ(list[0].duration, 4000u);
+  EXPECT_TRUE(list[0].hasFirstPicture && list[0].hasSecondPicture);
+  EXPECT_FALSE(list[0].flag);
+  EXPECT_EQ(list[0].text, OxString(L"first"));
+  EXPECT_EQ(list[1].id, second.id);
+  EXPECT_FALSE(list[1].hasFirstPicture || list[1].hasSecondPicture);
+  EXPECT_TRUE(list[1].flag);
+
+  OxBitmap got = Picture(3, 3);
+  EXPECT_TRUE(again->GetRecInfoPicture(first.id, got));
+  EXPECT_EQ(got, big);
+  EXPECT_TRUE(again->GetRecInfoSecondPicture(first.id, got));
+  EXPECT_EQ(got, small);
+  EXPECT_TRUE(again->GetRecInfoPicture(second.id, got));
+  EXPECT_EQ(got.GetBitmapSize(), 0u);
+  EXPECT_FALSE(again->GetRecInfoPicture(first.id + 1000, got));
+}
+
+TEST_F(MicDatabaseManagerTest, NothingAppliesWithoutADatabaseOrCassette) {
+  OxString title(L"untouched");
+  OxBitmap bitmap = Picture(4, 4);
+  std::vector<_OxMicDbRecInfo> list(1);
+  list[0].id = 77;
+  EXPECT_FALSE(manager->GetTapeTitle(title));
+  EXPECT_FALSE(manager->SetTapeText(title));
+  EXPECT_FALSE(manager->GetRecInfoList(list));
+  EXPECT_FALSE(manager->UpdateRecInfo(1, true));
+  EXPECT_EQ(manager->GetRecInfoCount(), 0);
+  EXPECT_FALSE(manager->IsCleaningTape());
+
+  ASSERT_TRUE(manager->Open(path, 0));  // a fresh file: no cassette is current
+  EXPECT_FALSE(manager->GetTapeTitle(title));
+  EXPECT_FALSE(manager->GetRecInfoPicture(1, bitmap));
+  EXPECT_FALSE(manager->GetRecInfoList(list));
+  EXPECT_FALSE(manager->SelectCassette(L"unknown", false));
+  // Ids beyond 32 bits name no record rather than wrapping onto one.
+  ASSERT_TRUE(manager->SelectCassette(L"c", true));
+  auto scene = Scene(1, L"s");
+  ASSERT_TRUE(manager->AddRecInfo(scene));
+  const long long wrapped = (1LL << 32) + scene.id;
+  if (wrapped <= std::numeric_limits<long>::max()) {
+    EXPECT_FALSE(manager->UpdateRecInfo(static_cast<long>(wrapped), true));
+  }
+  EXPECT_EQ(title, OxString(L"untouched"));
+  EXPECT_EQ(bitmap, Picture(4, 4));
+  EXPECT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].id, 77);
+  EXPECT_FALSE(manager->Open(path, 5));
+  EXPECT_FALSE(manager->GetTapeTitle(title));  // a failed Open leaves nothing open
+}
+
+TEST_F(MicDatabaseManagerTest, EventsFollowReadingAndWriting) {
+  ASSERT_TRUE(manager->Open(path, 0));
+  EXPECT_EQ(recorder.take(), (std::vector{OX_MIC_READING_START, OX_MIC_READING_COMPLETE}));
+  ASSERT_TRUE(manager->SelectCassette(L"c", true));
+  EXPECT_EQ(recorder.take(), (std::vector{OX_MIC_READING_START, OX_MIC_READING_COMPLETE}));
+  ASSERT_TRUE(manager->SetTapeTitle(L"t"));
+  EXPECT_EQ(recorder.take(), std::vector{OX_MIC_DATA_CHANGED});
+  EXPECT_FALSE(manager->UpdateRecInfo(12345, true));  // not applicable: silent
+  EXPECT_TRUE(recorder.take().empty());
+  EXPECT_FALSE(manager->SelectCassette(L"missing", false));
+  EXPECT_EQ(recorder.take(), (std::vector{OX_MIC_READING_START, OX_MIC_READING_ERROR}));
+  EXPECT_FALSE(manager->Open(OxString(L"no\\such\\dir\\x.mdb"), 0));
+  EXPECT_EQ(recorder.take(), (std::vector{OX_MIC_READING_START, OX_MIC_READING_ERROR}));
+}
+
+TEST_F(MicDatabaseManagerTest, ListenersMayCallBackAndRemoveThemselves) {
+  ASSERT_TRUE(manager->Open(path, 0));
+  ASSERT_TRUE(manager->SelectCassette(L"c", true));
+  recorder.take();
+  // Calling back from inside an event proves no lock is held while raising.
+  OxString heard;
+  recorder.action = [&](const OxReadingMicEvent& e) {
+    if (e.GetEventID() == OX_MIC_DATA_CHANGED) manager->GetTapeTitle(heard);
+  };
+  Recorder once;
+  once.action = [&](const OxReadingMicEvent&) { manager->RemoveEventListener(&once); };
+  manager->AddEventListener(&once);
+  ASSERT_TRUE(manager->SetTapeTitle(L"heard"));
+  EXPECT_EQ(heard, OxString(L"heard"));
+  ASSERT_TRUE(manager->SetTapeTitle(L"again"));
+  EXPECT_EQ(once.take(), std::vector{OX_MIC_DATA_CHANGED});
+  EXPECT_EQ(recorder.take().size(), 2u);
+  recorder.action = nullptr;
+}
+
+TEST_F(MicDatabaseManagerTest, DamagedOrMissingFilesFailCleanly) {
+  fillTwoCassettes();
+  manager->Close();
+  const auto good = ReadBytes(file);
+  ASSERT_GT(good.size(), 8192u);
+
+  std::vector<char> garbage(good.size());
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 31 + 7);
+  WriteBytes(file, garbage);
+  EXPECT_FALSE(CreateMicDatabase(path));
+  EXPECT_EQ(ReadBytes(file), garbage);
+  EXPECT_FALSE(manager->Open(path, 0));
+  EXPECT_EQ(recorder.take(), (std::vector{OX_MIC_READING_START, OX_MIC_READING_ERROR}));
+
+  WriteBytes(file, std::vector<char>(good.begin(), good.begin() + static_cast<long>(good.size() / 2)));
+  EXPECT_FALSE(manager->Open(path, 0));
+  EXPECT_FALSE(CreateMicDatabase(path));
+
+  std::filesystem::remove(file);
+  EXPECT_FALSE(manager->Open(path, 0));
+  EXPECT_FALSE(std::filesystem::exists(file));  // opening never creates
+  EXPECT_TRUE(CreateMicDatabase(path));
+  EXPECT_TRUE(manager->Open(path, 0));
+}
+
+TEST_F(MicDatabaseManagerTest, ALockedFileFailsWithinTheTimeoutAndRecovers) {
+  fillTwoCassettes();
+  const std::string before = DumpDatabase(file);
+  OxString title(L"untouched");
+  {
+    cassettedb_test::ExclusiveLock lock(file);
+    const auto start = std::chrono::steady_clock::now();
+    OxString text(L"blocked");
+    EXPECT_FALSE(manager->SetTapeText(text));
+    EXPECT_FALSE(manager->GetTapeTitle(title));
+    EXPECT_FALSE(manager->SelectCassette(L"other", false));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    const auto events = recorder.take();
+    EXPECT_EQ(std::count(events.begin(), events.end(), OX_MIC_READING_ERROR), 3);
+    ManagerPtr second(CreateMicDatabaseManager());
+    EXPECT_FALSE(second->Open(path, 0));
+  }
+  EXPECT_EQ(title, OxString(L"untouched"));
+  EXPECT_EQ(before, DumpDatabase(file));
+  OxString text;
+  EXPECT_TRUE(manager->GetTapeText(text));
+  EXPECT_EQ(text, OxString(L"main text"));
+  ASSERT_TRUE(manager->SelectCassette(L"other", false));
+  OxBitmap picture;
+  std::vector<_OxMicDbRecInfo> list;
+  ASSERT_TRUE(manager->GetRecInfoList(list));
+  ASSERT_EQ(list.size(), 1u);
+  ASSERT_TRUE(manager->GetRecInfoPicture(list[0].id, picture));
+  EXPECT_EQ(picture, Picture(5000, 1));
+}
+
+TEST_F(MicDatabaseManagerTest, ConcurrentCallersSeeConsistentData) {
+  ASSERT_TRUE(manager->Open(path, 0));
+  ASSERT_TRUE(manager->SelectCassette(L"c", true));
+  constexpr int kPerThread = 40;
+  std::atomic<int> changed{0};
+  recorder.action = [&](const OxReadingMicEvent& e) {
+    if (e.GetEventID() == OX_MIC_DATA_CHANGED) ++changed;
+  };
+  std::atomic<bool> failed{false};
+  auto writer = [&](std::uint32_t base) {
+    for (int i = 0; i < kPerThread; ++i) {
+      auto scene = Scene(base + static_cast<std::uint32_t>(i), L"w");
+      OxBitmap picture = Picture(64, static_cast<std::uint8_t>(i));
+      if (!manager->AddRecInfo(scene) || !manager->SetRecInfoPicture(scene.id, picture, true)) failed = true;
+    }
+  };
+  auto reader = [&] {
+    for (int i = 0; i < kPerThread; ++i) {
+      std::vector<_OxMicDbRecInfo> list;
+      if (!manager->GetRecInfoList(list)) failed = true;
+      for (const auto& r : list) {
+        OxBitmap picture;
+        // A record listed without its picture yet is fine; a failure is not.
+        if (r.hasFirstPicture && !manager->GetRecInfoPicture(r.id, picture)) failed = true;
+      }
+    }
+  };
+  std::thread a(writer, 0x01000000u), b(writer, 0x02000000u), c(reader);
+  a.join();
+  b.join();
+  c.join();
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(manager->GetRecInfoCount(), 2 * kPerThread);
+  EXPECT_EQ(changed.load(), 4 * kPerThread);
+  recorder.action = nullptr;
+}
+
+}  // namespace
