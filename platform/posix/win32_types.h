@@ -67,6 +67,7 @@ typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 
 typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef DWORD (WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 
 #ifndef TRUE
 #  define TRUE 1
@@ -117,6 +118,35 @@ struct WNDCLASSEXW {
   HICON hIconSm;
 };
 
+struct CREATESTRUCTW {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
+  DWORD dwExStyle;
+};
+typedef CREATESTRUCTW* LPCREATESTRUCTW;
+
+// Same size and field names as the 64-bit Windows record, so code that embeds
+// one keeps its layout; the fields' meaning is the POSIX layer's own.
+struct RTL_CRITICAL_SECTION {
+  void* DebugInfo;
+  LONG LockCount;
+  LONG RecursionCount;
+  HANDLE OwningThread;
+  HANDLE LockSemaphore;
+  ULONG_PTR SpinCount;
+};
+typedef RTL_CRITICAL_SECTION CRITICAL_SECTION;
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
@@ -160,6 +190,9 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_NOACCESS 998L
+#define ERROR_MESSAGE_SYNC_ONLY 1159L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -167,6 +200,8 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
 #define ERROR_CLASS_HAS_WINDOWS 1412L
+#define ERROR_INVALID_INDEX 1413L
+#define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
 
 // Waits.
@@ -176,6 +211,8 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define MAXIMUM_WAIT_OBJECTS 64
+#define STILL_ACTIVE 259
+#define CREATE_SUSPENDED 0x00000004
 
 // Message queue status flags (MsgWaitForMultipleObjects wake masks).
 #define QS_KEY 0x0001
@@ -195,6 +232,7 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define PM_NOYIELD 0x0002
 
 // Messages.
 #define WM_NULL 0x0000
@@ -204,6 +242,7 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 #define WM_QUIT 0x0012
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
+#define WM_TIMER 0x0113
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
