@@ -80,7 +80,9 @@ bool OxFolder::Exists() const {
 }
 
 std::uint64_t OxFolder::GetFreeDiskSpace() const {
-  if (path.IsEmpty()) return 0;
+  // Windows answers for the volume even when the folder is missing; a missing
+  // folder has no space to offer.
+  if (!Exists()) return 0;
   std::error_code ec;
   fs::space_info info = fs::space(native(path), ec);
   if (ec || info.available == static_cast<std::uintmax_t>(-1)) return 0;

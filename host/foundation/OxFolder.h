@@ -19,7 +19,7 @@ public:
   OxString GetPath() const;
   bool Exists() const;
   // Bytes available to this process on the folder's volume; 0 when the folder
-  // cannot be queried.
+  // does not exist or cannot be queried.
   std::uint64_t GetFreeDiskSpace() const;
   // Whether the folder's volume takes files of 4 GiB and more: false on the
   // FAT family (FAT12/16/32) and for a folder that does not exist; true for
