@@ -17,10 +17,8 @@ namespace fs = std::filesystem;
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = "cassettedb-";
-  name += info != nullptr ? info->name() : "test";
-  name += "-" + std::to_string(counter++) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xFFFFFF);
-  path_ = fs::temp_directory_path() / name;
+  path_ = fs::temp_directory_path() /
+          ("cassettedb-" + std::string(info != nullptr ? info->name() : "test") + "-" + std::to_string(counter++));
   fs::remove_all(path_);
   fs::create_directories(path_);
 }
@@ -42,41 +40,23 @@ void WriteBytes(const fs::path& file, const std::vector<char>& bytes) {
 
 std::string DumpDatabase(const fs::path& file) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(Orvex::micdb::SqlitePath(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open " + file.string());
-  }
+  sqlite3_open_v2(Orvex::micdb::SqlitePath(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   std::string out;
-  const char* queries[] = {
-      "SELECT id, identity, title, tape_text, cleaning FROM cassette ORDER BY id",
+  const char* sql =
+      "SELECT id, identity, title, tape_text, cleaning FROM cassette ORDER BY id;"
       "SELECT id, cassette_id, recorded_at, start_time_code, end_time_code, duration, flag, note,"
       " length(picture1), hex(substr(picture1, 1, 8)), length(picture2), hex(substr(picture2, -8))"
-      " FROM rec_info ORDER BY id",
-      "SELECT slot, cassette_id FROM current_cassette",
+      " FROM rec_info ORDER BY id;"
+      "SELECT slot, cassette_id FROM current_cassette;";
+  auto row = [](void* text, int columns, char** values, char**) {
+    auto& dump = *static_cast<std::string*>(text);
+    for (int c = 0; c < columns; ++c) dump.append(values[c] != nullptr ? values[c] : "NULL").append("|");
+    dump += '\n';
+    return 0;
   };
-  for (const char* sql : queries) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
-      throw std::runtime_error("cannot read " + file.string());
-    }
-    int rc = 0;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const auto* text = sqlite3_column_text(st, c);
-        out += text != nullptr ? reinterpret_cast<const char*>(text) : "NULL";
-        out += '|';
-      }
-      out += '\n';
-    }
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE) {
-      sqlite3_close(db);
-      throw std::runtime_error("cannot read " + file.string());
-    }
-    out += "--\n";
-  }
+  const int rc = sqlite3_exec(db, sql, row, &out, nullptr);
   sqlite3_close(db);
+  if (rc != SQLITE_OK) throw std::runtime_error("cannot read " + file.string());
   return out;
 }
 
