@@ -1,14 +1,18 @@
 // The library's free functions: the manager factory, database creation and
 // compaction.
-#include <new>
-
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "host/cassettedb/MicDatabaseManager.h"
 #include "platform/PlatformExtras.h"
 
 namespace Orvex {
 
-IMicDatabaseManager* CreateMicDatabaseManager() { return new (std::nothrow) MicDatabaseManager(); }
+IMicDatabaseManager* CreateMicDatabaseManager() {
+  try {
+    return new MicDatabaseManager();
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 bool CreateMicDatabase(const OxString& path) {
   if (path.IsEmpty()) return false;
