@@ -9,13 +9,14 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
   if [ ! -f "$WINEPREFIX/.zelto-ready" ]; then
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wineserver -w
+    wineboot -i >/dev/null 2>&1 9>&- || true
+    wineserver -w 9>&-
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
     touch "$WINEPREFIX/.zelto-ready"
   fi
-  # A lingering server makes each later start cheap.
-  wineserver -p60
+  # A lingering server makes each later start cheap. Wine processes must not
+  # inherit the lock, or the server would hold it for as long as it lives.
+  wineserver -p60 9>&-
 ) 9>"$WINEPREFIX.lock"
 exec wine "$@"
