@@ -172,23 +172,23 @@ void pad(std::wstring& out, const std::wstring& body, const Directive& d) {
   if (left) out.append(fill, L' ');
 }
 
-void appendNumber(std::wstring& out, const Directive& d, const char* lengthSpec, char conversion,
+void appendNumber(std::wstring& out, const Directive& d, const char* lengthModifier, char conversion,
                   auto value) {
-  std::string spec = "%" + d.flags;
-  if (d.width >= 0) spec += std::to_string(d.width);
-  if (d.precision >= 0) spec += "." + std::to_string(d.precision);
-  spec += lengthSpec;
-  spec += conversion;
+  std::string conv = "%" + d.flags;
+  if (d.width >= 0) conv += std::to_string(d.width);
+  if (d.precision >= 0) conv += "." + std::to_string(d.precision);
+  conv += lengthModifier;
+  conv += conversion;
   char small[128];
 #if defined(__GNUC__)
 #  pragma GCC diagnostic push
 #  pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #endif
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, conv.c_str(), value);
   std::string narrow;
   if (n >= static_cast<int>(sizeof small)) {
     narrow.resize(static_cast<std::size_t>(n) + 1);
-    std::snprintf(narrow.data(), narrow.size(), spec.c_str(), value);
+    std::snprintf(narrow.data(), narrow.size(), conv.c_str(), value);
     narrow.resize(static_cast<std::size_t>(n));
   } else if (n >= 0) {
     narrow.assign(small, static_cast<std::size_t>(n));

@@ -1,6 +1,6 @@
 // A wide string value.
 //
-// Format is printf-style with the Microsoft meaning of the wide directives on
+// Format is printf-style with the Windows meaning of the wide directives on
 // every platform: %s, %ls and %ws take a wide string, %S and %hs a narrow
 // (UTF-8) one; %c takes a wide character and %C / %hc a narrow one. A null
 // string pointer prints "(null)". Integer lengths follow the Windows data
