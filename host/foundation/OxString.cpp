@@ -356,8 +356,11 @@ void formatInto(std::wstring& out, const wchar_t* f, va_list args) {
 }  // namespace
 
 int OxString::FormatV(const wchar_t* format, va_list args) {
-  text.clear();
-  if (!format) return -1;
+  if (!format) {
+    text.clear();
+    return -1;
+  }
+  // Built aside: an argument may point into this string's own text.
   std::wstring out;
   formatInto(out, format, args);
   text = std::move(out);

@@ -62,6 +62,9 @@ TEST(OxStringTest, WidthPrecisionAndFlags) {
   EXPECT_EQ(fmt(L"%x %X %#x %o %u", 255u, 255u, 255u, 8u, 4000000000u), L"ff FF 0xff 10 4000000000");
   EXPECT_EQ(fmt(L"%.3f %e %g", 1.5, 1000.0, 0.5), L"1.500 1.000000e+03 0.5");
   EXPECT_EQ(fmt(L"100%% %d", 1), L"100% 1");
+  OxString self(L"C:\\cap");
+  self.Format(L"%s\\%s", self.GetString(), L"a.zlt");  // an argument may be the string itself
+  EXPECT_STREQ(self.GetString(), L"C:\\cap\\a.zlt");
 }
 
 TEST(OxStringTest, IntegerLengthsFollowTheWindowsModel) {
