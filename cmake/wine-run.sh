@@ -17,6 +17,6 @@ mkdir -p "$(dirname "$WINEPREFIX")"
   fi
   # A lingering server makes each later start cheap. Wine processes must not
   # inherit the lock, or the server would hold it for as long as it lives.
-  wineserver -p60 9>&-
+  wineserver -p60 9>&- 2>/dev/null || true  # fails when one is already running
 ) 9>"$WINEPREFIX.lock"
 exec wine "$@"
