@@ -58,7 +58,8 @@ bool Matches(const MSG& msg, HWND filter, UINT filterMin, UINT filterMax) {
   } else if (filter && msg.hwnd != filter) {
     return false;
   }
-  if (filterMin > filterMax) return true;
+  // 0..0 means every message; so does a range that ends before it starts.
+  if ((filterMin == 0 && filterMax == 0) || filterMin > filterMax) return true;
   return msg.message >= filterMin && msg.message <= filterMax;
 }
 

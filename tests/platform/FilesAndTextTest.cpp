@@ -99,6 +99,12 @@ TEST(Text, LstrcmpIsNullSafeAndOrdersLikeWindows) {
   // Digits before letters, punctuation before digits.
   EXPECT_EQ(lstrcmpW(L"9", L"a"), -1);
   EXPECT_EQ(lstrcmpW(L"_", L"0"), -1);
+  EXPECT_EQ(lstrcmpW(L"{", L"0"), -1);
+  // Accented letters sort with their letter; hyphens count last.
+  EXPECT_EQ(lstrcmpW(L"\u00e9", L"f"), -1);
+  EXPECT_EQ(lstrcmpW(L"e", L"\u00e9"), -1);
+  EXPECT_EQ(lstrcmpW(L"coop", L"co-op"), -1);
+  EXPECT_EQ(lstrcmpW(L"a-b", L"ab"), 1);
   EXPECT_EQ(lstrcmpiW(L"Zelto", L"zELTO"), 0);
 }
 

@@ -22,6 +22,10 @@ inline bool OnWine() {
 #endif
 }
 
+// The last error to expect: Windows' own, or Wine's where Wine is known to
+// differ (each caller says how).
+inline DWORD WindowsOrWine(DWORD windows, DWORD wine) { return OnWine() ? wine : windows; }
+
 // Runs body on a thread of the runtime's _beginthreadex; the handle is the
 // thread's, waitable, and must be closed by the caller.
 inline HANDLE StartThread(std::function<unsigned()> body, unsigned* threadId = nullptr) {

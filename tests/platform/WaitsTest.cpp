@@ -93,10 +93,13 @@ TEST(Waits, WaitAllTakesEveryObjectAtOnce) {
   EXPECT_FALSE(IsSignalled(b.get()));
 
   // The same object twice cannot be waited for "all".
-  HANDLE twice[] = {a.get(), a.get()};
-  SetLastError(0);
-  EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Wine differs: it accepts the duplicate (and here times out).
+  if (!OnWine()) {
+    HANDLE twice[] = {a.get(), a.get()};
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
 }
 
 TEST(Waits, AutoResetEventWakesExactlyOneOfManyWaiters) {
@@ -152,6 +155,8 @@ TEST(Waits, SixtyFourHandlesAtMost) {
 }
 
 TEST(Handles, BadHandlesFailWithoutHarm) {
+  // Made before the close: Windows reuses a closed handle's value at once.
+  UniqueHandle good = NewEvent(true, true);
   HANDLE closed = CreateEventW(nullptr, TRUE, TRUE, nullptr);
   ASSERT_TRUE(CloseHandle(closed));
   HANDLE made_up = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7FFFFF0));
@@ -169,8 +174,8 @@ TEST(Handles, BadHandlesFailWithoutHarm) {
     EXPECT_FALSE(CloseHandle(bad));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   }
+  EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE));  // the pseudo handle: nothing to close
   // One bad handle fails the whole wait, even beside a signalled one.
-  UniqueHandle good = NewEvent(true, true);
   HANDLE mixed[] = {good.get(), closed};
   EXPECT_EQ(WaitForMultipleObjects(2, mixed, FALSE, 0), WAIT_FAILED);
 
