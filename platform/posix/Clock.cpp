@@ -30,6 +30,7 @@ struct Span {
   std::int64_t realStart;
   std::int64_t clockStart;
   double scale;
+  const Span* previous;  // keeps retired spans reachable
 };
 
 double ScaleFromEnvironment() {
@@ -43,7 +44,7 @@ double ScaleFromEnvironment() {
 
 std::atomic<const Span*>& CurrentSpan() {
   // Starts at the real monotonic time, like a tick count since boot.
-  static std::atomic<const Span*> span{new Span{RealNowNs(), RealNowNs(), ScaleFromEnvironment()}};
+  static std::atomic<const Span*> span{new Span{RealNowNs(), RealNowNs(), ScaleFromEnvironment(), nullptr}};
   return span;
 }
 
@@ -89,9 +90,8 @@ void SetTimeScaleForTesting(double scale) {
   auto& current = detail::CurrentSpan();
   const detail::Span* old = current.load(std::memory_order_acquire);
   std::int64_t realNow = detail::RealNowNs();
-  // The old span is leaked on purpose: other threads may still be reading it.
-  current.store(new detail::Span{realNow, detail::ClockAt(*old, realNow), scale},
-                std::memory_order_release);
+  // The old span is kept: other threads may still be reading it.
+  current.store(new detail::Span{realNow, detail::ClockAt(*old, realNow), scale, old}, std::memory_order_release);
 }
 
 }  // namespace zelto::platform
