@@ -15,6 +15,10 @@ namespace {
 
 constexpr std::uint32_t kSignature = 0x4D54465Au;  // "ZFTM"
 
+// The unmarshalling class the free-threaded marshaller names, as COM reports it.
+constexpr CLSID kFreeThreadedUnmarshaler = {
+    0x0000033A, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
 struct MarshalRecord {
   std::uint32_t signature;
   std::uint32_t flags;
@@ -150,7 +154,7 @@ class FreeThreadedMarshaler final : public IMarshal {
     if (pCid == nullptr) return E_INVALIDARG;
     // No other process can be reached here: there is no standard marshaller.
     if (!inProcess(dwDestContext)) return E_NOTIMPL;
-    *pCid = CLSID_InProcFreeMarshaler;
+    *pCid = kFreeThreadedUnmarshaler;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetMarshalSizeMax(REFIID, void*, DWORD dwDestContext, void*, DWORD,
@@ -233,10 +237,7 @@ HRESULT STDAPICALLTYPE CoMarshalInterface(LPSTREAM pStm, REFIID riid, LPUNKNOWN 
 
 HRESULT STDAPICALLTYPE CoUnmarshalInterface(LPSTREAM pStm, REFIID riid, LPVOID* ppv) {
   if (pStm == nullptr || ppv == nullptr) return E_INVALIDARG;
-  if (zelto::platform::com::CurrentApartment() == 0) {
-    *ppv = nullptr;
-    return CO_E_NOTINITIALIZED;
-  }
+  if (zelto::platform::com::CurrentApartment() == 0) return CO_E_NOTINITIALIZED;
   return unmarshalObject(pStm, riid, ppv);
 }
 

@@ -207,9 +207,6 @@ inline constexpr IID IID_IMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0, 0, 0,
 inline constexpr IID IID_IStream = {0x0000000C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_ISequentialStream = {
     0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
-// The class that unmarshals what the free-threaded marshaller wrote.
-inline constexpr CLSID CLSID_InProcFreeMarshaler = {
-    0x0000033A, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 MIDL_INTERFACE("00000000-0000-0000-C000-000000000046")
 IUnknown {
