@@ -60,7 +60,9 @@ class SlotTable {
       if (!slot->object || slot->generation != Generation(value)) return {};
       object = slot->object;
       slot->object = nullptr;
+      // Generation 0 is never used, so small made-up values are never valid.
       slot->generation = (slot->generation + 1) & kGenerationMask;
+      if (slot->generation == 0) slot->generation = 1;
     }
     std::lock_guard<std::mutex> guard(freeLock_);
     free_.push_back(Index(value));
@@ -74,7 +76,7 @@ class SlotTable {
 
   struct Slot {
     std::mutex lock;
-    std::uint32_t generation = 0;
+    std::uint32_t generation = 1;
     T* object = nullptr;
   };
 
