@@ -160,6 +160,12 @@ TEST(ComApartment, LeavingTheApartmentRevokesItsClasses) {
     EXPECT_EQ(CreateAndRelease(), REGDB_E_CLASSNOTREG);
     CoUninitialize();
   });
+  // A thread that ends inside its apartment leaves it as it ends.
+  OnFreshThread([&] {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    Register(&factory);
+  });
+  EXPECT_EQ(factory.Refs(), 1);
 }
 
 TEST(ComApartment, CreationFailuresReportTheCause) {
