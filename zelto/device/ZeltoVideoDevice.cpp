@@ -1,0 +1,111 @@
+// The device's construction, initialisation, termination and destruction.
+#include "zelto/device/ZeltoVideoDevice.h"
+
+#include <stdexcept>
+
+#include "host/cassettedb/IMicDatabaseManager.h"
+#include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/cassette/MicDatabaseFile.h"
+#include "zelto/deck/ZeltoVideoDeviceDeck.h"
+#include "zelto/events/ZeltoVideoDeviceMessageReceiver.h"
+
+using namespace Orvex;
+
+namespace {
+
+template <typename T>
+void destroyComponent(std::atomic<T*>& component) {
+  delete component.exchange(nullptr);
+}
+
+}  // namespace
+
+ZeltoVideoDevice::ZeltoVideoDevice(const ConnectedZeltoVideoDevice& connected) {
+  HRESULT bound = E_POINTER;
+  {
+    ConnectedZeltoVideoDevice unit(connected);
+    if (!unit.IsEmpty())
+      bound = unit.GetUnit()->BindToObject(nullptr, nullptr, IID_ISmartControl, smartControl.ReceiveVoid());
+  }
+  if (FAILED(bound) || !smartControl) throw std::runtime_error("ZltVideoDevice::ZltVideoDevice");
+
+  micDatabaseManager = CreateMicDatabaseManager();
+  if (!micDatabaseManager) throw std::runtime_error("ZltVideoDevice::MicDatabaseManager");
+  memoryInCassette.SetMicDatabaseManager(micDatabaseManager);
+  micDatabaseManager->AddEventListener(&memoryInCassette);
+}
+
+ZeltoVideoDevice::~ZeltoVideoDevice() {
+  TerminateDevice();
+  if (micDatabaseManager) {
+    memoryInCassette.SetMicDatabaseManager(nullptr);
+    micDatabaseManager->Destroy();
+    micDatabaseManager = nullptr;
+    // A destructor must not throw; a host library failing while the file is
+    // compacted leaves the file as it was.
+    try {
+      compactMicDataBase();
+    } catch (...) {
+    }
+  }
+}
+
+bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newDeinterlaceEnable,
+                                        const OxWindow* window, const OxRect* rect, bool newPreviewMuting,
+                                        bool newPreviewMonitorVisible) {
+  deinterlaceEnable = newDeinterlaceEnable;
+
+  OxString databasePath;
+  getMicDataBaseFileFullPath(databasePath);
+  CreateMicDatabase(databasePath);
+  micDatabaseManager->Open(databasePath, OX_MIC_DB_OPEN_READWRITE);
+  micDatabaseManager->SetSmartControl(smartControl.Get());
+
+  try {
+    deck.store(new ZeltoVideoDeviceDeck(&smartControl, newVideoSystem));
+    // The transmit and preview components are built here, in this order,
+    // once they exist.
+    messageReceiver.store(new ZeltoVideoDeviceMessageReceiver(&smartControl, this));
+    // The receive component is built here once it exists.
+  } catch (...) {
+    TerminateDevice();
+    return false;
+  }
+
+  // With a preview, the window set-up comes here when both window and rect
+  // are given.
+  (void)window;
+  (void)rect;
+  setDecodeQuality();
+  SetPreviewMuting(newPreviewMuting);
+  previewMonitorVisible = newPreviewMonitorVisible;
+  videoSystem = newVideoSystem;
+  return true;
+}
+
+// The message receiver's thread dispatches driver events until the receiver
+// is deleted, and its handlers reach the deck and the other components
+// through this device. So the receiver is detached first: once
+// DetachDevice returns, no handler is running on this device and none will
+// start. The components then go in their fixed order and the driver sees
+// the same calls in the same order as without the detach: the deck's
+// release, then the window's unadvise when the receiver is deleted, then
+// the smart control's release.
+void ZeltoVideoDevice::TerminateDevice() {
+  if (ZeltoVideoDeviceMessageReceiver* receiver = messageReceiver.load()) receiver->DetachDevice();
+
+  destroyComponent(deck);
+  // The transmit, preview and receive components are taken down here, in
+  // this order, once they exist.
+  destroyComponent(messageReceiver);
+
+  if (micDatabaseManager) {
+    micDatabaseManager->RemoveEventListener(&memoryInCassette);
+    micDatabaseManager->Close();
+  }
+  smartControl.Reset();
+}
+
+void ZeltoVideoDevice::getMicDataBaseFileFullPath(OxString& out) { zelto::cassette::MicDataBaseFileFullPath(out); }
+
+void ZeltoVideoDevice::compactMicDataBase() { zelto::cassette::CompactMicDataBase(); }

@@ -1,0 +1,220 @@
+// The camcorder as the host sees it.
+//
+// Life: ZeltoVideoDeviceFactory::GetZeltoVideoDevice -> InitializeDevice
+// (once) -> operations -> TerminateDevice -> delete. An operation that needs
+// a component does nothing, or returns false, 0 or leaves its out-parameter
+// untouched, while that component does not exist: before InitializeDevice,
+// after TerminateDevice, and after a failed InitializeDevice.
+//
+// Threads: the host calls on the thread that ran the factory. The message
+// receiver's thread calls the update, change and notify operations when the
+// driver reports events; they run concurrently with the host's calls.
+// TerminateDevice must not be called from a listener that runs on that
+// thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "host/devevents/OxDeviceEvents.h"
+#include "host/foundation/OxDeviceTypes.h"
+#include "host/foundation/OxGeometry.h"
+#include "host/foundation/OxString.h"
+#include "host/foundation/OxTimeCode.h"
+#include "host/kel/KelSafeEventListener.h"
+#include "zelto/bridge/ZeltoComPtr.h"
+#include "zelto/cassette/MemoryInCassette.h"
+#include "zelto/device/ConnectedZeltoVideoDevice.h"
+#include "zelto/device/ZeltoApi.h"
+#include "zelto/device/ZeltoVideoDeviceFactory.h"
+#include "zelto/device/ZeltoVideoDeviceInstanceException.h"
+#include "zelto/events/ZeltoVideoDeviceNotification.h"
+
+struct ISmartControl;
+class ZeltoVideoDeviceTransmit;
+class ZeltoVideoDeviceDeck;
+class ZeltoVideoDeviceReceive;
+class ZeltoVideoDevicePreview;
+class ZeltoVideoDeviceMessageReceiver;
+
+namespace Orvex {
+class OxAdjustEvent;
+class OxUpdateFrameEvent;
+}  // namespace Orvex
+
+class ZELTO_API ZeltoVideoDevice {
+public:
+  // Binds the unit's smart control and creates the cassette-memory database
+  // manager; throws std::runtime_error when either fails.
+  explicit ZeltoVideoDevice(const ConnectedZeltoVideoDevice& connected);
+  virtual ~ZeltoVideoDevice();
+  // A copy would share the components, the driver's window advice and the
+  // process-wide window class with the original: devices are not copied.
+  ZeltoVideoDevice(const ZeltoVideoDevice&) = delete;
+  ZeltoVideoDevice& operator=(const ZeltoVideoDevice&) = delete;
+
+  // False when a component could not be built; the device is then
+  // terminated. window and rect may be null.
+  bool InitializeDevice(Orvex::_OxVideoSystem videoSystem, bool deinterlaceEnable, const Orvex::OxWindow* window,
+                        const Orvex::OxRect* rect, bool previewMuting, bool previewMonitorVisible);
+  // Takes the components down and releases the driver; the device can then
+  // only be destroyed.
+  void TerminateDevice();
+
+  // Listeners.
+  void AddEventListener(KelSafeEventListener<Orvex::_OxVideoDeviceNotification>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::_OxVideoDeviceNotification>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxCapturingEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxCapturingEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxScanningEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxScanningEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxScapturingEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxScapturingEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxRecordingEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxRecordingEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxSceneSearchEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxSceneSearchEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxReadingMicEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxReadingMicEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxAdjustEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxAdjustEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxUpdateFrameEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxUpdateFrameEvent>* listener);
+
+  // Device state and deck.
+  Orvex::_OxVideoDeviceState GetDeviceState() const;
+  Orvex::_OxMediaInfo GetMediaInfo() const;
+  Orvex::_OxCamcorderMode GetCamcorderMode() const;
+  Orvex::OxTimeCode GetTimecode() const;
+  void UpdateDeviceState();
+  void UpdateMediaInfo();
+  void UpdateCamcorderMode();
+  void DeckPlay();
+  void DeckStop();
+  void DeckPause();
+  void DeckFastForward();
+  void DeckFastRewind();
+  void DeckPlaySlow(int speed);
+  void DeckPlayFast(int speed);
+  void DeckRevPlayFast(int speed);
+  void DeckRevPlaySlow(int speed);
+  void DeckStepForward();
+  void DeckStepReverse();
+  bool StartSeekATN(unsigned absoluteTrackNumber);
+  void AbortSeekATN();
+
+  // Preview and picture.
+  void SetPreviewWindow(Orvex::OxWindow* window, Orvex::OxRect* rect);
+  void SetPreviewMuting(bool mute);
+  void SetVolume(unsigned long volume);
+  void SetPreviewMonitorVisibility(bool visible);
+  void SetVideoResolution(Orvex::_OxVideoResolution resolution);
+  bool setDecodeQuality();
+  void SetVideoDecodeDeinterlaceEnable(bool enable);
+  void ChangeVideoSystem(Orvex::_OxVideoSystem videoSystem);
+  void ChangeDisplaySize(Orvex::_OxAspectRatio aspectRatio);
+  void ChangeStreaming(bool on);
+  Orvex::_OxAspectRatio GetAspectRatio() const;
+  Orvex::_OxVideoSystem GetVideoSystem() const;
+
+  // Batch and direct capturing.
+  void SetBatchCapturingList(Orvex::_OxBatchCapturingParam param, std::vector<Orvex::_OxBatchCapturingItem>& items);
+  void GetBatchCapturingList(std::vector<Orvex::_OxBatchCapturingItem>& items);
+  void GetBatchCapturingProgress(Orvex::_OxBatchCapturingProgress& progress);
+  void StartBatchCapturing();
+  void StopBatchCapturing();
+  void AbortBatchCapturing();
+  void AbortDirectCapturing();
+  void EraseFileBatchCapturing(Orvex::_OxCancelState state);
+  bool CheckBatchCapturingParam();
+  bool CheckDirectCapturingParam();
+  void SetDirectCapturingStructure(Orvex::_OxDirectCapturingParam& param);
+  void GetDirectCapturingProgress(Orvex::_OxDirectCapturingProgress& progress);
+  void StartDirectCapturing();
+  void ExitDirectCapturing();
+  void AbortCapturing();
+  void StopDirectCapturing();
+  void PauseDirectCapturing();
+  void RestartDirectCapturing();
+
+  // Capture notifications (the message receiver calls them for driver events).
+  void NotifyCreateCapturedFile(const Orvex::OxString& fileName);
+  void NotifyCompleteCapturedFile(const Orvex::OxString& fileName);
+  void NotifyCapturingErrorStop(Orvex::_OxCapturingErrorID errorId);
+  void NotifyCompleteSectionBatchCapturing();
+  void NotifyCompleteBatchCapturing();
+  void NotifyBatchCaptureSearchIn();
+  void NotifyBatchCaptureSearchOut();
+  void NotifyGotThumbnail(const Orvex::_THUMBNAIL_DATA* thumbnail);
+  void NotifyScanTapeErrorStop();
+  void NotifyScanTapeCompleted();
+  void NotifyDeviceRemoved();
+
+  // Tape scanning.
+  void SetScanningParam(Orvex::_OxScanningParam param);
+  void StartScanning();
+  void StopScanning();
+  void CancelScanning();
+
+  // Scapturing.
+  void SetupScapturing(Orvex::_OxBatchCapturingParam param);
+  void AbortSetupScapturing();
+  void StartScapturing();
+  void StopScapturing();
+  void AbortScapturing();
+  void GetScapturingProgress(Orvex::_OxScapturingProgress& progress);
+
+  // Recording, file to tape.
+  void SetRecordingList(std::vector<Orvex::_OxRecordingItem>& items);
+  void StartBatchRecording(unsigned firstMargin, unsigned secondMargin);
+  void StartDirectRecording(unsigned firstMargin, unsigned secondMargin);
+  void StopBatchRecording();
+  void AbortBatchRecording();
+  void StopDirectRecording();
+  void AbortDirectRecording();
+  void GetRecordingProgress(Orvex::_OxRecordingProgress& progress);
+  void UpdateCompleteRecording();
+  void UpdateRecordingErrorStop();
+  void UpdateCompleteSectionRecording();
+  void SetRecordingParam();
+
+  // Cassette memory.
+  MemoryInCassette& GetTapeInformation();
+  bool IsCleaningTape() const;
+  void GetTapeTitle(Orvex::OxString& title);
+  bool GetTapeText(Orvex::OxString& text);
+  bool SetTapeText(Orvex::OxString& text);
+  long GetMICRecInfoCount();
+  void GetMICRecInfo(std::vector<Orvex::_OxMICRecInfo>& records);
+  Orvex::OxTimeCode GetItemDuration(Orvex::_OxMarkPosition start, Orvex::_OxMarkPosition end);
+  void GetMarkPosition(Orvex::_OxMarkPosition& position);
+
+private:
+  void startRecording(Orvex::OxString path, long length, int firstMargin, unsigned secondMargin, bool withDeck);
+  void stopRecording(bool deckStop);
+  unsigned getTransmitPolling() const;
+  void compactMicDataBase();
+  void getMicDataBaseFileFullPath(Orvex::OxString& out);
+
+  // Components are reached from the host's thread and the message
+  // receiver's, hence atomic pointers; see TerminateDevice for how the
+  // receiver's handlers are kept off components that are being deleted.
+  ZeltoComPtr<ISmartControl> smartControl;
+  std::atomic<ZeltoVideoDeviceTransmit*> transmit{nullptr};
+  std::atomic<ZeltoVideoDeviceDeck*> deck{nullptr};
+  std::atomic<ZeltoVideoDeviceReceive*> receive{nullptr};
+  std::atomic<ZeltoVideoDevicePreview*> preview{nullptr};
+  std::atomic<ZeltoVideoDeviceMessageReceiver*> messageReceiver{nullptr};
+  ZeltoVideoDeviceNotification notification;
+  Orvex::RecordingEventNotification recordingNotification;
+  Orvex::_OxVideoSystem videoSystem = Orvex::OX_VIDEO_SYSTEM_0;
+  std::atomic<Orvex::_OxAspectRatio> aspectRatio{Orvex::OX_ASPECT_UNKNOWN};
+  std::vector<Orvex::_OxRecordingItem> recordingList;
+  bool previewMuting = false;
+  bool previewMonitorVisible = true;
+  std::atomic<bool> batchRecording{false};
+  Orvex::IMicDatabaseManager* micDatabaseManager = nullptr;
+  MemoryInCassette memoryInCassette;
+  bool deinterlaceEnable = true;
+};

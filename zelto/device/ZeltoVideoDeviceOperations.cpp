@@ -1,0 +1,273 @@
+// The device's exported operations: each checks the component it needs and
+// hands the call on. Components that do not exist yet (transmit, preview,
+// receive) are always null here, so their operations take the null path.
+#include <algorithm>
+#include <stdexcept>
+
+#include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/cassette/ItemDuration.h"
+#include "zelto/deck/ZeltoVideoDeviceDeck.h"
+#include "zelto/device/ZeltoVideoDevice.h"
+
+using namespace Orvex;
+
+// ---- Listeners ----
+
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<_OxVideoDeviceNotification>* listener) {
+  if (listener) notification.AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<_OxVideoDeviceNotification>* listener) {
+  if (listener) notification.RemoveEventListener(listener);
+}
+
+// The capturing, scanning and scapturing sources belong to the receive
+// component.
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxCapturingEvent>*) {}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxCapturingEvent>*) {}
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScanningEvent>*) {}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxScanningEvent>*) {}
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScapturingEvent>*) {}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxScapturingEvent>*) {}
+
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxRecordingEvent>* listener) {
+  if (listener) recordingNotification.AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxRecordingEvent>* listener) {
+  if (listener) recordingNotification.RemoveEventListener(listener);
+}
+
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxSceneSearchEvent>* listener) {
+  if (ZeltoVideoDeviceDeck* d = deck.load(); d && listener) d->AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxSceneSearchEvent>* listener) {
+  if (ZeltoVideoDeviceDeck* d = deck.load(); d && listener) d->RemoveEventListener(listener);
+}
+
+// Passed on as given, null included: the manager decides.
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxReadingMicEvent>* listener) {
+  if (micDatabaseManager) micDatabaseManager->AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxReadingMicEvent>* listener) {
+  if (micDatabaseManager) micDatabaseManager->RemoveEventListener(listener);
+}
+
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxAdjustEvent>*) {}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxAdjustEvent>*) {}
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxUpdateFrameEvent>*) {}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxUpdateFrameEvent>*) {}
+
+// ---- Device state and deck ----
+
+_OxVideoDeviceState ZeltoVideoDevice::GetDeviceState() const {
+  ZeltoVideoDeviceDeck* d = deck.load();
+  return d ? d->GetDeviceState() : OX_DEVICE_STATE_UNKNOWN;
+}
+
+_OxMediaInfo ZeltoVideoDevice::GetMediaInfo() const {
+  ZeltoVideoDeviceDeck* d = deck.load();
+  return d ? d->GetMediaInfo() : OX_MEDIA_NONE;
+}
+
+_OxCamcorderMode ZeltoVideoDevice::GetCamcorderMode() const {
+  ZeltoVideoDeviceDeck* d = deck.load();
+  return d ? d->GetCamcorderMode() : OX_CAMCORDER_MODE_UNKNOWN;
+}
+
+OxTimeCode ZeltoVideoDevice::GetTimecode() const {
+  OxTimeCode timeCode;
+  timeCode.ResetNoFrameRate();
+  if (ZeltoVideoDeviceDeck* d = deck.load()) {
+    try {
+      d->GetTimecode(timeCode);
+    } catch (const std::runtime_error&) {
+      // What was read so far is the answer.
+    }
+  }
+  return timeCode;
+}
+
+void ZeltoVideoDevice::UpdateDeviceState() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) {
+    d->UpdateDeviceState();
+    notification.NotifyEvent(OX_NOTIFY_DEVICE_STATE);
+  }
+}
+
+void ZeltoVideoDevice::UpdateMediaInfo() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) {
+    d->UpdateMediaInfo();
+    notification.NotifyEvent(OX_NOTIFY_MEDIA_INFO);
+  }
+}
+
+void ZeltoVideoDevice::UpdateCamcorderMode() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) {
+    d->UpdateCamcorderMode();
+    notification.NotifyEvent(OX_NOTIFY_CAMCORDER_MODE);
+  }
+}
+
+void ZeltoVideoDevice::DeckPlay() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) d->DeckPlay();
+}
+void ZeltoVideoDevice::DeckStop() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) d->DeckStop();
+}
+void ZeltoVideoDevice::DeckPause() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) d->DeckPause();
+}
+void ZeltoVideoDevice::DeckFastForward() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) d->DeckFastForward();
+}
+void ZeltoVideoDevice::DeckFastRewind() {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) d->DeckFastRewind();
+}
+// The driver has one slow speed; the argument cannot choose another.
+void ZeltoVideoDevice::DeckPlaySlow(int) {
+  if (ZeltoVideoDeviceDeck* d = deck.load()) d->DeckPlaySlow();
+}
+void ZeltoVideoDevice::DeckPlayFast(int) {}
+void ZeltoVideoDevice::DeckRevPlayFast(int) {}
+void ZeltoVideoDevice::DeckRevPlaySlow(int) {}
+void ZeltoVideoDevice::DeckStepForward() {}
+void ZeltoVideoDevice::DeckStepReverse() {}
+
+bool ZeltoVideoDevice::StartSeekATN(unsigned absoluteTrackNumber) {
+  ZeltoVideoDeviceDeck* d = deck.load();
+  if (!d) return false;
+  d->StartSeekATN(absoluteTrackNumber);
+  return true;
+}
+
+void ZeltoVideoDevice::AbortSeekATN() {}
+
+// ---- Preview and picture ----
+// The preview component does not exist yet; the stored states are kept so
+// that a preview built later gets them.
+
+void ZeltoVideoDevice::SetPreviewWindow(OxWindow*, OxRect*) {
+  if (!preview.load()) return;
+  SetPreviewMuting(previewMuting);
+  SetPreviewMonitorVisibility(previewMonitorVisible);
+}
+
+void ZeltoVideoDevice::SetPreviewMuting(bool mute) { previewMuting = mute; }
+
+void ZeltoVideoDevice::SetVolume(unsigned long volume) {
+  volume = std::min(volume, 100ul);
+  previewMuting = volume == 0;
+}
+
+void ZeltoVideoDevice::SetPreviewMonitorVisibility(bool visible) { previewMonitorVisible = visible; }
+
+void ZeltoVideoDevice::SetVideoResolution(_OxVideoResolution) {}
+
+bool ZeltoVideoDevice::setDecodeQuality() { return false; }
+
+void ZeltoVideoDevice::SetVideoDecodeDeinterlaceEnable(bool enable) {
+  deinterlaceEnable = enable;
+  setDecodeQuality();
+}
+
+// Only listeners hear of it; the device keeps the system it was started with.
+void ZeltoVideoDevice::ChangeVideoSystem(_OxVideoSystem newVideoSystem) {
+  notification.NotifyEvent(newVideoSystem == OX_VIDEO_SYSTEM_0 ? OX_NOTIFY_VIDEO_SYSTEM_0
+                                                               : OX_NOTIFY_VIDEO_SYSTEM_OTHER);
+}
+
+void ZeltoVideoDevice::ChangeDisplaySize(_OxAspectRatio newAspectRatio) {
+  aspectRatio.store(newAspectRatio);
+  notification.NotifyEvent(OX_NOTIFY_DISPLAY_SIZE);
+}
+
+void ZeltoVideoDevice::ChangeStreaming(bool on) {
+  notification.NotifyEvent(on ? OX_NOTIFY_STREAMING_ON : OX_NOTIFY_STREAMING_OFF);
+}
+
+_OxAspectRatio ZeltoVideoDevice::GetAspectRatio() const { return aspectRatio.load(); }
+
+_OxVideoSystem ZeltoVideoDevice::GetVideoSystem() const { return videoSystem; }
+
+// ---- Batch and direct capturing: the receive component's, none yet ----
+
+void ZeltoVideoDevice::SetBatchCapturingList(_OxBatchCapturingParam, std::vector<_OxBatchCapturingItem>&) {}
+void ZeltoVideoDevice::GetBatchCapturingList(std::vector<_OxBatchCapturingItem>&) {}
+void ZeltoVideoDevice::GetBatchCapturingProgress(_OxBatchCapturingProgress&) {}
+void ZeltoVideoDevice::StartBatchCapturing() {}
+void ZeltoVideoDevice::StopBatchCapturing() {}
+void ZeltoVideoDevice::AbortBatchCapturing() { StopBatchCapturing(); }
+void ZeltoVideoDevice::AbortDirectCapturing() { StopBatchCapturing(); }
+void ZeltoVideoDevice::EraseFileBatchCapturing(_OxCancelState) {}
+bool ZeltoVideoDevice::CheckBatchCapturingParam() { return receive.load() != nullptr; }
+bool ZeltoVideoDevice::CheckDirectCapturingParam() { return CheckBatchCapturingParam(); }
+void ZeltoVideoDevice::SetDirectCapturingStructure(_OxDirectCapturingParam&) {}
+void ZeltoVideoDevice::GetDirectCapturingProgress(_OxDirectCapturingProgress&) {}
+void ZeltoVideoDevice::StartDirectCapturing() {}
+void ZeltoVideoDevice::ExitDirectCapturing() {}
+void ZeltoVideoDevice::AbortCapturing() {}
+void ZeltoVideoDevice::StopDirectCapturing() { AbortCapturing(); }
+void ZeltoVideoDevice::PauseDirectCapturing() {}
+void ZeltoVideoDevice::RestartDirectCapturing() {}
+
+void ZeltoVideoDevice::NotifyCreateCapturedFile(const OxString&) {}
+void ZeltoVideoDevice::NotifyCompleteCapturedFile(const OxString&) {}
+void ZeltoVideoDevice::NotifyCapturingErrorStop(_OxCapturingErrorID) {}
+void ZeltoVideoDevice::NotifyCompleteSectionBatchCapturing() {}
+void ZeltoVideoDevice::NotifyCompleteBatchCapturing() {}
+void ZeltoVideoDevice::NotifyBatchCaptureSearchIn() {}
+void ZeltoVideoDevice::NotifyBatchCaptureSearchOut() {}
+void ZeltoVideoDevice::NotifyGotThumbnail(const _THUMBNAIL_DATA*) {}
+void ZeltoVideoDevice::NotifyScanTapeErrorStop() {}
+void ZeltoVideoDevice::NotifyScanTapeCompleted() {}
+void ZeltoVideoDevice::NotifyDeviceRemoved() {}
+
+// ---- Tape scanning ----
+
+void ZeltoVideoDevice::SetScanningParam(_OxScanningParam) {}
+void ZeltoVideoDevice::StartScanning() {}
+void ZeltoVideoDevice::StopScanning() {}
+void ZeltoVideoDevice::CancelScanning() {}
+
+// ---- Scapturing ----
+
+void ZeltoVideoDevice::SetupScapturing(_OxBatchCapturingParam) {}
+void ZeltoVideoDevice::AbortSetupScapturing() {}
+void ZeltoVideoDevice::StartScapturing() {}
+void ZeltoVideoDevice::StopScapturing() {}
+void ZeltoVideoDevice::AbortScapturing() {}
+void ZeltoVideoDevice::GetScapturingProgress(_OxScapturingProgress&) {}
+
+// ---- Recording: the transmit component's, none yet ----
+
+void ZeltoVideoDevice::SetRecordingList(std::vector<_OxRecordingItem>& items) { recordingList = items; }
+
+void ZeltoVideoDevice::StartBatchRecording(unsigned, unsigned) { batchRecording.store(true); }
+void ZeltoVideoDevice::StartDirectRecording(unsigned, unsigned) { batchRecording.store(false); }
+void ZeltoVideoDevice::StopBatchRecording() { stopRecording(true); }
+void ZeltoVideoDevice::AbortBatchRecording() { stopRecording(true); }
+void ZeltoVideoDevice::StopDirectRecording() { stopRecording(false); }
+void ZeltoVideoDevice::AbortDirectRecording() { stopRecording(false); }
+void ZeltoVideoDevice::GetRecordingProgress(_OxRecordingProgress&) {}
+void ZeltoVideoDevice::UpdateCompleteRecording() {}
+void ZeltoVideoDevice::UpdateRecordingErrorStop() {}
+void ZeltoVideoDevice::UpdateCompleteSectionRecording() {}
+void ZeltoVideoDevice::SetRecordingParam() {}
+void ZeltoVideoDevice::startRecording(OxString, long, int, unsigned, bool) {}
+void ZeltoVideoDevice::stopRecording(bool) {}
+unsigned ZeltoVideoDevice::getTransmitPolling() const { return 5000; }
+
+// ---- Cassette memory ----
+
+MemoryInCassette& ZeltoVideoDevice::GetTapeInformation() { return memoryInCassette; }
+bool ZeltoVideoDevice::IsCleaningTape() const { return memoryInCassette.IsCleaningTape(); }
+void ZeltoVideoDevice::GetTapeTitle(OxString& title) { memoryInCassette.GetTapeTitle(title); }
+bool ZeltoVideoDevice::GetTapeText(OxString& text) { return memoryInCassette.GetTapeText(text); }
+bool ZeltoVideoDevice::SetTapeText(OxString& text) { return memoryInCassette.SetTapeText(text); }
+long ZeltoVideoDevice::GetMICRecInfoCount() { return memoryInCassette.GetMICRecInfoCount(); }
+void ZeltoVideoDevice::GetMICRecInfo(std::vector<_OxMICRecInfo>& records) { memoryInCassette.GetMICRecInfo(records); }
+
+OxTimeCode ZeltoVideoDevice::GetItemDuration(_OxMarkPosition start, _OxMarkPosition end) {
+  return zelto::cassette::ItemDuration(start, end);
+}
+
+void ZeltoVideoDevice::GetMarkPosition(_OxMarkPosition&) {}

@@ -1,0 +1,86 @@
+#include "zelto/events/VideoCapturingMessageReceiver.h"
+
+#include <stdexcept>
+
+#include "platform/com.h"
+#include "zelto/events/ZeltoMessages.h"
+
+namespace {
+// Every kind of queue input, posted messages included.
+constexpr DWORD kWakeMask = 0xFF;
+}  // namespace
+
+VideoCapturingMessageReceiver::VideoCapturingMessageReceiver()
+    : windowHandle(nullptr),
+      thread(nullptr),
+      stopEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      readyEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  if (!stopEvent || !readyEvent) {
+    if (stopEvent) CloseHandle(stopEvent);
+    if (readyEvent) CloseHandle(readyEvent);
+    throw std::runtime_error("VideoCapturingMessageReceiver::VideoCapturingMessageReceiver");
+  }
+}
+
+VideoCapturingMessageReceiver::~VideoCapturingMessageReceiver() {
+  if (SignalStop() && thread) WaitForSingleObject(thread, INFINITE);
+  if (thread) CloseHandle(thread);
+  // The thread's end has already taken its window down; this only tidies up
+  // a window that outlived a thread that never ran.
+  if (windowHandle) DestroyWindow(windowHandle);
+  if (!className.IsEmpty()) UnregisterClassW(className.GetString(), zelto::ModuleInstance());
+  CloseHandle(stopEvent);
+  CloseHandle(readyEvent);
+}
+
+BOOL VideoCapturingMessageReceiver::SignalStop() { return SetEvent(stopEvent); }
+
+HWND VideoCapturingMessageReceiver::Create(WNDPROC windowProcedure, const wchar_t* name) {
+  if (!windowProcedure || windowHandle) return nullptr;
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(WNDCLASSEXW);
+  windowClass.style = CS_GLOBALCLASS;
+  windowClass.lpfnWndProc = windowProcedure;
+  windowClass.hInstance = zelto::ModuleInstance();
+  windowClass.lpszClassName = name;
+  if (!RegisterClassExW(&windowClass)) return nullptr;
+  // Only a class this object registered is unregistered by it.
+  className = name;
+
+  std::uintptr_t started = _beginthreadex(nullptr, 0, &VideoCapturingMessageReceiver::threadMain, this, 0, nullptr);
+  if (!started) return nullptr;
+  thread = reinterpret_cast<HANDLE>(started);
+  WaitForSingleObject(readyEvent, INFINITE);
+  return windowHandle;
+}
+
+unsigned WINAPI VideoCapturingMessageReceiver::threadMain(void* self) {
+  static_cast<VideoCapturingMessageReceiver*>(self)->run();
+  return 0;
+}
+
+void VideoCapturingMessageReceiver::run() {
+  const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  windowHandle = CreateWindowExW(0, className.GetString(), nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                                 nullptr);
+  SetEvent(readyEvent);
+
+  bool running = windowHandle != nullptr;
+  while (running) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, kWakeMask);
+    if (woken == WAIT_OBJECT_0) break;
+    if (woken != WAIT_OBJECT_0 + 1) continue;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+      if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+        running = false;
+        break;
+      }
+    }
+  }
+
+  if (SUCCEEDED(apartment)) CoUninitialize();
+}

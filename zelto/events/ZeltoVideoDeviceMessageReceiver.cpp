@@ -1,0 +1,164 @@
+#include "zelto/events/ZeltoVideoDeviceMessageReceiver.h"
+
+#include <stdexcept>
+
+#include "zelto/device/ZeltoVideoDevice.h"
+#include "zelto/events/ZeltoMessages.h"
+
+using namespace Orvex;
+
+namespace {
+
+constexpr const wchar_t* kClassName = L"ZeltoVideoDeviceMessageReceiver";
+
+[[noreturn]] void fail() { throw std::runtime_error("ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver"); }
+
+void repost(HWND window, DWORD code, LPARAM argument) {
+  PostMessageW(window, zelto::DeferredEventMessage(), code, argument);
+}
+
+}  // namespace
+
+ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver(ZeltoComPtr<ISmartControl>* smartControl,
+                                                                 ZeltoVideoDevice* owner)
+    : smartControlHolder(smartControl), device(owner), adviseCookie(0) {
+  if (zelto::DeviceEventMessage() == 0 || zelto::DeferredEventMessage() == 0) fail();
+  HWND window = receiverWindow.Create(&ZeltoVideoDeviceMessageReceiver::windowProcedure, kClassName);
+  if (!window) fail();
+
+  SetLastError(0);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  if (GetLastError() != 0) fail();
+
+  if (!smartControlHolder || !*smartControlHolder) fail();
+  if (FAILED((*smartControlHolder)->AdviseWindow(window, &adviseCookie))) {
+    adviseCookie = 0;
+    fail();
+  }
+
+  device->UpdateDeviceState();
+  device->UpdateCamcorderMode();
+  device->UpdateMediaInfo();
+}
+
+ZeltoVideoDeviceMessageReceiver::~ZeltoVideoDeviceMessageReceiver() {
+  if (adviseCookie != 0 && smartControlHolder && *smartControlHolder)
+    (*smartControlHolder)->UnadviseWindow(adviseCookie);
+  // receiverWindow's destruction now stops and joins the thread.
+}
+
+void ZeltoVideoDeviceMessageReceiver::DetachDevice() {
+  std::lock_guard<std::mutex> guard(dispatchLock);
+  device = nullptr;
+}
+
+template <typename Handler>
+void ZeltoVideoDeviceMessageReceiver::withDevice(Handler&& handler) {
+  std::lock_guard<std::mutex> guard(dispatchLock);
+  if (device) handler(device);
+}
+
+LRESULT CALLBACK ZeltoVideoDeviceMessageReceiver::windowProcedure(HWND window, UINT message, WPARAM wParam,
+                                                                  LPARAM lParam) {
+  auto* self = reinterpret_cast<ZeltoVideoDeviceMessageReceiver*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+
+  if (message == zelto::DeviceEventMessage()) {
+    if (!wParam) return 0;
+    const DWORD code = reinterpret_cast<const DRIVER_EVENT_RECORD*>(wParam)->code;
+    self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeviceEvent(window, code, lParam, target); });
+    return 0;
+  }
+  if (message == zelto::DeferredEventMessage()) {
+    self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeferredEvent(wParam, lParam, target); });
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD code, LPARAM argument,
+                                                          ZeltoVideoDevice* target) {
+  switch (code) {
+    case DRIVER_EVENT_STREAM_TYPE_CHANGED:
+    case DRIVER_EVENT_DECK_STATE:
+    case DRIVER_EVENT_CAMCORDER_MODE:
+    case DRIVER_EVENT_MEDIA_INFO:
+      repost(window, code, 0);
+      break;
+    case DRIVER_EVENT_DEVICE_ERROR:
+    case DRIVER_EVENT_TRANSMIT_PROGRESS:
+    case DRIVER_EVENT_RECORDING_ERROR:
+    case DRIVER_EVENT_RECORDING_COMPLETE:
+    case DRIVER_EVENT_VIDEO_SYSTEM:
+    case DRIVER_EVENT_DISPLAY_SIZE:
+    case DRIVER_EVENT_SCAN_PROGRESS:
+    case DRIVER_EVENT_BATCH_PROGRESS:
+    case DRIVER_EVENT_STREAMING:
+      repost(window, code, argument);
+      break;
+    case DRIVER_EVENT_FILE_CREATED:
+      target->NotifyCreateCapturedFile(OxString());
+      break;
+    case DRIVER_EVENT_FILE_COMPLETE:
+      if (argument) target->NotifyCompleteCapturedFile(OxString(reinterpret_cast<const DRIVER_FILE_RECORD*>(argument)->path));
+      break;
+    case DRIVER_EVENT_THUMBNAIL:
+      target->NotifyGotThumbnail(reinterpret_cast<const _THUMBNAIL_DATA*>(argument));
+      break;
+    case DRIVER_EVENT_SCAN_ERROR:
+      target->NotifyScanTapeErrorStop();
+      break;
+    case DRIVER_EVENT_SCAN_COMPLETE:
+      target->NotifyScanTapeCompleted();
+      break;
+    case DRIVER_EVENT_BATCH_COMPLETE:
+      target->NotifyCompleteBatchCapturing();
+      break;
+    case DRIVER_EVENT_SECTION_COMPLETE:
+      target->NotifyCompleteSectionBatchCapturing();
+      break;
+    case DRIVER_EVENT_SEARCH_IN:
+      target->NotifyBatchCaptureSearchIn();
+      break;
+    case DRIVER_EVENT_SEARCH_OUT:
+      target->NotifyBatchCaptureSearchOut();
+      break;
+    default:
+      break;
+  }
+}
+
+void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
+  switch (code) {
+    case DRIVER_EVENT_DEVICE_ERROR:
+      if (argument == DRIVER_ERROR_DEVICE_REMOVED) target->NotifyDeviceRemoved();
+      target->AbortScapturing();
+      break;
+    case DRIVER_EVENT_RECORDING_ERROR:
+      target->UpdateRecordingErrorStop();
+      break;
+    case DRIVER_EVENT_RECORDING_COMPLETE:
+      target->UpdateCompleteRecording();
+      break;
+    case DRIVER_EVENT_VIDEO_SYSTEM:
+      target->ChangeVideoSystem(argument != 0 ? OX_VIDEO_SYSTEM_1 : OX_VIDEO_SYSTEM_0);
+      break;
+    case DRIVER_EVENT_DISPLAY_SIZE:
+      target->ChangeDisplaySize(argument == 1 ? OX_ASPECT_WIDE : OX_ASPECT_NORMAL);
+      break;
+    case DRIVER_EVENT_DECK_STATE:
+      target->UpdateDeviceState();
+      break;
+    case DRIVER_EVENT_CAMCORDER_MODE:
+      target->UpdateCamcorderMode();
+      break;
+    case DRIVER_EVENT_MEDIA_INFO:
+      target->UpdateMediaInfo();
+      break;
+    case DRIVER_EVENT_STREAMING:
+      target->ChangeStreaming(argument != 0);
+      break;
+    default:
+      break;
+  }
+}
