@@ -1,0 +1,510 @@
+#include "simulator/Camcorder.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <system_error>
+
+#include "platform/PlatformExtras.h"
+
+namespace zelto::sim {
+
+namespace {
+
+std::int64_t WallNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+std::filesystem::path DefaultStateFile() {
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+  if (ec) folder = ".";
+  return folder / "zelto-sim-state.json";
+}
+
+const DRIVER_EVENT_RECORD* EventRecord(DWORD code) {
+  // The codes the camcorder uses have a fixed record each; any other code a
+  // test posts gets one made on first use. Neither is ever freed.
+  static const auto* common = [] {
+    auto* records = new std::array<DRIVER_EVENT_RECORD, 64>();
+    for (DWORD i = 0; i < records->size(); ++i) (*records)[i] = DRIVER_EVENT_RECORD{0, i};
+    return records;
+  }();
+  if (code < common->size()) return &(*common)[code];
+  static auto* lock = new std::mutex;
+  static auto* others = new std::map<DWORD, std::unique_ptr<DRIVER_EVENT_RECORD>>;
+  std::lock_guard guard(*lock);
+  auto& record = (*others)[code];
+  if (!record) record = std::make_unique<DRIVER_EVENT_RECORD>(DRIVER_EVENT_RECORD{0, code});
+  return record.get();
+}
+
+Camcorder::Camcorder(CamcorderConfig config)
+    : model_(config.timing, config.mode), stateFile_(config.stateFile) {
+  message_ = RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME);
+  LoadState(config);
+  reported_.deck = model_.DeckState();
+  reported_.media = model_.MediaInfo();
+  reported_.mode = model_.CamcorderMode();
+  reported_.streaming = model_.StreamingScene(Now()) != nullptr;
+  SaveLocked();
+  wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!wake_) throw std::runtime_error("Camcorder: no wake event");
+  unsigned threadId = 0;
+  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Camcorder::ThreadMain, this, 0, &threadId));
+  threadId_ = threadId;
+  if (!thread_) {
+    CloseHandle(wake_);
+    throw std::runtime_error("Camcorder: no thread");
+  }
+}
+
+Camcorder::~Camcorder() {
+  {
+    std::lock_guard guard(lock_);
+    stopping_ = true;
+    AdvanceLocked(Now());
+    SaveLocked();
+  }
+  SetEvent(wake_);
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+  CloseHandle(wake_);
+}
+
+Tick Camcorder::Now() const { return static_cast<Tick>(GetTickCount64()); }
+
+void Camcorder::LoadState(const CamcorderConfig& config) {
+  const Tick now = Now();
+  if (config.cassette) model_.Insert(*config.cassette, now, true);
+  if (!stateFile_) return;
+  std::ifstream in(*stateFile_, std::ios::binary);
+  if (!in) return;
+  std::ostringstream text;
+  text << in.rdbuf();
+  // Wall-clock times in the file become ticks of this run: the tape has gone
+  // on moving, at the speed of the process clock, while no program looked.
+  const std::int64_t wallNow = WallNowMs();
+  const double scale = platform::TimeScale();
+  auto fromWall = [&](std::int64_t wall) {
+    return now + static_cast<Tick>(static_cast<double>(wall - wallNow) / scale);
+  };
+  if (model_.Restore(text.str(), fromWall)) model_.Advance(now);
+}
+
+void Camcorder::SaveLocked() {
+  if (!stateFile_) return;
+  const Tick now = Now();
+  const std::int64_t wallNow = WallNowMs();
+  const double scale = platform::TimeScale();
+  auto toWall = [&](Tick tick) { return wallNow + static_cast<std::int64_t>(static_cast<double>(tick - now) * scale); };
+  const std::string text = model_.Save(toWall);
+  // Written beside and renamed over, so a reader never sees half a state.
+  std::filesystem::path temporary = *stateFile_;
+  temporary += ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return;
+    out << text;
+    if (!out.flush()) return;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, *stateFile_, ec);
+  if (ec) std::filesystem::remove(temporary, ec);
+}
+
+bool Camcorder::SaveState() {
+  std::lock_guard guard(lock_);
+  if (!stateFile_) return false;
+  AdvanceLocked(Now());
+  SaveLocked();
+  return std::filesystem::exists(*stateFile_);
+}
+
+unsigned WINAPI Camcorder::ThreadMain(void* self) {
+  static_cast<Camcorder*>(self)->Run();
+  return 0;
+}
+
+void Camcorder::Run() {
+  std::vector<Pending> due;
+  std::vector<HWND> windows;
+  for (;;) {
+    DWORD timeout = INFINITE;
+    {
+      std::lock_guard guard(lock_);
+      if (stopping_) return;
+      const Tick now = Now();
+      AdvanceLocked(now);
+      due.clear();
+      while (!queue_.empty() && queue_.begin()->first <= now) {
+        due.push_back(queue_.begin()->second);
+        queue_.erase(queue_.begin());
+      }
+      windows.clear();
+      for (const Advice& a : advices_) windows.push_back(a.window);
+      std::optional<Tick> next = model_.NextTransition();
+      if (!queue_.empty() && (!next || queue_.begin()->first < *next)) next = queue_.begin()->first;
+      if (next) timeout = static_cast<DWORD>(std::clamp<Tick>(*next - now, 0, 0x7FFFFFFF));
+    }
+    // Posting never blocks and never calls the client; still, nothing is
+    // held while it happens.
+    std::uint64_t posted = 0, failed = 0;
+    for (const Pending& p : due) {
+      for (HWND w : windows) {
+        if (PostMessageW(w, message_, reinterpret_cast<WPARAM>(p.record), p.argument))
+          ++posted;
+        else
+          ++failed;
+      }
+    }
+    if (!due.empty()) {
+      std::lock_guard guard(lock_);
+      posted_ += posted;
+      postFailures_ += failed;
+    }
+    if (timeout != 0) WaitForSingleObject(wake_, timeout);
+  }
+}
+
+void Camcorder::Wake() { SetEvent(wake_); }
+
+void Camcorder::AdvanceLocked(Tick now) {
+  for (;;) {
+    const std::optional<Tick> next = model_.NextTransition();
+    if (!next || *next > now) break;
+    model_.Advance(*next);
+    ReportLocked(*next);
+  }
+  model_.Advance(now);
+}
+
+void Camcorder::ReportLocked(Tick at) {
+  if (removed_) return;  // an unplugged camcorder tells nothing
+  const Tick now = Now();
+  if (const MediaInfoCode media = model_.MediaInfo(); media != reported_.media) {
+    reported_.media = media;
+    QueueLocked(DRIVER_EVENT_MEDIA_INFO, media, now);
+  }
+  if (const CamcorderModeCode mode = model_.CamcorderMode(); mode != reported_.mode) {
+    reported_.mode = mode;
+    QueueLocked(DRIVER_EVENT_CAMCORDER_MODE, mode, now);
+  }
+  if (const DeckStateCode deck = model_.DeckState(); deck != reported_.deck) {
+    reported_.deck = deck;
+    QueueLocked(DRIVER_EVENT_DECK_STATE, deck, now);
+  }
+  const Scene* scene = model_.StreamingScene(at);
+  if (scene) {
+    // The picture format comes before the stream that carries it.
+    const int system = scene->videoSystem != 0 ? 1 : 0;
+    if (system != reported_.videoSystem) {
+      reported_.videoSystem = system;
+      QueueLocked(DRIVER_EVENT_VIDEO_SYSTEM, system, now);
+    }
+    const int wide = scene->wide ? 1 : 0;
+    if (wide != reported_.wide) {
+      reported_.wide = wide;
+      QueueLocked(DRIVER_EVENT_DISPLAY_SIZE, wide, now);
+    }
+  }
+  if ((scene != nullptr) != reported_.streaming) {
+    reported_.streaming = scene != nullptr;
+    QueueLocked(DRIVER_EVENT_STREAMING, reported_.streaming ? 1 : 0, now);
+  }
+}
+
+void Camcorder::QueueLocked(DWORD code, LPARAM argument, Tick now) {
+  Tick due = now;
+  for (auto it = eventRules_.begin(); it != eventRules_.end();) {
+    if (it->code && *it->code != code) {
+      ++it;
+      continue;
+    }
+    if (!it->drop) {
+      due += it->delayMs;
+      ++it;
+      continue;
+    }
+    if (it->count == 1) {
+      eventRules_.erase(it);
+    } else if (it->count > 1) {
+      --it->count;
+    }
+    return;  // dropped
+  }
+  QueueRawLocked(EventRecord(code), argument, due);
+}
+
+void Camcorder::QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due) {
+  queue_.emplace(due, Pending{record, argument});
+  // The thread looks at the queue after advancing anyway; anyone else wakes it.
+  if (thread_ && GetCurrentThreadId() != threadId_) Wake();
+}
+
+// --- Driver calls -----------------------------------------------------------
+
+HRESULT Camcorder::SendCommand(DWORD command) {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  const Tick now = Now();
+  AdvanceLocked(now);
+  const HRESULT hr = model_.Command(command, now);
+  if (SUCCEEDED(hr)) {
+    ReportLocked(now);
+    SaveLocked();
+    Wake();
+  }
+  return hr;
+}
+
+HRESULT Camcorder::GetStatus(DWORD kind, DWORD* value) {
+  if (!value) return E_POINTER;
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  AdvanceLocked(Now());
+  switch (kind) {
+    case DECK_STATUS_DECK_STATE:
+      *value = model_.DeckState();
+      return S_OK;
+    case DECK_STATUS_MEDIA_INFO:
+      *value = model_.MediaInfo();
+      return S_OK;
+    case DECK_STATUS_CAMCORDER_MODE:
+      *value = model_.CamcorderMode();
+      return S_OK;
+    default:
+      return E_INVALIDARG;
+  }
+}
+
+HRESULT Camcorder::GetTimeCode(__MIDL___MIDL_itf_plgdefs_0000_0001* timeCode) {
+  if (!timeCode) return E_POINTER;
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  const Tick now = Now();
+  AdvanceLocked(now);
+  if (model_.CamcorderMode() != CAMCORDER_MODE_DECK) return kErrorWrongMode;
+  const auto record = model_.TimeCode(now);
+  if (!record) return kErrorNotReady;
+  *timeCode = *record;
+  return S_OK;
+}
+
+HRESULT Camcorder::SetRecordMode(BOOL record) {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  AdvanceLocked(Now());
+  if (model_.CamcorderMode() != CAMCORDER_MODE_DECK) return kErrorWrongMode;
+  model_.SetRecordInput(record != FALSE);
+  SaveLocked();
+  return S_OK;
+}
+
+HRESULT Camcorder::Advise(HWND window, DWORD* cookie, const void* owner) {
+  if (!cookie) return E_POINTER;
+  *cookie = 0;
+  if (!window || !IsWindow(window)) return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  if (++lastCookie_ == 0) ++lastCookie_;  // 0 means "not advised" to the client
+  advices_.push_back(Advice{lastCookie_, window, owner});
+  *cookie = lastCookie_;
+  return S_OK;
+}
+
+HRESULT Camcorder::Unadvise(DWORD cookie, const void* owner) {
+  std::lock_guard guard(lock_);
+  for (auto it = advices_.begin(); it != advices_.end(); ++it) {
+    if (it->cookie == cookie && it->owner == owner) {
+      advices_.erase(it);
+      return S_OK;
+    }
+  }
+  return E_INVALIDARG;
+}
+
+void Camcorder::UnadviseAll(const void* owner) {
+  std::lock_guard guard(lock_);
+  std::erase_if(advices_, [owner](const Advice& a) { return a.owner == owner; });
+}
+
+void Camcorder::NoteBind(const std::wstring& unitLabel) {
+  std::lock_guard guard(lock_);
+  bound_.push_back(unitLabel);
+}
+
+// --- Control panel ----------------------------------------------------------
+
+void Camcorder::InsertCassette(Cassette cassette) {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  model_.Insert(std::move(cassette), now);
+  ReportLocked(now);
+  SaveLocked();
+  Wake();
+}
+
+bool Camcorder::Eject() {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  const bool ejecting = model_.Eject(now);
+  ReportLocked(now);
+  SaveLocked();
+  Wake();
+  return ejecting;
+}
+
+void Camcorder::SetWriteProtected(bool on) {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  model_.SetWriteProtected(on);
+  ReportLocked(now);
+  SaveLocked();
+  Wake();
+}
+
+void Camcorder::SetCamcorderMode(CamcorderModeCode mode) {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  model_.SwitchCamcorderMode(mode, now);
+  ReportLocked(now);
+  SaveLocked();
+  Wake();
+}
+
+void Camcorder::StallTransport(bool on) {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  model_.SetStalled(on, now);
+  ReportLocked(now);
+  SaveLocked();
+  Wake();
+}
+
+void Camcorder::RemoveDevice() {
+  std::lock_guard guard(lock_);
+  if (removed_) return;
+  const Tick now = Now();
+  AdvanceLocked(now);
+  QueueLocked(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED, now);
+  removed_ = true;
+  Wake();
+}
+
+void Camcorder::ReconnectDevice() {
+  std::lock_guard guard(lock_);
+  if (!removed_) return;
+  removed_ = false;
+  const Tick now = Now();
+  AdvanceLocked(now);
+  ReportLocked(now);
+  Wake();
+}
+
+bool Camcorder::Removed() const {
+  std::lock_guard guard(lock_);
+  return removed_;
+}
+
+void Camcorder::DelayEvents(DWORD milliseconds, std::optional<DWORD> code) {
+  std::lock_guard guard(lock_);
+  eventRules_.push_back(EventRule{code, false, milliseconds, 0});
+}
+
+void Camcorder::DropEvents(std::optional<DWORD> code, unsigned count) {
+  std::lock_guard guard(lock_);
+  eventRules_.push_back(EventRule{code, true, 0, count});
+}
+
+void Camcorder::ClearEventFaults() {
+  std::lock_guard guard(lock_);
+  eventRules_.clear();
+}
+
+void Camcorder::PostEvent(DWORD code, LPARAM argument) { PostEventRecord(EventRecord(code), argument); }
+
+void Camcorder::PostEventRecord(const DRIVER_EVENT_RECORD* record, LPARAM argument) {
+  std::lock_guard guard(lock_);
+  QueueRawLocked(record, argument, Now());
+  Wake();
+}
+
+// --- Observations -----------------------------------------------------------
+
+DeckStateCode Camcorder::DeckState() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.DeckState();
+}
+
+MediaInfoCode Camcorder::MediaInfo() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.MediaInfo();
+}
+
+CamcorderModeCode Camcorder::CamcorderMode() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.CamcorderMode();
+}
+
+TransportMode Camcorder::Mode() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.Mode();
+}
+
+std::uint32_t Camcorder::Track() {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  return model_.Track(now);
+}
+
+std::optional<Cassette> Camcorder::CurrentCassette() {
+  std::lock_guard guard(lock_);
+  const Tick now = Now();
+  AdvanceLocked(now);
+  return model_.CurrentCassette(now);
+}
+
+bool Camcorder::RecordInput() {
+  std::lock_guard guard(lock_);
+  return model_.RecordInput();
+}
+
+std::size_t Camcorder::AdvisedWindows() const {
+  std::lock_guard guard(lock_);
+  return advices_.size();
+}
+
+std::uint64_t Camcorder::EventsPosted() const {
+  std::lock_guard guard(lock_);
+  return posted_;
+}
+
+std::uint64_t Camcorder::PostFailures() const {
+  std::lock_guard guard(lock_);
+  return postFailures_;
+}
+
+std::vector<std::wstring> Camcorder::BoundUnits() const {
+  std::lock_guard guard(lock_);
+  return bound_;
+}
+
+}  // namespace zelto::sim

@@ -1,0 +1,161 @@
+// The simulated camcorder behind the driver objects: the deck model on the
+// process clock, the windows advised for events, the thread that posts the
+// events, the fault panel and the state file. Every member function is
+// thread-safe. The thread sleeps until the next transition of the model or
+// the next delayed event; with nothing moving it waits without a time-out.
+//
+// A test reaches it as the driver's control panel (SimulatedDriver::Panel).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "simulator/Cassette.h"
+#include "simulator/DeckModel.h"
+#include "simulator/FaultPanel.h"
+#include "zelto/bridge/DriverInterfaces.h"
+
+namespace zelto::sim {
+
+struct CamcorderConfig {
+  // The cassette in the camcorder at start, already loaded; none: empty.
+  std::optional<Cassette> cassette = Cassette::Default();
+  TransportTiming timing;
+  CamcorderModeCode mode = CAMCORDER_MODE_DECK;
+  // Where the camcorder keeps its state between runs; none: nowhere. A state
+  // found there replaces the cassette and mode above.
+  std::optional<std::filesystem::path> stateFile;
+};
+
+// The state file a program uses unless told otherwise: in the temporary folder.
+std::filesystem::path DefaultStateFile();
+
+// The process-lifetime event record of a code: records never go away, so a
+// message still queued when everything else is gone points at valid memory.
+const DRIVER_EVENT_RECORD* EventRecord(DWORD code);
+
+class Camcorder {
+ public:
+  explicit Camcorder(CamcorderConfig config);
+  ~Camcorder();
+  Camcorder(const Camcorder&) = delete;
+  Camcorder& operator=(const Camcorder&) = delete;
+
+  // --- What the driver objects call (results as the driver gives them). ---
+  HRESULT SendCommand(DWORD command);
+  HRESULT GetStatus(DWORD kind, DWORD* value);
+  HRESULT GetTimeCode(__MIDL___MIDL_itf_plgdefs_0000_0001* timeCode);
+  HRESULT SetRecordMode(BOOL record);
+  HRESULT Advise(HWND window, DWORD* cookie, const void* owner);
+  HRESULT Unadvise(DWORD cookie, const void* owner);
+  void UnadviseAll(const void* owner);  // the owner is going away
+  CallFaults& Faults() { return faults_; }
+  void NoteBind(const std::wstring& unitLabel);
+
+  // --- Control panel: the camcorder's buttons and the test's faults. ---
+  void InsertCassette(Cassette cassette);  // loads for TransportTiming::loadMs
+  bool Eject();                            // false with no cassette
+  void SetWriteProtected(bool on);
+  void SetCamcorderMode(CamcorderModeCode mode);
+  void StallTransport(bool on);
+  // Unplugs the camcorder: posts DRIVER_EVENT_DEVICE_ERROR with
+  // DRIVER_ERROR_DEVICE_REMOVED, fails every later call and hides the unit.
+  void RemoveDevice();
+  void ReconnectDevice();
+  bool Removed() const;
+
+  void FailCall(Method method, unsigned nth, HRESULT result, FaultRepeat repeat = FaultRepeat::Once) {
+    faults_.Fail(method, nth, result, repeat);
+  }
+  void ClearCallFaults() { faults_.Clear(); }
+  unsigned CallCount(Method method) const { return faults_.Calls(method); }
+
+  // Event faults, for one code or (no code) for every code the camcorder
+  // posts by itself. Dropping takes count events (0: all from now on).
+  void DelayEvents(DWORD milliseconds, std::optional<DWORD> code = std::nullopt);
+  void DropEvents(std::optional<DWORD> code = std::nullopt, unsigned count = 0);
+  void ClearEventFaults();
+  // Posts an event with any code and argument, untouched by the faults above.
+  void PostEvent(DWORD code, LPARAM argument);
+  // Posts a raw record pointer, null included; the caller keeps it alive.
+  void PostEventRecord(const DRIVER_EVENT_RECORD* record, LPARAM argument);
+
+  // --- What a test can look at. ---
+  DeckStateCode DeckState();
+  MediaInfoCode MediaInfo();
+  CamcorderModeCode CamcorderMode();
+  TransportMode Mode();
+  std::uint32_t Track();
+  std::optional<Cassette> CurrentCassette();
+  bool RecordInput();
+  std::size_t AdvisedWindows() const;
+  std::uint64_t EventsPosted() const;
+  std::uint64_t PostFailures() const;
+  std::vector<std::wstring> BoundUnits() const;
+  // Writes the state file now (it is also written on every change).
+  bool SaveState();
+
+ private:
+  struct Advice {
+    DWORD cookie;
+    HWND window;
+    const void* owner;
+  };
+  struct Pending {
+    const DRIVER_EVENT_RECORD* record;
+    LPARAM argument;
+  };
+  struct EventRule {
+    std::optional<DWORD> code;
+    bool drop;
+    DWORD delayMs;
+    unsigned count;  // drops left; 0: unlimited
+  };
+  struct Reported {
+    DeckStateCode deck = DECK_STATE_NOT_READY;
+    MediaInfoCode media = MEDIA_INFO_NONE;
+    CamcorderModeCode mode = CAMCORDER_MODE_OFF;
+    bool streaming = false;
+    int videoSystem = -1;  // not reported yet
+    int wide = -1;
+  };
+
+  static unsigned WINAPI ThreadMain(void* self);
+  void Run();
+  Tick Now() const;
+  // Brings the model up to now, reporting each transition as it fires.
+  void AdvanceLocked(Tick now);
+  void ReportLocked(Tick now);
+  void QueueLocked(DWORD code, LPARAM argument, Tick now);          // through the event faults
+  void QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due);
+  void SaveLocked();
+  void LoadState(const CamcorderConfig& config);
+  void Wake();
+
+  mutable std::mutex lock_;
+  CallFaults faults_;
+  DeckModel model_;
+  std::optional<std::filesystem::path> stateFile_;
+  Reported reported_;
+  bool removed_ = false;
+  std::vector<Advice> advices_;
+  DWORD lastCookie_ = 0;
+  std::multimap<Tick, Pending> queue_;  // by due time; equal times keep their order
+  std::vector<EventRule> eventRules_;
+  std::uint64_t posted_ = 0;
+  std::uint64_t postFailures_ = 0;
+  std::vector<std::wstring> bound_;
+  bool stopping_ = false;
+  UINT message_ = 0;
+  HANDLE wake_ = nullptr;
+  HANDLE thread_ = nullptr;
+  DWORD threadId_ = 0;
+};
+
+}  // namespace zelto::sim

@@ -1,0 +1,136 @@
+// The camcorder as a small discrete model on a clock of milliseconds: the
+// camcorder mode, the cassette slot and the tape transport. It has no lock,
+// no thread and no clock of its own: every call is told the time, and the
+// owner calls Advance before it looks, so the model can be driven by the
+// process clock or, in tests, by hand.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "simulator/Cassette.h"
+#include "zelto/bridge/DriverInterfaces.h"
+
+namespace zelto::sim {
+
+using Tick = std::int64_t;  // milliseconds of the process clock
+
+// Failures of deck commands, as the driver reports them.
+inline const HRESULT kErrorNotReady = static_cast<HRESULT>(0x80070015L);        // no cassette
+inline const HRESULT kErrorWriteProtected = static_cast<HRESULT>(0x80070013L);  // cannot record
+inline const HRESULT kErrorBusy = static_cast<HRESULT>(0x800700AAL);            // stalled or recording
+inline const HRESULT kErrorWrongMode = static_cast<HRESULT>(0x8007139FL);       // not in the deck mode
+inline const HRESULT kErrorDeviceRemoved = static_cast<HRESULT>(0x8007048FL);   // unplugged
+
+// How fast the transport goes and how long the mechanics take.
+struct TransportTiming {
+  double windSpeed = 24.0;         // rewind and fast forward, times the play speed
+  double searchSpeed = 9.0;        // fastest forward and reverse play
+  double slowSpeed = 0.1;          // slowest forward and reverse play
+  std::uint32_t loadMs = 4000;     // a cassette going in
+  std::uint32_t ejectMs = 3000;    // and coming out
+  std::uint32_t seekSettleMs = 1200;  // finding the track once wound near it
+  std::uint32_t modeSwitchMs = 1500;  // between the camera and the deck mode
+};
+
+enum class TransportMode {
+  Empty,
+  Loading,
+  Ejecting,
+  Stop,
+  Play,
+  Pause,
+  Record,
+  RecordPause,
+  Rewind,
+  FastForward,
+  FastestForward,
+  SlowestForward,
+  FastestReverse,
+  SlowestReverse,
+  SeekWinding,
+  SeekSettling,
+  SeekPlaying,
+  Stalled,
+};
+
+const char* TransportModeName(TransportMode mode);
+std::optional<TransportMode> TransportModeFromName(std::string_view name);
+
+class DeckModel {
+ public:
+  explicit DeckModel(TransportTiming timing = {}, CamcorderModeCode mode = CAMCORDER_MODE_DECK);
+
+  // Processes every transition due at or before now, in order.
+  void Advance(Tick now);
+  // When the next transition is due; none while nothing moves or waits.
+  std::optional<Tick> NextTransition() const;
+
+  // IDeckControl::SendCommand.
+  HRESULT Command(DWORD command, Tick now);
+
+  // Loads the cassette, then stops; already loaded when immediate.
+  void Insert(Cassette cassette, Tick now, bool immediate = false);
+  bool Eject(Tick now);                      // false when there is no cassette
+  void SetWriteProtected(bool on);
+  void SetStalled(bool on, Tick now);        // the tape stops and refuses commands
+  void SwitchCamcorderMode(CamcorderModeCode mode, Tick now);
+
+  // What the driver reports.
+  DeckStateCode DeckState() const;
+  MediaInfoCode MediaInfo() const;
+  CamcorderModeCode CamcorderMode() const { return camcorderMode_; }
+  TransportMode Mode() const { return mode_; }
+  // The play head, in tracks (valid after Advance(now)).
+  std::uint32_t Track(Tick now) const;
+  // The time code under the head; the "no time code" flag on blank tape.
+  std::optional<__MIDL___MIDL_itf_plgdefs_0000_0001> TimeCode(Tick now) const;
+  // The scene the camcorder is streaming from, or null when the stream is off.
+  const Scene* StreamingScene(Tick now) const;
+  // The cassette as it is now, with recording in progress written onto it.
+  std::optional<Cassette> CurrentCassette(Tick now) const;
+
+  void SetRecordInput(bool on) { recordInput_ = on; }
+  bool RecordInput() const { return recordInput_; }
+
+  // The whole state as JSON. Times go through the converters so that the
+  // file can carry wall-clock times from one run of a program to the next.
+  std::string Save(const std::function<std::int64_t(Tick)>& toWall) const;
+  // Replaces the state with a saved one; false (state unchanged) when the
+  // text is not a state this model wrote.
+  bool Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall);
+
+ private:
+  enum class Transition { None, Limit, Boundary, Phase, ModeSwitch };
+
+  double Speed(TransportMode mode) const;  // tracks per millisecond, signed
+  double Position(Tick now) const;
+  bool Moving() const { return speed_ != 0; }
+  void Enter(TransportMode mode, Tick now);
+  void EnterAt(TransportMode mode, double position, Tick at);
+  void CommitRecording(double position);
+  Transition Next(Tick* at) const;
+  void Fire(Transition transition, Tick at);
+  HRESULT SeekTo(std::uint32_t track, Tick now);
+
+  TransportTiming timing_;
+  CamcorderModeCode camcorderMode_;
+  CamcorderModeCode switchTarget_ = CAMCORDER_MODE_DECK;
+  std::optional<Tick> switchDue_;
+  std::optional<Cassette> cassette_;
+  TransportMode mode_ = TransportMode::Empty;
+  double anchorPosition_ = 0;  // where the head was when the mode was entered
+  Tick anchorTick_ = 0;        // and when
+  double speed_ = 0;
+  std::optional<Tick> phaseDue_;  // loading, ejecting, settling
+  std::uint32_t seekTarget_ = 0;
+  std::uint32_t seekStop_ = 0;
+  std::uint32_t recordStart_ = 0;
+  std::uint32_t recordFrame_ = 0;
+  bool recordInput_ = false;
+  bool stalledFromDeck_ = false;
+};
+
+}  // namespace zelto::sim

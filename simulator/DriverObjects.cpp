@@ -1,0 +1,340 @@
+#include "simulator/DriverObjects.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace zelto::sim::detail {
+
+namespace {
+
+using ContextPtr = std::shared_ptr<const DriverContext>;
+
+// What every driver object shares: the context, the audit's count and the
+// aggregated free-threaded marshaller.
+class DriverObject : public AuditedObject {
+ protected:
+  DriverObject(ContextPtr context, ObjectKind kind)
+      : AuditedObject(context->audit, kind), context_(std::move(context)) {}
+
+  // Called by the concrete constructor with the object's identity.
+  void Aggregate(IUnknown* identity) {
+    if (FAILED(CoCreateFreeThreadedMarshaler(identity, &marshaler_))) marshaler_ = nullptr;
+  }
+  HRESULT QueryMarshal(REFIID iid, void** out) {
+    if (!marshaler_) return E_NOINTERFACE;
+    return marshaler_->QueryInterface(iid, out);
+  }
+  std::optional<HRESULT> Fault(Method method) { return context_->camcorder->Faults().Check(method); }
+  Camcorder& camcorder() { return *context_->camcorder; }
+
+  void Finish() override {
+    if (marshaler_) marshaler_->Release();
+    marshaler_ = nullptr;
+    context_.reset();  // may end the camcorder, and its thread, here
+  }
+
+  ContextPtr context_;
+
+ private:
+  IUnknown* marshaler_ = nullptr;
+};
+
+// Answers QueryInterface for the interfaces listed, IUnknown being the first.
+#define ZELTO_SIM_UNKNOWN_METHODS                                              \
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }        \
+  ULONG STDMETHODCALLTYPE Release() override { return ReleaseReference(); }
+
+template <typename T>
+HRESULT Hand(T* itf, void** out) {
+  itf->AddRef();
+  *out = itf;
+  return S_OK;
+}
+
+// --- Smart control and deck control ----------------------------------------
+
+class SmartControl final : public ISmartControl, public IDeckControl, public DriverObject {
+ public:
+  explicit SmartControl(ContextPtr context) : DriverObject(std::move(context), ObjectKind::SmartControl) {
+    Aggregate(static_cast<ISmartControl*>(this));
+  }
+  ZELTO_SIM_UNKNOWN_METHODS
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISmartControl))
+      return Hand(static_cast<ISmartControl*>(this), out);
+    if (IsEqualIID(iid, IID_IDeckControl)) {
+      if (auto f = Fault(Method::QueryDeckControl)) return *f;
+      return Hand(static_cast<IDeckControl*>(this), out);
+    }
+    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
+    return E_NOINTERFACE;
+  }
+
+  HRESULT STDMETHODCALLTYPE AdviseWindow(HWND window, DWORD* cookie) override {
+    if (cookie) *cookie = 0;
+    if (auto f = Fault(Method::AdviseWindow)) return *f;
+    return camcorder().Advise(window, cookie, this);
+  }
+  HRESULT STDMETHODCALLTYPE UnadviseWindow(DWORD cookie) override {
+    if (auto f = Fault(Method::UnadviseWindow)) return *f;
+    return camcorder().Unadvise(cookie, this);
+  }
+
+  HRESULT STDMETHODCALLTYPE SendCommand(DWORD command) override {
+    if (auto f = Fault(Method::SendCommand)) return *f;
+    return camcorder().SendCommand(command);
+  }
+  HRESULT STDMETHODCALLTYPE GetStatus(DWORD kind, DWORD* value) override {
+    if (auto f = Fault(Method::GetStatus)) return *f;
+    return camcorder().GetStatus(kind, value);
+  }
+  HRESULT STDMETHODCALLTYPE GetTimeCode(__MIDL___MIDL_itf_plgdefs_0000_0001* timeCode) override {
+    if (auto f = Fault(Method::GetTimeCode)) return *f;
+    return camcorder().GetTimeCode(timeCode);
+  }
+  HRESULT STDMETHODCALLTYPE SetRecordMode(BOOL record) override {
+    if (auto f = Fault(Method::SetRecordMode)) return *f;
+    return camcorder().SetRecordMode(record);
+  }
+
+ private:
+  void Finish() override {
+    // Windows still advised through this object hear nothing more.
+    camcorder().UnadviseAll(this);
+    DriverObject::Finish();
+  }
+};
+
+// --- Units ------------------------------------------------------------------
+
+class Unit final : public IUnitMoniker, public IUnitProperties, public DriverObject {
+ public:
+  Unit(ContextPtr context, UnitConfig config)
+      : DriverObject(std::move(context), ObjectKind::Unit), config_(std::move(config)) {
+    Aggregate(static_cast<IUnitMoniker*>(this));
+  }
+  ZELTO_SIM_UNKNOWN_METHODS
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IUnitMoniker))
+      return Hand(static_cast<IUnitMoniker*>(this), out);
+    if (IsEqualIID(iid, IID_IUnitProperties)) {
+      if (auto f = Fault(Method::QueryUnitProperties)) return *f;
+      if (config_.propertiesFail) return E_NOINTERFACE;
+      return Hand(static_cast<IUnitProperties*>(this), out);
+    }
+    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
+    return E_NOINTERFACE;
+  }
+
+  HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
+
+  HRESULT STDMETHODCALLTYPE BindToObject(IUnknown*, IUnitMoniker*, REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (auto f = Fault(Method::BindToObject)) return *f;
+    if (config_.bindFails) return E_FAIL;
+    if (camcorder().Removed()) return kErrorDeviceRemoved;
+    SmartControl* control = nullptr;
+    try {
+      control = new SmartControl(context_);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = control->QueryInterface(iid, object);
+    control->Release();
+    if (SUCCEEDED(hr)) camcorder().NoteBind(config_.label.empty() ? config_.modelText : config_.label);
+    return hr;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetStringProperty(const WCHAR* name, const WCHAR** value) override {
+    if (value) *value = nullptr;
+    if (auto f = Fault(Method::GetStringProperty)) return *f;
+    if (!name || !value) return E_POINTER;
+    if (std::wstring_view(name) != L"UnitModelText") return E_INVALIDARG;
+    *value = config_.modelText.c_str();  // lives as long as this unit
+    return S_OK;
+  }
+
+ private:
+  const UnitConfig config_;
+};
+
+class UnitEnumerator final : public IEnumUnits, public DriverObject {
+ public:
+  UnitEnumerator(ContextPtr context, std::vector<UnitConfig> units)
+      : DriverObject(std::move(context), ObjectKind::UnitEnumerator), units_(std::move(units)) {
+    Aggregate(static_cast<IEnumUnits*>(this));
+  }
+  ZELTO_SIM_UNKNOWN_METHODS
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumUnits)) return Hand(static_cast<IEnumUnits*>(this), out);
+    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
+    return E_NOINTERFACE;
+  }
+
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, IUnitMoniker** units, ULONG* fetched) override {
+    if (fetched) *fetched = 0;
+    if (auto f = Fault(Method::NextUnit)) return *f;
+    if (!units || (!fetched && count != 1)) return E_POINTER;
+    ULONG n = 0;
+    std::lock_guard guard(lock_);
+    while (n < count && next_ < units_.size()) {
+      try {
+        units[n] = new Unit(context_, units_[next_]);
+      } catch (const std::bad_alloc&) {
+        break;
+      }
+      ++n;
+      ++next_;
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+
+ private:
+  std::mutex lock_;
+  const std::vector<UnitConfig> units_;
+  std::size_t next_ = 0;
+};
+
+class UnitCollection final : public IUnitCollection, public DriverObject {
+ public:
+  UnitCollection(ContextPtr context, int classIndex)
+      : DriverObject(std::move(context), ObjectKind::UnitCollection), classIndex_(classIndex) {
+    Aggregate(static_cast<IUnitCollection*>(this));
+  }
+  ZELTO_SIM_UNKNOWN_METHODS
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IUnitCollection))
+      return Hand(static_cast<IUnitCollection*>(this), out);
+    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
+    return E_NOINTERFACE;
+  }
+
+  HRESULT STDMETHODCALLTYPE EnumUnits(IEnumUnits** units) override {
+    if (units) *units = nullptr;
+    if (auto f = Fault(Method::EnumUnits)) return *f;
+    if (!units) return E_POINTER;
+    const DriverClassConfig& config = context_->config.classes[static_cast<std::size_t>(classIndex_)];
+    if (config.enumFails) return E_FAIL;
+    // An unplugged camcorder has no unit to offer.
+    std::vector<UnitConfig> present;
+    if (!camcorder().Removed()) present = config.units;
+    try {
+      *units = new UnitEnumerator(context_, std::move(present));
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
+  }
+
+ private:
+  const int classIndex_;
+};
+
+class ClassEnumerator final : public IDriverClassEnumerator, public DriverObject {
+ public:
+  explicit ClassEnumerator(ContextPtr context) : DriverObject(std::move(context), ObjectKind::ClassEnumerator) {
+    Aggregate(static_cast<IDriverClassEnumerator*>(this));
+  }
+  ZELTO_SIM_UNKNOWN_METHODS
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDriverClassEnumerator))
+      return Hand(static_cast<IDriverClassEnumerator*>(this), out);
+    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
+    return E_NOINTERFACE;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetDriverClasses(DWORD count, const GUID* streamTypes, DRIVER_CLASS_LIST* classes) override {
+    if (classes) *classes = DRIVER_CLASS_LIST{0, nullptr};
+    if (auto f = Fault(Method::GetDriverClasses)) return *f;
+    if (!classes || (count != 0 && !streamTypes)) return E_POINTER;
+    std::vector<CLSID> found;
+    for (const DriverClassConfig& c : context_->config.classes) {
+      bool handles = false;
+      for (DWORD i = 0; i < count && !handles; ++i)
+        for (const GUID& type : c.streamTypes) handles = handles || IsEqualGUID(type, streamTypes[i]);
+      if (handles) found.push_back(c.clsid);
+    }
+    if (found.empty()) return S_OK;
+    auto* list = static_cast<CLSID*>(CoTaskMemAlloc(found.size() * sizeof(CLSID)));
+    if (!list) return E_OUTOFMEMORY;
+    std::memcpy(list, found.data(), found.size() * sizeof(CLSID));
+    *classes = DRIVER_CLASS_LIST{static_cast<DWORD>(found.size()), list};
+    return S_OK;
+  }
+};
+
+class ClassFactory final : public IClassFactory, public DriverObject {
+ public:
+  ClassFactory(ContextPtr context, int classIndex)
+      : DriverObject(std::move(context), ObjectKind::ClassFactory), classIndex_(classIndex) {
+    Aggregate(static_cast<IClassFactory*>(this));
+  }
+  ZELTO_SIM_UNKNOWN_METHODS
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory))
+      return Hand(static_cast<IClassFactory*>(this), out);
+    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
+    return E_NOINTERFACE;
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    if (auto f = Fault(classIndex_ < 0 ? Method::CreateClassEnumerator : Method::CreateUnitCollection)) return *f;
+    IUnknown* object = nullptr;
+    try {
+      if (classIndex_ < 0)
+        object = static_cast<IDriverClassEnumerator*>(new ClassEnumerator(context_));
+      else
+        object = static_cast<IUnitCollection*>(new UnitCollection(context_, classIndex_));
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  const int classIndex_;
+};
+
+}  // namespace
+
+IClassFactory* NewClassFactory(std::shared_ptr<const DriverContext> context, int classIndex) {
+  try {
+    return new ClassFactory(std::move(context), classIndex);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace zelto::sim::detail

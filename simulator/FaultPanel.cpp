@@ -1,0 +1,67 @@
+#include "simulator/FaultPanel.h"
+
+namespace zelto::sim {
+
+const char* MethodName(Method method) {
+  static constexpr const char* kNames[kMethodCount] = {
+      "IClassFactory::CreateInstance(enumerator)",
+      "IClassFactory::CreateInstance(unit collection)",
+      "IDriverClassEnumerator::GetDriverClasses",
+      "IUnitCollection::EnumUnits",
+      "IEnumUnits::Next",
+      "IUnitMoniker::QueryInterface(IUnitProperties)",
+      "IUnitProperties::GetStringProperty",
+      "IUnitMoniker::BindToObject",
+      "ISmartControl::QueryInterface(IDeckControl)",
+      "ISmartControl::AdviseWindow",
+      "ISmartControl::UnadviseWindow",
+      "IDeckControl::SendCommand",
+      "IDeckControl::GetStatus",
+      "IDeckControl::GetTimeCode",
+      "IDeckControl::SetRecordMode",
+  };
+  const auto index = static_cast<std::size_t>(method);
+  return index < kMethodCount ? kNames[index] : "?";
+}
+
+void CallFaults::Fail(Method method, unsigned nth, HRESULT result, FaultRepeat repeat) {
+  if (nth == 0 || static_cast<std::size_t>(method) >= kMethodCount) return;
+  std::lock_guard guard(lock_);
+  rules_.push_back(Rule{method, nth - 1, result, repeat});
+}
+
+void CallFaults::Clear() {
+  std::lock_guard guard(lock_);
+  rules_.clear();
+}
+
+std::optional<HRESULT> CallFaults::Check(Method method) {
+  const auto index = static_cast<std::size_t>(method);
+  if (index >= kMethodCount) return std::nullopt;
+  std::lock_guard guard(lock_);
+  ++calls_[index];
+  std::optional<HRESULT> failure;
+  for (auto it = rules_.begin(); it != rules_.end();) {
+    if (it->method != method) {
+      ++it;
+      continue;
+    }
+    if (it->callsLeft > 0) {
+      --it->callsLeft;
+      ++it;
+      continue;
+    }
+    if (!failure) failure = it->result;
+    it = it->repeat == FaultRepeat::Once ? rules_.erase(it) : it + 1;
+  }
+  return failure;
+}
+
+unsigned CallFaults::Calls(Method method) const {
+  const auto index = static_cast<std::size_t>(method);
+  if (index >= kMethodCount) return 0;
+  std::lock_guard guard(lock_);
+  return calls_[index];
+}
+
+}  // namespace zelto::sim

@@ -1,0 +1,58 @@
+// Call faults: make the nth call of a driver method fail with a chosen
+// result, once or from then on. Every driver method asks here first.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/com.h"
+
+namespace zelto::sim {
+
+enum class Method {
+  CreateClassEnumerator,  // IClassFactory::CreateInstance of the enumerator class
+  CreateUnitCollection,   // IClassFactory::CreateInstance of a driver class
+  GetDriverClasses,
+  EnumUnits,
+  NextUnit,
+  QueryUnitProperties,    // QueryInterface of a unit for IUnitProperties
+  GetStringProperty,
+  BindToObject,
+  QueryDeckControl,       // QueryInterface of the smart control for IDeckControl
+  AdviseWindow,
+  UnadviseWindow,
+  SendCommand,
+  GetStatus,
+  GetTimeCode,
+  SetRecordMode,
+};
+inline constexpr std::size_t kMethodCount = 15;
+const char* MethodName(Method method);
+
+enum class FaultRepeat { Once, FromThenOn };
+
+class CallFaults {
+ public:
+  // The nth call from now (1 = the next one) fails with result.
+  void Fail(Method method, unsigned nth, HRESULT result, FaultRepeat repeat);
+  void Clear();
+  // Counts the call; the failure to give, if one is due.
+  std::optional<HRESULT> Check(Method method);
+  unsigned Calls(Method method) const;
+
+ private:
+  struct Rule {
+    Method method;
+    unsigned callsLeft;  // calls to let through before failing
+    HRESULT result;
+    FaultRepeat repeat;
+  };
+  mutable std::mutex lock_;
+  std::array<unsigned, kMethodCount> calls_{};
+  std::vector<Rule> rules_;
+};
+
+}  // namespace zelto::sim
