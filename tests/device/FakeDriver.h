@@ -1,0 +1,299 @@
+// Small fakes of the driver's interfaces for the device library's unit
+// tests. Every fake is owned by the test: Release never deletes it, so its
+// reference count can be read after the library has let go of it.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+#include "zelto/bridge/DriverInterfaces.h"
+
+namespace devtest {
+
+// A counted COM object that the test owns.
+template <typename... Interfaces>
+class Owned : public Interfaces... {
+public:
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  long Refs() const { return refs.load(); }
+
+protected:
+  std::atomic<long> refs{0};
+};
+
+inline bool Same(REFIID a, REFIID b) { return IsEqualGUID(a, b) != 0; }
+
+// The driver's main object: smart control and deck control in one.
+class FakeDriver final : public Owned<ISmartControl, IDeckControl> {
+public:
+  // Set before the device uses the fake.
+  bool deckAvailable = true;
+  HRESULT adviseResult = S_OK;
+  HRESULT timeCodeResult = S_OK;
+  __MIDL___MIDL_itf_plgdefs_0000_0001 timeCode{1, 2, 3, 4, 0};
+
+  // Codes answered by GetStatus, by kind; a kind not written leaves the
+  // caller's preset.
+  std::atomic<DWORD> statusCode[4] = {0, DECK_STATE_STOP, MEDIA_INFO_RECORDABLE, CAMCORDER_MODE_DECK};
+  std::atomic<bool> writeStatus[4] = {true, true, true, true};
+  std::atomic<int> statusCalls[4] = {0, 0, 0, 0};
+
+  std::atomic<HWND> window{nullptr};
+  std::atomic<int> unadviseCalls{0};
+  std::atomic<long> refsAtUnadvise{-1};
+
+  // Runs inside GetStatus, on whatever thread asks.
+  std::function<void(DWORD kind)> onStatus;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl))
+      *out = static_cast<ISmartControl*>(this);
+    else if (Same(iid, IID_IDeckControl) && deckAvailable)
+      *out = static_cast<IDeckControl*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return Owned::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return Owned::Release(); }
+
+  HRESULT STDMETHODCALLTYPE AdviseWindow(HWND target, DWORD* cookie) override {
+    if (FAILED(adviseResult)) return adviseResult;
+    window.store(target);
+    *cookie = kCookie;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE UnadviseWindow(DWORD cookie) override {
+    if (cookie == kCookie) {
+      refsAtUnadvise.store(refs.load());
+      window.store(nullptr);
+    }
+    ++unadviseCalls;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE SendCommand(DWORD command) override {
+    std::lock_guard<std::mutex> guard(lock);
+    commands.push_back(command);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetStatus(DWORD kind, DWORD* value) override {
+    if (kind < 4) {
+      ++statusCalls[kind];
+      if (onStatus) onStatus(kind);
+      if (writeStatus[kind]) *value = statusCode[kind];
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTimeCode(__MIDL___MIDL_itf_plgdefs_0000_0001* record) override {
+    if (FAILED(timeCodeResult)) return timeCodeResult;
+    *record = timeCode;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetRecordMode(BOOL record) override {
+    recordMode = record;
+    return S_OK;
+  }
+
+  // Commands sent so far, and forgets them.
+  std::vector<DWORD> TakeCommands() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<DWORD> taken;
+    taken.swap(commands);
+    return taken;
+  }
+
+  // Posts a driver event to the advised window, as the driver does; the
+  // record lives as long as the fake.
+  bool Post(DWORD code, LPARAM argument = 0) {
+    if (code >= kMaxCode || !window.load()) return false;
+    records[code] = DRIVER_EVENT_RECORD{0, code};
+    return PostMessageW(window.load(), RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME),
+                        reinterpret_cast<WPARAM>(&records[code]), argument) != 0;
+  }
+
+  BOOL recordMode = FALSE;
+  static constexpr DWORD kCookie = 0x51;
+
+private:
+  static constexpr DWORD kMaxCode = 64;
+  std::mutex lock;
+  std::vector<DWORD> commands;
+  DRIVER_EVENT_RECORD records[kMaxCode] = {};
+};
+
+// One unit: moniker and properties.
+class FakeUnit final : public Owned<IUnitMoniker, IUnitProperties> {
+public:
+  FakeUnit(const wchar_t* model, FakeDriver* driver) : model(model), driver(driver) {}
+
+  std::wstring model;
+  FakeDriver* driver;
+  bool propertiesAvailable = true;
+  HRESULT propertyResult = S_OK;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (Same(iid, IID_IUnknown) || Same(iid, IID_IUnitMoniker))
+      *out = static_cast<IUnitMoniker*>(this);
+    else if (Same(iid, IID_IUnitProperties) && propertiesAvailable)
+      *out = static_cast<IUnitProperties*>(this);
+    else
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return Owned::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return Owned::Release(); }
+
+  HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE BindToObject(IUnknown*, IUnitMoniker*, REFIID iid, void** object) override {
+    if (!driver) return E_FAIL;
+    return driver->QueryInterface(iid, object);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetStringProperty(const WCHAR* name, const WCHAR** value) override {
+    if (FAILED(propertyResult)) return propertyResult;
+    if (std::wstring(name) != L"UnitModelText") return E_INVALIDARG;
+    *value = model.c_str();
+    return S_OK;
+  }
+};
+
+// Hands out a list of units one at a time.
+class FakeEnumUnits final : public Owned<IEnumUnits> {
+public:
+  explicit FakeEnumUnits(std::vector<FakeUnit*> units) : units(std::move(units)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IEnumUnits)) return E_NOINTERFACE;
+    *out = static_cast<IEnumUnits*>(this);
+    AddRef();
+    return S_OK;
+  }
+  void Rewind() { next = 0; }
+
+  HRESULT STDMETHODCALLTYPE Next(ULONG, IUnitMoniker** unit, ULONG* fetched) override {
+    if (next >= units.size()) {
+      if (fetched) *fetched = 0;
+      return S_FALSE;
+    }
+    *unit = units[next++];
+    (*unit)->AddRef();
+    if (fetched) *fetched = 1;
+    return S_OK;
+  }
+
+private:
+  std::vector<FakeUnit*> units;
+  std::size_t next = 0;
+};
+
+// The unit collection of one driver class.
+class FakeUnitCollection final : public Owned<IUnitCollection> {
+public:
+  explicit FakeUnitCollection(std::vector<FakeUnit*> units) : enumerator(std::move(units)) {}
+  HRESULT enumResult = S_OK;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IUnitCollection)) return E_NOINTERFACE;
+    *out = static_cast<IUnitCollection*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumUnits(IEnumUnits** units) override {
+    if (FAILED(enumResult)) return enumResult;
+    enumerator.Rewind();
+    enumerator.AddRef();
+    *units = &enumerator;
+    return S_OK;
+  }
+
+  FakeEnumUnits enumerator;
+};
+
+// The driver's class enumerator.
+class FakeClassEnumerator final : public Owned<IDriverClassEnumerator> {
+public:
+  std::vector<CLSID> classes;
+  HRESULT result = S_OK;
+  std::vector<GUID> askedTypes;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IDriverClassEnumerator)) return E_NOINTERFACE;
+    *out = static_cast<IDriverClassEnumerator*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDriverClasses(DWORD count, const GUID* types, DRIVER_CLASS_LIST* list) override {
+    askedTypes.assign(types, types + count);
+    if (FAILED(result)) return result;
+    list->count = static_cast<DWORD>(classes.size());
+    list->classes = static_cast<CLSID*>(CoTaskMemAlloc(sizeof(CLSID) * (classes.empty() ? 1 : classes.size())));
+    for (std::size_t i = 0; i < classes.size(); ++i) list->classes[i] = classes[i];
+    return S_OK;
+  }
+};
+
+// A class factory that hands out one test-owned object.
+class FakeFactory final : public Owned<IClassFactory> {
+public:
+  explicit FakeFactory(IUnknown* object) : object(object) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IClassFactory)) return E_NOINTERFACE;
+    *out = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return object->QueryInterface(iid, out);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+  IUnknown* object;
+};
+
+// Registers a factory for a class in the calling apartment while it lives.
+class ClassRegistration {
+public:
+  ClassRegistration(REFCLSID clsid, IUnknown* object) : factory(object) {
+    registered = CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+  }
+  ~ClassRegistration() {
+    if (SUCCEEDED(registered)) CoRevokeClassObject(cookie);
+  }
+  ClassRegistration(const ClassRegistration&) = delete;
+  ClassRegistration& operator=(const ClassRegistration&) = delete;
+  bool Ok() const { return SUCCEEDED(registered); }
+
+private:
+  FakeFactory factory;
+  DWORD cookie = 0;
+  HRESULT registered;
+};
+
+}  // namespace devtest

@@ -1,0 +1,195 @@
+// The message window: its thread and loop, and how driver events are
+// dispatched to the device at once or through the window's own queue.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "tests/device/DeviceTestSupport.h"
+#include "zelto/events/VideoCapturingMessageReceiver.h"
+#include "zelto/events/ZeltoMessages.h"
+#include "zelto/events/ZeltoVideoDeviceMessageReceiver.h"
+
+using namespace devtest;
+using namespace Orvex;
+
+namespace {
+
+// A window of the test thread's own, to catch what the dispatch re-posts.
+class CatcherWindow {
+public:
+  CatcherWindow() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(WNDCLASSEXW);
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kName;
+    RegisterClassExW(&windowClass);
+    window = CreateWindowExW(0, kName, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  }
+  ~CatcherWindow() {
+    DestroyWindow(window);
+    UnregisterClassW(kName, GetModuleHandleW(nullptr));
+  }
+  // The re-posted events, as (code, argument) pairs.
+  std::vector<std::pair<WPARAM, LPARAM>> Take() {
+    std::vector<std::pair<WPARAM, LPARAM>> taken;
+    MSG message;
+    const UINT deferred = zelto::DeferredEventMessage();
+    while (PeekMessageW(&message, window, deferred, deferred, PM_REMOVE))
+      taken.emplace_back(message.wParam, message.lParam);
+    return taken;
+  }
+  HWND window;
+
+private:
+  static constexpr const wchar_t* kName = L"DeviceTestsCatcher";
+};
+
+class MessageReceiverTest : public DeviceTestBase {
+protected:
+  void SetUp() override {
+    DeviceTestBase::SetUp();
+    device = MakeDevice(driver);
+    ASSERT_TRUE(Initialize(*device));
+    device->AddEventListener(&heard);
+    catcher = std::make_unique<CatcherWindow>();
+    ASSERT_NE(catcher->window, nullptr);
+  }
+  void TearDown() override {
+    catcher.reset();
+    if (device) device->RemoveEventListener(&heard);
+    device.reset();
+    DeviceTestBase::TearDown();
+  }
+
+  int StatusCalls() { return driver.statusCalls[1] + driver.statusCalls[2] + driver.statusCalls[3]; }
+
+  FakeDriver driver;
+  std::unique_ptr<ZeltoVideoDevice> device;
+  Recorder<_OxVideoDeviceNotification> heard;
+  std::unique_ptr<CatcherWindow> catcher;
+};
+
+TEST_F(MessageReceiverTest, StateEventsAreRepostedAndHandledOnlyFromTheQueue) {
+  heard.Clear();
+  const int before = StatusCalls();
+  ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, DRIVER_EVENT_DECK_STATE, 99, device.get());
+  EXPECT_EQ(StatusCalls(), before) << "nothing is asked during the event's own dispatch";
+  EXPECT_EQ(heard.Count(), 0u);
+  auto reposted = catcher->Take();
+  ASSERT_EQ(reposted.size(), 1u);
+  EXPECT_EQ(reposted[0], (std::pair<WPARAM, LPARAM>{29, 0}));
+
+  const int deckBefore = driver.statusCalls[DECK_STATUS_DECK_STATE];
+  ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(reposted[0].first, reposted[0].second, device.get());
+  EXPECT_EQ(driver.statusCalls[DECK_STATUS_DECK_STATE], deckBefore + 1);
+  EXPECT_EQ(heard.Events(), std::vector<_OxVideoDeviceNotification>{OX_NOTIFY_DEVICE_STATE});
+}
+
+TEST_F(MessageReceiverTest, RepostTableKeepsOrDropsTheArgument) {
+  const std::pair<DWORD, LPARAM> zeroed[] = {{2, 0}, {29, 0}, {30, 0}, {31, 0}};
+  for (const auto& [code, expected] : zeroed) {
+    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, 5, device.get());
+    EXPECT_EQ(catcher->Take(), (std::vector<std::pair<WPARAM, LPARAM>>{{code, expected}})) << code;
+  }
+  for (DWORD code : {5u, 7u, 8u, 9u, 10u, 11u, 18u, 24u, 32u}) {
+    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, 5, device.get());
+    EXPECT_EQ(catcher->Take(), (std::vector<std::pair<WPARAM, LPARAM>>{{code, 5}})) << code;
+  }
+  heard.Clear();
+  const int before = StatusCalls();
+  for (DWORD code : {0u, 1u, 6u, 12u, 13u, 14u, 15u, 16u, 17u, 22u, 26u, 33u, 1000u}) {
+    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, 5, device.get());
+    ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(code, 5, device.get());
+  }
+  // A null file record is ignored.
+  ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, DRIVER_EVENT_FILE_COMPLETE, 0, device.get());
+  EXPECT_TRUE(catcher->Take().empty());
+  EXPECT_EQ(heard.Count(), 0u);
+  EXPECT_EQ(StatusCalls(), before);
+}
+
+TEST_F(MessageReceiverTest, DeferredEventsMapTheirArguments) {
+  heard.Clear();
+  auto deferred = [&](WPARAM code, LPARAM argument) {
+    ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(code, argument, device.get());
+  };
+  deferred(10, 5);
+  deferred(10, 0);
+  deferred(32, 7);
+  deferred(32, 0);
+  deferred(11, 0);
+  EXPECT_EQ(device->GetAspectRatio(), OX_ASPECT_NORMAL);
+  deferred(11, 1);
+  EXPECT_EQ(device->GetAspectRatio(), OX_ASPECT_WIDE);
+  deferred(11, 2);
+  EXPECT_EQ(device->GetAspectRatio(), OX_ASPECT_NORMAL);
+  deferred(30, 0);
+  deferred(31, 0);
+  EXPECT_EQ(heard.Events(),
+            (std::vector<_OxVideoDeviceNotification>{
+                OX_NOTIFY_VIDEO_SYSTEM_OTHER, OX_NOTIFY_VIDEO_SYSTEM_0, OX_NOTIFY_STREAMING_ON, OX_NOTIFY_STREAMING_OFF,
+                OX_NOTIFY_DISPLAY_SIZE, OX_NOTIFY_DISPLAY_SIZE, OX_NOTIFY_DISPLAY_SIZE, OX_NOTIFY_CAMCORDER_MODE,
+                OX_NOTIFY_MEDIA_INFO}));
+}
+
+TEST_F(MessageReceiverTest, DriverEventsReachListenersOnTheWindowThread) {
+  heard.Clear();
+  driver.statusCode[DECK_STATUS_DECK_STATE] = DECK_STATE_PLAY;
+  // A message without an event record is ignored, and the window lives on.
+  ASSERT_TRUE(PostMessageW(driver.window.load(), zelto::DeviceEventMessage(), 0, 0));
+  ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE));
+  ASSERT_TRUE(heard.WaitForCount(1));
+  EXPECT_EQ(heard.Events()[0], OX_NOTIFY_DEVICE_STATE);
+  EXPECT_NE(heard.Threads()[0], GetCurrentThreadId());
+  EXPECT_EQ(device->GetDeviceState(), OX_DEVICE_STATE_PLAY);
+
+  ASSERT_TRUE(driver.Post(DRIVER_EVENT_VIDEO_SYSTEM, 1));
+  ASSERT_TRUE(heard.WaitForCount(2));
+  EXPECT_EQ(heard.Events()[1], OX_NOTIFY_VIDEO_SYSTEM_OTHER);
+}
+
+// ---- The window and its thread on their own ----
+
+std::atomic<int> dispatched{0};
+HANDLE proceed = nullptr;
+HANDLE entered = nullptr;
+
+LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP) {
+    if (++dispatched == 1) {
+      SetEvent(entered);
+      WaitForSingleObject(proceed, INFINITE);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(VideoCapturingMessageReceiverTest, StopEndsTheLoopAfterTheMessageBeingDispatched) {
+  dispatched = 0;
+  entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  proceed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  {
+    VideoCapturingMessageReceiver receiver;
+    HWND window = receiver.Create(&CountingProcedure, L"DeviceTestsCounting");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(receiver.Create(&CountingProcedure, L"DeviceTestsCounting"), nullptr) << "a window exists already";
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(PostMessageW(window, WM_APP, 0, 0));
+    ASSERT_EQ(WaitForSingleObject(entered, 20000), WAIT_OBJECT_0);
+    receiver.SignalStop();
+    SetEvent(proceed);
+  }  // joins the thread
+  EXPECT_EQ(dispatched, 1);
+  CloseHandle(entered);
+  CloseHandle(proceed);
+
+  // The class went with the receiver; a null procedure is refused.
+  VideoCapturingMessageReceiver again;
+  EXPECT_EQ(again.Create(nullptr, L"DeviceTestsCounting"), nullptr);
+  EXPECT_NE(again.Create(&CountingProcedure, L"DeviceTestsCounting"), nullptr);
+  VideoCapturingMessageReceiver taken;
+  EXPECT_EQ(taken.Create(&CountingProcedure, L"DeviceTestsCounting"), nullptr) << "the class name is taken";
+}
+
+}  // namespace
