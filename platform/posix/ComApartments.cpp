@@ -8,6 +8,7 @@
 // registered.
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/posix/ComInternal.h"
@@ -162,26 +163,45 @@ HRESULT STDAPICALLTYPE CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DW
   if (pUnk == nullptr || lpdwRegister == nullptr) return E_INVALIDARG;
   // A multiple-use class object also serves its own process.
   if ((flags & REGCLS_MULTIPLEUSE) != 0) dwClsContext |= CLSCTX_INPROC_SERVER;
-  Registry& r = registry();
-  std::lock_guard guard(r.lock);
-  const std::uint64_t apartment = apartmentLocked(r);
-  if (apartment == 0) return CO_E_NOTINITIALIZED;
-  *lpdwRegister = 0;
-  for (const Registration& reg : r.classes) {
-    if (reg.apartment == apartment && (reg.context & dwClsContext) != 0 &&
-        IsEqualGUID(reg.clsid, rclsid)) {
-      // Registering a class again in the same apartment: COM (as Wine does it)
-      // accepts a multiple-use registration without a second cookie.
-      return (flags & REGCLS_MULTIPLEUSE) != 0 ? S_OK : CO_E_OBJISREG;
+  // The registration's reference is taken before the lock and dropped after
+  // it when the registration is refused: AddRef and Release are the caller's
+  // code, and may call COM.
+  pUnk->AddRef();
+  HRESULT hr = S_OK;
+  bool duplicate = false;
+  {
+    Registry& r = registry();
+    std::lock_guard guard(r.lock);
+    const std::uint64_t apartment = apartmentLocked(r);
+    if (apartment == 0) {
+      hr = CO_E_NOTINITIALIZED;
+    } else {
+      *lpdwRegister = 0;
+      for (const Registration& reg : r.classes) {
+        if (reg.apartment == apartment && (reg.context & dwClsContext) != 0 &&
+            IsEqualGUID(reg.clsid, rclsid)) {
+          // Registering a class again in the same apartment: COM (as Wine does
+          // it) accepts a multiple-use registration without a second cookie.
+          hr = (flags & REGCLS_MULTIPLEUSE) != 0 ? S_OK : CO_E_OBJISREG;
+          duplicate = true;
+          break;
+        }
+      }
+      if (!duplicate) {
+        DWORD cookie = ++r.lastCookie;
+        if (cookie == 0) cookie = ++r.lastCookie;  // 0 is never a valid cookie
+        try {
+          r.classes.push_back(Registration{cookie, rclsid, pUnk, dwClsContext, apartment});
+          *lpdwRegister = cookie;
+          return S_OK;
+        } catch (const std::bad_alloc&) {
+          hr = E_OUTOFMEMORY;
+        }
+      }
     }
   }
-  DWORD cookie = ++r.lastCookie;
-  if (cookie == 0) cookie = ++r.lastCookie;  // 0 is never a valid cookie
-  // AddRef under the lock: the object is the caller's, and cannot go away here.
-  pUnk->AddRef();
-  r.classes.push_back(Registration{cookie, rclsid, pUnk, dwClsContext, apartment});
-  *lpdwRegister = cookie;
-  return S_OK;
+  pUnk->Release();
+  return hr;
 }
 
 // An unknown cookie gives E_INVALIDARG, the result COM gives under Wine.

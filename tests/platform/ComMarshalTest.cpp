@@ -185,33 +185,6 @@ TEST(ComMarshal, FreeThreadedMarshalerDelegatesToItsOuterObject) {
   marshal->Release();
   EXPECT_EQ(outer.Refs(), 1);
   EXPECT_EQ(inner->Release(), 0u);
-
-  // Without an outer object the marshaller is its own identity.
-  ASSERT_EQ(CoCreateFreeThreadedMarshaler(nullptr, &inner), S_OK);
-  ASSERT_EQ(inner->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), S_OK);
-  ASSERT_EQ(marshal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-  EXPECT_EQ(identity, inner);
-  identity->Release();
-  marshal->Release();
-  EXPECT_EQ(inner->Release(), 0u);
-}
-
-TEST(ComMarshal, ReleasingMarshalDataDropsItsReference) {
-  TestValue object(true);
-  ApartmentThread sta(COINIT_APARTMENTTHREADED);
-  sta.Run([&] {
-    IStream* stream = nullptr;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
-    ASSERT_EQ(CoMarshalInterface(stream, IID_ITestValue, &object, MSHCTX_INPROC, nullptr,
-                                 MSHLFLAGS_NORMAL),
-              S_OK);
-    EXPECT_EQ(object.Refs(), 2);
-    LARGE_INTEGER start{};
-    ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
-    EXPECT_EQ(CoReleaseMarshalData(stream), S_OK);
-    EXPECT_EQ(object.Refs(), 1);
-    stream->Release();
-  });
 }
 
 TEST(ComMarshal, ConcurrentHandOversBalance) {
