@@ -307,4 +307,40 @@ TEST_F(DeviceLifecycleTest, TerminateWhileTheDriverFloodsTheWindow) {
   }
 }
 
+// A handler that is inside the deck when TerminateDevice starts: the deck
+// must not be released until the handler has left it.
+TEST_F(DeviceLifecycleTest, TerminateWaitsForTheHandlerThatIsRunning) {
+  FakeDriver driver;
+  std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
+  ASSERT_TRUE(Initialize(*device));
+
+  HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const DWORD testThread = GetCurrentThreadId();
+  std::atomic<bool> armed{true};
+  driver.onStatus = [&](DWORD) {
+    if (GetCurrentThreadId() != testThread && armed.exchange(false)) {
+      SetEvent(inside);
+      WaitForSingleObject(release, 20000);
+    }
+  };
+  ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE));
+  ASSERT_EQ(WaitForSingleObject(inside, 20000), WAIT_OBJECT_0);
+
+  driver.onRelease = released;
+  std::thread terminator([&] { device->TerminateDevice(); });
+  // Released at once when the deck goes while the handler is in it; a
+  // correct teardown leaves the deck alone until the handler is out.
+  EXPECT_EQ(WaitForSingleObject(released, 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(driver.Refs(), 2) << "smart control and deck control still held";
+  SetEvent(release);
+  terminator.join();
+  driver.onRelease = nullptr;
+  EXPECT_EQ(driver.Refs(), 0);
+  CloseHandle(inside);
+  CloseHandle(release);
+  CloseHandle(released);
+}
+
 }  // namespace

@@ -63,7 +63,13 @@ public:
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return Owned::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return Owned::Release(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (HANDLE event = onRelease.load()) SetEvent(event);
+    return Owned::Release();
+  }
+
+  // Signalled by every Release while set.
+  std::atomic<HANDLE> onRelease{nullptr};
 
   HRESULT STDMETHODCALLTYPE AdviseWindow(HWND target, DWORD* cookie) override {
     if (FAILED(adviseResult)) return adviseResult;
