@@ -4,7 +4,7 @@
 set -euo pipefail
 export WINEPREFIX="${ZELTO_WINEPREFIX:-${HOME:-/tmp}/.zelto-wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}"  # no debugger left holding the server after a crash
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
