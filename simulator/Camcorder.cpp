@@ -128,6 +128,14 @@ bool Camcorder::SaveState() {
   return std::filesystem::exists(*stateFile_);
 }
 
+void Camcorder::CloseStateFile() {
+  std::lock_guard guard(lock_);
+  if (!stateFile_) return;
+  AdvanceLocked(Now());
+  SaveLocked();
+  stateFile_.reset();
+}
+
 unsigned WINAPI Camcorder::ThreadMain(void* self) {
   static_cast<Camcorder*>(self)->Run();
   return 0;
@@ -189,6 +197,13 @@ void Camcorder::AdvanceLocked(Tick now) {
 void Camcorder::ReportLocked(Tick at) {
   if (removed_) return;  // an unplugged camcorder tells nothing
   const Tick now = Now();
+  // The stream ends before the deck reports the state that ended it, and
+  // starts after: a client that sees "stopped" knows the stream is off.
+  const Scene* scene = model_.StreamingScene(at);
+  if (!scene && reported_.streaming) {
+    reported_.streaming = false;
+    QueueLocked(DRIVER_EVENT_STREAMING, 0, now);
+  }
   if (const MediaInfoCode media = model_.MediaInfo(); media != reported_.media) {
     reported_.media = media;
     QueueLocked(DRIVER_EVENT_MEDIA_INFO, media, now);
@@ -201,7 +216,6 @@ void Camcorder::ReportLocked(Tick at) {
     reported_.deck = deck;
     QueueLocked(DRIVER_EVENT_DECK_STATE, deck, now);
   }
-  const Scene* scene = model_.StreamingScene(at);
   if (scene) {
     // The picture format comes before the stream that carries it.
     const int system = scene->videoSystem != 0 ? 1 : 0;
@@ -215,9 +229,9 @@ void Camcorder::ReportLocked(Tick at) {
       QueueLocked(DRIVER_EVENT_DISPLAY_SIZE, wide, now);
     }
   }
-  if ((scene != nullptr) != reported_.streaming) {
-    reported_.streaming = scene != nullptr;
-    QueueLocked(DRIVER_EVENT_STREAMING, reported_.streaming ? 1 : 0, now);
+  if (scene && !reported_.streaming) {
+    reported_.streaming = true;
+    QueueLocked(DRIVER_EVENT_STREAMING, 1, now);
   }
 }
 

@@ -100,6 +100,9 @@ class Camcorder {
   std::vector<std::wstring> BoundUnits() const;
   // Writes the state file now (it is also written on every change).
   bool SaveState();
+  // Writes the state file a last time and never again: the run is over, and
+  // the next one may already be reading it.
+  void CloseStateFile();
 
  private:
   struct Advice {

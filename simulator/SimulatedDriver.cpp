@@ -56,7 +56,7 @@ HRESULT SimulatedDriver::Unregister() {
   cookies_.clear();
   if (!registered_) return result;
   registered_ = false;
-  if (camcorder_) camcorder_->SaveState();
+  if (camcorder_) camcorder_->CloseStateFile();
   return result;
 }
 

@@ -53,8 +53,9 @@ class SimulatedDriver {
   // already registered, when a configuration is inconsistent (two classes
   // with one identifier), or with what CoRegisterClassObject answers.
   HRESULT Register(const DriverConfig& config = DriverConfig{});
-  // Revokes the classes. Objects already handed out go on working; the
-  // camcorder lives until the last of them is released.
+  // Revokes the classes and writes the state file for the last time. Objects
+  // already handed out go on working; the camcorder lives until the last of
+  // them is released.
   HRESULT Unregister();
   bool Registered() const { return registered_; }
 

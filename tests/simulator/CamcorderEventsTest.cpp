@@ -1,0 +1,280 @@
+// The camcorder seen through the driver's interfaces, with events arriving in
+// a window on another thread: transport timing on the process clock, stream
+// on and off at scene boundaries, seeks, the end of the tape, the camera
+// mode, the slot, removal, event faults and the state file.
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "tests/simulator/SimTestSupport.h"
+
+using namespace zelto::sim;
+using namespace sim_test;
+
+namespace {
+
+class CamcorderEvents : public ComTest {
+ protected:
+  void Start(const DriverConfig& config = QuickConfig()) {
+    ASSERT_EQ(driver.Register(config), S_OK);
+    ASSERT_EQ(BindFirstUnit(control.Out()), S_OK);
+    ASSERT_EQ(control->QueryInterface(IID_IDeckControl, deck.OutVoid()), S_OK);
+    ASSERT_EQ(control->AdviseWindow(events.Handle(), &cookie), S_OK);
+    ASSERT_NE(cookie, 0u);
+  }
+  void TearDown() override {
+    if (cookie) {
+      EXPECT_EQ(control->UnadviseWindow(cookie), S_OK);
+    }
+    deck.Reset();
+    control.Reset();
+    driver.Unregister();
+    EXPECT_EQ(driver.Audit().LiveReferences(), 0) << driver.Audit().Report();
+    ComTest::TearDown();
+  }
+  DWORD Status(DWORD kind) {
+    DWORD value = 0xFFFF;
+    EXPECT_EQ(deck->GetStatus(kind, &value), S_OK);
+    return value;
+  }
+
+  EventWindow events;
+  SimulatedDriver driver;
+  Ref<ISmartControl> control;
+  Ref<IDeckControl> deck;
+  DWORD cookie = 0;
+};
+
+std::filesystem::path TempStateFile(const char* name) {
+  auto path = std::filesystem::temp_directory_path() /
+              ("zelto-sim-test-" + std::to_string(GetCurrentThreadId()) + "-" + name + ".json");
+  std::filesystem::remove(path);
+  return path;
+}
+
+}  // namespace
+
+TEST_F(CamcorderEvents, PlayingStreamsOverScenesOnlyAndStopsAtTheEndOfTheTape) {
+  Start();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_STOP));
+  // Deck state to play; the picture format, then stream on for each scene;
+  // stream off in each gap; stopped at the end of the tape.
+  const std::vector<DWORD> expected = {DRIVER_EVENT_DECK_STATE,    DRIVER_EVENT_VIDEO_SYSTEM,
+                                       DRIVER_EVENT_DISPLAY_SIZE,  DRIVER_EVENT_STREAMING,
+                                       DRIVER_EVENT_STREAMING,     DRIVER_EVENT_DISPLAY_SIZE,
+                                       DRIVER_EVENT_STREAMING,     DRIVER_EVENT_STREAMING,
+                                       DRIVER_EVENT_DECK_STATE};
+  EXPECT_EQ(events.Codes(), expected);
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_STREAMING), (std::vector<LPARAM>{1, 0, 1, 0}));
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_DISPLAY_SIZE), (std::vector<LPARAM>{1, 0})) << "wide, then 4:3";
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_VIDEO_SYSTEM), (std::vector<LPARAM>{1}));
+  EXPECT_EQ(driver.Panel().Track(), 900u);
+  __MIDL___MIDL_itf_plgdefs_0000_0001 tc{};
+  ASSERT_EQ(deck->GetTimeCode(&tc), S_OK);
+  EXPECT_EQ(tc.flags & kTimeCodeRecordNoTimeCode, kTimeCodeRecordNoTimeCode) << "blank tape at the end";
+}
+
+TEST_F(CamcorderEvents, WindingTakesTheConfiguredTimeOnTheProcessClock) {
+  // A realistic wind: 60 s of tape back at 24 times the play speed is 2.5 s
+  // of process time, which a scaled clock makes short.
+  struct Scale {
+    Scale() { zelto::platform::SetTimeScaleForTesting(0.1); }
+    ~Scale() { zelto::platform::SetTimeScaleForTesting(1.0); }
+  } scale;
+  DriverConfig config = QuickConfig();
+  config.camcorder.cassette = Cassette::Default();
+  config.camcorder.cassette->positionTrack = 60 * kTracksPerSecond;
+  config.camcorder.timing = TransportTiming{};
+  Start(config);
+  const ULONGLONG started = GetTickCount64();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_REWIND), S_OK);
+  EXPECT_EQ(Status(DECK_STATUS_DECK_STATE), DECK_STATE_REWIND);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_STOP));
+  const ULONGLONG took = GetTickCount64() - started;
+  EXPECT_GE(took, 2500u);
+  EXPECT_LT(took, 2500u + 5000u) << "the stop is posted when the tape arrives, not much later";
+  EXPECT_EQ(driver.Panel().Track(), 0u);
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_STREAMING).size(), 0u) << "winding never streams";
+}
+
+TEST_F(CamcorderEvents, SeekPlaysTheSceneAtTheTrackAndStopsAtItsEnd) {
+  Start();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | 500), S_OK);
+  EXPECT_EQ(Status(DECK_STATUS_DECK_STATE), DECK_STATE_WINDING_TO_TRACK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_STOP));
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_DECK_STATE),
+            (std::vector<LPARAM>{DECK_STATE_WINDING_TO_TRACK, DECK_STATE_PLAY, DECK_STATE_STOP}));
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_STREAMING), (std::vector<LPARAM>{1, 0}));
+  EXPECT_EQ(driver.Panel().Track(), 750u) << "the end of the second scene";
+  __MIDL___MIDL_itf_plgdefs_0000_0001 tc{};
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | 600), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_STREAMING, 1, events.Count()));
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);
+  const std::uint32_t track = driver.Panel().Track();
+  EXPECT_GE(track, 600u);
+  ASSERT_EQ(deck->GetTimeCode(&tc), S_OK);
+  EXPECT_EQ(tc.flags, 0u);
+  // The second scene starts at 00:00:01:00; 12 tracks make a frame.
+  EXPECT_EQ(tc.seconds * 25u + tc.frames, 25u + (track - 450) / 12);
+}
+
+TEST_F(CamcorderEvents, CameraModeRefusesDeckCommandsAndReportsTheSwitch) {
+  Start();
+  driver.Panel().SetCamcorderMode(CAMCORDER_MODE_CAMERA);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_CAMCORDER_MODE, CAMCORDER_MODE_CAMERA));
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_CAMCORDER_MODE),
+            (std::vector<LPARAM>{CAMCORDER_MODE_SWITCHING, CAMCORDER_MODE_CAMERA}));
+  EXPECT_EQ(Status(DECK_STATUS_CAMCORDER_MODE), CAMCORDER_MODE_CAMERA);
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), kErrorWrongMode);
+  EXPECT_EQ(deck->SetRecordMode(TRUE), kErrorWrongMode);
+  __MIDL___MIDL_itf_plgdefs_0000_0001 tc{};
+  EXPECT_EQ(deck->GetTimeCode(&tc), kErrorWrongMode);
+  EXPECT_EQ(Status(DECK_STATUS_DECK_STATE), DECK_STATE_NOT_READY);
+  driver.Panel().SetCamcorderMode(CAMCORDER_MODE_DECK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_CAMCORDER_MODE, CAMCORDER_MODE_DECK));
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_STOP), S_OK);
+  EXPECT_EQ(deck->SetRecordMode(TRUE), S_OK);
+  EXPECT_TRUE(driver.Panel().RecordInput());
+}
+
+TEST_F(CamcorderEvents, EjectInsertAndWriteProtectionAreReported) {
+  Start();
+  EXPECT_EQ(Status(DECK_STATUS_MEDIA_INFO), MEDIA_INFO_RECORDABLE);
+  ASSERT_TRUE(driver.Panel().Eject());
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_MEDIA_INFO, MEDIA_INFO_NONE));
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_MEDIA_INFO), (std::vector<LPARAM>{MEDIA_INFO_EJECTING, MEDIA_INFO_NONE}));
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), kErrorNotReady);
+  __MIDL___MIDL_itf_plgdefs_0000_0001 tc{};
+  EXPECT_EQ(deck->GetTimeCode(&tc), kErrorNotReady);
+
+  Cassette tape = QuickTape();
+  tape.writeProtected = true;
+  driver.Panel().InsertCassette(tape);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_MEDIA_INFO, MEDIA_INFO_WRITE_PROTECTED));
+  EXPECT_EQ(Status(DECK_STATUS_DECK_STATE), DECK_STATE_STOP);
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_RECORD_PAUSE), kErrorWriteProtected);
+  driver.Panel().SetWriteProtected(false);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_MEDIA_INFO, MEDIA_INFO_RECORDABLE));
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_RECORD_PAUSE), S_OK);
+  EXPECT_EQ(Status(DECK_STATUS_DECK_STATE), DECK_STATE_RECORD_PAUSE);
+}
+
+TEST_F(CamcorderEvents, RemovalIsPostedAndEveryLaterCallFails) {
+  Start();
+  driver.Panel().RemoveDevice();
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED));
+  DWORD value = 0;
+  EXPECT_EQ(deck->GetStatus(DECK_STATUS_DECK_STATE, &value), kErrorDeviceRemoved);
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), kErrorDeviceRemoved);
+  DWORD second = 0;
+  EXPECT_EQ(control->AdviseWindow(events.Handle(), &second), kErrorDeviceRemoved);
+  EXPECT_EQ(second, 0u);
+  EXPECT_TRUE(ListUnits().empty()) << "an unplugged camcorder has no unit";
+  driver.Panel().ReconnectDevice();
+  EXPECT_EQ(ListUnits().size(), 1u);
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), S_OK);
+}
+
+TEST_F(CamcorderEvents, EventFaultsDropDelayAndMalformedEventsArrive) {
+  Start();
+  DRIVER_EVENT_RECORD odd{7, 0xDEADBEEF};
+  driver.Panel().DropEvents(DRIVER_EVENT_DECK_STATE, 1);
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);  // its event is dropped
+  driver.Panel().DelayEvents(300, DRIVER_EVENT_DECK_STATE);
+  const ULONGLONG sent = GetTickCount64();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_STOP), S_OK);
+  driver.Panel().PostEventRecord(nullptr, 42);
+  driver.Panel().PostEventRecord(&odd, -1);
+  driver.Panel().PostEvent(0x12345678, 5);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_STOP));
+  EXPECT_GE(GetTickCount64() - sent, 300u);
+  const auto seen = events.Events();
+  ASSERT_EQ(seen.size(), 4u) << "the pause was dropped";
+  EXPECT_TRUE(seen[0].nullRecord);
+  EXPECT_EQ(seen[0].argument, 42);
+  EXPECT_EQ(seen[1].code, 0xDEADBEEFu);
+  EXPECT_EQ(seen[1].argument, -1);
+  EXPECT_EQ(seen[2].code, 0x12345678u);
+  EXPECT_EQ(seen[3].code, DRIVER_EVENT_DECK_STATE) << "the delayed stop comes last";
+  EXPECT_EQ(EventRecord(0x12345678), EventRecord(0x12345678)) << "one record per code, kept";
+
+  driver.Panel().ClearEventFaults();
+  driver.Panel().DropEvents();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), S_OK);
+  driver.Panel().PostEvent(DRIVER_EVENT_SCAN_COMPLETE, 0);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_SCAN_COMPLETE, 0));
+  EXPECT_EQ(events.Count(), 5u) << "everything the camcorder posts itself is dropped";
+}
+
+TEST_F(CamcorderEvents, UnadvisedAndReleasedWindowsHearNothingMore) {
+  Start();
+  EventWindow other;
+  DWORD second = 0;
+  ASSERT_EQ(control->AdviseWindow(other.Handle(), &second), S_OK);
+  EXPECT_NE(second, cookie);
+  EXPECT_EQ(driver.Panel().AdvisedWindows(), 2u);
+  EXPECT_EQ(control->UnadviseWindow(second), S_OK);
+  EXPECT_EQ(control->UnadviseWindow(second), E_INVALIDARG);
+  EXPECT_EQ(control->AdviseWindow(nullptr, &second), E_INVALIDARG);
+  EXPECT_EQ(control->AdviseWindow(other.Handle(), nullptr), E_POINTER);
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_PAUSE));
+  EXPECT_EQ(other.Count(), 0u);
+
+  // A control object released with a window still advised takes it along.
+  Ref<ISmartControl> extra;
+  ASSERT_EQ(BindFirstUnit(extra.Out()), S_OK);
+  ASSERT_EQ(extra->AdviseWindow(other.Handle(), &second), S_OK);
+  extra.Reset();
+  EXPECT_EQ(driver.Panel().AdvisedWindows(), 1u);
+}
+
+TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRun) {
+  const auto file = TempStateFile("restart");
+  DriverConfig config = QuickConfig();
+  config.camcorder.cassette = Cassette::Default();
+  config.camcorder.stateFile = file;
+  Start(config);
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_STREAMING, 1));  // the first scene, 1 s in
+  control->UnadviseWindow(cookie);
+  cookie = 0;
+  deck.Reset();
+  control.Reset();
+  ASSERT_EQ(driver.Unregister(), S_OK);
+  const std::uint32_t left = driver.Panel().Track();
+
+  // The next run: a new driver reading the same file finds the tape still
+  // playing, further on.
+  SimulatedDriver next;
+  DriverConfig fresh;
+  fresh.camcorder.cassette = QuickTape();  // replaced by what the file says
+  fresh.camcorder.stateFile = file;
+  ASSERT_EQ(next.Register(fresh), S_OK);
+  EXPECT_EQ(next.Panel().DeckState(), DECK_STATE_PLAY);
+  EXPECT_EQ(next.Panel().CurrentCassette()->lengthTracks, Cassette::Default().lengthTracks);
+  const ULONGLONG waitFrom = GetTickCount64();
+  std::uint32_t now = next.Panel().Track();
+  while (now <= left + 3 && GetTickCount64() - waitFrom < 10000) {
+    Sleep(5);  // polling the position, with a deadline
+    now = next.Panel().Track();
+  }
+  EXPECT_GT(now, left) << "the tape kept moving";
+  EXPECT_EQ(next.Panel().Mode(), TransportMode::Play);
+  ASSERT_EQ(next.Unregister(), S_OK);
+
+  // A corrupt file is ignored: the configured cassette is used.
+  {
+    std::FILE* f = std::fopen(file.string().c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("{broken", f);
+    std::fclose(f);
+  }
+  SimulatedDriver third;
+  ASSERT_EQ(third.Register(fresh), S_OK);
+  EXPECT_EQ(third.Panel().CurrentCassette()->lengthTracks, QuickTape().lengthTracks);
+  EXPECT_EQ(third.Panel().DeckState(), DECK_STATE_STOP);
+  third.Unregister();
+  std::filesystem::remove(file);
+}
