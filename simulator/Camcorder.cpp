@@ -149,6 +149,7 @@ void Camcorder::Run() {
     {
       std::lock_guard guard(lock_);
       if (stopping_) return;
+      ++wakeups_;
       const Tick now = Now();
       AdvanceLocked(now);
       due.clear();
@@ -514,6 +515,11 @@ std::uint64_t Camcorder::EventsPosted() const {
 std::uint64_t Camcorder::PostFailures() const {
   std::lock_guard guard(lock_);
   return postFailures_;
+}
+
+std::uint64_t Camcorder::ThreadWakeups() const {
+  std::lock_guard guard(lock_);
+  return wakeups_;
 }
 
 std::vector<std::wstring> Camcorder::BoundUnits() const {

@@ -97,6 +97,8 @@ class Camcorder {
   std::size_t AdvisedWindows() const;
   std::uint64_t EventsPosted() const;
   std::uint64_t PostFailures() const;
+  // How often the camcorder's thread has woken up: still while nothing moves.
+  std::uint64_t ThreadWakeups() const;
   std::vector<std::wstring> BoundUnits() const;
   // Writes the state file now (it is also written on every change).
   bool SaveState();
@@ -153,6 +155,7 @@ class Camcorder {
   std::vector<EventRule> eventRules_;
   std::uint64_t posted_ = 0;
   std::uint64_t postFailures_ = 0;
+  std::uint64_t wakeups_ = 0;
   std::vector<std::wstring> bound_;
   bool stopping_ = false;
   UINT message_ = 0;

@@ -278,3 +278,23 @@ TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRun) {
   third.Unregister();
   std::filesystem::remove(file);
 }
+
+TEST_F(CamcorderEvents, AnIdleCamcorderThreadDoesNotWakeUp) {
+  Start();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | 100), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_STOP));
+  // Stopped, nothing delayed: the thread waits without a time-out. Watch it
+  // for a while (an observation window, not a synchronisation).
+  const std::uint64_t before = driver.Panel().ThreadWakeups();
+  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(never, 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(never);
+  EXPECT_EQ(driver.Panel().ThreadWakeups(), before);
+  // Reading the status does not wake it either; a command does.
+  EXPECT_EQ(Status(DECK_STATUS_DECK_STATE), DECK_STATE_STOP);
+  EXPECT_EQ(driver.Panel().ThreadWakeups(), before);
+  const std::size_t from = events.Count();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_PAUSE, from));
+  EXPECT_GT(driver.Panel().ThreadWakeups(), before);
+}
