@@ -213,20 +213,16 @@ TEST_F(CamcorderEvents, UnadvisedAndReleasedWindowsHearNothingMore) {
   DWORD second = 0;
   ASSERT_EQ(control->AdviseWindow(other.Handle(), &second), S_OK);
   EXPECT_NE(second, cookie);
-  EXPECT_EQ(driver.Panel().AdvisedWindows(), 2u);
   EXPECT_EQ(control->UnadviseWindow(second), S_OK);
   EXPECT_EQ(control->UnadviseWindow(second), E_INVALIDARG);
-  EXPECT_EQ(control->AdviseWindow(nullptr, &second), E_INVALIDARG);
-  EXPECT_EQ(control->AdviseWindow(other.Handle(), nullptr), E_POINTER);
-  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);
-  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_PAUSE));
-  EXPECT_EQ(other.Count(), 0u);
-
   // A control object released with a window still advised takes it along.
   Ref<ISmartControl> extra;
   ASSERT_EQ(BindFirstUnit(extra.Out()), S_OK);
   ASSERT_EQ(extra->AdviseWindow(other.Handle(), &second), S_OK);
   extra.Reset();
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_PAUSE));
+  EXPECT_EQ(other.Count(), 0u);
   EXPECT_EQ(driver.Panel().AdvisedWindows(), 1u);
 }
 

@@ -82,21 +82,6 @@ TEST(Cassette, TimeCodesAtTwentyFiveAndThirtyFramesPerSecond) {
   EXPECT_FALSE(ParseTimeCode("24:00:00:00", 30));
 }
 
-TEST(Cassette, SceneLookupAndBoundaries) {
-  const Cassette c = Cassette::Default();
-  EXPECT_EQ(c.Problem(), "");
-  ASSERT_GE(c.scenes.size(), 3u);
-  EXPECT_EQ(c.SceneAt(0), nullptr);
-  EXPECT_EQ(c.SceneAt(c.scenes[0].startTrack), &c.scenes[0]);
-  EXPECT_EQ(c.SceneAt(c.scenes[0].endTrack - 1), &c.scenes[0]);
-  EXPECT_EQ(c.SceneAt(c.scenes[0].endTrack), nullptr) << "a gap follows the first scene";
-  EXPECT_EQ(*c.NextBoundaryAfter(0), c.scenes[0].startTrack);
-  EXPECT_EQ(*c.NextBoundaryAfter(c.scenes[0].startTrack), c.scenes[0].endTrack);
-  EXPECT_FALSE(c.NextBoundaryAfter(c.scenes.back().endTrack));
-  // The default tape's time code runs on across its recording breaks.
-  EXPECT_EQ(c.scenes[1].startFrame, c.scenes[0].FrameAt(c.scenes[0].endTrack));
-}
-
 TEST(Cassette, OverwriteDropsCoveredScenesAndCutsOverlappedOnes) {
   Cassette c;
   c.lengthTracks = 10000;
