@@ -8,9 +8,9 @@ MarshalStream::~MarshalStream() {
   if (readyEvent) CloseHandle(readyEvent);
 }
 
-bool MarshalStream::Marshal(REFIID iid, IUnknown* interface) {
+bool MarshalStream::Marshal(REFIID iid, IUnknown* object) {
   IStream* marshalled = nullptr;
-  if (FAILED(CoMarshalInterThreadInterfaceInStream(iid, interface, &marshalled))) return false;
+  if (FAILED(CoMarshalInterThreadInterfaceInStream(iid, object, &marshalled))) return false;
   stream = marshalled;
   SetEvent(readyEvent);
   return true;

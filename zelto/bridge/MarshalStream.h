@@ -13,7 +13,7 @@ public:
   MarshalStream& operator=(const MarshalStream&) = delete;
 
   // On the owning thread. False leaves the ready event as it was.
-  bool Marshal(REFIID iid, IUnknown* interface);
+  bool Marshal(REFIID iid, IUnknown* object);
   // On the receiving thread, inside its apartment; waits without time-out
   // for a Marshal.
   bool Unmarshal(REFIID iid, void** out);

@@ -11,7 +11,7 @@ class ZeltoComPtr {
 public:
   ZeltoComPtr() = default;
   // Takes a reference of its own.
-  explicit ZeltoComPtr(T* interface) : pointer(interface) {
+  explicit ZeltoComPtr(T* object) : pointer(object) {
     if (pointer) pointer->AddRef();
   }
   ZeltoComPtr(const ZeltoComPtr& other) : ZeltoComPtr(other.pointer) {}
