@@ -33,6 +33,9 @@ TEST_F(DeviceLifecycleTest, InitializeBringsStateUpToDateAndTerminateReleasesInO
   EXPECT_EQ(device->GetMediaInfo(), OX_MEDIA_RECORDABLE);
   EXPECT_EQ(device->GetCamcorderMode(), OX_CAMCORDER_MODE_DECK);
   EXPECT_TRUE(std::filesystem::exists(folder / "db" / "micdb.mdb"));
+  OxTimeCode timeCode = device->GetTimecode();
+  EXPECT_EQ(timeCode.GetSeconds(), 3);
+  EXPECT_EQ(timeCode.GetFrames(), 4);
 
   device->TerminateDevice();
   EXPECT_EQ(driver.unadviseCalls, 1);
@@ -185,29 +188,6 @@ TEST_F(DeviceLifecycleTest, ChangesOfSystemAndDisplayOnlyReachListeners) {
   device->RemoveEventListener(&heard);
   device->ChangeDisplaySize(OX_ASPECT_NORMAL);
   EXPECT_EQ(heard.Count(), 4u);
-}
-
-TEST_F(DeviceLifecycleTest, ReadingMicListenersGoToTheManagerAndTimeCodeComesFromTheDeck) {
-  FakeDriver driver;
-  std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
-  ASSERT_TRUE(Initialize(*device));
-  OxTimeCode timeCode = device->GetTimecode();
-  EXPECT_EQ(timeCode.GetSeconds(), 3);
-  EXPECT_EQ(timeCode.GetFrames(), 4);
-
-  // The manager raises reading events for a database it opens.
-  Recorder<OxReadingMicEvent> reading;
-  device->AddEventListener(&reading);
-  device->AddEventListener(static_cast<KelSafeEventListener<OxReadingMicEvent>*>(nullptr));
-  OxString title;
-  device->GetTapeTitle(title);
-  EXPECT_FALSE(device->IsCleaningTape());
-  EXPECT_EQ(device->GetMICRecInfoCount(), 0);
-  std::vector<_OxMICRecInfo> records(3);
-  device->GetMICRecInfo(records);
-  EXPECT_TRUE(records.empty()) << "resized to the manager's records";
-  device->RemoveEventListener(&reading);
-  device->RemoveEventListener(static_cast<KelSafeEventListener<OxReadingMicEvent>*>(nullptr));
 }
 
 TEST_F(DeviceLifecycleTest, ItemDurationCountsWholeSecondsBetweenMarks) {
