@@ -67,9 +67,11 @@ class DeviceTestBase : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    static int serial = 0;
+    // Named after the test: ctest runs tests in parallel processes, whose
+    // thread identifiers may coincide.
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     folder = std::filesystem::temp_directory_path() /
-             ("zelto-device-" + std::to_string(GetCurrentThreadId()) + "-" + std::to_string(++serial));
+             (std::string("zelto-device-") + info->test_suite_name() + "-" + info->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder / "db");
     std::filesystem::create_directories(folder / "tmp");

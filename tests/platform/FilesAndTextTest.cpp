@@ -15,8 +15,10 @@ namespace {
 class TempFolder : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Named after the test: ctest runs tests in parallel processes.
     root_ = fs::temp_directory_path() /
-            ("zelto-files-" + std::to_string(GetCurrentThreadId()) + "-" + std::to_string(GetTickCount()));
+            (std::string("zelto-files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
     fs::create_directories(root_);
   }
   void TearDown() override {
