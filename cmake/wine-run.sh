@@ -15,8 +15,12 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     wineserver -w 9>&-
     touch "$WINEPREFIX/.zelto-ready"
   fi
-  # A lingering server makes each later start cheap. Wine processes must not
-  # inherit the lock, or the server would hold it for as long as it lives.
-  wineserver -p60 9>&- 2>/dev/null || true  # fails when one is already running
+  # A lingering server makes each later start cheap. It and the helper
+  # processes Wine starts with it must not inherit the lock (or they would
+  # hold it for as long as they live) nor our output (or a test runner would
+  # wait for them to close it). Fails, harmlessly, when one is already running.
+  if wineserver -p60 9>&- </dev/null >/dev/null 2>&1; then
+    wine cmd /c exit 9>&- </dev/null >/dev/null 2>&1 || true
+  fi
 ) 9>"$WINEPREFIX.lock"
 exec wine "$@"
