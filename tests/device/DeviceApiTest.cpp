@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "host/foundation/OxUnique.h"
+#include "platform/PlatformExtras.h"
 #include "tests/device/FakeDriver.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
@@ -82,6 +85,32 @@ TEST_F(DeviceApiTest, HostFindsDrivesAndReleasesTheCamcorder) {
   }
   EXPECT_EQ(driver.Refs(), 0);
   EXPECT_EQ(unit.Refs(), 0);
+}
+
+// The host's settings and the library's are one object: the host libraries
+// are shared, not copied into the library.
+TEST_F(DeviceApiTest, SettingsTheHostMakesReachTheLibrary) {
+  const auto folder = std::filesystem::temp_directory_path() / "zelto-device-api-settings";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  OxUnique::GetInstance().SetMicDataBaseFolder(OxString(zelto::platform::WidePath(folder).c_str()));
+  OxUnique::GetInstance().SetTempFolder(OxString(zelto::platform::WidePath(folder).c_str()));
+
+  FakeDriver driver;
+  FakeUnit unit(L"HXQ-ZL30", &driver);
+  FakeUnitCollection collection({&unit});
+  FakeClassEnumerator enumerator;
+  enumerator.classes = {kUnitClass};
+  {
+    ClassRegistration enumeratorClass(CLSID_DriverClassEnumerator, static_cast<IDriverClassEnumerator*>(&enumerator));
+    ClassRegistration unitClass(kUnitClass, static_cast<IUnitCollection*>(&collection));
+    std::unique_ptr<ZeltoVideoDevice> device(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(device->InitializeDevice(OX_VIDEO_SYSTEM_0, true, nullptr, nullptr, false, true));
+    EXPECT_TRUE(std::filesystem::exists(folder / "micdb.mdb"));
+  }
+  OxUnique::GetInstance().ResetToDefaults();
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
