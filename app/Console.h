@@ -1,0 +1,38 @@
+// Where a command writes: plain lines for pipes and tests, a little colour on
+// a terminal. Errors are one line on the error stream, "zelto: ...".
+#pragma once
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+namespace zelto::app {
+
+class Console {
+public:
+  Console(std::ostream& out, std::ostream& err, bool colour = false) : out_(out), err_(err), colour_(colour) {}
+
+  std::ostream& Out() { return out_; }
+  std::ostream& Err() { return err_; }
+
+  void Line(const std::string& text);
+  // A heading of the demo's tour.
+  void Heading(const std::string& text);
+  // "HH:MM:SS.mmm  what: detail" with the local time of the moment.
+  void Event(std::chrono::system_clock::time_point at, const std::string& what, const std::string& detail);
+  void Error(const std::string& text);
+
+  // Whether standard output is a terminal that takes colour (never on a
+  // pipe, never with NO_COLOR set).
+  static bool StdoutWantsColour();
+
+private:
+  std::ostream& out_;
+  std::ostream& err_;
+  bool colour_;
+};
+
+// Local wall-clock time of day with milliseconds.
+std::string TimeStamp(std::chrono::system_clock::time_point at);
+
+}  // namespace zelto::app

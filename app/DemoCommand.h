@@ -1,0 +1,26 @@
+// zelto demo: a short tour of the deck, printing every notification as it
+// arrives: find the camcorder, show its status, rewind, play, seek to a
+// scene and watch the search finish, stop.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "app/Console.h"
+#include "simulator/Cassette.h"
+
+namespace zelto::app {
+
+class Session;
+
+// The tour's cassette unless --cassette names one: the default cassette
+// with the tape standing half a minute in, so the rewind has a way to go.
+zelto::sim::Cassette DemoCassette();
+
+// Where the tour seeks: the start of the cassette's second scene (or its
+// only one); without a known cassette, where the default's second scene is.
+std::uint32_t DemoSeekTrack(const std::optional<zelto::sim::Cassette>& cassette);
+
+int RunDemo(Session& session, Console& console);
+
+}  // namespace zelto::app

@@ -1,0 +1,23 @@
+// Human-readable names of the values the device reports. Every function
+// answers for any value, listed or not, so a newer driver never breaks the
+// output: an unlisted value reads "<kind> <number>".
+#pragma once
+
+#include <string>
+
+#include "host/devevents/OxSceneSearchEvent.h"
+#include "host/foundation/OxDeviceTypes.h"
+#include "host/foundation/OxTimeCode.h"
+
+namespace zelto::app {
+
+std::string DeviceStateName(Orvex::_OxVideoDeviceState state);
+std::string MediaInfoName(Orvex::_OxMediaInfo media);
+std::string CamcorderModeName(Orvex::_OxCamcorderMode mode);
+std::string AspectRatioName(Orvex::_OxAspectRatio ratio);
+std::string NotificationName(Orvex::_OxVideoDeviceNotification notification);
+std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id);
+// "HH:MM:SS:FF", or "--:--:--:--" where the tape carries no time code.
+std::string TimeCodeText(const Orvex::OxTimeCode& timeCode);
+
+}  // namespace zelto::app

@@ -1,0 +1,48 @@
+// What a command line asks for, once parsed.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+namespace zelto::app {
+
+enum class DriverKind { Simulated, System };
+
+enum class CommandKind { Status, Deck, Watch, Demo };
+
+enum class DeckAction { Play, Stop, Pause, FastForward, Rewind, Slow, Seek };
+
+struct GlobalOptions {
+  DriverKind driver = DriverKind::Simulated;
+  std::optional<std::filesystem::path> stateFile;   // the simulator's; default DefaultStateFile()
+  std::optional<std::filesystem::path> cassette;    // a cassette file for the simulator
+  std::optional<std::filesystem::path> dataFolder;  // cassette-memory database and temporary files
+};
+
+struct StatusOptions {
+  bool json = false;
+};
+
+struct DeckOptions {
+  DeckAction action = DeckAction::Stop;
+  unsigned track = 0;  // absolute track number, for a seek
+  bool wait = false;
+  std::optional<double> timeoutSeconds;  // default depends on the action
+};
+
+struct WatchOptions {
+  std::optional<double> seconds;  // none: until interrupted
+};
+
+struct Options {
+  GlobalOptions global;
+  CommandKind command = CommandKind::Status;
+  StatusOptions status;
+  DeckOptions deck;
+  WatchOptions watch;
+};
+
+// The word the command line uses for an action ("ff", "seek", ...).
+const char* DeckActionWord(DeckAction action);
+
+}  // namespace zelto::app

@@ -1,0 +1,55 @@
+#include "app/StatusCommand.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/ExitCode.h"
+#include "app/Names.h"
+#include "app/Session.h"
+#include "zelto/device/ZeltoVideoDevice.h"
+
+namespace zelto::app {
+
+StatusReport StatusReport::Read(Session& session) {
+  ZeltoVideoDevice& device = session.Device();
+  StatusReport report;
+  report.model = session.Model();
+  report.driver = session.Simulated() ? "simulated" : "system";
+  report.state = device.GetDeviceState();
+  report.media = device.GetMediaInfo();
+  report.mode = device.GetCamcorderMode();
+  report.timeCode = device.GetTimecode();
+  return report;
+}
+
+std::string StatusReport::Json() const {
+  nlohmann::ordered_json json;
+  json["camcorder"] = model;
+  json["driver"] = driver;
+  json["deckState"] = {{"value", static_cast<int>(state)}, {"name", DeviceStateName(state)}};
+  json["media"] = {{"value", static_cast<int>(media)}, {"name", MediaInfoName(media)}};
+  json["camcorderMode"] = {{"value", static_cast<int>(mode)}, {"name", CamcorderModeName(mode)}};
+  // null on blank tape, where there is no time code to show.
+  json["timeCode"] = timeCode.IsNoTimeCode() ? nlohmann::ordered_json() : nlohmann::ordered_json(TimeCodeText(timeCode));
+  // Names and model text come from the driver: never let bad bytes throw.
+  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string StatusReport::Lines() const {
+  std::ostringstream text;
+  text << "camcorder    " << model << " (" << driver << " driver)\n"
+       << "deck state   " << DeviceStateName(state) << '\n'
+       << "media        " << MediaInfoName(media) << '\n'
+       << "mode         " << CamcorderModeName(mode) << '\n'
+       << "time code    " << TimeCodeText(timeCode) << '\n';
+  return text.str();
+}
+
+int RunStatus(Session& session, const StatusOptions& options, Console& console) {
+  const StatusReport report = StatusReport::Read(session);
+  if (options.json) console.Line(report.Json());
+  else console.Out() << report.Lines() << std::flush;
+  return kExitOk;
+}
+
+}  // namespace zelto::app

@@ -1,0 +1,32 @@
+// zelto status: what the camcorder reports, as lines or one JSON object.
+#pragma once
+
+#include <string>
+
+#include "app/Console.h"
+#include "app/Options.h"
+#include "host/foundation/OxDeviceTypes.h"
+#include "host/foundation/OxTimeCode.h"
+
+class ZeltoVideoDevice;
+
+namespace zelto::app {
+
+class Session;
+
+struct StatusReport {
+  std::string model;
+  std::string driver;  // "simulated" or "system"
+  Orvex::_OxVideoDeviceState state = Orvex::OX_DEVICE_STATE_UNKNOWN;
+  Orvex::_OxMediaInfo media = Orvex::OX_MEDIA_NONE;
+  Orvex::_OxCamcorderMode mode = Orvex::OX_CAMCORDER_MODE_UNKNOWN;
+  Orvex::OxTimeCode timeCode;
+
+  static StatusReport Read(Session& session);
+  std::string Json() const;   // one line
+  std::string Lines() const;  // "name  value" lines, each ending in a newline
+};
+
+int RunStatus(Session& session, const StatusOptions& options, Console& console);
+
+}  // namespace zelto::app

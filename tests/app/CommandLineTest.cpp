@@ -1,0 +1,171 @@
+// The command line, the names shown for the device's values and the deck
+// buttons' expected outcomes: no camcorder needed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "app/CommandLine.h"
+#include "app/DeckButtons.h"
+#include "app/ExitCode.h"
+#include "app/Names.h"
+
+using namespace zelto::app;
+using namespace Orvex;
+
+namespace {
+
+struct Parsed {
+  ParseOutcome outcome;
+  std::string out;
+  std::string err;
+};
+
+Parsed Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "zelto");
+  std::ostringstream out;
+  std::ostringstream err;
+  Parsed parsed{ParseCommandLine(args, out, err), "", ""};
+  parsed.out = out.str();
+  parsed.err = err.str();
+  return parsed;
+}
+
+TEST(CommandLineTest, UsageErrorsExitTwoWithOneLine) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"fly"},
+      {"deck"},
+      {"deck", "jump"},
+      {"deck", "seek"},                  // no track number
+      {"deck", "play", "12"},            // a track number where none belongs
+      {"deck", "seek", "-1"},
+      {"deck", "seek", "268435456"},     // beyond the 28 bits a seek carries
+      {"deck", "seek", "12abc"},
+      {"deck", "play", "--timeout", "0"},
+      {"watch", "--seconds", "-3"},
+      {"status", "--driver", "usb"},
+      {"--driver", "system", "--state-file", "s.json", "status"},  // simulator options without it
+      {"status", "--unknown"},
+  };
+  for (const auto& args : wrong) {
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    const Parsed parsed = Parse(args);
+    EXPECT_FALSE(parsed.outcome.options) << joined;
+    EXPECT_EQ(parsed.outcome.exitCode, kExitUsage) << joined;
+    EXPECT_TRUE(parsed.out.empty()) << joined;
+    EXPECT_EQ(parsed.err.rfind("zelto: ", 0), 0u) << joined << parsed.err;
+    EXPECT_EQ(std::count(parsed.err.begin(), parsed.err.end(), '\n'), 1) << joined << parsed.err;
+  }
+}
+
+TEST(CommandLineTest, HelpGoesToOutputAndSucceeds) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"deck", "--help"}}) {
+    const Parsed parsed = Parse(args);
+    EXPECT_FALSE(parsed.outcome.options);
+    EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
+    EXPECT_NE(parsed.out.find("Usage"), std::string::npos);
+    EXPECT_TRUE(parsed.err.empty());
+  }
+}
+
+TEST(CommandLineTest, OptionsReachTheirCommand) {
+  // Global options both before and after the subcommand.
+  Parsed p = Parse({"--driver", "system", "deck", "seek", "268435455", "--wait", "--timeout", "2.5"});
+  ASSERT_TRUE(p.outcome.options) << p.err;
+  const Options& deck = *p.outcome.options;
+  EXPECT_EQ(deck.command, CommandKind::Deck);
+  EXPECT_EQ(deck.global.driver, DriverKind::System);
+  EXPECT_EQ(deck.deck.action, DeckAction::Seek);
+  EXPECT_EQ(deck.deck.track, 0x0FFFFFFFu);
+  EXPECT_TRUE(deck.deck.wait);
+  ASSERT_TRUE(deck.deck.timeoutSeconds);
+  EXPECT_DOUBLE_EQ(*deck.deck.timeoutSeconds, 2.5);
+
+  p = Parse({"status", "--json", "--state-file", "here.json", "--data-folder", "data"});
+  ASSERT_TRUE(p.outcome.options) << p.err;
+  EXPECT_EQ(p.outcome.options->command, CommandKind::Status);
+  EXPECT_TRUE(p.outcome.options->status.json);
+  EXPECT_EQ(p.outcome.options->global.driver, DriverKind::Simulated);
+  EXPECT_EQ(p.outcome.options->global.stateFile, std::filesystem::path("here.json"));
+  EXPECT_EQ(p.outcome.options->global.dataFolder, std::filesystem::path("data"));
+  EXPECT_FALSE(p.outcome.options->global.cassette);
+
+  p = Parse({"deck", "rew"});
+  ASSERT_TRUE(p.outcome.options);
+  EXPECT_EQ(p.outcome.options->deck.action, DeckAction::Rewind);
+  EXPECT_FALSE(p.outcome.options->deck.wait);
+  EXPECT_FALSE(p.outcome.options->deck.timeoutSeconds);
+
+  p = Parse({"watch"});
+  ASSERT_TRUE(p.outcome.options);
+  EXPECT_EQ(p.outcome.options->command, CommandKind::Watch);
+  EXPECT_FALSE(p.outcome.options->watch.seconds);
+}
+
+TEST(NamesTest, EveryValueHasItsOwnNameAndStrangersStillRead) {
+  std::set<std::string> states;
+  for (int v : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15})
+    states.insert(DeviceStateName(static_cast<_OxVideoDeviceState>(v)));
+  EXPECT_EQ(states.size(), 15u);
+  EXPECT_EQ(DeviceStateName(OX_DEVICE_STATE_FAST_FORWARD), "fast forward");
+  EXPECT_EQ(DeviceStateName(static_cast<_OxVideoDeviceState>(14)), "state 14");
+  EXPECT_EQ(MediaInfoName(OX_MEDIA_WRITE_PROTECTED), "write-protected");
+  EXPECT_EQ(MediaInfoName(static_cast<_OxMediaInfo>(9)), "media 9");
+  EXPECT_EQ(CamcorderModeName(OX_CAMCORDER_MODE_CAMERA), "camera");
+  EXPECT_EQ(CamcorderModeName(static_cast<_OxCamcorderMode>(-1)), "mode -1");
+  EXPECT_EQ(NotificationName(OX_NOTIFY_STREAMING_OFF), "stream off");
+  EXPECT_EQ(NotificationName(OX_NOTIFY_RESERVED), "notification 7");
+  EXPECT_EQ(SceneSearchEventName(static_cast<_OxSceneSearchEventID>(2)), "scene search 2");
+}
+
+TEST(NamesTest, TimeCodeShowsDashesWhereTheTapeHasNone) {
+  __MIDL___MIDL_itf_plgdefs_0000_0001 record{1, 2, 3, 4, 0};
+  EXPECT_EQ(TimeCodeText(OxTimeCode(record)), "01:02:03:04");
+  record.flags = kTimeCodeRecordNoTimeCode;
+  EXPECT_EQ(TimeCodeText(OxTimeCode(record)), "--:--:--:--");
+}
+
+TEST(DeckButtonsTest, TargetFollowsTheStateTheButtonIsPressedIn) {
+  // The same button leads to different states.
+  EXPECT_EQ(DeckTarget(DeckAction::FastForward, OX_DEVICE_STATE_STOP), OX_DEVICE_STATE_FAST_FORWARD);
+  EXPECT_EQ(DeckTarget(DeckAction::FastForward, OX_DEVICE_STATE_PLAY), OX_DEVICE_STATE_PLAY_FASTEST_FORWARD);
+  EXPECT_EQ(DeckTarget(DeckAction::Rewind, OX_DEVICE_STATE_FAST_FORWARD), OX_DEVICE_STATE_REWIND);
+  EXPECT_EQ(DeckTarget(DeckAction::Rewind, OX_DEVICE_STATE_PAUSE), OX_DEVICE_STATE_PLAY_FASTEST_REVERSE);
+  EXPECT_EQ(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_PAUSE), OX_DEVICE_STATE_PLAY);
+  EXPECT_EQ(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_PLAY_SLOWEST_FORWARD), OX_DEVICE_STATE_PAUSE);
+  // Buttons that send nothing in a state.
+  EXPECT_FALSE(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_STOP));
+  EXPECT_FALSE(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_REWIND));
+  EXPECT_FALSE(DeckTarget(DeckAction::Slow, OX_DEVICE_STATE_STOP));
+  EXPECT_FALSE(DeckTarget(DeckAction::Slow, OX_DEVICE_STATE_PLAY_SLOWEST_FORWARD));
+  EXPECT_FALSE(DeckTarget(DeckAction::FastForward, OX_DEVICE_STATE_PLAY_FASTEST_FORWARD));
+  EXPECT_FALSE(DeckTarget(DeckAction::Rewind, OX_DEVICE_STATE_PLAY_FASTEST_REVERSE));
+  // Nothing at all while recording or in a state the deck cannot name.
+  for (auto state : {OX_DEVICE_STATE_RECORD, OX_DEVICE_STATE_RECORD_PAUSE, OX_DEVICE_STATE_UNKNOWN,
+                     OX_DEVICE_STATE_LOADING, OX_DEVICE_STATE_STALLED, OX_DEVICE_STATE_WINDING})
+    for (auto action : {DeckAction::Play, DeckAction::Stop, DeckAction::Pause, DeckAction::FastForward,
+                        DeckAction::Rewind, DeckAction::Slow})
+      EXPECT_FALSE(DeckTarget(action, state)) << DeviceStateName(state) << " " << DeckActionWord(action);
+}
+
+TEST(DeckButtonsTest, RefusalsSayWhy) {
+  EXPECT_EQ(DeckRefusal(DeckAction::Play, OX_DEVICE_STATE_STOP, OX_MEDIA_RECORDABLE, OX_CAMCORDER_MODE_DECK), "");
+  EXPECT_NE(DeckRefusal(DeckAction::Play, OX_DEVICE_STATE_UNKNOWN, OX_MEDIA_NONE, OX_CAMCORDER_MODE_DECK)
+                .find("no cassette"),
+            std::string::npos);
+  EXPECT_NE(DeckRefusal(DeckAction::Seek, OX_DEVICE_STATE_UNKNOWN, OX_MEDIA_RECORDABLE, OX_CAMCORDER_MODE_CAMERA)
+                .find("camera mode"),
+            std::string::npos);
+  EXPECT_NE(DeckRefusal(DeckAction::Pause, OX_DEVICE_STATE_STOP, OX_MEDIA_RECORDABLE, OX_CAMCORDER_MODE_DECK)
+                .find("'pause'"),
+            std::string::npos);
+  // A seek is taken while the deck winds to an earlier seek's track, but not while recording.
+  EXPECT_EQ(DeckRefusal(DeckAction::Seek, OX_DEVICE_STATE_UNKNOWN, OX_MEDIA_NO_MEMORY, OX_CAMCORDER_MODE_DECK), "");
+  EXPECT_NE(
+      DeckRefusal(DeckAction::Seek, OX_DEVICE_STATE_RECORD_PAUSE, OX_MEDIA_RECORDABLE, OX_CAMCORDER_MODE_DECK), "");
+}
+
+}  // namespace
