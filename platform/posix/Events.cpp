@@ -36,8 +36,9 @@ BOOL WINAPI SetEvent(HANDLE handle) {
   Ref<KernelObject> object = EventFor(handle);
   if (!object) return FALSE;
   auto* event = static_cast<Event*>(object.get());
+  Wakeups wakeups;
   std::lock_guard<std::mutex> guard(event->lock());
-  event->SignalLocked();
+  event->SignalLocked(wakeups);
   return TRUE;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace zelto::platform::detail {
 
@@ -68,6 +69,33 @@ class Ref {
 
 struct Waiter;
 
+// Waiters to unpark once the signalled object's lock is released, so that a
+// woken thread does not at once sleep again on that lock. Declare it before
+// the lock guard: it unparks when it goes out of scope, after the unlock.
+// This is safe because a waiter claimed by a signal waits for its unpark
+// before it returns.
+class Wakeups {
+ public:
+  Wakeups() = default;
+  Wakeups(const Wakeups&) = delete;
+  Wakeups& operator=(const Wakeups&) = delete;
+  ~Wakeups() {
+    for (int i = 0; i < count_ && i < kInline; ++i) inline_[i]->Unpark();
+    for (Parker* parker : overflow_) parker->Unpark();
+  }
+  void Add(Parker* parker) {
+    if (count_ < kInline) inline_[count_] = parker;
+    else overflow_.push_back(parker);
+    ++count_;
+  }
+
+ private:
+  static constexpr int kInline = 4;
+  Parker* inline_[kInline] = {};
+  int count_ = 0;
+  std::vector<Parker*> overflow_;
+};
+
 // One waiter's link in one object's list.
 struct WaitBlock {
   Waiter* waiter = nullptr;
@@ -92,8 +120,9 @@ class Waitable : public KernelObject {
   void ResetLocked() { signalled_ = false; }
   // Sets the object and satisfies waiters: every waiter for a manual-reset
   // object, the first willing one for an auto-reset object (which the signal
-  // then goes to). Waiters for all objects are told to look again.
-  void SignalLocked();
+  // then goes to). Waiters for all objects are told to look again at once;
+  // satisfied waiters are woken through wakeups.
+  void SignalLocked(Wakeups& wakeups);
   void LinkLocked(WaitBlock* block);
   void UnlinkLocked(WaitBlock* block);
 

@@ -67,6 +67,7 @@ bool Matches(const MSG& msg, HWND filter, UINT filterMin, UINT filterMax) {
 
 DWORD MessageQueue::Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const bool* windowGone) {
   DWORD time = GetTickCount();
+  Wakeups wakeups;
   std::lock_guard<std::mutex> guard(lock());
   if (windowGone && *windowGone) return ERROR_INVALID_WINDOW_HANDLE;
   if (retired_) return window ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_THREAD_ID;
@@ -83,15 +84,16 @@ DWORD MessageQueue::Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   MSG& slot = At(count_);
   slot = MSG{window, message, wParam, lParam, time, POINT{0, 0}};
   ++count_;
-  SignalLocked();
+  SignalLocked(wakeups);
   return ERROR_SUCCESS;
 }
 
 void MessageQueue::PostQuit(int exitCode) {
+  Wakeups wakeups;
   std::lock_guard<std::mutex> guard(lock());
   quit_ = true;
   quitCode_ = exitCode;
-  SignalLocked();
+  SignalLocked(wakeups);
 }
 
 void MessageQueue::RemoveAt(std::size_t i) {

@@ -39,10 +39,11 @@ void Waitable::UnlinkLocked(WaitBlock* block) {
   block->linked = false;
 }
 
-void Waitable::SignalLocked() {
+void Waitable::SignalLocked(Wakeups& wakeups) {
   signalled_ = true;
   // The waiter's record stays valid while we hold the lock: it must take this
-  // lock to unlink itself before it may return.
+  // lock to unlink itself before it may return, unless we claim it, and then
+  // it waits for our unpark.
   for (WaitBlock* block = head_; block && signalled_;) {
     WaitBlock* next = block->next;
     Waiter* waiter = block->waiter;
@@ -50,11 +51,15 @@ void Waitable::SignalLocked() {
       waiter->poked.store(true, std::memory_order_release);
       waiter->parker.Unpark();
     } else {
+      // Unlinked before the claim is published: a claimed waiter leaves
+      // without taking this lock again (a second sleep on the lock would
+      // double the hand-off's latency). A waiter whose claim fails checks its
+      // links under the lock, so unlinking it here is harmless.
+      UnlinkLocked(block);
       int expected = kWaiting;
       if (waiter->state.compare_exchange_strong(expected, block->index, std::memory_order_acq_rel)) {
-        UnlinkLocked(block);
         ConsumeLocked();
-        waiter->parker.Unpark();
+        wakeups.Add(&waiter->parker);
       }
     }
     block = next;
@@ -63,8 +68,9 @@ void Waitable::SignalLocked() {
 
 void ThreadObject::Finish(DWORD exitCode) {
   exitCode_.store(exitCode, std::memory_order_release);
+  Wakeups wakeups;
   std::lock_guard<std::mutex> guard(lock());
-  SignalLocked();
+  SignalLocked(wakeups);
 }
 
 namespace {
@@ -129,18 +135,30 @@ int WaitAny(Waitable* const* objects, int count, std::int64_t deadlineNs) {
   }
   locks.UnlockAll();
 
-  while (waiter.state.load(std::memory_order_acquire) == kWaiting) {
-    if (!ParkUntil(waiter.parker, deadlineNs)) {
+  int result;
+  bool woken = false;
+  for (;;) {
+    result = waiter.state.load(std::memory_order_acquire);
+    if (result != kWaiting) break;
+    const std::int64_t realNs = deadlineNs < 0 ? -1 : RealNsUntil(deadlineNs);
+    if (realNs == 0) {
       int expected = kWaiting;
-      waiter.state.compare_exchange_strong(expected, kWaitTimedOut, std::memory_order_acq_rel);
+      result = waiter.state.compare_exchange_strong(expected, kWaitTimedOut, std::memory_order_acq_rel)
+                   ? kWaitTimedOut
+                   : expected;  // a signal claimed us first
       break;
     }
+    if (waiter.parker.Park(realNs)) woken = true;
   }
+  // The signaler that claimed us unparks us exactly once; wait for that, so
+  // that it never touches this record after we have returned.
+  if (result != kWaitTimedOut && !woken) waiter.parker.Park(-1);
   for (int i = 0; i < count; ++i) {
+    if (i == result) continue;  // unlinked by the signaler
     std::lock_guard<std::mutex> guard(objects[i]->lock());
     if (blocks[i].linked) objects[i]->UnlinkLocked(&blocks[i]);
   }
-  return waiter.state.load(std::memory_order_acquire);
+  return result;
 }
 
 int WaitAll(Waitable* const* objects, int count, std::int64_t deadlineNs) {
