@@ -33,7 +33,7 @@ protected:
     button(*device);
     EXPECT_EQ(Panel().CallCount(Method::SendCommand), sent + 1);
     ASSERT_EQ(Panel().Mode(), mode) << TransportModeName(Panel().Mode());
-    ASSERT_GE(WaitForEvent(from, OX_NOTIFY_DEVICE_STATE, [&](long noted) { return noted == state; }), 0)
+    ASSERT_GE(WaitForEvent(from, OX_NOTIFY_DEVICE_STATE, [&](long noted) { return noted == static_cast<long>(state); }), 0)
         << "the deck state " << state << " never came back through the driver's event";
   }
   // Presses a button that the current state ignores.
@@ -145,7 +145,7 @@ TEST_F(DeckE2e, MediaInformationFollowsEjectAndInsert) {
     cassette.hasMemory = load.memory;
     from = heard.Count();
     Panel().InsertCassette(cassette);
-    ASSERT_GE(WaitForEvent(from, OX_NOTIFY_MEDIA_INFO, [&](long m) { return m == load.code; }), 0);
+    ASSERT_GE(WaitForEvent(from, OX_NOTIFY_MEDIA_INFO, [&](long m) { return m == static_cast<long>(load.code); }), 0);
     ASSERT_GE(WaitForEvent(from, OX_NOTIFY_DEVICE_STATE, [](long s) { return s == DECK_STATE_STOP; }), 0);
     EXPECT_EQ(device->GetMediaInfo(), load.info);
     ASSERT_NO_FATAL_FAILURE(PressAndSettle(kPlay, TransportMode::Play, DECK_STATE_PLAY));
