@@ -36,13 +36,10 @@ protected:
     std::filesystem::remove_all(folder, ignored);
   }
 
-  // zelto with this run's state file and data folder (for the simulated driver).
-  Result Zelto(std::vector<std::string> args, bool ownFiles = true) {
-    std::vector<std::string> full{"zelto"};
-    if (ownFiles) {
-      full.insert(full.end(), {"--state-file", (folder / "state.json").string(), "--data-folder",
-                               (folder / "data").string()});
-    }
+  // zelto with this run's data folder and (for the simulated driver) state file.
+  Result Zelto(std::vector<std::string> args, bool simulated = true) {
+    std::vector<std::string> full{"zelto", "--data-folder", (folder / "data").string()};
+    if (simulated) full.insert(full.end(), {"--state-file", (folder / "state.json").string()});
     full.insert(full.end(), args.begin(), args.end());
     std::ostringstream out;
     std::ostringstream err;
