@@ -6,19 +6,13 @@
 
 #include "tests/platform/ComTestObjects.h"
 
-using comtest::ApartmentThread;
-using comtest::CLSID_TestValue;
-using comtest::IID_ITestValue;
-using comtest::ITestValue;
-using comtest::OnFreshThread;
-using comtest::TestFactory;
-using comtest::TestValue;
+using namespace comtest;
 
 namespace {
 
-HRESULT CreateAndRelease(REFCLSID clsid = CLSID_TestValue) {
+HRESULT CreateAndRelease() {
   ITestValue* value = nullptr;
-  const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITestValue,
+  const HRESULT hr = CoCreateInstance(CLSID_TestValue, nullptr, CLSCTX_INPROC_SERVER, IID_ITestValue,
                                       reinterpret_cast<void**>(&value));
   if (SUCCEEDED(hr)) {
     int v = 0;
@@ -31,11 +25,13 @@ HRESULT CreateAndRelease(REFCLSID clsid = CLSID_TestValue) {
   return hr;
 }
 
+HRESULT Register(IUnknown* factory, DWORD* cookie, DWORD context = CLSCTX_INPROC_SERVER) {
+  return CoRegisterClassObject(CLSID_TestValue, factory, context, REGCLS_MULTIPLEUSE, cookie);
+}
+
 DWORD Register(IUnknown* factory) {
   DWORD cookie = 0;
-  EXPECT_EQ(CoRegisterClassObject(CLSID_TestValue, factory, CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie),
-            S_OK);
+  EXPECT_EQ(Register(factory, &cookie), S_OK);
   EXPECT_NE(cookie, 0u);
   return cookie;
 }
@@ -55,14 +51,11 @@ TEST(ComApartment, InitialisationIsCountedPerThreadAndKeepsItsMode) {
     EXPECT_EQ(CreateAndRelease(), CO_E_NOTINITIALIZED);
     TestFactory factory;
     DWORD cookie = 99;
-    EXPECT_EQ(CoRegisterClassObject(CLSID_TestValue, &factory, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(Register(&factory, &cookie), CO_E_NOTINITIALIZED);
     EXPECT_EQ(cookie, 99u);
     EXPECT_EQ(CoRevokeClassObject(1), CO_E_NOTINITIALIZED);
     EXPECT_EQ(factory.Refs(), 1);
     CoUninitialize();  // unbalanced: harmless
-    CoUninitialize();
     EXPECT_EQ(CoInitialize(nullptr), S_OK);  // a new apartment, any mode
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
@@ -81,35 +74,32 @@ TEST(ComApartment, ClassRegisteredInMtaServesTheMtaOnly) {
     ApartmentThread owner(COINIT_MULTITHREADED);
     owner.Run([&] { cookie = Register(&factory); });
     EXPECT_EQ(factory.Refs(), 2);
-    {
-      ApartmentThread otherMta(COINIT_MULTITHREADED);
-      otherMta.Run([&] {
-        EXPECT_EQ(CreateAndRelease(), S_OK);
-        IUnknown* found = nullptr;
-        EXPECT_EQ(CoGetClassObject(CLSID_TestValue, CLSCTX_INPROC_SERVER, nullptr, IID_IUnknown,
-                                   reinterpret_cast<void**>(&found)),
-                  S_OK);
-        EXPECT_EQ(found, static_cast<IUnknown*>(&factory));
-        if (found) found->Release();
-      });
-    }
+    ApartmentThread otherMta(COINIT_MULTITHREADED);
+    otherMta.Run([&] {
+      EXPECT_EQ(CreateAndRelease(), S_OK);
+      IUnknown* found = nullptr;
+      EXPECT_EQ(CoGetClassObject(CLSID_TestValue, CLSCTX_INPROC_SERVER, nullptr, IID_IUnknown,
+                                 reinterpret_cast<void**>(&found)),
+                S_OK);
+      EXPECT_EQ(found, static_cast<IUnknown*>(&factory));
+      if (found) found->Release();
+    });
     OnFreshThread([] { EXPECT_EQ(CreateAndRelease(), S_OK); });
     ApartmentThread sta(COINIT_APARTMENTTHREADED);
     sta.Run([&] {
       EXPECT_EQ(CreateAndRelease(), REGDB_E_CLASSNOTREG);
       EXPECT_EQ(CoRevokeClassObject(cookie), RPC_E_WRONG_THREAD);
     });
-    ApartmentThread revoker(COINIT_MULTITHREADED);
-    revoker.Run([&] { EXPECT_EQ(CoRevokeClassObject(cookie), S_OK); });
+    otherMta.Run([&] { EXPECT_EQ(CoRevokeClassObject(cookie), S_OK); });
     EXPECT_EQ(factory.Refs(), 1);
     owner.Run([&] { EXPECT_EQ(CreateAndRelease(), REGDB_E_CLASSNOTREG); });
   }
   // With the MTA gone, a thread outside any apartment is refused again.
   OnFreshThread([] { EXPECT_EQ(CreateAndRelease(), CO_E_NOTINITIALIZED); });
-  EXPECT_EQ(comtest::liveObjects, 0);
+  EXPECT_EQ(liveObjects, 0);
 }
 
-TEST(ComApartment, ClassRegisteredInStaServesThatThreadOnly) {
+TEST(ComApartment, ClassRegisteredInStaServesThatThreadUntilItLeaves) {
   TestFactory factory;
   ApartmentThread owner(COINIT_APARTMENTTHREADED);
   DWORD cookie = 0;
@@ -132,27 +122,20 @@ TEST(ComApartment, ClassRegisteredInStaServesThatThreadOnly) {
     EXPECT_EQ(CoRevokeClassObject(0), E_INVALIDARG);
   });
   EXPECT_EQ(factory.Refs(), 1);
-  EXPECT_EQ(comtest::liveObjects, 0);
-}
 
-TEST(ComApartment, LeavingTheApartmentRevokesItsClasses) {
-  TestFactory factory;
+  // Leaving the apartment revokes its classes, and so does a thread that ends
+  // inside its apartment.
   OnFreshThread([&] {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     Register(&factory);
-    EXPECT_EQ(factory.Refs(), 2);
     CoUninitialize();
     EXPECT_EQ(factory.Refs(), 1);
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_EQ(CreateAndRelease(), REGDB_E_CLASSNOTREG);
-    CoUninitialize();
-  });
-  // A thread that ends inside its apartment leaves it as it ends.
-  OnFreshThread([&] {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
     Register(&factory);
   });
   EXPECT_EQ(factory.Refs(), 1);
+  EXPECT_EQ(liveObjects, 0);
 }
 
 TEST(ComApartment, CreationFailuresReportTheCause) {
@@ -161,41 +144,26 @@ TEST(ComApartment, CreationFailuresReportTheCause) {
   ApartmentThread sta(COINIT_APARTMENTTHREADED);
   sta.Run([&] {
     DWORD cookie = 0;
-    EXPECT_EQ(CoRegisterClassObject(CLSID_TestValue, nullptr, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              E_INVALIDARG);
-    EXPECT_EQ(CoRegisterClassObject(CLSID_TestValue, &factory, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, nullptr),
-              E_INVALIDARG);
+    EXPECT_EQ(Register(nullptr, &cookie), E_INVALIDARG);
+    EXPECT_EQ(Register(&factory, nullptr), E_INVALIDARG);
     // A multiple-use class object also serves the process itself.
-    EXPECT_EQ(CoRegisterClassObject(CLSID_TestValue, &factory, CLSCTX_LOCAL_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    EXPECT_EQ(Register(&factory, &cookie, CLSCTX_LOCAL_SERVER), S_OK);
     EXPECT_EQ(CreateAndRelease(), S_OK);
 
     void* out = &factory;
-    EXPECT_EQ(CoCreateInstance(CLSID_TestValue, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               nullptr),
-              E_POINTER);
-    EXPECT_EQ(CoGetClassObject(CLSID_TestValue, CLSCTX_INPROC_SERVER, nullptr,
-                               IID_IClassFactory, nullptr),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestValue, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(CoGetClassObject(CLSID_TestValue, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, nullptr),
               E_INVALIDARG);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestValue, &notAFactory, CLSCTX_INPROC_SERVER,
-                               IID_IUnknown, &out),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestValue, &notAFactory, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
               CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestValue, nullptr, CLSCTX_INPROC_SERVER, IID_IStream,
-                               &out),
-              E_NOINTERFACE);
-    EXPECT_EQ(CoCreateInstance(IID_ITestValue, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               &out),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestValue, nullptr, CLSCTX_INPROC_SERVER, IID_IStream, &out), E_NOINTERFACE);
+    EXPECT_EQ(CoCreateInstance(IID_ITestValue, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
 
     // An object registered without IClassFactory cannot make instances.
-    ASSERT_EQ(CoRegisterClassObject(CLSID_TestValue, &notAFactory, CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    cookie = Register(&notAFactory);
     EXPECT_EQ(CreateAndRelease(), E_NOINTERFACE);
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
   });
@@ -227,5 +195,5 @@ TEST(ComApartment, RegistrationAndCreationRaceSafely) {
   stop = true;
   for (auto& t : creators) t.join();
   EXPECT_EQ(factory.Refs(), 1);
-  EXPECT_EQ(comtest::liveObjects, 0);
+  EXPECT_EQ(liveObjects, 0);
 }

@@ -9,11 +9,7 @@
 
 #include "tests/platform/ComTestObjects.h"
 
-using comtest::ApartmentThread;
-using comtest::IID_ITestValue;
-using comtest::ITestValue;
-using comtest::OnFreshThread;
-using comtest::TestValue;
+using namespace comtest;
 
 namespace {
 
@@ -24,12 +20,22 @@ IStream* Marshal(IUnknown* object, REFIID iid = IID_ITestValue) {
 }
 
 // Unmarshals through a stream that carries one extra reference of ours, and
-// reports whether the call released the stream's own reference.
-HRESULT UnmarshalCheckingRelease(IStream* stream, REFIID iid, void** out, bool* released) {
+// expects the call to have released the stream's own reference.
+HRESULT UnmarshalReleasing(IStream* stream, REFIID iid, void** out) {
   stream->AddRef();
   const HRESULT hr = CoGetInterfaceAndReleaseStream(stream, iid, out);
-  *released = stream->Release() == 0;
+  EXPECT_EQ(stream->Release(), 0u) << "the stream was not released";
   return hr;
+}
+
+IStream* StreamOf(const void* bytes, ULONG size) {
+  IStream* stream = nullptr;
+  EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  if (size > 0) {
+    EXPECT_EQ(stream->Write(bytes, size, nullptr), S_OK);
+    EXPECT_EQ(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr), S_OK);
+  }
+  return stream;
 }
 
 }  // namespace
@@ -47,19 +53,13 @@ TEST(ComMarshal, WorkerApartmentReceivesTheSameObject) {
   OnFreshThread([&] {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     ITestValue* received = nullptr;
-    bool released = false;
-    EXPECT_EQ(UnmarshalCheckingRelease(stream, IID_ITestValue,
-                                       reinterpret_cast<void**>(&received), &released),
-              S_OK);
-    EXPECT_TRUE(released);
-    EXPECT_EQ(received, static_cast<ITestValue*>(&object));
+    EXPECT_EQ(UnmarshalReleasing(stream, IID_ITestValue, reinterpret_cast<void**>(&received)), S_OK);
+    ASSERT_EQ(received, static_cast<ITestValue*>(&object));
     EXPECT_EQ(object.Refs(), 2);  // the worker's reference replaced the stream's
     int value = 0;
-    if (received != nullptr) {
-      EXPECT_EQ(received->GetValue(&value), S_OK);
-      received->Release();
-    }
+    EXPECT_EQ(received->GetValue(&value), S_OK);
     EXPECT_EQ(value, 42);
+    received->Release();
     CoUninitialize();
   });
   EXPECT_EQ(object.Refs(), 1);
@@ -75,32 +75,15 @@ TEST(ComMarshal, FailedUnmarshalStillReleasesTheStream) {
   host.Run([&] { stream = Marshal(&object, IID_IUnknown); });
   worker.Run([&] {
     void* out = &object;
-    bool released = false;
-    EXPECT_EQ(UnmarshalCheckingRelease(stream, IID_IStream, &out, &released), E_NOINTERFACE);
-    EXPECT_TRUE(released);
+    EXPECT_EQ(UnmarshalReleasing(stream, IID_IStream, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
-  });
-  EXPECT_EQ(object.Refs(), 1);
-
-  // A stream that carries no marshalled interface at all.
-  worker.Run([&] {
-    IStream* empty = nullptr;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &empty), S_OK);
-    void* out = &object;
-    bool released = false;
-    EXPECT_EQ(UnmarshalCheckingRelease(empty, IID_IUnknown, &out, &released), STG_E_READFAULT);
-    EXPECT_TRUE(released);
-
-    IStream* garbage = nullptr;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &garbage), S_OK);
+    // Streams that carry no marshalled interface, or garbage.
+    EXPECT_EQ(UnmarshalReleasing(StreamOf(nullptr, 0), IID_IUnknown, &out), STG_E_READFAULT);
     unsigned char bytes[64];
     std::memset(bytes, 0x5A, sizeof bytes);
-    ASSERT_EQ(garbage->Write(bytes, sizeof bytes, nullptr), S_OK);
-    LARGE_INTEGER start{};
-    ASSERT_EQ(garbage->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
-    EXPECT_TRUE(FAILED(UnmarshalCheckingRelease(garbage, IID_IUnknown, &out, &released)));
-    EXPECT_TRUE(released);
+    EXPECT_TRUE(FAILED(UnmarshalReleasing(StreamOf(bytes, sizeof bytes), IID_IUnknown, &out)));
   });
+  EXPECT_EQ(object.Refs(), 1);
 
   // A thread outside any apartment cannot unmarshal. COM releases the stream
   // but keeps the marshalled reference (it was never read), so one reference
@@ -108,10 +91,7 @@ TEST(ComMarshal, FailedUnmarshalStillReleasesTheStream) {
   host.Run([&] { stream = Marshal(&object); });
   OnFreshThread([&] {
     void* out = &object;
-    bool released = false;
-    EXPECT_EQ(UnmarshalCheckingRelease(stream, IID_ITestValue, &out, &released),
-              CO_E_NOTINITIALIZED);
-    EXPECT_TRUE(released);
+    EXPECT_EQ(UnmarshalReleasing(stream, IID_ITestValue, &out), CO_E_NOTINITIALIZED);
     EXPECT_EQ(out, static_cast<void*>(&object));  // untouched
   });
   EXPECT_EQ(object.Refs(), 2);
@@ -122,13 +102,10 @@ TEST(ComMarshal, BadArgumentsAreRefused) {
   ApartmentThread sta(COINIT_APARTMENTTHREADED);
   sta.Run([&] {
     IStream* stream = reinterpret_cast<IStream*>(&object);
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestValue, nullptr, &stream),
-              E_INVALIDARG);
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestValue, &object, nullptr),
-              E_INVALIDARG);
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestValue, nullptr, &stream), E_INVALIDARG);
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestValue, &object, nullptr), E_INVALIDARG);
     stream = reinterpret_cast<IStream*>(&object);
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IStream, &object, &stream),
-              E_NOINTERFACE);
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IStream, &object, &stream), E_NOINTERFACE);
     EXPECT_EQ(stream, nullptr);
     EXPECT_EQ(object.Refs(), 1);
 
@@ -139,20 +116,16 @@ TEST(ComMarshal, BadArgumentsAreRefused) {
 }
 
 TEST(ComMarshal, OnlyFreeThreadedObjectsMarshalOutsideAnApartment) {
-  TestValue freeThreaded(true);
-  TestValue plain(false);
+  TestValue freeThreaded(true), plain(false);
   OnFreshThread([&] {
     IStream* stream = nullptr;
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestValue, &plain, &stream),
-              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestValue, &plain, &stream), CO_E_NOTINITIALIZED);
     EXPECT_EQ(stream, nullptr);
     stream = Marshal(&freeThreaded);
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     IUnknown* out = nullptr;
-    EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown,
-                                             reinterpret_cast<void**>(&out)),
-              S_OK);
+    EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, reinterpret_cast<void**>(&out)), S_OK);
     EXPECT_EQ(out, static_cast<IUnknown*>(&freeThreaded));
     if (out != nullptr) out->Release();
     CoUninitialize();
@@ -176,8 +149,7 @@ TEST(ComMarshal, FreeThreadedMarshalerDelegatesToItsOuterObject) {
   identity->Release();
 
   CLSID unmarshaler{};
-  EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_INPROC, nullptr,
-                                       MSHLFLAGS_NORMAL, &unmarshaler),
+  EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_INPROC, nullptr, MSHLFLAGS_NORMAL, &unmarshaler),
             S_OK);
   wchar_t text[39] = {};
   StringFromGUID2(unmarshaler, text, 39);
@@ -195,16 +167,14 @@ TEST(ComMarshal, ConcurrentHandOversBalance) {
       ASSERT_EQ(CoInitialize(nullptr), S_OK);
       for (int i = 0; i < 200; ++i) {
         IStream* stream = Marshal(&object);
-        std::thread receiver([&] {
+        std::thread([&] {
           CoInitialize(nullptr);
           ITestValue* received = nullptr;
-          EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_ITestValue,
-                                                   reinterpret_cast<void**>(&received)),
+          EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_ITestValue, reinterpret_cast<void**>(&received)),
                     S_OK);
           if (received != nullptr) received->Release();
           CoUninitialize();
-        });
-        receiver.join();
+        }).join();
       }
       CoUninitialize();
     });

@@ -31,6 +31,16 @@ ITestValue : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetValue(int* value) = 0;
 };
 
+// QueryInterface's answer for an object with one interface beside IUnknown.
+template <typename I>
+HRESULT Answer(I* self, bool known, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = known ? self : nullptr;
+  if (!known) return E_NOINTERFACE;
+  self->AddRef();
+  return S_OK;
+}
+
 // Objects made by the factory delete themselves; the count of live ones shows
 // leaks. A test-owned object is never deleted by Release, so its count can be
 // read after every reference is gone.
@@ -51,16 +61,10 @@ class TestValue final : public ITestValue {
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITestValue)) {
-      *ppv = static_cast<ITestValue*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (marshaler_ != nullptr && IsEqualIID(riid, IID_IMarshal))
+    if (marshaler_ != nullptr && ppv != nullptr && IsEqualIID(riid, IID_IMarshal))
       return marshaler_->QueryInterface(riid, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return Answer(static_cast<ITestValue*>(this), IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITestValue),
+                  ppv);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -85,14 +89,8 @@ class TestValue final : public ITestValue {
 class TestFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return Answer(static_cast<IClassFactory*>(this),
+                  IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory), ppv);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
@@ -143,8 +141,6 @@ class ApartmentThread {
     wake_.notify_all();
     thread_.join();
   }
-
-  HRESULT InitResult() const { return initResult_; }
 
   // Runs `task` on the thread and returns when it has finished.
   void Run(std::function<void()> task) {

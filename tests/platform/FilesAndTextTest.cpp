@@ -1,10 +1,11 @@
-// File attributes and deletion on wide backslash paths, string comparison
-// and the module handle.
+// Text conversion, wide backslash paths, file attributes and deletion, and
+// string comparison.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "platform/PlatformExtras.h"
 #include "tests/platform/PlatformTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -19,7 +20,7 @@ class TempFolder : public ::testing::Test {
     root_ = fs::temp_directory_path() /
             (std::string("zelto-files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
-    fs::create_directories(root_);
+    fs::create_directories(root_ / "sub");
   }
   void TearDown() override {
     std::error_code ec;
@@ -36,12 +37,27 @@ class TempFolder : public ::testing::Test {
 
 }  // namespace
 
+TEST(TextConversion, RoundTripsEveryPlaneAndReplacesMalformedInput) {
+  // ASCII, Latin-1, CJK and an astral code point (a surrogate pair on Windows).
+  const std::wstring text = L"A\u00e9\u65e5\U0001F3A5z";
+  const std::string utf8 = zp::ToUtf8(text);
+  EXPECT_EQ(utf8, "A\xc3\xa9\xe6\x97\xa5\xf0\x9f\x8e\xa5z");
+  EXPECT_EQ(zp::FromUtf8(utf8), text);
+  // A truncated sequence at the end and a stray continuation byte never read
+  // past the input.
+  EXPECT_EQ(zp::FromUtf8("a\xe6\x97"), L"a\uFFFD\uFFFD");
+  EXPECT_EQ(zp::FromUtf8("\x80z"), L"\uFFFDz");
+
+  const auto native = zp::NativePath(L"dir\\sub\\file.zlt");
+  EXPECT_EQ(native.filename(), fs::path("file.zlt"));
+  EXPECT_EQ(native.parent_path().filename(), fs::path("sub"));
+  EXPECT_EQ(zp::WidePath(native), L"dir\\sub\\file.zlt");
+}
+
 TEST_F(TempFolder, AttributesTellFilesFromFoldersAndNameTheMissingPart) {
   Touch("clip.m2t");
-  fs::create_directory(root_ / "sub");
   std::wstring file = Wide("clip.m2t");
   ASSERT_NE(file.find(L'\\'), std::wstring::npos);
-
   DWORD attributes = GetFileAttributesW(file.c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
@@ -49,69 +65,48 @@ TEST_F(TempFolder, AttributesTellFilesFromFoldersAndNameTheMissingPart) {
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
 
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesW(Wide("absent.m2t").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesW((Wide("nowhere") + L"\\absent.m2t").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FAILS_WITH(GetFileAttributesW(Wide("absent.m2t").c_str()), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
+  EXPECT_FAILS_WITH(GetFileAttributesW((Wide("nowhere") + L"\\absent.m2t").c_str()), INVALID_FILE_ATTRIBUTES,
+                    ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(TempFolder, DeleteRefusesFoldersAndReadOnlyFiles) {
   Touch("clip.m2t");
   EXPECT_TRUE(DeleteFileW(Wide("clip.m2t").c_str()));
   EXPECT_FALSE(fs::exists(root_ / "clip.m2t"));
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW(Wide("clip.m2t").c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW((Wide("nowhere") + L"\\clip.m2t").c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-
-  fs::create_directory(root_ / "sub");
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW(Wide("sub").c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FAILS_WITH(DeleteFileW(Wide("clip.m2t").c_str()), FALSE, ERROR_FILE_NOT_FOUND);
+  EXPECT_FAILS_WITH(DeleteFileW((Wide("nowhere") + L"\\clip.m2t").c_str()), FALSE, ERROR_PATH_NOT_FOUND);
+  EXPECT_FAILS_WITH(DeleteFileW(Wide("sub").c_str()), FALSE, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(fs::is_directory(root_ / "sub"));
 
   Touch("locked.m2t");
   fs::permissions(root_ / "locked.m2t", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   EXPECT_NE(GetFileAttributesW(Wide("locked.m2t").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileW(Wide("locked.m2t").c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FAILS_WITH(DeleteFileW(Wide("locked.m2t").c_str()), FALSE, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(fs::exists(root_ / "locked.m2t"));
 }
 
 TEST(Text, LstrcmpIsNullSafeAndOrdersLikeWindows) {
-  EXPECT_EQ(lstrcmpW(nullptr, nullptr), 0);
-  EXPECT_EQ(lstrcmpW(nullptr, L""), -1);
-  EXPECT_EQ(lstrcmpW(L"", nullptr), 1);
-  EXPECT_EQ(lstrcmpW(L"HXQ-ZL10", L"HXQ-ZL10"), 0);
-  EXPECT_EQ(lstrcmpW(L"abc", L"abd"), -1);
-  EXPECT_EQ(lstrcmpW(L"abd", L"abc"), 1);
-  EXPECT_EQ(lstrcmpW(L"ab", L"abc"), -1);
-  // Letters before case: "a" < "B" although 'a' > 'B' in code order;
-  // for the same letter lower case comes first.
-  EXPECT_EQ(lstrcmpW(L"a", L"B"), -1);
-  EXPECT_EQ(lstrcmpW(L"a", L"A"), -1);
-  EXPECT_EQ(lstrcmpW(L"A", L"a"), 1);
-  EXPECT_EQ(lstrcmpW(L"Zelto", L"zelto"), 1);
-  // Digits before letters, punctuation before digits.
-  EXPECT_EQ(lstrcmpW(L"9", L"a"), -1);
-  EXPECT_EQ(lstrcmpW(L"_", L"0"), -1);
-  EXPECT_EQ(lstrcmpW(L"{", L"0"), -1);
-  // Accented letters sort with their letter; hyphens count last.
-  EXPECT_EQ(lstrcmpW(L"\u00e9", L"f"), -1);
-  EXPECT_EQ(lstrcmpW(L"e", L"\u00e9"), -1);
-  EXPECT_EQ(lstrcmpW(L"coop", L"co-op"), -1);
-  EXPECT_EQ(lstrcmpW(L"a-b", L"ab"), 1);
+  struct Case {
+    const wchar_t *a, *b;
+    int order;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, 0}, {nullptr, L"", -1}, {L"", nullptr, 1}, {L"HXQ-ZL10", L"HXQ-ZL10", 0},
+      {L"abc", L"abd", -1}, {L"abd", L"abc", 1}, {L"ab", L"abc", -1},
+      // Letters before case: "a" < "B" although 'a' > 'B' in code order; for
+      // the same letter lower case comes first.
+      {L"a", L"B", -1}, {L"a", L"A", -1}, {L"A", L"a", 1}, {L"Zelto", L"zelto", 1},
+      // Digits before letters, punctuation before digits.
+      {L"9", L"a", -1}, {L"_", L"0", -1}, {L"{", L"0", -1},
+      // Accented letters sort with their letter; hyphens count last.
+      {L"\u00e9", L"f", -1}, {L"e", L"\u00e9", -1}, {L"coop", L"co-op", -1}, {L"a-b", L"ab", 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(lstrcmpW(c.a, c.b), c.order) << (c.a ? zp::ToUtf8(c.a) : "null") << " vs "
+                                           << (c.b ? zp::ToUtf8(c.b) : "null");
+  }
   EXPECT_EQ(lstrcmpiW(L"Zelto", L"zELTO"), 0);
-}
-
-TEST(Modules, NullNamesTheProcess) {
-  HMODULE process = GetModuleHandleW(nullptr);
-  EXPECT_NE(process, nullptr);
-  EXPECT_EQ(GetModuleHandleW(nullptr), process);
+  EXPECT_NE(GetModuleHandleW(nullptr), nullptr);  // the process's own module
 }

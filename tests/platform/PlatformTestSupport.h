@@ -2,6 +2,8 @@
 // cross-built, under Wine.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 
@@ -58,4 +60,31 @@ inline UniqueHandle NewEvent(bool manualReset, bool initialState) {
   return UniqueHandle(CreateEventW(nullptr, manualReset, initialState, nullptr));
 }
 
+inline bool IsSignalled(HANDLE h) { return WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
+
+// Registers a window class of this module; returns 0 and sets the last error
+// on failure.
+inline ATOM RegisterTestClass(LPCWSTR name, WNDPROC procedure, UINT style = 0) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.style = style;
+  wc.lpfnWndProc = procedure;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = name;
+  return RegisterClassExW(&wc);
+}
+
+inline HWND CreateTestWindow(LPCWSTR className) {
+  return CreateWindowExW(0, className, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+}
+
 }  // namespace platform_test
+
+// Expects `call` to return `failed` and to leave `error` as the thread's last
+// error; the error is cleared first so a stale value cannot pass.
+#define EXPECT_FAILS_WITH(call, failed, error)                          \
+  do {                                                                   \
+    SetLastError(0);                                                     \
+    EXPECT_EQ((call), (failed)) << #call;                                \
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)) << #call;       \
+  } while (0)

@@ -22,36 +22,25 @@ LRESULT CALLBACK RecordingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPAR
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+LRESULT CALLBACK RefusingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return message == WM_CREATE ? -1 : DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 // Wine differs: DestroyWindow of a window that does not exist reports
 // ERROR_ACCESS_DENIED, as for another thread's window.
 const DWORD kDestroyInvalidError = WindowsOrWine(ERROR_INVALID_WINDOW_HANDLE, ERROR_ACCESS_DENIED);
-
-LRESULT CALLBACK RefusingProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CREATE) return -1;
-  return DefWindowProcW(hwnd, message, wParam, lParam);
-}
 
 // A class registered for one test and unregistered after it.
 class WindowClassTest : public ::testing::Test {
  protected:
   void SetUp() override {
     name_ = L"ZeltoTestClass" + std::to_wstring(counter_++);
-    ASSERT_NE(Register(name_.c_str(), &RecordingProcedure), 0);
+    ASSERT_NE(Register(name_.c_str()), 0);
   }
-  void TearDown() override { UnregisterClassW(name_.c_str(), GetModuleHandleW(nullptr)); }
-
-  static ATOM Register(LPCWSTR name, WNDPROC procedure) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_GLOBALCLASS;
-    wc.lpfnWndProc = procedure;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = name;
-    return RegisterClassExW(&wc);
-  }
-  HWND Create() const {
-    return CreateWindowExW(0, name_.c_str(), nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-  }
+  void TearDown() override { Unregister(); }
+  static ATOM Register(LPCWSTR name) { return RegisterTestClass(name, &RecordingProcedure, CS_GLOBALCLASS); }
+  BOOL Unregister() const { return UnregisterClassW(name_.c_str(), GetModuleHandleW(nullptr)); }
+  HWND Create() const { return CreateTestWindow(name_.c_str()); }
 
   std::wstring name_;
   static inline int counter_ = 0;
@@ -68,32 +57,22 @@ TEST(RegisteredMessages, SameNameSameValueWithoutCase) {
   EXPECT_NE(b, 0u);
   EXPECT_NE(b, a);
 
-  SetLastError(0);
-  EXPECT_EQ(RegisterWindowMessageW(L""), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_FAILS_WITH(RegisterWindowMessageW(L""), 0u, ERROR_INVALID_NAME);
   const std::wstring tooLong(256, L'm');
-  SetLastError(0);
-  EXPECT_EQ(RegisterWindowMessageW(tooLong.c_str()), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(RegisterWindowMessageW(tooLong.c_str()), 0u, ERROR_INVALID_PARAMETER);
   EXPECT_NE(RegisterWindowMessageW(tooLong.substr(1).c_str()), 0u);
 }
 
 TEST_F(WindowClassTest, RegistrationIsByNameForTheWholeProcess) {
-  SetLastError(0);
-  EXPECT_EQ(Register(name_.c_str(), &RecordingProcedure), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-
+  EXPECT_FAILS_WITH(Register(name_.c_str()), 0, ERROR_CLASS_ALREADY_EXISTS);
   // Case does not make a new name.
   std::wstring upper;
   for (wchar_t c : name_) upper += static_cast<wchar_t>(c >= L'a' && c <= L'z' ? c - 32 : c);
-  SetLastError(0);
-  EXPECT_EQ(Register(upper.c_str(), &RecordingProcedure), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-
+  EXPECT_FAILS_WITH(Register(upper.c_str()), 0, ERROR_CLASS_ALREADY_EXISTS);
   // Nor does another thread.
   HANDLE t = StartThread([&] {
     SetLastError(0);
-    return Register(name_.c_str(), &RecordingProcedure) == 0 ? static_cast<unsigned>(GetLastError()) : 0u;
+    return Register(name_.c_str()) == 0 ? static_cast<unsigned>(GetLastError()) : 0u;
   });
   EXPECT_EQ(Join(t), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
 
@@ -101,26 +80,18 @@ TEST_F(WindowClassTest, RegistrationIsByNameForTheWholeProcess) {
   wrongSize.cbSize = sizeof(wrongSize) - 1;
   wrongSize.lpfnWndProc = &RecordingProcedure;
   wrongSize.lpszClassName = L"ZeltoTestWrongSize";
-  SetLastError(0);
-  EXPECT_EQ(RegisterClassExW(&wrongSize), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(RegisterClassExW(&wrongSize), 0, ERROR_INVALID_PARAMETER);
 }
 
 TEST(WindowClasses, ThreadsRacingForOneNameLetExactlyOneWin) {
-  constexpr int kThreads = 8;
   const wchar_t* name = L"ZeltoTestRacedClass";
   UniqueHandle go = NewEvent(true, false);
   std::vector<HANDLE> threads;
-  for (int i = 0; i < kThreads; ++i) {
+  for (int i = 0; i < 8; ++i) {
     threads.push_back(StartThread([&] {
       WaitForSingleObject(go.get(), kLongWait);
-      WNDCLASSEXW wc{};
-      wc.cbSize = sizeof(wc);
-      wc.lpfnWndProc = &RecordingProcedure;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = name;
       SetLastError(0);
-      if (RegisterClassExW(&wc)) return 1u;
+      if (RegisterTestClass(name, &RecordingProcedure)) return 1u;
       return GetLastError() == ERROR_CLASS_ALREADY_EXISTS ? 0u : 2u;
     }));
   }
@@ -142,11 +113,8 @@ TEST_F(WindowClassTest, CreationAndDestructionMessagesComeInWindowsOrder) {
   ASSERT_NE(hwnd, nullptr);
   EXPECT_TRUE(IsWindow(hwnd));
   EXPECT_EQ(messages, (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
-
   // The class cannot go while a window of it exists.
-  SetLastError(0);
-  EXPECT_FALSE(UnregisterClassW(name_.c_str(), GetModuleHandleW(nullptr)));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_HAS_WINDOWS));
+  EXPECT_FAILS_WITH(Unregister(), FALSE, ERROR_CLASS_HAS_WINDOWS);
 
   messages.clear();
   EXPECT_TRUE(DestroyWindow(hwnd));
@@ -154,39 +122,22 @@ TEST_F(WindowClassTest, CreationAndDestructionMessagesComeInWindowsOrder) {
   EXPECT_EQ(messages, (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
   EXPECT_TRUE(stillWindowInNcDestroy);
   EXPECT_FALSE(IsWindow(hwnd));
-
   // A stale handle is refused by everything.
-  SetLastError(0);
-  EXPECT_FALSE(DestroyWindow(hwnd));
-  EXPECT_EQ(GetLastError(), kDestroyInvalidError);
-  SetLastError(0);
-  EXPECT_FALSE(PostMessageW(hwnd, WM_APP, 0, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_FAILS_WITH(DestroyWindow(hwnd), FALSE, kDestroyInvalidError);
+  EXPECT_FAILS_WITH(PostMessageW(hwnd, WM_APP, 0, 0), FALSE, ERROR_INVALID_WINDOW_HANDLE);
 
-  EXPECT_TRUE(UnregisterClassW(name_.c_str(), GetModuleHandleW(nullptr)));
-  SetLastError(0);
-  EXPECT_FALSE(UnregisterClassW(name_.c_str(), GetModuleHandleW(nullptr)));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_DOES_NOT_EXIST));
-  SetLastError(0);
-  EXPECT_EQ(Create(), nullptr);
+  EXPECT_TRUE(Unregister());
+  EXPECT_FAILS_WITH(Unregister(), FALSE, ERROR_CLASS_DOES_NOT_EXIST);
   // Wine differs: it reports ERROR_CLASS_DOES_NOT_EXIST for an unknown class.
-  EXPECT_EQ(GetLastError(), WindowsOrWine(ERROR_CANNOT_FIND_WND_CLASS, ERROR_CLASS_DOES_NOT_EXIST));
+  EXPECT_FAILS_WITH(Create(), nullptr, WindowsOrWine(ERROR_CANNOT_FIND_WND_CLASS, ERROR_CLASS_DOES_NOT_EXIST));
+
+  // A creation the procedure refuses leaves no window: its class can go.
+  ASSERT_NE(RegisterTestClass(L"ZeltoTestRefusingClass", &RefusingProcedure), 0);
+  EXPECT_EQ(CreateTestWindow(L"ZeltoTestRefusingClass"), nullptr);
+  EXPECT_TRUE(UnregisterClassW(L"ZeltoTestRefusingClass", GetModuleHandleW(nullptr)));
 }
 
-TEST(Windows, CreateRefusedByTheProcedureGivesNoWindow) {
-  const wchar_t* name = L"ZeltoTestRefusingClass";
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = &RefusingProcedure;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = name;
-  ASSERT_NE(RegisterClassExW(&wc), 0);
-  EXPECT_EQ(CreateWindowExW(0, name, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
-  // Nothing of it is left: the class has no windows.
-  EXPECT_TRUE(UnregisterClassW(name, GetModuleHandleW(nullptr)));
-}
-
-TEST_F(WindowClassTest, UserDataHoldsA64BitPointer) {
+TEST_F(WindowClassTest, UserDataHoldsA64BitPointerAndOnlyRealWindowsHaveAny) {
   HWND hwnd = Create();
   ASSERT_NE(hwnd, nullptr);
   const auto pointer = static_cast<LONG_PTR>(0x123456789ABCDEF0ull);
@@ -199,23 +150,22 @@ TEST_F(WindowClassTest, UserDataHoldsA64BitPointer) {
   SetLastError(1234);
   EXPECT_EQ(SetWindowLongPtrW(hwnd, GWLP_USERDATA, pointer + 16), pointer);
   EXPECT_EQ(GetLastError(), 1234u);
-
   // The 32-bit forms see and set the low half.
   EXPECT_EQ(GetWindowLongW(hwnd, GWLP_USERDATA), static_cast<LONG>(pointer + 16));
   EXPECT_EQ(SetWindowLongW(hwnd, GWLP_USERDATA, -2), static_cast<LONG>(pointer + 16));
   EXPECT_EQ(GetWindowLongPtrW(hwnd, GWLP_USERDATA), -2);
-
   // Readable from another thread too.
-  HANDLE t = StartThread([&] { return GetWindowLongPtrW(hwnd, GWLP_USERDATA) == -2 ? 1u : 0u; });
-  EXPECT_EQ(Join(t), 1u);
+  EXPECT_EQ(Join(StartThread([&] { return GetWindowLongPtrW(hwnd, GWLP_USERDATA) == -2 ? 1u : 0u; })), 1u);
 
   EXPECT_TRUE(DestroyWindow(hwnd));
-  SetLastError(0);
-  EXPECT_EQ(GetWindowLongPtrW(hwnd, GWLP_USERDATA), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-  SetLastError(0);
-  EXPECT_EQ(SetWindowLongPtrW(nullptr, GWLP_USERDATA, pointer), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_FAILS_WITH(GetWindowLongPtrW(hwnd, GWLP_USERDATA), 0, ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_FAILS_WITH(SetWindowLongPtrW(nullptr, GWLP_USERDATA, pointer), 0, ERROR_INVALID_WINDOW_HANDLE);
+  for (ULONG_PTR value : {ULONG_PTR{0}, ULONG_PTR{4}, ULONG_PTR{0x7FFFFF0}, ~ULONG_PTR{0} - 7}) {
+    HWND bogus = reinterpret_cast<HWND>(value);
+    EXPECT_FALSE(IsWindow(bogus));
+    EXPECT_FAILS_WITH(DestroyWindow(bogus), FALSE, kDestroyInvalidError);
+    EXPECT_EQ(GetWindowLongPtrW(bogus, GWLP_USERDATA), 0);
+  }
 }
 
 TEST_F(WindowClassTest, OnlyTheOwningThreadDestroysAndItsEndDestroysForIt) {
@@ -229,28 +179,12 @@ TEST_F(WindowClassTest, OnlyTheOwningThreadDestroysAndItsEndDestroysForIt) {
   });
   ASSERT_EQ(WaitForSingleObject(created.get(), kLongWait), WAIT_OBJECT_0);
   ASSERT_NE(hwnd.load(), nullptr);
-
-  SetLastError(0);
-  EXPECT_FALSE(DestroyWindow(hwnd.load()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FAILS_WITH(DestroyWindow(hwnd.load()), FALSE, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(IsWindow(hwnd.load()));
 
   SetEvent(release.get());
   EXPECT_EQ(Join(owner), 0u);
   EXPECT_FALSE(IsWindow(hwnd.load()));
-  SetLastError(0);
-  EXPECT_FALSE(DestroyWindow(hwnd.load()));
-  EXPECT_EQ(GetLastError(), kDestroyInvalidError);
-  EXPECT_TRUE(UnregisterClassW(name_.c_str(), GetModuleHandleW(nullptr)));
-}
-
-TEST(Windows, MadeUpHandlesAreNotWindows) {
-  for (ULONG_PTR value : {ULONG_PTR{0}, ULONG_PTR{4}, ULONG_PTR{0x7FFFFF0}, ~ULONG_PTR{0} - 7}) {
-    HWND bogus = reinterpret_cast<HWND>(value);
-    EXPECT_FALSE(IsWindow(bogus));
-    SetLastError(0);
-    EXPECT_FALSE(DestroyWindow(bogus));
-    EXPECT_EQ(GetLastError(), kDestroyInvalidError);
-    EXPECT_EQ(GetWindowLongPtrW(bogus, GWLP_USERDATA), 0);
-  }
+  EXPECT_FAILS_WITH(DestroyWindow(hwnd.load()), FALSE, kDestroyInvalidError);
+  EXPECT_TRUE(Unregister());
 }
