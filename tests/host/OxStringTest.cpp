@@ -20,24 +20,18 @@ std::wstring fmt(const wchar_t* format, auto... args) {
 
 }  // namespace
 
-TEST(OxStringTest, BasicOperations) {
+TEST(OxStringTest, NullPointersAreEmptyStringsAndCopiesAreIndependent) {
   OxString a(L"abc");
   OxString b(a);
   b.Append(L"def");
   b.Append(a);
+  b.Append(static_cast<const wchar_t*>(nullptr));
   EXPECT_STREQ(b.GetString(), L"abcdefabc");
   EXPECT_STREQ(a.GetString(), L"abc");
-  EXPECT_EQ(b.GetLength(), 9u);
-  OxString n(static_cast<const wchar_t*>(nullptr));
-  EXPECT_TRUE(n.IsEmpty());
-  b.Append(static_cast<const wchar_t*>(nullptr));
-  EXPECT_EQ(b.GetLength(), 9u);
-  b = L"x";
-  EXPECT_TRUE(b == OxString(L"x"));
+  EXPECT_TRUE(OxString(static_cast<const wchar_t*>(nullptr)).IsEmpty());
   b.SetString(nullptr);
   EXPECT_TRUE(b.IsEmpty());
   a.Erase();
-  EXPECT_TRUE(a.IsEmpty());
   EXPECT_STREQ(a.GetUnicodeString(), L"");
 }
 
@@ -93,21 +87,18 @@ TEST(OxStringTest, MalformedFormatsAreCopiedAndConsumeNothing) {
 TEST(OxBitmapTest, OwnsAndResizesItsBytes) {
   const std::uint8_t data[] = {1, 2, 3, 4};
   OxBitmap a;
-  EXPECT_EQ(a.GetBitmap(), nullptr);
   ASSERT_TRUE(a.SetBitmap(data, 4));
   OxBitmap b(a);
   a.SetBitmapSize(2);
-  ASSERT_EQ(b.GetBitmapSize(), 4u);
+  ASSERT_EQ(b.GetBitmapSize(), 4u);  // the copy has bytes of its own
   EXPECT_EQ(b.GetBitmap()[3], 4);
-  EXPECT_EQ(a.GetBitmapSize(), 2u);
-  a.SetBitmapSize(3);
+  a.SetBitmapSize(3);  // growing keeps the bytes and zeroes the rest
   EXPECT_EQ(a.GetBitmap()[1], 2);
   EXPECT_EQ(a.GetBitmap()[2], 0);
   EXPECT_FALSE(a.SetBitmap(nullptr, 5));
   EXPECT_EQ(a.GetBitmapSize(), 3u);
   a.SetBitmapSize(0);
   EXPECT_EQ(a.GetBitmap(), nullptr);
-  EXPECT_EQ(OxBitmap(8).GetBitmapSize(), 8u);
   b = a;
   EXPECT_EQ(b.GetBitmapSize(), 0u);
 }
