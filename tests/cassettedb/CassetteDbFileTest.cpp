@@ -47,20 +47,6 @@ class CassetteDbFileTest : public ::testing::Test {
   std::vector<char> sourceBytes;
 };
 
-TEST_F(CassetteDbFileTest, CreateLeavesExistingFilesAlone) {
-  EXPECT_TRUE(CreateMicDatabase(source));
-  EXPECT_EQ(ReadBytes(sourceFile), sourceBytes);
-  // Another program's database is neither adopted nor changed.
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(Orvex::micdb::SqlitePath(destinationFile).c_str(), &raw), SQLITE_OK);
-  sqlite3_exec(raw, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
-  sqlite3_close(raw);
-  const auto foreign = ReadBytes(destinationFile);
-  EXPECT_FALSE(CreateMicDatabase(destination));
-  EXPECT_EQ(ReadBytes(destinationFile), foreign);
-  EXPECT_FALSE(CreateMicDatabase(Wide(dir.path())));
-}
-
 TEST_F(CassetteDbFileTest, CompactionCopiesTheContentIntoASmallerFile) {
   // A temporary-name creator leaves an empty file: it must be accepted.
   WriteBytes(destinationFile, {});
@@ -74,7 +60,19 @@ TEST_F(CassetteDbFileTest, CompactionCopiesTheContentIntoASmallerFile) {
   m->Destroy();
 }
 
-TEST_F(CassetteDbFileTest, CompactionRefusesOrFailsWithoutLoss) {
+TEST_F(CassetteDbFileTest, CreationAndCompactionRefuseOrFailWithoutLoss) {
+  EXPECT_TRUE(CreateMicDatabase(source));  // an existing database is accepted as it is
+  EXPECT_EQ(ReadBytes(sourceFile), sourceBytes);
+  // Another program's database is neither adopted nor changed.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(Orvex::micdb::SqlitePath(destinationFile).c_str(), &raw), SQLITE_OK);
+  sqlite3_exec(raw, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  const auto foreign = ReadBytes(destinationFile);
+  EXPECT_FALSE(CreateMicDatabase(destination));
+  EXPECT_EQ(ReadBytes(destinationFile), foreign);
+  EXPECT_FALSE(CreateMicDatabase(Wide(dir.path())));
+
   const std::vector<char> precious = {'k', 'e', 'e', 'p'};
   WriteBytes(destinationFile, precious);
   EXPECT_FALSE(CompactDatabase(&source, &destination, nullptr, nullptr));

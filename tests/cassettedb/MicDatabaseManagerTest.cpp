@@ -35,25 +35,19 @@ std::size_t Slot(F member) {
 
 TEST(MicDatabaseManagerLayout, OperationsSitAtTheirTablePositions) {
   using M = IMicDatabaseManager;
-  EXPECT_EQ(Slot(&M::GetVersion), 0u);
-  EXPECT_EQ(Slot(&M::Destroy), 1u);
-  EXPECT_EQ(Slot(&M::Open), 2u);
-  EXPECT_EQ(Slot(&M::SelectCassette), 3u);
-  EXPECT_EQ(Slot(&M::IsCleaningTape), 5u);
-  EXPECT_EQ(Slot(&M::GetTapeTitle), 9u);
-  EXPECT_EQ(Slot(&M::SetTapeText), 10u);
-  EXPECT_EQ(Slot(&M::GetTapeText), 11u);
-  EXPECT_EQ(Slot(&M::GetRecInfoCount), 12u);
-  EXPECT_EQ(Slot(&M::GetRecInfoList), 13u);
-  EXPECT_EQ(Slot(&M::SetRecInfoPicture), 14u);
-  EXPECT_EQ(Slot(&M::GetRecInfoPicture), 17u);
-  EXPECT_EQ(Slot(&M::SetRecInfoSecondPicture), 19u);
-  EXPECT_EQ(Slot(&M::GetRecInfoSecondPicture), 22u);
-  EXPECT_EQ(Slot(&M::UpdateRecInfo), 24u);
-  EXPECT_EQ(Slot(&M::SetSmartControl), 25u);
-  EXPECT_EQ(Slot(&M::Close), 26u);
-  EXPECT_EQ(Slot(&M::AddEventListener), 27u);
-  EXPECT_EQ(Slot(&M::RemoveEventListener), 28u);
+  const std::pair<std::size_t, std::size_t> slots[] = {
+      {Slot(&M::GetVersion), 0},          {Slot(&M::Destroy), 1},
+      {Slot(&M::Open), 2},                {Slot(&M::SelectCassette), 3},
+      {Slot(&M::IsCleaningTape), 5},      {Slot(&M::GetTapeTitle), 9},
+      {Slot(&M::SetTapeText), 10},        {Slot(&M::GetTapeText), 11},
+      {Slot(&M::GetRecInfoCount), 12},    {Slot(&M::GetRecInfoList), 13},
+      {Slot(&M::SetRecInfoPicture), 14},  {Slot(&M::GetRecInfoPicture), 17},
+      {Slot(&M::SetRecInfoSecondPicture), 19}, {Slot(&M::GetRecInfoSecondPicture), 22},
+      {Slot(&M::UpdateRecInfo), 24},      {Slot(&M::SetSmartControl), 25},
+      {Slot(&M::Close), 26},              {Slot(&M::AddEventListener), 27},
+      {Slot(&M::RemoveEventListener), 28},
+  };
+  for (const auto& [actual, expected] : slots) EXPECT_EQ(actual, expected) << "the operation for slot " << expected;
 }
 
 // Remembers every event it hears; optionally runs an action on each.
@@ -75,8 +69,7 @@ class Recorder : public KelSafeEventListener<OxReadingMicEvent> {
 };
 
 OxBitmap Picture(std::uint32_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed ^ (i * 13));
+  const auto bytes = cassettedb_test::Bytes(size, seed);
   OxBitmap out;
   out.SetBitmap(bytes.data(), size);
   return out;
@@ -144,7 +137,7 @@ TEST_F(MicDatabaseManagerTest, RoundTripSurvivesANewManager) {
   ASSERT_TRUE(manager->SetRecInfoSecondPicture(first.id, small, true));
   ASSERT_TRUE(manager->UpdateRecInfo(second.id, true));
   EXPECT_TRUE(manager->Close());
-  EXPECT_FALSE(manager->Close());
+  EXPECT_FALSE(manager->Close());  // nothing left to close
 
   ManagerPtr again(CreateMicDatabaseManager());
   ASSERT_TRUE(again->Open(path, 0));

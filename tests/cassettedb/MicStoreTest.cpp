@@ -15,14 +15,9 @@ using Orvex::micdb::MicStore;
 using Orvex::micdb::Picture;
 using Orvex::micdb::SqliteError;
 using Orvex::micdb::StoredRecord;
+using cassettedb_test::Bytes;
 using cassettedb_test::DumpDatabase;
 using cassettedb_test::ScratchDir;
-
-std::vector<std::uint8_t> Bytes(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> out(size);
-  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return out;
-}
 
 StoredRecord Scene(std::uint32_t start, const wchar_t* text) {
   StoredRecord r;
