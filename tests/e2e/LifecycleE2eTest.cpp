@@ -162,10 +162,12 @@ TEST_F(FaultsE2e, ADriverCallFailingAtAnyStepLeavesNothingBehind) {
   EXPECT_EQ(Panel().Mode(), TransportMode::Play);
 }
 
-// The camcorder floods the window with events while the host terminates:
-// once TerminateDevice returns, no handler reads the driver and no listener
-// hears anything. (Run under the thread sanitizer, this also shows that no
-// handler touches a component while it is deleted.)
+// The camcorder floods the window with events while the host terminates,
+// with a scene search playing, so that handlers are inside the deck (in its
+// scene-search listeners) when the deck is taken down: once TerminateDevice
+// returns, no handler reads the driver and no listener hears anything. (Run
+// under the sanitizers, this also shows that no handler touches a component
+// while or after it is deleted.)
 TEST_F(FaultsE2e, TerminateWhileTheCamcorderFloodsTheWindow) {
   const DWORD codes[] = {DRIVER_EVENT_DECK_STATE,   DRIVER_EVENT_CAMCORDER_MODE, DRIVER_EVENT_MEDIA_INFO,
                          DRIVER_EVENT_VIDEO_SYSTEM, DRIVER_EVENT_DISPLAY_SIZE,   DRIVER_EVENT_STREAMING,
@@ -173,6 +175,9 @@ TEST_F(FaultsE2e, TerminateWhileTheCamcorderFloodsTheWindow) {
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
     ASSERT_NO_FATAL_FAILURE(Open());
+    // Just ahead in the long scene under the head: it plays for minutes.
+    ASSERT_TRUE(device->StartSeekATN(Panel().Track() + kTracksPerSecond / 2));
+    ASSERT_GE(scenes.WaitFor(scenes.Count(), [](const auto&) { return true; }), 0);
     const std::size_t initial = heard.Count();
 
     std::atomic<bool> stop{false};
