@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,12 +17,17 @@ namespace sim_test {
 // Generous real-time limit for anything a test waits for.
 constexpr std::chrono::seconds kPatience{20};
 
+using TimeCode = __MIDL___MIDL_itf_plgdefs_0000_0001;
+
 struct SeenEvent {
   bool nullRecord;
   DWORD code;
   LPARAM argument;
 };
 
+// A window of the test thread's own that records the driver events posted
+// to it. Messages are dispatched while a test reads or waits, so what it
+// reads includes everything that has arrived.
 class EventWindow {
  public:
   EventWindow() {
@@ -39,90 +41,60 @@ class EventWindow {
     }();
     EXPECT_NE(atom, 0);
     message_ = RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME);
-    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &EventWindow::Loop, this, 0, nullptr));
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return ready_; });
+    window_ = CreateWindowExW(0, L"ZeltoSimulatorTestEvents", nullptr, 0, 0, 0, 1, 1, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    EXPECT_NE(window_, nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
-  ~EventWindow() {
-    PostMessageW(window_, WM_APP, 0, 0);  // asks the loop to end
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-  }
+  ~EventWindow() { DestroyWindow(window_); }
   EventWindow(const EventWindow&) = delete;
   EventWindow& operator=(const EventWindow&) = delete;
 
   HWND Handle() const { return window_; }
-
-  std::vector<SeenEvent> Events() const {
-    std::lock_guard lock(mutex_);
+  const std::vector<SeenEvent>& Events() {
+    Pump();
     return events_;
   }
-  // Codes only, optionally one code's arguments.
-  std::vector<DWORD> Codes() const {
+  std::size_t Count() { return Events().size(); }
+  std::vector<DWORD> Codes() {
     std::vector<DWORD> codes;
     for (const SeenEvent& e : Events()) codes.push_back(e.code);
     return codes;
   }
-  std::vector<LPARAM> Arguments(DWORD code) const {
+  // The arguments of one code's events, in order.
+  std::vector<LPARAM> Arguments(DWORD code) {
     std::vector<LPARAM> arguments;
     for (const SeenEvent& e : Events())
       if (!e.nullRecord && e.code == code) arguments.push_back(e.argument);
     return arguments;
   }
-  bool WaitUntil(const std::function<bool(const std::vector<SeenEvent>&)>& done) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] { return done(events_); });
-  }
   // Waits for an event with this code and argument after the first `from` events.
-  bool WaitFor(DWORD code, LPARAM argument, std::size_t from = 0) const {
-    return WaitUntil([&](const std::vector<SeenEvent>& events) {
-      for (std::size_t i = from; i < events.size(); ++i)
-        if (!events[i].nullRecord && events[i].code == code && events[i].argument == argument) return true;
-      return false;
-    });
+  bool WaitFor(DWORD code, LPARAM argument, std::size_t from = 0) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+      for (std::size_t i = from; i < Events().size(); ++i)
+        if (!events_[i].nullRecord && events_[i].code == code && events_[i].argument == argument) return true;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+    }
   }
-  std::size_t Count() const { return Events().size(); }
 
  private:
-  static unsigned WINAPI Loop(void* raw) {
-    auto* self = static_cast<EventWindow*>(raw);
-    HWND window = CreateWindowExW(0, L"ZeltoSimulatorTestEvents", nullptr, 0, 0, 0, 1, 1, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    {
-      std::lock_guard lock(self->mutex_);
-      self->window_ = window;
-      self->ready_ = true;
-    }
-    self->changed_.notify_all();
+  static void Pump() {
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      if (msg.message == WM_APP) break;
-      DispatchMessageW(&msg);
-    }
-    DestroyWindow(window);
-    return 0;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   }
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<EventWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self && message == self->message_) {
-      const auto* record = reinterpret_cast<const DRIVER_EVENT_RECORD*>(wParam);
-      {
-        std::lock_guard lock(self->mutex_);
-        self->events_.push_back(SeenEvent{record == nullptr, record ? record->code : 0, lParam});
-      }
-      self->changed_.notify_all();
-      return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    if (!self || message != self->message_) return DefWindowProcW(window, message, wParam, lParam);
+    const auto* record = reinterpret_cast<const DRIVER_EVENT_RECORD*>(wParam);
+    self->events_.push_back(SeenEvent{record == nullptr, record ? record->code : 0, lParam});
+    return 0;
   }
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  bool ready_ = false;
   HWND window_ = nullptr;
   UINT message_ = 0;
-  HANDLE thread_ = nullptr;
   std::vector<SeenEvent> events_;
 };
 
@@ -150,34 +122,43 @@ struct Ref {
   }
   void** OutVoid() { return reinterpret_cast<void**>(Out()); }
   T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
 };
 
-// Walks the driver as a client would: every class for both stream types,
-// every unit of each, and returns the model texts seen, in order (a unit
-// whose properties cannot be read shows as "?" and ends its class).
-inline std::vector<std::wstring> ListUnits() {
-  std::vector<std::wstring> seen;
+// The classes the enumerator lists for both stream types (empty on failure).
+inline std::vector<CLSID> DriverClasses() {
   Ref<IDriverClassEnumerator> enumerator;
-  if (FAILED(CoCreateInstance(CLSID_DriverClassEnumerator, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IDriverClassEnumerator, enumerator.OutVoid())))
-    return seen;
   const GUID types[] = {STREAMTYPE_VIDEOSYSTEM0, STREAMTYPE_VIDEOSYSTEM1};
   DRIVER_CLASS_LIST list{};
-  if (FAILED(enumerator->GetDriverClasses(2, types, &list))) return seen;
-  for (DWORD i = 0; i < list.count; ++i) {
-    Ref<IUnitCollection> collection;
-    if (FAILED(CoCreateInstance(list.classes[i], nullptr, CLSCTX_INPROC_SERVER, IID_IUnitCollection,
-                                collection.OutVoid())))
-      continue;
+  if (FAILED(CoCreateInstance(CLSID_DriverClassEnumerator, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IDriverClassEnumerator, enumerator.OutVoid())) ||
+      FAILED(enumerator->GetDriverClasses(2, types, &list)))
+    return {};
+  std::vector<CLSID> classes(list.classes, list.classes + list.count);
+  CoTaskMemFree(list.classes);
+  return classes;
+}
+
+inline HRESULT EnumUnitsOf(REFCLSID clsid, IEnumUnits** units) {
+  *units = nullptr;
+  Ref<IUnitCollection> collection;
+  const HRESULT hr =
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnitCollection, collection.OutVoid());
+  return FAILED(hr) ? hr : collection->EnumUnits(units);
+}
+
+// Walks the driver as a client would: every class, every unit of each, and
+// returns the model texts seen, in order (a unit whose properties cannot be
+// read shows as "?" and ends its class).
+inline std::vector<std::wstring> ListUnits() {
+  std::vector<std::wstring> seen;
+  for (const CLSID& clsid : DriverClasses()) {
     Ref<IEnumUnits> units;
-    if (FAILED(collection->EnumUnits(units.Out()))) continue;
+    if (FAILED(EnumUnitsOf(clsid, units.Out()))) continue;
     for (;;) {
       Ref<IUnitMoniker> unit;
-      ULONG fetched = 0;
-      if (units->Next(1, unit.Out(), &fetched) != S_OK) break;
       Ref<IUnitProperties> properties;
       const WCHAR* text = nullptr;
+      if (units->Next(1, unit.Out(), nullptr) != S_OK) break;
       if (FAILED(unit->QueryInterface(IID_IUnitProperties, properties.OutVoid())) ||
           FAILED(properties->GetStringProperty(L"UnitModelText", &text))) {
         seen.push_back(L"?");
@@ -186,31 +167,20 @@ inline std::vector<std::wstring> ListUnits() {
       seen.push_back(text);
     }
   }
-  CoTaskMemFree(list.classes);
   return seen;
 }
 
-// Binds the first unit of the first class to its smart control.
-inline HRESULT BindFirstUnit(ISmartControl** control) {
+// Binds the first unit of a class (by default the first listed) to its smart control.
+inline HRESULT BindFirstUnit(ISmartControl** control, const CLSID* clsid = nullptr) {
   *control = nullptr;
-  Ref<IDriverClassEnumerator> enumerator;
-  HRESULT hr = CoCreateInstance(CLSID_DriverClassEnumerator, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IDriverClassEnumerator, enumerator.OutVoid());
-  if (FAILED(hr)) return hr;
-  const GUID types[] = {STREAMTYPE_VIDEOSYSTEM0, STREAMTYPE_VIDEOSYSTEM1};
-  DRIVER_CLASS_LIST list{};
-  hr = enumerator->GetDriverClasses(2, types, &list);
-  if (FAILED(hr)) return hr;
-  if (list.count == 0) return E_FAIL;
-  Ref<IUnitCollection> collection;
-  hr = CoCreateInstance(list.classes[0], nullptr, CLSCTX_INPROC_SERVER, IID_IUnitCollection, collection.OutVoid());
-  CoTaskMemFree(list.classes);
-  if (FAILED(hr)) return hr;
+  const std::vector<CLSID> classes = clsid ? std::vector<CLSID>{*clsid} : DriverClasses();
+  if (classes.empty()) return E_FAIL;
   Ref<IEnumUnits> units;
-  if (FAILED(hr = collection->EnumUnits(units.Out()))) return hr;
   Ref<IUnitMoniker> unit;
-  if ((hr = units->Next(1, unit.Out(), nullptr)) != S_OK) return FAILED(hr) ? hr : E_FAIL;
-  return unit->BindToObject(nullptr, nullptr, IID_ISmartControl, reinterpret_cast<void**>(control));
+  HRESULT hr = EnumUnitsOf(classes[0], units.Out());
+  if (SUCCEEDED(hr) && (hr = units->Next(1, unit.Out(), nullptr)) == S_OK)
+    hr = unit->BindToObject(nullptr, nullptr, IID_ISmartControl, reinterpret_cast<void**>(control));
+  return hr == S_FALSE ? E_FAIL : hr;
 }
 
 // A small, quick tape for tests that watch the transport in real time:
@@ -231,19 +201,12 @@ inline zelto::sim::Cassette QuickTape() {
   return c;
 }
 
-inline zelto::sim::TransportTiming QuickTiming() {
-  zelto::sim::TransportTiming t;
-  t.loadMs = 100;
-  t.ejectMs = 100;
-  t.seekSettleMs = 50;
-  t.modeSwitchMs = 50;
-  return t;
-}
-
 inline zelto::sim::DriverConfig QuickConfig() {
   zelto::sim::DriverConfig config;
   config.camcorder.cassette = QuickTape();
-  config.camcorder.timing = QuickTiming();
+  auto& t = config.camcorder.timing;
+  t.loadMs = t.ejectMs = 100;
+  t.seekSettleMs = t.modeSwitchMs = 50;
   return config;
 }
 
