@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,15 @@ protected:
 };
 
 inline bool Same(REFIID a, REFIID b) { return IsEqualGUID(a, b) != 0; }
+
+// Hands out `object` (null: the interface is not offered), as QueryInterface does.
+inline HRESULT HandOut(void** out, IUnknown* object) {
+  if (!out) return E_POINTER;
+  *out = object;
+  if (!object) return E_NOINTERFACE;
+  object->AddRef();
+  return S_OK;
+}
 
 // The driver's main object: smart control and deck control in one.
 class FakeDriver final : public Owned<ISmartControl, IDeckControl> {
@@ -51,18 +61,9 @@ public:
   std::function<void(DWORD kind)> onStatus;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl))
-      *out = static_cast<ISmartControl*>(this);
-    else if (Same(iid, IID_IDeckControl) && deckAvailable)
-      *out = static_cast<IDeckControl*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl)) return HandOut(out, static_cast<ISmartControl*>(this));
+    return HandOut(out, Same(iid, IID_IDeckControl) && deckAvailable ? static_cast<IDeckControl*>(this) : nullptr);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return Owned::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override {
     if (HANDLE event = onRelease.load()) SetEvent(event);
     return Owned::Release();
@@ -109,6 +110,9 @@ public:
     return S_OK;
   }
 
+  // Status reads of the deck state, media and mode together.
+  int StatusCalls() const { return statusCalls[1] + statusCalls[2] + statusCalls[3]; }
+
   // Commands sent so far, and forgets them.
   std::vector<DWORD> TakeCommands() {
     std::lock_guard<std::mutex> guard(lock);
@@ -147,19 +151,10 @@ public:
   HRESULT propertyResult = S_OK;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (Same(iid, IID_IUnknown) || Same(iid, IID_IUnitMoniker))
-      *out = static_cast<IUnitMoniker*>(this);
-    else if (Same(iid, IID_IUnitProperties) && propertiesAvailable)
-      *out = static_cast<IUnitProperties*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    if (Same(iid, IID_IUnknown) || Same(iid, IID_IUnitMoniker)) return HandOut(out, static_cast<IUnitMoniker*>(this));
+    return HandOut(out, Same(iid, IID_IUnitProperties) && propertiesAvailable ? static_cast<IUnitProperties*>(this)
+                                                                               : nullptr);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return Owned::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return Owned::Release(); }
 
   HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
@@ -179,60 +174,32 @@ public:
   }
 };
 
-// Hands out a list of units one at a time.
-class FakeEnumUnits final : public Owned<IEnumUnits> {
+// The unit collection of one driver class, which is also the enumerator of
+// its units: EnumUnits rewinds it and hands out itself.
+class FakeUnitCollection final : public Owned<IUnitCollection, IEnumUnits> {
 public:
-  explicit FakeEnumUnits(std::vector<FakeUnit*> units) : units(std::move(units)) {}
+  explicit FakeUnitCollection(std::vector<FakeUnit*> units) : units(std::move(units)) {}
+  HRESULT enumResult = S_OK;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IEnumUnits)) return E_NOINTERFACE;
-    *out = static_cast<IEnumUnits*>(this);
-    AddRef();
-    return S_OK;
+    if (Same(iid, IID_IUnknown) || Same(iid, IID_IUnitCollection)) return HandOut(out, static_cast<IUnitCollection*>(this));
+    return HandOut(out, Same(iid, IID_IEnumUnits) ? static_cast<IEnumUnits*>(this) : nullptr);
   }
-  void Rewind() { next = 0; }
-
+  HRESULT STDMETHODCALLTYPE EnumUnits(IEnumUnits** out) override {
+    if (FAILED(enumResult)) return enumResult;
+    next = 0;
+    return HandOut(reinterpret_cast<void**>(out), static_cast<IEnumUnits*>(this));
+  }
   HRESULT STDMETHODCALLTYPE Next(ULONG, IUnitMoniker** unit, ULONG* fetched) override {
-    if (next >= units.size()) {
-      if (fetched) *fetched = 0;
-      return S_FALSE;
-    }
-    *unit = units[next++];
-    (*unit)->AddRef();
-    if (fetched) *fetched = 1;
-    return S_OK;
+    const bool more = next < units.size();
+    if (more) HandOut(reinterpret_cast<void**>(unit), static_cast<IUnitMoniker*>(units[next++]));
+    if (fetched) *fetched = more ? 1 : 0;
+    return more ? S_OK : S_FALSE;
   }
 
 private:
   std::vector<FakeUnit*> units;
   std::size_t next = 0;
-};
-
-// The unit collection of one driver class.
-class FakeUnitCollection final : public Owned<IUnitCollection> {
-public:
-  explicit FakeUnitCollection(std::vector<FakeUnit*> units) : enumerator(std::move(units)) {}
-  HRESULT enumResult = S_OK;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IUnitCollection)) return E_NOINTERFACE;
-    *out = static_cast<IUnitCollection*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE EnumUnits(IEnumUnits** units) override {
-    if (FAILED(enumResult)) return enumResult;
-    enumerator.Rewind();
-    enumerator.AddRef();
-    *units = &enumerator;
-    return S_OK;
-  }
-
-  FakeEnumUnits enumerator;
 };
 
 // The driver's class enumerator.
@@ -243,12 +210,7 @@ public:
   std::vector<GUID> askedTypes;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IDriverClassEnumerator)) return E_NOINTERFACE;
-    *out = static_cast<IDriverClassEnumerator*>(this);
-    AddRef();
-    return S_OK;
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IDriverClassEnumerator) ? this : nullptr);
   }
   HRESULT STDMETHODCALLTYPE GetDriverClasses(DWORD count, const GUID* types, DRIVER_CLASS_LIST* list) override {
     askedTypes.assign(types, types + count);
@@ -260,18 +222,22 @@ public:
   }
 };
 
-// A class factory that hands out one test-owned object.
-class FakeFactory final : public Owned<IClassFactory> {
+// Registers, in the calling apartment while it lives, a class whose factory
+// hands out one test-owned object.
+class ClassRegistration final : public Owned<IClassFactory> {
 public:
-  explicit FakeFactory(IUnknown* object) : object(object) {}
+  ClassRegistration(REFCLSID clsid, IUnknown* object) : object(object) {
+    registered = CoRegisterClassObject(clsid, this, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+  }
+  ~ClassRegistration() {
+    if (SUCCEEDED(registered)) CoRevokeClassObject(cookie);
+  }
+  ClassRegistration(const ClassRegistration&) = delete;
+  ClassRegistration& operator=(const ClassRegistration&) = delete;
+  bool Ok() const { return SUCCEEDED(registered); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!Same(iid, IID_IUnknown) && !Same(iid, IID_IClassFactory)) return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IClassFactory) ? this : nullptr);
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (outer) return CLASS_E_NOAGGREGATION;
@@ -281,25 +247,37 @@ public:
 
 private:
   IUnknown* object;
-};
-
-// Registers a factory for a class in the calling apartment while it lives.
-class ClassRegistration {
-public:
-  ClassRegistration(REFCLSID clsid, IUnknown* object) : factory(object) {
-    registered = CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-  }
-  ~ClassRegistration() {
-    if (SUCCEEDED(registered)) CoRevokeClassObject(cookie);
-  }
-  ClassRegistration(const ClassRegistration&) = delete;
-  ClassRegistration& operator=(const ClassRegistration&) = delete;
-  bool Ok() const { return SUCCEEDED(registered); }
-
-private:
-  FakeFactory factory;
   DWORD cookie = 0;
   HRESULT registered;
+};
+
+// Two driver classes of the tests' own, and one that is never registered.
+constexpr CLSID kClassA = {0x7A11CE00, 0x1F01, 0x11D6, {0xA4, 0xE5, 0x00, 0xE0, 0x29, 0x21, 0xEA, 0x01}};
+constexpr CLSID kClassB = {0x7A11CE00, 0x1F01, 0x11D6, {0xA4, 0xE5, 0x00, 0xE0, 0x29, 0x21, 0xEA, 0x02}};
+constexpr CLSID kClassMissing = {0x7A11CE00, 0x1F01, 0x11D6, {0xA4, 0xE5, 0x00, 0xE0, 0x29, 0x21, 0xEA, 0x03}};
+
+// The enumerator and a unit collection for each of kClassA and kClassB,
+// registered in the calling apartment while it lives. The enumerator lists
+// kClassA unless told otherwise.
+class RegisteredClasses {
+public:
+  RegisteredClasses() { enumerator.classes = {kClassA}; }
+  bool Register(std::vector<FakeUnit*> unitsA, std::vector<FakeUnit*> unitsB = {}) {
+    for (auto& r : registrations) r.reset();
+    collectionA = std::make_unique<FakeUnitCollection>(std::move(unitsA));
+    collectionB = std::make_unique<FakeUnitCollection>(std::move(unitsB));
+    registrations[0] = std::make_unique<ClassRegistration>(CLSID_DriverClassEnumerator,
+                                                           static_cast<IDriverClassEnumerator*>(&enumerator));
+    registrations[1] = std::make_unique<ClassRegistration>(kClassA, static_cast<IUnitCollection*>(collectionA.get()));
+    registrations[2] = std::make_unique<ClassRegistration>(kClassB, static_cast<IUnitCollection*>(collectionB.get()));
+    return registrations[0]->Ok() && registrations[1]->Ok() && registrations[2]->Ok();
+  }
+
+  FakeClassEnumerator enumerator;
+  std::unique_ptr<FakeUnitCollection> collectionA, collectionB;
+
+private:
+  std::unique_ptr<ClassRegistration> registrations[3];  // revoked before the collections go
 };
 
 }  // namespace devtest

@@ -62,7 +62,13 @@ protected:
     DeviceTestBase::TearDown();
   }
 
-  int StatusCalls() { return driver.statusCalls[1] + driver.statusCalls[2] + driver.statusCalls[3]; }
+  void Deferred(WPARAM code, LPARAM argument) {
+    ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(code, argument, device.get());
+  }
+  std::vector<std::pair<WPARAM, LPARAM>> Dispatched(DWORD code, LPARAM argument) {
+    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, argument, device.get());
+    return catcher->Take();
+  }
 
   FakeDriver driver;
   std::unique_ptr<ZeltoVideoDevice> device;
@@ -72,81 +78,51 @@ protected:
 
 TEST_F(MessageReceiverTest, StateEventsAreRepostedAndHandledOnlyFromTheQueue) {
   heard.Clear();
-  const int before = StatusCalls();
-  ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, DRIVER_EVENT_DECK_STATE, 99, device.get());
-  EXPECT_EQ(StatusCalls(), before) << "nothing is asked during the event's own dispatch";
+  const int before = driver.StatusCalls();
+  const auto reposted = Dispatched(DRIVER_EVENT_DECK_STATE, 99);
+  EXPECT_EQ(driver.StatusCalls(), before) << "nothing is asked during the event's own dispatch";
   EXPECT_EQ(heard.Count(), 0u);
-  auto reposted = catcher->Take();
   ASSERT_EQ(reposted.size(), 1u);
   EXPECT_EQ(reposted[0], (std::pair<WPARAM, LPARAM>{29, 0}));
 
   const int deckBefore = driver.statusCalls[DECK_STATUS_DECK_STATE];
-  ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(reposted[0].first, reposted[0].second, device.get());
+  Deferred(reposted[0].first, reposted[0].second);
   EXPECT_EQ(driver.statusCalls[DECK_STATUS_DECK_STATE], deckBefore + 1);
   EXPECT_EQ(heard.Events(), std::vector<_OxVideoDeviceNotification>{OX_NOTIFY_DEVICE_STATE});
 }
 
 TEST_F(MessageReceiverTest, RepostTableKeepsOrDropsTheArgument) {
   const std::pair<DWORD, LPARAM> zeroed[] = {{2, 0}, {29, 0}, {30, 0}, {31, 0}};
-  for (const auto& [code, expected] : zeroed) {
-    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, 5, device.get());
-    EXPECT_EQ(catcher->Take(), (std::vector<std::pair<WPARAM, LPARAM>>{{code, expected}})) << code;
-  }
-  for (DWORD code : {5u, 7u, 8u, 9u, 10u, 11u, 18u, 24u, 32u}) {
-    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, 5, device.get());
-    EXPECT_EQ(catcher->Take(), (std::vector<std::pair<WPARAM, LPARAM>>{{code, 5}})) << code;
-  }
+  for (const auto& [code, expected] : zeroed)
+    EXPECT_EQ(Dispatched(code, 5), (std::vector<std::pair<WPARAM, LPARAM>>{{code, expected}})) << code;
+  for (DWORD code : {5u, 7u, 8u, 9u, 10u, 11u, 18u, 24u, 32u})
+    EXPECT_EQ(Dispatched(code, 5), (std::vector<std::pair<WPARAM, LPARAM>>{{code, 5}})) << code;
   heard.Clear();
-  const int before = StatusCalls();
+  const int before = driver.StatusCalls();
   for (DWORD code : {0u, 1u, 6u, 12u, 13u, 14u, 15u, 16u, 17u, 22u, 26u, 33u, 1000u}) {
-    ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, code, 5, device.get());
-    ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(code, 5, device.get());
+    EXPECT_TRUE(Dispatched(code, 5).empty()) << code;
+    Deferred(code, 5);
   }
-  // A null file record is ignored.
-  ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(catcher->window, DRIVER_EVENT_FILE_COMPLETE, 0, device.get());
-  EXPECT_TRUE(catcher->Take().empty());
+  EXPECT_TRUE(Dispatched(DRIVER_EVENT_FILE_COMPLETE, 0).empty()) << "a null file record is ignored";
   EXPECT_EQ(heard.Count(), 0u);
-  EXPECT_EQ(StatusCalls(), before);
+  EXPECT_EQ(driver.StatusCalls(), before);
 }
 
 TEST_F(MessageReceiverTest, DeferredEventsMapTheirArguments) {
   heard.Clear();
-  auto deferred = [&](WPARAM code, LPARAM argument) {
-    ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(code, argument, device.get());
-  };
-  deferred(10, 5);
-  deferred(10, 0);
-  deferred(32, 7);
-  deferred(32, 0);
-  deferred(11, 0);
-  EXPECT_EQ(device->GetAspectRatio(), OX_ASPECT_NORMAL);
-  deferred(11, 1);
-  EXPECT_EQ(device->GetAspectRatio(), OX_ASPECT_WIDE);
-  deferred(11, 2);
-  EXPECT_EQ(device->GetAspectRatio(), OX_ASPECT_NORMAL);
-  deferred(30, 0);
-  deferred(31, 0);
+  for (const auto& [code, argument] : std::vector<std::pair<WPARAM, LPARAM>>{{10, 5}, {10, 0}, {32, 7}, {32, 0}})
+    Deferred(code, argument);
+  for (const auto& [argument, aspect] : {std::pair{0, OX_ASPECT_NORMAL}, {1, OX_ASPECT_WIDE}, {2, OX_ASPECT_NORMAL}}) {
+    Deferred(11, argument);
+    EXPECT_EQ(device->GetAspectRatio(), aspect) << argument;
+  }
+  Deferred(30, 0);
+  Deferred(31, 0);
   EXPECT_EQ(heard.Events(),
             (std::vector<_OxVideoDeviceNotification>{
                 OX_NOTIFY_VIDEO_SYSTEM_OTHER, OX_NOTIFY_VIDEO_SYSTEM_0, OX_NOTIFY_STREAMING_ON, OX_NOTIFY_STREAMING_OFF,
                 OX_NOTIFY_DISPLAY_SIZE, OX_NOTIFY_DISPLAY_SIZE, OX_NOTIFY_DISPLAY_SIZE, OX_NOTIFY_CAMCORDER_MODE,
                 OX_NOTIFY_MEDIA_INFO}));
-}
-
-TEST_F(MessageReceiverTest, DriverEventsReachListenersOnTheWindowThread) {
-  heard.Clear();
-  driver.statusCode[DECK_STATUS_DECK_STATE] = DECK_STATE_PLAY;
-  // A message without an event record is ignored, and the window lives on.
-  ASSERT_TRUE(PostMessageW(driver.window.load(), zelto::DeviceEventMessage(), 0, 0));
-  ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE));
-  ASSERT_TRUE(heard.WaitForCount(1));
-  EXPECT_EQ(heard.Events()[0], OX_NOTIFY_DEVICE_STATE);
-  EXPECT_NE(heard.Threads()[0], GetCurrentThreadId());
-  EXPECT_EQ(device->GetDeviceState(), OX_DEVICE_STATE_PLAY);
-
-  ASSERT_TRUE(driver.Post(DRIVER_EVENT_VIDEO_SYSTEM, 1));
-  ASSERT_TRUE(heard.WaitForCount(2));
-  EXPECT_EQ(heard.Events()[1], OX_NOTIFY_VIDEO_SYSTEM_OTHER);
 }
 
 // ---- The window and its thread on their own ----
