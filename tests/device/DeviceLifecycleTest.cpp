@@ -89,7 +89,8 @@ void ExpectInert(ZeltoVideoDevice& device, FakeDriver& driver) {
   for (void (Z::*operation)() : {&Z::UpdateDeviceState, &Z::UpdateMediaInfo, &Z::UpdateCamcorderMode, &Z::DeckPlay,
                                   &Z::DeckStop, &Z::DeckPause, &Z::DeckFastForward, &Z::DeckFastRewind,
                                   &Z::StartBatchCapturing, &Z::StartScanning, &Z::StartScapturing,
-                                  &Z::AbortScapturing, &Z::NotifyDeviceRemoved})
+                                  &Z::AbortScapturing, &Z::NotifyDeviceRemoved, &Z::StopBatchRecording,
+                                  &Z::AbortDirectRecording, &Z::UpdateCompleteRecording})
     (device.*operation)();
   device.DeckPlaySlow(3);
   Recorder<OxSceneSearchEvent> search;
@@ -126,6 +127,43 @@ TEST_F(DeviceLifecycleTest, GuardsBeforeInitialisationAndAfterTermination) {
     SCOPED_TRACE("after TerminateDevice");
     ExpectInert(*device, driver);
   }
+}
+
+// Before a transmit component exists, stopping a recording still stops the
+// deck through its current state; a deck that records accepts no button, so
+// a stop then sends nothing. Only a one-item list is accepted, though any
+// list is stored.
+TEST_F(DeviceLifecycleTest, RecordingStopsGoThroughTheDeckButtonAndTheListTakesOneItem) {
+  FakeDriver driver;
+  std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
+  ASSERT_TRUE(Initialize(*device));
+  using Z = ZeltoVideoDevice;
+  const std::pair<DWORD, std::vector<DWORD>> states[] = {{DECK_STATE_PLAY, {DECK_COMMAND_STOP}},
+                                                        {DECK_STATE_RECORD, {}}};
+  for (const auto& [state, sent] : states) {
+    driver.statusCode[DECK_STATUS_DECK_STATE] = state;
+    device->UpdateDeviceState();
+    driver.TakeCommands();
+    for (void (Z::*stop)() : {&Z::StopBatchRecording, &Z::AbortBatchRecording, &Z::StopDirectRecording,
+                              &Z::AbortDirectRecording}) {
+      (device.get()->*stop)();
+      EXPECT_EQ(driver.TakeCommands(), sent) << "driver state " << state;
+    }
+  }
+  device->StartBatchRecording(1, 2);
+  EXPECT_TRUE(driver.TakeCommands().empty()) << "no transmit, no recording";
+
+  for (std::size_t count : {0u, 2u}) {
+    std::vector<_OxRecordingItem> items(count);
+    try {
+      device->SetRecordingList(items);
+      FAIL() << count << " items accepted";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "ZeltoVideoDevice::SetRecordingList");
+    }
+  }
+  std::vector<_OxRecordingItem> one(1);
+  EXPECT_NO_THROW(device->SetRecordingList(one));
 }
 
 TEST_F(DeviceLifecycleTest, ItemDurationCountsWholeSecondsBetweenMarks) {

@@ -239,7 +239,12 @@ void ZeltoVideoDevice::GetScapturingProgress(_OxScapturingProgress&) {}
 
 // ---- Recording: the transmit component's, none yet ----
 
-void ZeltoVideoDevice::SetRecordingList(std::vector<_OxRecordingItem>& items) { recordingList = items; }
+// One file at a time goes to tape; a list of any other length is kept all
+// the same, so that the host can still see what it stored.
+void ZeltoVideoDevice::SetRecordingList(std::vector<_OxRecordingItem>& items) {
+  recordingList = items;
+  if (recordingList.size() != 1) throw std::runtime_error("ZeltoVideoDevice::SetRecordingList");
+}
 
 void ZeltoVideoDevice::StartBatchRecording(unsigned, unsigned) { batchRecording.store(true); }
 void ZeltoVideoDevice::StartDirectRecording(unsigned, unsigned) { batchRecording.store(false); }
@@ -253,7 +258,15 @@ void ZeltoVideoDevice::UpdateRecordingErrorStop() {}
 void ZeltoVideoDevice::UpdateCompleteSectionRecording() {}
 void ZeltoVideoDevice::SetRecordingParam() {}
 void ZeltoVideoDevice::startRecording(OxString, long, int, unsigned, bool) {}
-void ZeltoVideoDevice::stopRecording(bool) {}
+// The deck is stopped through its current state whether or not data is
+// flowing: a recording the host gives up on leaves no tape moving.
+void ZeltoVideoDevice::stopRecording(bool deckStop) {
+  DeckStop();
+  // With a transmit component: the deck's StopRecord when deckStop is set,
+  // then the transmit's stop, both only when deck and transmit exist.
+  (void)deckStop;
+  batchRecording.store(false);
+}
 unsigned ZeltoVideoDevice::getTransmitPolling() const { return 5000; }
 
 // ---- Cassette memory ----
