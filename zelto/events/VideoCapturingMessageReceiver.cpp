@@ -43,10 +43,12 @@ HWND VideoCapturingMessageReceiver::Create(WNDPROC windowProcedure, const wchar_
   windowClass.style = CS_GLOBALCLASS;
   windowClass.lpfnWndProc = windowProcedure;
   windowClass.hInstance = zelto::ModuleInstance();
-  windowClass.lpszClassName = name;
-  if (!RegisterClassExW(&windowClass)) return nullptr;
-  // Only a class this object registered is unregistered by it.
+  // The name is kept even when the registration fails, so the destructor
+  // asks to unregister it; a class whose windows exist refuses that, so a
+  // second device cannot take the first one's class away.
   className = name;
+  windowClass.lpszClassName = className.GetString();
+  if (!RegisterClassExW(&windowClass)) return nullptr;
 
   std::uintptr_t started = _beginthreadex(nullptr, 0, &VideoCapturingMessageReceiver::threadMain, this, 0, nullptr);
   if (!started) return nullptr;
@@ -66,7 +68,9 @@ void VideoCapturingMessageReceiver::run() {
                                  nullptr);
   SetEvent(readyEvent);
 
-  bool running = windowHandle != nullptr;
+  // Without a window the loop still runs: the thread ends only when the
+  // destructor sets the stop event.
+  bool running = true;
   while (running) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, kWakeMask);
     if (woken == WAIT_OBJECT_0) break;
