@@ -57,9 +57,7 @@ Camcorder::Camcorder(CamcorderConfig config)
   SaveLocked();
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!wake_) throw std::runtime_error("Camcorder: no wake event");
-  unsigned threadId = 0;
-  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Camcorder::ThreadMain, this, 0, &threadId));
-  threadId_ = threadId;
+  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Camcorder::ThreadMain, this, 0, nullptr));
   if (!thread_) {
     CloseHandle(wake_);
     throw std::runtime_error("Camcorder: no thread");
@@ -94,7 +92,11 @@ void Camcorder::LoadState(const CamcorderConfig& config) {
   const std::int64_t wallNow = WallNowMs();
   const double scale = platform::TimeScale();
   auto fromWall = [&](std::int64_t wall) {
-    return now + static_cast<Tick>(static_cast<double>(wall - wallNow) / scale);
+    // Clamped to a few decades, so that a file with absurd times cannot
+    // overflow the clock arithmetic.
+    constexpr double kFarMs = 1e12;
+    const double offset = (static_cast<double>(wall) - static_cast<double>(wallNow)) / scale;
+    return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs));
   };
   if (model_.Restore(text.str(), fromWall)) model_.Advance(now);
 }
@@ -142,10 +144,19 @@ unsigned WINAPI Camcorder::ThreadMain(void* self) {
 }
 
 void Camcorder::Run() {
+  {
+    // Recorded here, under the lock, because the thread may queue events
+    // before the constructor that started it has gone on.
+    std::lock_guard guard(lock_);
+    threadId_ = GetCurrentThreadId();
+  }
   std::vector<Pending> due;
   std::vector<HWND> windows;
   for (;;) {
     DWORD timeout = INFINITE;
+    // Taken before the window list is let go: an unadvise that removes a
+    // window from it then waits for this batch (see AwaitPosting).
+    std::unique_lock posting(postLock_, std::defer_lock);
     {
       std::lock_guard guard(lock_);
       if (stopping_) return;
@@ -162,9 +173,10 @@ void Camcorder::Run() {
       std::optional<Tick> next = model_.NextTransition();
       if (!queue_.empty() && (!next || queue_.begin()->first < *next)) next = queue_.begin()->first;
       if (next) timeout = static_cast<DWORD>(std::clamp<Tick>(*next - now, 0, 0x7FFFFFFF));
+      if (!due.empty()) posting.lock();
     }
-    // Posting never blocks and never calls the client; still, nothing is
-    // held while it happens.
+    // Posting never blocks and never calls the client; only the post lock
+    // is held while it happens.
     std::uint64_t posted = 0, failed = 0;
     for (const Pending& p : due) {
       for (HWND w : windows) {
@@ -175,6 +187,7 @@ void Camcorder::Run() {
       }
     }
     if (!due.empty()) {
+      posting.unlock();
       std::lock_guard guard(lock_);
       posted_ += posted;
       postFailures_ += failed;
@@ -261,7 +274,7 @@ void Camcorder::QueueLocked(DWORD code, LPARAM argument, Tick now) {
 void Camcorder::QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due) {
   queue_.emplace(due, Pending{record, argument});
   // The thread looks at the queue after advancing anyway; anyone else wakes it.
-  if (thread_ && GetCurrentThreadId() != threadId_) Wake();
+  if (wake_ && GetCurrentThreadId() != threadId_) Wake();
 }
 
 // --- Driver calls -----------------------------------------------------------
@@ -336,19 +349,29 @@ HRESULT Camcorder::Advise(HWND window, DWORD* cookie, const void* owner) {
 }
 
 HRESULT Camcorder::Unadvise(DWORD cookie, const void* owner) {
-  std::lock_guard guard(lock_);
-  for (auto it = advices_.begin(); it != advices_.end(); ++it) {
-    if (it->cookie == cookie && it->owner == owner) {
-      advices_.erase(it);
-      return S_OK;
-    }
+  {
+    std::lock_guard guard(lock_);
+    const auto it = std::find_if(advices_.begin(), advices_.end(),
+                                 [&](const Advice& a) { return a.cookie == cookie && a.owner == owner; });
+    if (it == advices_.end()) return E_INVALIDARG;
+    advices_.erase(it);
   }
-  return E_INVALIDARG;
+  AwaitPosting();
+  return S_OK;
 }
 
 void Camcorder::UnadviseAll(const void* owner) {
-  std::lock_guard guard(lock_);
-  std::erase_if(advices_, [owner](const Advice& a) { return a.owner == owner; });
+  {
+    std::lock_guard guard(lock_);
+    std::erase_if(advices_, [owner](const Advice& a) { return a.owner == owner; });
+  }
+  AwaitPosting();
+}
+
+void Camcorder::AwaitPosting() {
+  // A batch the thread took before the window was removed may still be
+  // going to it; once it is done, the window hears nothing more.
+  std::lock_guard posting(postLock_);
 }
 
 void Camcorder::NoteBind(const std::wstring& unitLabel) {
@@ -358,55 +381,36 @@ void Camcorder::NoteBind(const std::wstring& unitLabel) {
 
 // --- Control panel ----------------------------------------------------------
 
-void Camcorder::InsertCassette(Cassette cassette) {
+void Camcorder::Change(const std::function<void(Tick)>& change) {
   std::lock_guard guard(lock_);
   const Tick now = Now();
   AdvanceLocked(now);
-  model_.Insert(std::move(cassette), now);
+  change(now);
   ReportLocked(now);
   SaveLocked();
-  Wake();
+  Wake();  // the thread plans its sleep anew
+}
+
+void Camcorder::InsertCassette(Cassette cassette) {
+  Change([&](Tick now) { model_.Insert(std::move(cassette), now); });
 }
 
 bool Camcorder::Eject() {
-  std::lock_guard guard(lock_);
-  const Tick now = Now();
-  AdvanceLocked(now);
-  const bool ejecting = model_.Eject(now);
-  ReportLocked(now);
-  SaveLocked();
-  Wake();
+  bool ejecting = false;
+  Change([&](Tick now) { ejecting = model_.Eject(now); });
   return ejecting;
 }
 
 void Camcorder::SetWriteProtected(bool on) {
-  std::lock_guard guard(lock_);
-  const Tick now = Now();
-  AdvanceLocked(now);
-  model_.SetWriteProtected(on);
-  ReportLocked(now);
-  SaveLocked();
-  Wake();
+  Change([&](Tick) { model_.SetWriteProtected(on); });
 }
 
 void Camcorder::SetCamcorderMode(CamcorderModeCode mode) {
-  std::lock_guard guard(lock_);
-  const Tick now = Now();
-  AdvanceLocked(now);
-  model_.SwitchCamcorderMode(mode, now);
-  ReportLocked(now);
-  SaveLocked();
-  Wake();
+  Change([&](Tick now) { model_.SwitchCamcorderMode(mode, now); });
 }
 
 void Camcorder::StallTransport(bool on) {
-  std::lock_guard guard(lock_);
-  const Tick now = Now();
-  AdvanceLocked(now);
-  model_.SetStalled(on, now);
-  ReportLocked(now);
-  SaveLocked();
-  Wake();
+  Change([&](Tick now) { model_.SetStalled(on, now); });
 }
 
 void Camcorder::RemoveDevice() {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -137,13 +138,18 @@ class Camcorder {
   // Brings the model up to now, reporting each transition as it fires.
   void AdvanceLocked(Tick now);
   void ReportLocked(Tick now);
+  // A change from the control panel, applied at the present moment, then
+  // reported, saved and shown to the thread.
+  void Change(const std::function<void(Tick)>& change);
   void QueueLocked(DWORD code, LPARAM argument, Tick now);          // through the event faults
   void QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due);
   void SaveLocked();
   void LoadState(const CamcorderConfig& config);
   void Wake();
+  void AwaitPosting();
 
   mutable std::mutex lock_;
+  std::mutex postLock_;  // held by the thread while it posts; taken after lock_, never before
   CallFaults faults_;
   DeckModel model_;
   std::optional<std::filesystem::path> stateFile_;

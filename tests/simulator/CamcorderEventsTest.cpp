@@ -2,8 +2,11 @@
 // a window on another thread: transport timing on the process clock, stream
 // on and off at scene boundaries, seeks, the end of the tape, the camera
 // mode, the slot, removal, event faults and the state file.
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "tests/simulator/SimTestSupport.h"
 
@@ -218,6 +221,51 @@ TEST_F(CamcorderEvents, UnadvisedAndReleasedWindowsHearNothingMore) {
   ASSERT_NO_FATAL_FAILURE(Settle(DECK_COMMAND_PAUSE, DECK_STATE_PAUSE));
   EXPECT_EQ(other.Count(), 0u);
   EXPECT_EQ(driver.Panel().AdvisedWindows(), 1u);
+}
+
+TEST_F(CamcorderEvents, NoEventReachesAWindowOnceItsUnadviseHasReturned) {
+  Start();
+  ASSERT_EQ(control->UnadviseWindow(cookie), S_OK);
+  cookie = 0;
+  // A thread posts bursts of events; each round a fresh window is advised,
+  // hears the burst begin, is unadvised while the camcorder is still posting,
+  // and gets a marker behind everything it was sent. Nothing may follow it.
+  HANDLE go = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  std::atomic<bool> stop{false};
+  std::thread flood([&] {
+    while (WaitForSingleObject(go, INFINITE) == WAIT_OBJECT_0 && !stop.load()) {
+      for (int i = 0; i < 100; ++i) driver.Panel().PostEvent(DRIVER_EVENT_SCAN_PROGRESS, 7);
+      SetEvent(done);
+    }
+  });
+  std::vector<std::unique_ptr<EventWindow>> windows;
+  for (int round = 0; round < 300 && !HasFailure(); ++round) {
+    auto& w = *windows.emplace_back(std::make_unique<EventWindow>());
+    DWORD c = 0;
+    EXPECT_EQ(control->AdviseWindow(w.Handle(), &c), S_OK);  // no early return: the thread must be joined
+    SetEvent(go);
+    EXPECT_TRUE(w.WaitFor(DRIVER_EVENT_SCAN_PROGRESS, 7));
+    EXPECT_EQ(control->UnadviseWindow(c), S_OK);
+    EXPECT_TRUE(w.Mark());
+    EXPECT_EQ(WaitForSingleObject(done, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+  }
+  stop = true;
+  SetEvent(go);
+  flood.join();
+  CloseHandle(go);
+  CloseHandle(done);
+  // The camcorder posts in order: once a last event reaches a window still
+  // advised, every earlier batch has been posted.
+  EventWindow last;
+  ASSERT_EQ(control->AdviseWindow(last.Handle(), &cookie), S_OK);
+  driver.Panel().PostEvent(DRIVER_EVENT_SCAN_COMPLETE, 0);
+  ASSERT_TRUE(last.WaitFor(DRIVER_EVENT_SCAN_COMPLETE, 0));
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    const std::vector<DWORD> codes = windows[i]->Codes();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.back(), EventWindow::kMarker) << "round " << i;
+  }
 }
 
 TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRunAndACorruptOneIsIgnored) {

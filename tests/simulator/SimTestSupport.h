@@ -51,6 +51,10 @@ class EventWindow {
   EventWindow& operator=(const EventWindow&) = delete;
 
   HWND Handle() const { return window_; }
+  // Queues a marker behind whatever has been posted to the window so far;
+  // it shows in Events() with the code kMarker.
+  static constexpr DWORD kMarker = 0xFFFFFFFF;
+  bool Mark() const { return PostMessageW(window_, WM_APP, 0, 0) != FALSE; }
   const std::vector<SeenEvent>& Events() {
     Pump();
     return events_;
@@ -87,6 +91,10 @@ class EventWindow {
   }
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<EventWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self && message == WM_APP) {
+      self->events_.push_back(SeenEvent{false, kMarker, 0});
+      return 0;
+    }
     if (!self || message != self->message_) return DefWindowProcW(window, message, wParam, lParam);
     const auto* record = reinterpret_cast<const DRIVER_EVENT_RECORD*>(wParam);
     self->events_.push_back(SeenEvent{record == nullptr, record ? record->code : 0, lParam});
