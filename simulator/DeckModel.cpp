@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <utility>
 
 #include "simulator/CassetteJson.h"
 
@@ -270,15 +271,26 @@ HRESULT DeckModel::Command(DWORD command, Tick now) {
       command != DECK_COMMAND_RECORD && command != DECK_COMMAND_RECORD_PAUSE) {
     return kErrorBusy;
   }
-  switch (command) {
-    case DECK_COMMAND_PLAY:
-      Enter(TransportMode::Play, now);
+  // The buttons that only set the transport going.
+  static constexpr std::pair<DWORD, TransportMode> kPlain[] = {
+      {DECK_COMMAND_PLAY, TransportMode::Play},
+      {DECK_COMMAND_STOP, TransportMode::Stop},
+      {DECK_COMMAND_REWIND, TransportMode::Rewind},
+      {DECK_COMMAND_FAST_FORWARD, TransportMode::FastForward},
+      {DECK_COMMAND_PLAY_FASTEST_FORWARD, TransportMode::FastestForward},
+      {DECK_COMMAND_PLAY_SLOWEST_FORWARD, TransportMode::SlowestForward},
+      {DECK_COMMAND_PLAY_FASTEST_REVERSE, TransportMode::FastestReverse},
+      {DECK_COMMAND_PLAY_SLOWEST_REVERSE, TransportMode::SlowestReverse},
+  };
+  for (const auto& [code, mode] : kPlain) {
+    if (command == code) {
+      Enter(mode, now);
       return S_OK;
+    }
+  }
+  switch (command) {
     case DECK_COMMAND_PAUSE:
       Enter(recording ? TransportMode::RecordPause : TransportMode::Pause, now);
-      return S_OK;
-    case DECK_COMMAND_STOP:
-      Enter(TransportMode::Stop, now);
       return S_OK;
     case DECK_COMMAND_RECORD: {
       if (cassette_->writeProtected) return kErrorWriteProtected;
@@ -298,24 +310,6 @@ HRESULT DeckModel::Command(DWORD command, Tick now) {
     case DECK_COMMAND_RECORD_PAUSE:
       if (cassette_->writeProtected) return kErrorWriteProtected;
       Enter(TransportMode::RecordPause, now);
-      return S_OK;
-    case DECK_COMMAND_REWIND:
-      Enter(TransportMode::Rewind, now);
-      return S_OK;
-    case DECK_COMMAND_FAST_FORWARD:
-      Enter(TransportMode::FastForward, now);
-      return S_OK;
-    case DECK_COMMAND_PLAY_FASTEST_FORWARD:
-      Enter(TransportMode::FastestForward, now);
-      return S_OK;
-    case DECK_COMMAND_PLAY_SLOWEST_FORWARD:
-      Enter(TransportMode::SlowestForward, now);
-      return S_OK;
-    case DECK_COMMAND_PLAY_FASTEST_REVERSE:
-      Enter(TransportMode::FastestReverse, now);
-      return S_OK;
-    case DECK_COMMAND_PLAY_SLOWEST_REVERSE:
-      Enter(TransportMode::SlowestReverse, now);
       return S_OK;
     default:
       return E_INVALIDARG;

@@ -11,6 +11,13 @@ namespace {
 
 using ContextPtr = std::shared_ptr<const DriverContext>;
 
+template <typename T>
+HRESULT Hand(T* itf, void** out) {
+  itf->AddRef();
+  *out = itf;
+  return S_OK;
+}
+
 // What every driver object shares: the context, the audit's count and the
 // aggregated free-threaded marshaller.
 class DriverObject : public AuditedObject {
@@ -22,9 +29,15 @@ class DriverObject : public AuditedObject {
   void Aggregate(IUnknown* identity) {
     if (FAILED(CoCreateFreeThreadedMarshaler(identity, &marshaler_))) marshaler_ = nullptr;
   }
-  HRESULT QueryMarshal(REFIID iid, void** out) {
-    if (!marshaler_) return E_NOINTERFACE;
-    return marshaler_->QueryInterface(iid, out);
+  // QueryInterface for an object with one interface of its own (besides
+  // IUnknown and the marshaller's IMarshal).
+  template <typename Itf>
+  HRESULT Query(Itf* self, const IID& own, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, own)) return Hand(self, out);
+    if (IsEqualIID(iid, IID_IMarshal) && marshaler_) return marshaler_->QueryInterface(iid, out);
+    return E_NOINTERFACE;
   }
   std::optional<HRESULT> Fault(Method method) { return context_->camcorder->Faults().Check(method); }
   Camcorder& camcorder() { return *context_->camcorder; }
@@ -41,17 +54,10 @@ class DriverObject : public AuditedObject {
   IUnknown* marshaler_ = nullptr;
 };
 
-// Answers QueryInterface for the interfaces listed, IUnknown being the first.
+// AddRef and Release of every object: the audit keeps the count.
 #define ZELTO_SIM_UNKNOWN_METHODS                                              \
   ULONG STDMETHODCALLTYPE AddRef() override { return AddReference(); }        \
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseReference(); }
-
-template <typename T>
-HRESULT Hand(T* itf, void** out) {
-  itf->AddRef();
-  *out = itf;
-  return S_OK;
-}
 
 // --- Smart control and deck control ----------------------------------------
 
@@ -63,16 +69,12 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
   ZELTO_SIM_UNKNOWN_METHODS
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISmartControl))
-      return Hand(static_cast<ISmartControl*>(this), out);
-    if (IsEqualIID(iid, IID_IDeckControl)) {
+    if (out && IsEqualIID(iid, IID_IDeckControl)) {
+      *out = nullptr;
       if (auto f = Fault(Method::QueryDeckControl)) return *f;
       return Hand(static_cast<IDeckControl*>(this), out);
     }
-    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
-    return E_NOINTERFACE;
+    return Query(static_cast<ISmartControl*>(this), IID_ISmartControl, iid, out);
   }
 
   HRESULT STDMETHODCALLTYPE AdviseWindow(HWND window, DWORD* cookie) override {
@@ -121,17 +123,13 @@ class Unit final : public IUnitMoniker, public IUnitProperties, public DriverObj
   ZELTO_SIM_UNKNOWN_METHODS
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IUnitMoniker))
-      return Hand(static_cast<IUnitMoniker*>(this), out);
-    if (IsEqualIID(iid, IID_IUnitProperties)) {
+    if (out && IsEqualIID(iid, IID_IUnitProperties)) {
+      *out = nullptr;
       if (auto f = Fault(Method::QueryUnitProperties)) return *f;
       if (config_.propertiesFail) return E_NOINTERFACE;
       return Hand(static_cast<IUnitProperties*>(this), out);
     }
-    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
-    return E_NOINTERFACE;
+    return Query(static_cast<IUnitMoniker*>(this), IID_IUnitMoniker, iid, out);
   }
 
   HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
@@ -180,11 +178,7 @@ class UnitEnumerator final : public IEnumUnits, public DriverObject {
   ZELTO_SIM_UNKNOWN_METHODS
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumUnits)) return Hand(static_cast<IEnumUnits*>(this), out);
-    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
-    return E_NOINTERFACE;
+    return Query(static_cast<IEnumUnits*>(this), IID_IEnumUnits, iid, out);
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IUnitMoniker** units, ULONG* fetched) override {
@@ -221,12 +215,7 @@ class UnitCollection final : public IUnitCollection, public DriverObject {
   ZELTO_SIM_UNKNOWN_METHODS
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IUnitCollection))
-      return Hand(static_cast<IUnitCollection*>(this), out);
-    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
-    return E_NOINTERFACE;
+    return Query(static_cast<IUnitCollection*>(this), IID_IUnitCollection, iid, out);
   }
 
   HRESULT STDMETHODCALLTYPE EnumUnits(IEnumUnits** units) override {
@@ -258,12 +247,7 @@ class ClassEnumerator final : public IDriverClassEnumerator, public DriverObject
   ZELTO_SIM_UNKNOWN_METHODS
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDriverClassEnumerator))
-      return Hand(static_cast<IDriverClassEnumerator*>(this), out);
-    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
-    return E_NOINTERFACE;
+    return Query(static_cast<IDriverClassEnumerator*>(this), IID_IDriverClassEnumerator, iid, out);
   }
 
   HRESULT STDMETHODCALLTYPE GetDriverClasses(DWORD count, const GUID* streamTypes, DRIVER_CLASS_LIST* classes) override {
@@ -295,12 +279,7 @@ class ClassFactory final : public IClassFactory, public DriverObject {
   ZELTO_SIM_UNKNOWN_METHODS
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory))
-      return Hand(static_cast<IClassFactory*>(this), out);
-    if (IsEqualIID(iid, IID_IMarshal)) return QueryMarshal(iid, out);
-    return E_NOINTERFACE;
+    return Query(static_cast<IClassFactory*>(this), IID_IClassFactory, iid, out);
   }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
