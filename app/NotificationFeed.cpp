@@ -1,18 +1,8 @@
 #include "app/NotificationFeed.h"
 
-#include <algorithm>
-
 #include "app/Interrupt.h"
 
 namespace zelto::app {
-
-namespace {
-
-// How long a wait may go without looking at the Ctrl-C flag, which a signal
-// handler cannot announce through the condition variable.
-constexpr std::chrono::milliseconds kInterruptCheck{100};
-
-}  // namespace
 
 void NotificationFeed::DeviceRelay::OnEvent(const Orvex::_OxVideoDeviceNotification& event) {
   FeedEvent e;
@@ -38,6 +28,13 @@ void NotificationFeed::Push(const FeedEvent& event) {
   arrived.notify_all();
 }
 
+void NotificationFeed::Wake() {
+  // Taking the lock orders this after a waiter's look at the flag: the
+  // notification cannot fall between that look and its wait.
+  { std::lock_guard<std::mutex> guard(mutex); }
+  arrived.notify_all();
+}
+
 NotificationFeed::Wait NotificationFeed::Next(Clock::time_point deadline, FeedEvent& event) {
   std::unique_lock<std::mutex> guard(mutex);
   for (;;) {
@@ -48,9 +45,9 @@ NotificationFeed::Wait NotificationFeed::Next(Clock::time_point deadline, FeedEv
       events.pop_front();
       return Wait::Event;
     }
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return Wait::TimedOut;
-    arrived.wait_until(guard, std::min(deadline, now + kInterruptCheck));
+    if (arrived.wait_until(guard, deadline) == std::cv_status::timeout && events.empty() &&
+        !Interrupt::Requested())
+      return Wait::TimedOut;
   }
 }
 

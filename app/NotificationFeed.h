@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "app/Interrupt.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/kel/KelSafeEventListener.h"
@@ -34,7 +35,7 @@ class NotificationFeed {
 public:
   using Clock = std::chrono::steady_clock;
 
-  NotificationFeed() : deviceListener(*this), sceneListener(*this) {}
+  NotificationFeed() : deviceListener(*this), sceneListener(*this), interrupted([this] { Wake(); }) {}
   NotificationFeed(const NotificationFeed&) = delete;
   NotificationFeed& operator=(const NotificationFeed&) = delete;
 
@@ -43,7 +44,7 @@ public:
 
   enum class Wait { Event, TimedOut, Interrupted };
   // The oldest event not yet taken, waiting for one until the deadline or
-  // until Ctrl-C.
+  // until Ctrl-C (Interrupt::Request wakes the wait).
   Wait Next(Clock::time_point deadline, FeedEvent& event);
   void Push(const FeedEvent& event);
 
@@ -65,11 +66,14 @@ private:
     NotificationFeed& feed;
   };
 
+  void Wake();
+
   std::mutex mutex;
   std::condition_variable arrived;
   std::deque<FeedEvent> events;
   DeviceRelay deviceListener;
   SceneRelay sceneListener;
+  Interrupt::Waker interrupted;
 };
 
 }  // namespace zelto::app

@@ -6,9 +6,11 @@
 
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <thread>
 
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
+#include "app/NotificationFeed.h"
 #include "tests/app/AppTestSupport.h"
 
 using namespace apptest;
@@ -127,6 +129,19 @@ TEST_F(CommandsTest, WatchPrintsTimeStampedNotificationsUntilTimeOrCtrlC) {
   const Result interrupted = Zelto({"watch"});
   Interrupt::Clear();
   EXPECT_EQ(interrupted.code, kExitOk) << interrupted.err;
+}
+
+TEST(NotificationFeedTest, CtrlCOnAnotherThreadEndsAWaitAtOnce) {
+  // Mostly the request comes while the wait sleeps: it must wake it, not
+  // leave it to the deadline.
+  NotificationFeed feed;
+  const auto began = NotificationFeed::Clock::now();
+  std::thread ctrlC([] { Interrupt::Request(); });
+  FeedEvent event;
+  EXPECT_EQ(feed.Next(began + std::chrono::seconds(60), event), NotificationFeed::Wait::Interrupted);
+  ctrlC.join();
+  Interrupt::Clear();
+  EXPECT_LT(NotificationFeed::Clock::now() - began, std::chrono::seconds(30));
 }
 
 TEST_F(CommandsTest, DemoTourRunsInOrderOnTheDefaultCassette) {
