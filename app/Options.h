@@ -14,7 +14,7 @@ enum class DeckAction { Play, Stop, Pause, FastForward, Rewind, Slow, Seek };
 
 struct GlobalOptions {
   DriverKind driver = DriverKind::Simulated;
-  std::optional<std::filesystem::path> stateFile;   // the simulator's; default DefaultStateFile()
+  std::optional<std::filesystem::path> stateFile;   // the simulator's; default in the data folder
   std::optional<std::filesystem::path> cassette;    // a cassette file for the simulator
   std::optional<std::filesystem::path> dataFolder;  // cassette-memory database and temporary files
 };

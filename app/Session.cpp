@@ -50,6 +50,7 @@ Session::~Session() { Close(); }
 
 int Session::SetUpHostSettings(std::string* error) {
   const std::filesystem::path folder = settings.global.dataFolder.value_or(DefaultDataFolder());
+  dataFolder = folder;
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec || !std::filesystem::is_directory(folder)) {
@@ -80,7 +81,7 @@ int Session::RegisterSimulator(std::string* error) {
   if (settings.global.stateFile) {
     config.camcorder.stateFile = *settings.global.stateFile;
   } else if (!settings.freshCassette) {
-    config.camcorder.stateFile = zelto::sim::DefaultStateFile();
+    config.camcorder.stateFile = dataFolder / "simulator-state.json";
   }
   // A saved state would replace the cassette asked for: a new cassette
   // starts the saved state over.
@@ -150,7 +151,10 @@ void Session::Close() {
     // Terminating first ends the message receiver's thread, so no listener
     // call can still be running once the listeners are removed.
     device->TerminateDevice();
-    if (listening) device->RemoveEventListener(feed.DeviceListener());
+    if (listening) {
+      device->RemoveEventListener(feed.DeviceListener());
+      device->RemoveEventListener(feed.SceneSearchListener());
+    }
     delete device;
     device = nullptr;
   }

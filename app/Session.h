@@ -6,6 +6,7 @@
 // Thread-bound: open, use and destroy on one thread.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,9 +47,12 @@ public:
   bool Simulated() const { return settings.global.driver == DriverKind::Simulated; }
   // The cassette the simulated camcorder started with, when this run chose it.
   const std::optional<zelto::sim::Cassette>& StartCassette() const { return startCassette; }
+  // The simulated driver after Open, null with the system's.
+  zelto::sim::SimulatedDriver* Simulator() { return driver.get(); }
 
   // The folder the host settings point at when --data-folder is not given:
-  // one per user under the temporary directory.
+  // one per user under the temporary directory. The simulated camcorder
+  // keeps its state there too unless --state-file says otherwise.
   static std::filesystem::path DefaultDataFolder();
 
 private:
@@ -57,6 +61,7 @@ private:
   void Close();
 
   SessionSettings settings;
+  std::filesystem::path dataFolder;
   NotificationFeed feed;
   bool comInitialised = false;
   std::unique_ptr<zelto::sim::SimulatedDriver> driver;
