@@ -49,9 +49,9 @@ std::string DeckRefusal(DeckAction action, _OxVideoDeviceState state, _OxMediaIn
   if (state == OX_DEVICE_STATE_RECORD || state == OX_DEVICE_STATE_RECORD_PAUSE)
     return "the camcorder is recording";
   if (action == DeckAction::Seek) {
+    // Loading, winding and a stalled transport all read as unknown; only
+    // the camcorder can tell them apart, and a seek while winding is fine.
     if (mode != OX_CAMCORDER_MODE_DECK) return "the camcorder is not in deck mode";
-    if (state == OX_DEVICE_STATE_LOADING || state == OX_DEVICE_STATE_STALLED)
-      return "the deck is busy (" + DeviceStateName(state) + ")";
     return {};
   }
   if (!DeckTarget(action, state))

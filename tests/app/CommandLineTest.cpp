@@ -128,29 +128,6 @@ TEST(NamesTest, TimeCodeShowsDashesWhereTheTapeHasNone) {
   EXPECT_EQ(TimeCodeText(OxTimeCode(record)), "--:--:--:--");
 }
 
-TEST(DeckButtonsTest, TargetFollowsTheStateTheButtonIsPressedIn) {
-  // The same button leads to different states.
-  EXPECT_EQ(DeckTarget(DeckAction::FastForward, OX_DEVICE_STATE_STOP), OX_DEVICE_STATE_FAST_FORWARD);
-  EXPECT_EQ(DeckTarget(DeckAction::FastForward, OX_DEVICE_STATE_PLAY), OX_DEVICE_STATE_PLAY_FASTEST_FORWARD);
-  EXPECT_EQ(DeckTarget(DeckAction::Rewind, OX_DEVICE_STATE_FAST_FORWARD), OX_DEVICE_STATE_REWIND);
-  EXPECT_EQ(DeckTarget(DeckAction::Rewind, OX_DEVICE_STATE_PAUSE), OX_DEVICE_STATE_PLAY_FASTEST_REVERSE);
-  EXPECT_EQ(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_PAUSE), OX_DEVICE_STATE_PLAY);
-  EXPECT_EQ(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_PLAY_SLOWEST_FORWARD), OX_DEVICE_STATE_PAUSE);
-  // Buttons that send nothing in a state.
-  EXPECT_FALSE(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_STOP));
-  EXPECT_FALSE(DeckTarget(DeckAction::Pause, OX_DEVICE_STATE_REWIND));
-  EXPECT_FALSE(DeckTarget(DeckAction::Slow, OX_DEVICE_STATE_STOP));
-  EXPECT_FALSE(DeckTarget(DeckAction::Slow, OX_DEVICE_STATE_PLAY_SLOWEST_FORWARD));
-  EXPECT_FALSE(DeckTarget(DeckAction::FastForward, OX_DEVICE_STATE_PLAY_FASTEST_FORWARD));
-  EXPECT_FALSE(DeckTarget(DeckAction::Rewind, OX_DEVICE_STATE_PLAY_FASTEST_REVERSE));
-  // Nothing at all while recording or in a state the deck cannot name.
-  for (auto state : {OX_DEVICE_STATE_RECORD, OX_DEVICE_STATE_RECORD_PAUSE, OX_DEVICE_STATE_UNKNOWN,
-                     OX_DEVICE_STATE_LOADING, OX_DEVICE_STATE_STALLED, OX_DEVICE_STATE_WINDING})
-    for (auto action : {DeckAction::Play, DeckAction::Stop, DeckAction::Pause, DeckAction::FastForward,
-                        DeckAction::Rewind, DeckAction::Slow})
-      EXPECT_FALSE(DeckTarget(action, state)) << DeviceStateName(state) << " " << DeckActionWord(action);
-}
-
 TEST(DeckButtonsTest, RefusalsSayWhy) {
   EXPECT_EQ(DeckRefusal(DeckAction::Play, OX_DEVICE_STATE_STOP, OX_MEDIA_RECORDABLE, OX_CAMCORDER_MODE_DECK), "");
   EXPECT_NE(DeckRefusal(DeckAction::Play, OX_DEVICE_STATE_UNKNOWN, OX_MEDIA_NONE, OX_CAMCORDER_MODE_DECK)
