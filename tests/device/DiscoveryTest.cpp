@@ -21,7 +21,8 @@ protected:
     classes.reset();  // revoked while COM is still up
     DeviceTestBase::TearDown();
   }
-  // Deletes the last device, then asks the factory for a new one.
+  // Deletes the last device, then asks the factory for a new one. A test
+  // whose fakes live in its body deletes the device before it ends.
   bool Discover() {
     device.reset();
     device.reset(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
@@ -54,6 +55,7 @@ TEST_F(DiscoveryTest, ModelPrefixMustMatchExactlyAndInCase) {
   ASSERT_TRUE(classes->Register({&continued}));
   ASSERT_TRUE(Discover());
   EXPECT_EQ(longer.Refs(), 1);
+  device.reset();  // before the fakes it is bound to go out of scope
 }
 
 // Classes are searched in the order the enumerator returns them; a class
@@ -85,6 +87,7 @@ TEST_F(DiscoveryTest, FirstMatchInReturnedClassOrderWinsAndBrokenClassesAreSkipp
   classes->collectionB->enumResult = E_FAIL;
   ASSERT_TRUE(Discover());
   EXPECT_EQ(bound(), (std::vector<long>{1, 0, 0}));
+  device.reset();  // before the fakes it is bound to go out of scope
 }
 
 TEST_F(DiscoveryTest, NothingFoundYieldsNullAndAFailedClassListThrows) {
