@@ -2,9 +2,13 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -36,6 +40,51 @@ inline int Rounds(int argc, char** argv, int fallback) {
     if (n > 0) return n;
   }
   return fallback;
+}
+
+// The floor every hand-off is measured against: an auto-reset event built the
+// textbook way on a mutex and a condition variable.
+class CvEvent {
+ public:
+  void Set() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      set_ = true;
+    }
+    cv_.notify_one();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> guard(lock_);
+    cv_.wait(guard, [&] { return set_; });
+    set_ = false;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
+
+// Ping-pong rounds through two CvEvents: the time from Set on one thread to
+// the return of Wait on the other, with the receiver asleep at every start.
+inline std::vector<long long> CvFloorRounds(int rounds) {
+  CvEvent ping, pong;
+  std::atomic<long long> sentAt{0};
+  std::vector<long long> samples(static_cast<std::size_t>(rounds));
+  std::thread receiver([&] {
+    for (int i = 0; i < rounds; ++i) {
+      ping.Wait();
+      samples[static_cast<std::size_t>(i)] = NowNs() - sentAt.load(std::memory_order_acquire);
+      pong.Set();
+    }
+  });
+  for (int i = 0; i < rounds; ++i) {
+    sentAt.store(NowNs(), std::memory_order_release);
+    ping.Set();
+    pong.Wait();
+  }
+  receiver.join();
+  return samples;
 }
 
 }  // namespace bench

@@ -51,46 +51,7 @@ std::vector<long long> DeviceRounds(bench::TappedDevice& device, Probe& probe, i
   return probe.samples;
 }
 
-class CvEvent {
- public:
-  void Set() {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      set_ = true;
-    }
-    cv_.notify_one();
-  }
-  void Wait() {
-    std::unique_lock<std::mutex> guard(lock_);
-    cv_.wait(guard, [&] { return set_; });
-    set_ = false;
-  }
 
- private:
-  std::mutex lock_;
-  std::condition_variable cv_;
-  bool set_ = false;
-};
-
-std::vector<long long> FloorRounds(int rounds) {
-  CvEvent ping, pong;
-  std::atomic<long long> sentAt{0};
-  std::vector<long long> samples(static_cast<std::size_t>(rounds));
-  std::thread receiver([&] {
-    for (int i = 0; i < rounds; ++i) {
-      ping.Wait();
-      samples[static_cast<std::size_t>(i)] = bench::NowNs() - sentAt.load(std::memory_order_acquire);
-      pong.Set();
-    }
-  });
-  for (int i = 0; i < rounds; ++i) {
-    sentAt.store(bench::NowNs(), std::memory_order_release);
-    ping.Set();
-    pong.Wait();
-  }
-  receiver.join();
-  return samples;
-}
 
 }  // namespace
 
@@ -111,14 +72,14 @@ int main(int argc, char** argv) {
   // Warm both paths up, then measure them in alternating blocks, so that
   // both see the same machine: others' load comes and goes.
   DeviceRounds(device, probe, 1000);
-  FloorRounds(1000);
+  bench::CvFloorRounds(1000);
   constexpr int kBlock = 500;
   std::vector<long long> ourSamples, floorSamples;
   for (int done = 0; done < rounds; done += kBlock) {
     const int block = std::min(kBlock, rounds - done);
     const std::vector<long long> a = DeviceRounds(device, probe, block);
     ourSamples.insert(ourSamples.end(), a.begin(), a.end());
-    const std::vector<long long> b = FloorRounds(block);
+    const std::vector<long long> b = bench::CvFloorRounds(block);
     floorSamples.insert(floorSamples.end(), b.begin(), b.end());
   }
   const bench::Percentiles ours = bench::Summarise(ourSamples);

@@ -38,47 +38,6 @@ std::vector<long long> EventRounds(int rounds) {
   return samples;
 }
 
-// An auto-reset event built the textbook way.
-class CvEvent {
- public:
-  void Set() {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      set_ = true;
-    }
-    cv_.notify_one();
-  }
-  void Wait() {
-    std::unique_lock<std::mutex> guard(lock_);
-    cv_.wait(guard, [&] { return set_; });
-    set_ = false;
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable cv_;
-  bool set_ = false;
-};
-
-std::vector<long long> FloorRounds(int rounds) {
-  CvEvent ping, pong;
-  std::atomic<long long> sentAt{0};
-  std::vector<long long> samples(static_cast<std::size_t>(rounds));
-  std::thread receiver([&] {
-    for (int i = 0; i < rounds; ++i) {
-      ping.Wait();
-      samples[static_cast<std::size_t>(i)] = bench::NowNs() - sentAt.load(std::memory_order_acquire);
-      pong.Set();
-    }
-  });
-  for (int i = 0; i < rounds; ++i) {
-    sentAt.store(bench::NowNs(), std::memory_order_release);
-    ping.Set();
-    pong.Wait();
-  }
-  receiver.join();
-  return samples;
-}
 
 }  // namespace
 
@@ -86,9 +45,9 @@ int main(int argc, char** argv) {
   const int rounds = bench::Rounds(argc, argv, 20000);
   // Warm both paths up, then measure them alternately to share the machine's state.
   EventRounds(1000);
-  FloorRounds(1000);
+  bench::CvFloorRounds(1000);
   bench::Percentiles ours = bench::Summarise(EventRounds(rounds));
-  bench::Percentiles floor = bench::Summarise(FloorRounds(rounds));
+  bench::Percentiles floor = bench::Summarise(bench::CvFloorRounds(rounds));
   std::printf("event hand-off, %d rounds           p50 us    p99 us\n", rounds);
   std::printf("  SetEvent -> WaitForSingleObject %8.2f  %8.2f\n", ours.p50Us, ours.p99Us);
   std::printf("  condition_variable floor        %8.2f  %8.2f\n", floor.p50Us, floor.p99Us);
