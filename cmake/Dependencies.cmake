@@ -9,6 +9,26 @@ else()
   include(${CMAKE_CURRENT_LIST_DIR}/SqliteAmalgamation.cmake)
 endif()
 
+# Header-only libraries: natively from their packages; for the Windows build
+# their headers are copied into the build tree, so that the cross-compiler
+# never searches the host's /usr/include.
+function(zelto_header_library target package imported header_dir probe)
+  add_library(${target} INTERFACE)
+  if(CMAKE_CROSSCOMPILING)
+    set(_root ${CMAKE_BINARY_DIR}/_deps/${header_dir}/include)
+    if(NOT EXISTS ${_root}/${probe})
+      file(COPY /usr/include/${header_dir} DESTINATION ${_root})
+    endif()
+    target_include_directories(${target} SYSTEM INTERFACE ${_root})
+  else()
+    find_package(${package} REQUIRED)
+    target_link_libraries(${target} INTERFACE ${imported})
+  endif()
+endfunction()
+
+zelto_header_library(zelto_json nlohmann_json nlohmann_json::nlohmann_json nlohmann nlohmann/json.hpp)
+zelto_header_library(zelto_cli11 CLI11 CLI11::CLI11 CLI CLI/CLI.hpp)
+
 if(ZELTO_BUILD_TESTS)
   if(NOT CMAKE_CROSSCOMPILING)
     find_package(GTest REQUIRED)
