@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <system_error>
 
 #include "platform/PlatformExtras.h"
@@ -21,13 +19,6 @@ std::int64_t WallNowMs() {
 }
 
 }  // namespace
-
-std::filesystem::path DefaultStateFile() {
-  std::error_code ec;
-  std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-  if (ec) folder = ".";
-  return folder / "zelto-sim-state.json";
-}
 
 const DRIVER_EVENT_RECORD* EventRecord(DWORD code) {
   // The codes the camcorder uses have a fixed record each; any other code a
@@ -46,15 +37,14 @@ const DRIVER_EVENT_RECORD* EventRecord(DWORD code) {
   return record.get();
 }
 
-Camcorder::Camcorder(CamcorderConfig config)
-    : model_(config.timing, config.mode), stateFile_(config.stateFile) {
+Camcorder::Camcorder(CamcorderConfig config) : model_(config.timing, config.mode) {
   message_ = RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME);
-  LoadState(config);
+  const Tick now = Now();
+  OpenState(config, now);
   reported_.deck = model_.DeckState();
   reported_.media = model_.MediaInfo();
   reported_.mode = model_.CamcorderMode();
-  reported_.streaming = model_.StreamingScene(Now()) != nullptr;
-  SaveLocked();
+  reported_.streaming = model_.StreamingScene(now) != nullptr;
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!wake_) throw std::runtime_error("Camcorder: no wake event");
   thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Camcorder::ThreadMain, this, 0, nullptr));
@@ -68,8 +58,6 @@ Camcorder::~Camcorder() {
   {
     std::lock_guard guard(lock_);
     stopping_ = true;
-    AdvanceLocked(Now());
-    SaveLocked();
   }
   SetEvent(wake_);
   WaitForSingleObject(thread_, INFINITE);
@@ -79,14 +67,31 @@ Camcorder::~Camcorder() {
 
 Tick Camcorder::Now() const { return static_cast<Tick>(GetTickCount64()); }
 
-void Camcorder::LoadState(const CamcorderConfig& config) {
-  const Tick now = Now();
-  if (config.cassette) model_.Insert(*config.cassette, now, true);
-  if (!stateFile_) return;
-  std::ifstream in(*stateFile_, std::ios::binary);
-  if (!in) return;
-  std::ostringstream text;
-  text << in.rdbuf();
+void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
+  if (!config.stateFile) {
+    if (config.cassette) model_.Insert(*config.cassette, now, true);
+    return;
+  }
+  stateFile_.emplace(*config.stateFile);
+  StateFile::Lock lock(*stateFile_);
+  bool restored = false;
+  try {
+    if (std::optional<std::string> text = stateFile_->ReadIfChanged()) {
+      restored = RestoreLocked(*text, now);
+      if (!restored)
+        throw StateFileError(StateFileError::Kind::Damaged,
+                             stateFile_->Name() + ": the state in it is damaged");
+    }
+  } catch (const StateFileError& e) {
+    if (e.kind() != StateFileError::Kind::Damaged || !config.replaceDamagedState) throw;
+  }
+  if ((!restored || config.insertCassette) && config.cassette) model_.Insert(*config.cassette, now, true);
+  // Saved at once: a file that cannot be written is found out before any
+  // command is taken.
+  stateFile_->Write(SaveText(now));
+}
+
+bool Camcorder::RestoreLocked(const std::string& text, Tick now) {
   // Wall-clock times in the file become ticks of this run: the tape has gone
   // on moving, at the speed of the process clock, while no program looked.
   const std::int64_t wallNow = WallNowMs();
@@ -98,43 +103,89 @@ void Camcorder::LoadState(const CamcorderConfig& config) {
     const double offset = (static_cast<double>(wall) - static_cast<double>(wallNow)) / scale;
     return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs));
   };
-  if (model_.Restore(text.str(), fromWall)) model_.Advance(now);
+  if (!model_.Restore(text, fromWall)) return false;
+  model_.Advance(now);
+  return true;
 }
 
-void Camcorder::SaveLocked() {
-  if (!stateFile_) return;
-  const Tick now = Now();
+std::string Camcorder::SaveText(Tick now) const {
   const std::int64_t wallNow = WallNowMs();
   const double scale = platform::TimeScale();
   auto toWall = [&](Tick tick) { return wallNow + static_cast<std::int64_t>(static_cast<double>(tick - now) * scale); };
-  const std::string text = model_.Save(toWall);
-  // Written beside and renamed over, so a reader never sees half a state.
-  std::filesystem::path temporary = *stateFile_;
-  temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return;
-    out << text;
-    if (!out.flush()) return;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, *stateFile_, ec);
-  if (ec) std::filesystem::remove(temporary, ec);
+  return model_.Save(toWall);
 }
 
-bool Camcorder::SaveState() {
+void Camcorder::PullLocked(Tick now) {
+  const std::optional<std::string> text = stateFile_->ReadIfChanged();
+  if (!text) return;
+  if (!RestoreLocked(*text, now)) {
+    stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read";
+    return;
+  }
+  ReportLocked(now);
+}
+
+void Camcorder::PollStateLocked(Tick now) {
+  if (!stateFile_ || now < nextStatePoll_) return;
+  // Real time, whatever the clock scale: how soon another process's change
+  // shows here.
+  constexpr double kStatePollMs = 250;
+  nextStatePoll_ = now + std::max<Tick>(1, static_cast<Tick>(kStatePollMs / platform::TimeScale()));
+  try {
+    StateFile::Lock lock(*stateFile_);
+    PullLocked(now);
+  } catch (const StateFileError& e) {
+    stateProblem_ = e.what();
+  }
+}
+
+HRESULT Camcorder::ChangeLocked(const std::function<HRESULT(Tick)>& change) {
+  const Tick now = Now();
+  AdvanceLocked(now);
+  HRESULT hr = S_OK;
+  if (!stateFile_) {
+    hr = change(now);
+  } else {
+    try {
+      StateFile::Lock lock(*stateFile_);
+      PullLocked(now);
+      const DeckModel before = model_;
+      hr = change(now);
+      if (SUCCEEDED(hr)) {
+        try {
+          stateFile_->Write(SaveText(now));
+        } catch (const StateFileError&) {
+          model_ = before;
+          throw;
+        }
+      }
+    } catch (const StateFileError& e) {
+      stateProblem_ = e.what();
+      return kErrorStateNotSaved;
+    }
+  }
+  if (SUCCEEDED(hr)) {
+    ReportLocked(now);
+    Wake();  // the thread plans its sleep anew
+  }
+  return hr;
+}
+
+void Camcorder::Change(const std::function<void(Tick)>& change) {
   std::lock_guard guard(lock_);
-  if (!stateFile_) return false;
-  AdvanceLocked(Now());
-  SaveLocked();
-  return std::filesystem::exists(*stateFile_);
+  ChangeLocked([&](Tick now) {
+    change(now);
+    return S_OK;
+  });
+}
+
+std::string Camcorder::StateProblem() const {
+  std::lock_guard guard(lock_);
+  return stateProblem_;
 }
 
 void Camcorder::CloseStateFile() {
   std::lock_guard guard(lock_);
-  if (!stateFile_) return;
-  AdvanceLocked(Now());
-  SaveLocked();
   stateFile_.reset();
 }
 
@@ -163,6 +214,7 @@ void Camcorder::Run() {
       ++wakeups_;
       const Tick now = Now();
       AdvanceLocked(now);
+      PollStateLocked(now);
       due.clear();
       while (!queue_.empty() && queue_.begin()->first <= now) {
         due.push_back(queue_.begin()->second);
@@ -172,6 +224,7 @@ void Camcorder::Run() {
       for (const Advice& a : advices_) windows.push_back(a.window);
       std::optional<Tick> next = model_.NextTransition();
       if (!queue_.empty() && (!next || queue_.begin()->first < *next)) next = queue_.begin()->first;
+      if (stateFile_ && (!next || nextStatePoll_ < *next)) next = nextStatePoll_;
       if (next) timeout = static_cast<DWORD>(std::clamp<Tick>(*next - now, 0, 0x7FFFFFFF));
       if (!due.empty()) posting.lock();
     }
@@ -282,15 +335,7 @@ void Camcorder::QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argumen
 HRESULT Camcorder::SendCommand(DWORD command) {
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
-  const Tick now = Now();
-  AdvanceLocked(now);
-  const HRESULT hr = model_.Command(command, now);
-  if (SUCCEEDED(hr)) {
-    ReportLocked(now);
-    SaveLocked();
-    Wake();
-  }
-  return hr;
+  return ChangeLocked([&](Tick now) { return model_.Command(command, now); });
 }
 
 HRESULT Camcorder::GetStatus(DWORD kind, DWORD* value) {
@@ -329,11 +374,11 @@ HRESULT Camcorder::GetTimeCode(__MIDL___MIDL_itf_plgdefs_0000_0001* timeCode) {
 HRESULT Camcorder::SetRecordMode(BOOL record) {
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
-  AdvanceLocked(Now());
-  if (model_.CamcorderMode() != CAMCORDER_MODE_DECK) return kErrorWrongMode;
-  model_.SetRecordInput(record != FALSE);
-  SaveLocked();
-  return S_OK;
+  return ChangeLocked([&](Tick) {
+    if (model_.CamcorderMode() != CAMCORDER_MODE_DECK) return kErrorWrongMode;
+    model_.SetRecordInput(record != FALSE);
+    return S_OK;
+  });
 }
 
 HRESULT Camcorder::Advise(HWND window, DWORD* cookie, const void* owner) {
@@ -380,16 +425,6 @@ void Camcorder::NoteBind(const std::wstring& unitLabel) {
 }
 
 // --- Control panel ----------------------------------------------------------
-
-void Camcorder::Change(const std::function<void(Tick)>& change) {
-  std::lock_guard guard(lock_);
-  const Tick now = Now();
-  AdvanceLocked(now);
-  change(now);
-  ReportLocked(now);
-  SaveLocked();
-  Wake();  // the thread plans its sleep anew
-}
 
 void Camcorder::InsertCassette(Cassette cassette) {
   Change([&](Tick now) { model_.Insert(std::move(cassette), now); });

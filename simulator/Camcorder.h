@@ -20,6 +20,7 @@
 #include "simulator/Cassette.h"
 #include "simulator/DeckModel.h"
 #include "simulator/FaultPanel.h"
+#include "simulator/StateFile.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
 namespace zelto::sim {
@@ -27,15 +28,23 @@ namespace zelto::sim {
 struct CamcorderConfig {
   // The cassette in the camcorder at start, already loaded; none: empty.
   std::optional<Cassette> cassette = Cassette::Default();
+  // With a state file that holds a state, the cassette above goes in only
+  // when this is set (replacing the tape in the shared camcorder).
+  bool insertCassette = false;
   TransportTiming timing;
   CamcorderModeCode mode = CAMCORDER_MODE_DECK;
-  // Where the camcorder keeps its state between runs; none: nowhere. A state
-  // found there replaces the cassette and mode above.
+  // Where the camcorder keeps its state; none: nowhere. Every process that
+  // names the same file shares one camcorder (see StateFile). A state found
+  // there replaces the cassette and mode above. The constructor throws
+  // StateFileError when the file cannot be used.
   std::optional<std::filesystem::path> stateFile;
+  // A damaged state file is replaced by a fresh state instead of refused.
+  bool replaceDamagedState = false;
 };
 
-// The state file a program uses unless told otherwise: in the temporary folder.
-std::filesystem::path DefaultStateFile();
+// What a driver call answers when its change could not be saved in the
+// state file (the change is then undone).
+inline const HRESULT kErrorStateNotSaved = static_cast<HRESULT>(0x8007001DL);
 
 // The process-lifetime event record of a code: records never go away, so a
 // message still queued when everything else is gone points at valid memory.
@@ -101,10 +110,10 @@ class Camcorder {
   // How often the camcorder's thread has woken up: still while nothing moves.
   std::uint64_t ThreadWakeups() const;
   std::vector<std::wstring> BoundUnits() const;
-  // Writes the state file now (it is also written on every change).
-  bool SaveState();
-  // Writes the state file a last time and never again: the run is over, and
-  // the next one may already be reading it.
+  // Why the state file could not be read or written lately; empty while
+  // every change has been saved.
+  std::string StateProblem() const;
+  // Lets go of the state file: the run is over. Every change is already in it.
   void CloseStateFile();
 
  private:
@@ -138,13 +147,21 @@ class Camcorder {
   // Brings the model up to now, reporting each transition as it fires.
   void AdvanceLocked(Tick now);
   void ReportLocked(Tick now);
-  // A change from the control panel, applied at the present moment, then
-  // reported, saved and shown to the thread.
-  void Change(const std::function<void(Tick)>& change);
+  // A change, applied at the present moment to the state as every process
+  // sharing the state file last left it, saved, then reported and shown to
+  // the thread. A change that cannot be saved is undone
+  // (kErrorStateNotSaved). Called with lock_ held.
+  HRESULT ChangeLocked(const std::function<HRESULT(Tick)>& change);
+  void Change(const std::function<void(Tick)>& change);  // from the control panel
+  // Takes in what other processes wrote to the state file; file lock held.
+  void PullLocked(Tick now);
+  // The thread's look at the state file, at most every kStatePollMs.
+  void PollStateLocked(Tick now);
+  bool RestoreLocked(const std::string& text, Tick now);
+  std::string SaveText(Tick now) const;
   void QueueLocked(DWORD code, LPARAM argument, Tick now);          // through the event faults
   void QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due);
-  void SaveLocked();
-  void LoadState(const CamcorderConfig& config);
+  void OpenState(const CamcorderConfig& config, Tick now);
   void Wake();
   void AwaitPosting();
 
@@ -152,7 +169,9 @@ class Camcorder {
   std::mutex postLock_;  // held by the thread while it posts; taken after lock_, never before
   CallFaults faults_;
   DeckModel model_;
-  std::optional<std::filesystem::path> stateFile_;
+  std::optional<StateFile> stateFile_;
+  std::string stateProblem_;
+  Tick nextStatePoll_ = 0;
   Reported reported_;
   bool removed_ = false;
   std::vector<Advice> advices_;

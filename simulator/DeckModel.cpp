@@ -191,7 +191,7 @@ void DeckModel::Fire(Transition transition, Tick at) {
         EnterAt(TransportMode::Empty, 0, at);
         cassette_.reset();
       } else if (mode_ == TransportMode::SeekSettling) {
-        EnterAt(TransportMode::SeekPlaying, seekTarget_, at);
+        EnterAt(seekStop_ > seekTarget_ ? TransportMode::SeekPlaying : TransportMode::Stop, seekTarget_, at);
       } else {
         phaseDue_.reset();
       }
@@ -231,27 +231,30 @@ void DeckModel::Advance(Tick now) {
 HRESULT DeckModel::SeekTo(std::uint32_t track, Tick now) {
   if (track > cassette_->lengthTracks) return E_INVALIDARG;
   const double position = Position(now);
-  EnterAt(TransportMode::SeekWinding, position, now);
+  // Play the scene found at the track to its end; on blank tape, search on
+  // to the next scene's start. With no scene there or after it, the deck
+  // stops at the track: it never plays blank tape to the end.
   seekTarget_ = track;
-  // Play the scene found there to its end; from blank tape, the next scene.
-  seekStop_ = cassette_->lengthTracks;
+  seekStop_ = track;
   if (const Scene* s = cassette_->SceneAt(track)) {
     seekStop_ = s->endTrack;
   } else {
-    for (const Scene& s2 : cassette_->scenes) {
-      if (s2.startTrack > track) {
-        seekStop_ = s2.endTrack;
+    for (const Scene& next : cassette_->scenes) {
+      if (next.startTrack > track) {
+        seekTarget_ = next.startTrack;
+        seekStop_ = next.endTrack;
         break;
       }
     }
   }
+  EnterAt(TransportMode::SeekWinding, position, now);
   const double wind = kPlaySpeed * timing_.windSpeed;
-  if (track > position) {
+  if (seekTarget_ > position) {
     speed_ = wind;
-  } else if (track < position) {
+  } else if (seekTarget_ < position) {
     speed_ = -wind;
   } else {
-    EnterAt(TransportMode::SeekSettling, track, now);
+    EnterAt(TransportMode::SeekSettling, seekTarget_, now);
     phaseDue_ = now + timing_.seekSettleMs;
   }
   return S_OK;

@@ -17,6 +17,8 @@ HRESULT SimulatedDriver::Register(const DriverConfig& config) {
   context->config = config;
   try {
     context->camcorder = std::make_shared<Camcorder>(config.camcorder);
+  } catch (const StateFileError&) {
+    throw;  // the caller says what is wrong with the file
   } catch (const std::exception&) {
     return E_OUTOFMEMORY;
   }

@@ -51,11 +51,12 @@ class SimulatedDriver {
 
   // Builds a fresh camcorder and audit and registers the classes. Fails when
   // already registered, when a configuration is inconsistent (two classes
-  // with one identifier), or with what CoRegisterClassObject answers.
+  // with one identifier), or with what CoRegisterClassObject answers. Throws
+  // StateFileError when the camcorder's state file cannot be used.
   HRESULT Register(const DriverConfig& config = DriverConfig{});
-  // Revokes the classes and writes the state file for the last time. Objects
-  // already handed out go on working; the camcorder lives until the last of
-  // them is released.
+  // Revokes the classes and lets go of the state file (every change is in it
+  // already). Objects already handed out go on working; the camcorder lives
+  // until the last of them is released.
   HRESULT Unregister();
   bool Registered() const { return registered_; }
 

@@ -268,7 +268,7 @@ TEST_F(CamcorderEvents, NoEventReachesAWindowOnceItsUnadviseHasReturned) {
   }
 }
 
-TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRunAndACorruptOneIsIgnored) {
+TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRun) {
   // Named after the test: parallel test processes never share it.
   const auto file = std::filesystem::temp_directory_path() /
                     (std::string("zelto-sim-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
@@ -300,16 +300,6 @@ TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRunAndACorruptOne
   EXPECT_GE(now, left);
   EXPECT_LT(now, left + 60 * kTracksPerSecond);
   ASSERT_EQ(next.Unregister(), S_OK);
-
-  std::FILE* f = std::fopen(file.string().c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fputs("{broken", f);
-  std::fclose(f);
-  SimulatedDriver third;
-  ASSERT_EQ(third.Register(fresh), S_OK);
-  EXPECT_EQ(third.Panel().CurrentCassette()->lengthTracks, QuickTape().lengthTracks);
-  EXPECT_EQ(third.Panel().DeckState(), DECK_STATE_STOP);
-  third.Unregister();
   std::filesystem::remove(file);
 }
 

@@ -101,18 +101,29 @@ TEST_F(DeckModelTest, SeekWindsSettlesPlaysTheSceneAndStopsAtItsEnd) {
   EXPECT_EQ(model.DeckState(), DECK_STATE_STOP);
   EXPECT_EQ(model.Track(6000), 6000u);
 
-  // Backwards, onto blank tape before the second scene: that scene is played.
+  // Onto blank tape before the second scene: the search goes on to that
+  // scene's start (3000 tracks on: 500 ms) and plays it from there.
   ASSERT_EQ(model.Command(DECK_COMMAND_SEEK_ATN | 7500, 10000), S_OK);
-  model.Advance(10000 + 250 + 200);
+  model.Advance(10000 + 500 + 199);
+  EXPECT_EQ(model.DeckState(), DECK_STATE_WINDING_TO_TRACK);
+  EXPECT_EQ(model.Track(10699), 9000u);
+  model.Advance(10000 + 500 + 200);
   EXPECT_EQ(model.DeckState(), DECK_STATE_PLAY);
-  EXPECT_EQ(model.StreamingScene(10450), nullptr) << "blank tape before the scene";
-  model.Advance(10450 + 5000);
-  EXPECT_EQ(model.StreamingScene(10450 + 5000)->startTrack, 9000u);
-  model.Advance(10450 + 25000);
+  ASSERT_NE(model.StreamingScene(10700), nullptr) << "never blank tape";
+  EXPECT_EQ(model.StreamingScene(10700)->startTrack, 9000u);
+  model.Advance(10700 + 20000);
   EXPECT_EQ(model.DeckState(), DECK_STATE_STOP);
   EXPECT_EQ(model.Track(40000), 15000u);
 
-  EXPECT_EQ(model.Command(DECK_COMMAND_SEEK_ATN | 30001, 40000), E_INVALIDARG) << "beyond the tape";
+  // Past the last scene there is nothing to find: the deck stops on the
+  // track and never plays blank tape to the end.
+  ASSERT_EQ(model.Command(DECK_COMMAND_SEEK_ATN | 21000, 40000), S_OK);
+  model.Advance(40000 + 1000 + 200);
+  EXPECT_EQ(model.DeckState(), DECK_STATE_STOP);
+  EXPECT_EQ(model.Track(41200), 21000u);
+  EXPECT_EQ(model.NextTransition(), std::nullopt);
+
+  EXPECT_EQ(model.Command(DECK_COMMAND_SEEK_ATN | 30001, 42000), E_INVALIDARG) << "beyond the tape";
   EXPECT_EQ(model.DeckState(), DECK_STATE_STOP);
 }
 
