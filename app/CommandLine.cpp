@@ -1,9 +1,13 @@
 #include "app/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <map>
 
 #include "app/ExitCode.h"
+#include "app/Help.h"
 
 namespace zelto::app {
 
@@ -20,90 +24,189 @@ const char* DeckActionWord(DeckAction action) {
   return "?";
 }
 
+const char* CommandWord(CommandKind command) {
+  switch (command) {
+    case CommandKind::Status: return "status";
+    case CommandKind::Deck: return "deck";
+    case CommandKind::Watch: return "watch";
+    case CommandKind::Demo: return "demo";
+  }
+  return "?";
+}
+
 namespace {
 
 // The seek command carries the track number in its low 28 bits.
 constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
 
-void AddGlobalOptions(CLI::App& app, GlobalOptions& global, std::string& driver) {
-  app.add_option("--driver", driver,
-                 "simulated (default): the built-in simulated camcorder; system: the driver installed here")
-      ->check(CLI::IsMember({"simulated", "system"}));
-  app.add_option("--state-file", global.stateFile,
-                 "where the simulated camcorder keeps its tape between runs");
-  app.add_option("--cassette", global.cassette, "put this cassette (JSON) into the simulated camcorder")
-      ->check(CLI::ExistingFile);
-  app.add_option("--data-folder", global.dataFolder,
-                 "folder for the cassette-memory database and temporary files");
+constexpr CommandKind kCommands[] = {CommandKind::Status, CommandKind::Deck, CommandKind::Watch, CommandKind::Demo};
+constexpr DeckAction kActions[] = {DeckAction::Play,        DeckAction::Stop,   DeckAction::Pause,
+                                   DeckAction::FastForward, DeckAction::Rewind, DeckAction::Slow,
+                                   DeckAction::Seek};
+// Global options that take a value, so that the value is not read as the command.
+constexpr const char* kValueOptions[] = {"--driver", "--state-file", "--cassette", "--data-folder"};
+
+struct UsageError {
+  std::string text;
+};
+
+std::string List(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& w : words) text += (text.empty() ? "" : ", ") + w;
+  return text;
+}
+
+std::string CommandList() {
+  std::vector<std::string> words;
+  for (CommandKind c : kCommands) words.push_back(CommandWord(c));
+  words.push_back("help");
+  return List(words);
+}
+
+// The first word that is neither an option nor an option's value.
+struct Scan {
+  std::string command;
+  std::string firstArgument;  // the word after the command
+  bool help = false;
+  bool version = false;
+};
+
+Scan ScanWords(const std::vector<std::string>& args) {
+  Scan scan;
+  bool afterCommand = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-h" || arg == "--help") {
+      scan.help = true;
+    } else if (arg == "--version") {
+      scan.version = true;
+    } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
+      const bool takesValue = std::any_of(std::begin(kValueOptions), std::end(kValueOptions),
+                                          [&](const char* o) { return arg == o; });
+      if (takesValue) ++i;
+    } else if (!afterCommand) {
+      scan.command = arg;
+      afterCommand = true;
+    } else if (scan.firstArgument.empty()) {
+      scan.firstArgument = arg;
+    }
+  }
+  return scan;
+}
+
+// A decimal track number: digits only, so "010" is ten, never eight.
+unsigned ParseTrack(const std::string& text) {
+  const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits) throw UsageError{"ATN '" + text + "' is not a number (a decimal track number)"};
+  unsigned long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > kLargestTrack)
+    throw UsageError{"ATN " + text + " is out of range (0 to " + std::to_string(kLargestTrack) + ")"};
+  return static_cast<unsigned>(value);
+}
+
+double ParseSeconds(const std::string& option, const std::string& text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error == std::errc::invalid_argument || end != text.data() + text.size() ||
+      !std::isfinite(value))
+    throw UsageError{option + " '" + text + "' is not a number of seconds"};
+  if (error == std::errc::result_out_of_range || value <= 0 || value > 1e7)
+    throw UsageError{option + " " + text + " is out of range (more than 0, at most 10000000 seconds)"};
+  return value;
 }
 
 }  // namespace
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const auto usage = [&](const std::string& text) {
+    err << "zelto: " << text << " (see zelto help)\n";
+    return ParseOutcome{std::nullopt, kExitUsage};
+  };
+
+  const Scan scan = ScanWords(args);
+  if (scan.version) {
+    out << VersionText();
+    return ParseOutcome{std::nullopt, kExitOk};
+  }
+  if (scan.help || scan.command == "help") {
+    const std::string topic = scan.command == "help" ? scan.firstArgument : scan.command;
+    const std::string text = HelpText(topic);
+    if (text.empty()) return usage("no help on '" + topic + "'; the commands are " + CommandList());
+    out << text;
+    return ParseOutcome{std::nullopt, kExitOk};
+  }
+  if (scan.command.empty()) return usage("no command given; the commands are " + CommandList());
+  const auto known = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                  [&](CommandKind c) { return scan.command == CommandWord(c); });
+  if (known == std::end(kCommands))
+    return usage("unknown command '" + scan.command + "'; the commands are " + CommandList());
+
   Options options;
+  options.command = *known;
   std::string driver = "simulated";
   std::string action;
-  CLI::App app("Controls a tape camcorder: deck, status and notifications.", "zelto");
+  std::string track;
+  std::string timeout;
+  std::string seconds;
+  CLI::App app("zelto", "zelto");
+  app.set_help_flag();  // help is ours, handled above
   app.require_subcommand(1);
-  // One line on the error stream.
-  app.failure_message([](const CLI::App*, const CLI::Error& e) {
-    return std::string("zelto: ") + e.what() + " (see --help)\n";
-  });
-  AddGlobalOptions(app, options.global, driver);
+  app.add_option("--driver", driver)->check(CLI::IsMember({"simulated", "system"}));
+  app.add_option("--state-file", options.global.stateFile);
+  app.add_option("--cassette", options.global.cassette)->check(CLI::ExistingFile);
+  app.add_option("--data-folder", options.global.dataFolder);
+  app.add_flag("--reset", options.global.resetState);
 
-  CLI::App* status = app.add_subcommand("status", "show the camcorder's deck state, media, mode and time code");
-  status->add_flag("--json", options.status.json, "print one JSON object");
-
-  CLI::App* deck = app.add_subcommand("deck", "send a deck command");
-  const std::map<std::string, DeckAction> actions{
-      {"play", DeckAction::Play}, {"stop", DeckAction::Stop}, {"pause", DeckAction::Pause},
-      {"ff", DeckAction::FastForward}, {"rew", DeckAction::Rewind}, {"slow", DeckAction::Slow},
-      {"seek", DeckAction::Seek}};
-  std::vector<std::string> words;
-  for (const auto& [word, value] : actions) words.push_back(word);
-  deck->add_option("action", action, "play|stop|pause|ff|rew|slow|seek")->required()->check(CLI::IsMember(words));
-  CLI::Option* track = deck->add_option("ATN", options.deck.track, "absolute track number to seek to (seek only)")
-                           ->check(CLI::Range(0u, kLargestTrack));
-  deck->add_flag("--wait", options.deck.wait,
-                 "return once the deck is in the state it was sent to (for seek: once the scene is found)");
-  deck->add_option("--timeout", options.deck.timeoutSeconds, "seconds --wait waits at most")
-      ->check(CLI::Range(0.001, 1e7));
-
-  CLI::App* watch = app.add_subcommand("watch", "print device notifications as they arrive");
-  watch->add_option("--seconds", options.watch.seconds, "stop after this many seconds (default: at Ctrl-C)")
-      ->check(CLI::Range(0.001, 1e7));
-
-  CLI::App* demo = app.add_subcommand("demo", "a short tour of the deck on a fresh cassette");
-
-  // Global options may also follow the subcommand.
-  for (CLI::App* sub : {status, deck, watch, demo}) sub->fallthrough();
+  std::map<CommandKind, CLI::App*> commands;
+  for (CommandKind c : kCommands) {
+    CLI::App* sub = app.add_subcommand(CommandWord(c));
+    sub->set_help_flag();
+    sub->fallthrough();  // global options may also follow the command
+    commands[c] = sub;
+  }
+  commands[CommandKind::Status]->add_flag("--json", options.status.json);
+  CLI::App* deck = commands[CommandKind::Deck];
+  deck->add_option("action", action)->required();
+  CLI::Option* trackOption = deck->add_option("ATN", track);
+  deck->add_flag("--wait", options.deck.wait);
+  deck->add_option("--timeout", timeout);
+  commands[CommandKind::Watch]->add_option("--seconds", seconds);
 
   std::vector<const char*> argv;
   argv.reserve(args.size());
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   try {
-    app.parse(static_cast<int>(argv.size()), argv.data());
-    options.global.driver = driver == "system" ? DriverKind::System : DriverKind::Simulated;
-    if (deck->parsed()) options.deck.action = actions.at(action);
-    if (deck->parsed()) {
-      const bool seek = options.deck.action == DeckAction::Seek;
-      if (seek && track->count() == 0) throw CLI::ValidationError("ATN", "seek needs an absolute track number");
-      if (!seek && track->count() != 0)
-        throw CLI::ValidationError("ATN", std::string("'") + DeckActionWord(options.deck.action) +
-                                               "' takes no track number");
+    try {
+      app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+      throw UsageError{e.what()};
     }
+    options.global.driver = driver == "system" ? DriverKind::System : DriverKind::Simulated;
+    if (options.command == CommandKind::Deck) {
+      const auto word = std::find_if(std::begin(kActions), std::end(kActions),
+                                     [&](DeckAction a) { return action == DeckActionWord(a); });
+      if (word == std::end(kActions)) {
+        std::vector<std::string> words;
+        for (DeckAction a : kActions) words.push_back(DeckActionWord(a));
+        throw UsageError{"unknown deck action '" + action + "'; the actions are " + List(words)};
+      }
+      options.deck.action = *word;
+      const bool seek = options.deck.action == DeckAction::Seek;
+      if (seek && trackOption->count() == 0) throw UsageError{"seek needs an absolute track number (ATN)"};
+      if (!seek && trackOption->count() != 0)
+        throw UsageError{std::string("'") + DeckActionWord(options.deck.action) + "' takes no track number"};
+      if (seek) options.deck.track = ParseTrack(track);
+      if (!timeout.empty()) options.deck.timeoutSeconds = ParseSeconds("--timeout", timeout);
+    }
+    if (options.command == CommandKind::Watch && !seconds.empty())
+      options.watch.seconds = ParseSeconds("--seconds", seconds);
     const bool simulated = options.global.driver == DriverKind::Simulated;
-    if (!simulated && (options.global.stateFile || options.global.cassette))
-      throw CLI::ValidationError("--driver", "--state-file and --cassette need the simulated driver");
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e, out, err);
-    return ParseOutcome{std::nullopt, code == 0 ? static_cast<int>(kExitOk) : static_cast<int>(kExitUsage)};
+    if (!simulated && (options.global.stateFile || options.global.cassette || options.global.resetState))
+      throw UsageError{"--state-file, --cassette and --reset need the simulated driver"};
+  } catch (const UsageError& e) {
+    return usage(e.text);
   }
-
-  if (status->parsed()) options.command = CommandKind::Status;
-  else if (deck->parsed()) options.command = CommandKind::Deck;
-  else if (watch->parsed()) options.command = CommandKind::Watch;
-  else options.command = CommandKind::Demo;
   return ParseOutcome{options, kExitOk};
 }
 

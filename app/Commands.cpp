@@ -26,27 +26,44 @@ int RunParsed(const Options& options, Console& console) {
     console.Error(error);
     return code;
   }
+  int code = kExitUsage;
   switch (options.command) {
-    case CommandKind::Status: return RunStatus(session, options.status, console);
-    case CommandKind::Deck: return RunDeck(session, options.deck, console);
-    case CommandKind::Watch: return RunWatch(session, options.watch, console);
-    case CommandKind::Demo: return RunDemo(session, console);
+    case CommandKind::Status: code = RunStatus(session, options.status, console); break;
+    case CommandKind::Deck: code = RunDeck(session, options.deck, console); break;
+    case CommandKind::Watch: code = RunWatch(session, options.watch, console); break;
+    case CommandKind::Demo: code = RunDemo(session, console); break;
   }
-  return kExitUsage;
+  // A change the simulated camcorder could not keep was undone there: the
+  // command did not do what it said.
+  if (const std::string problem = session.StateProblem(); code == kExitOk && !problem.empty()) {
+    console.Error("the camcorder's state was not kept: " + problem);
+    return kExitStateFile;
+  }
+  return code;
 }
 
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, Console& console) {
   const ParseOutcome parsed = ParseCommandLine(args, console.Out(), console.Err());
-  if (!parsed.options) return parsed.exitCode;
-  try {
-    return RunParsed(*parsed.options, console);
-  } catch (const std::exception& e) {
-    // The session has been taken down on the way out.
-    console.Error(std::string("unexpected failure: ") + e.what());
-    return kExitDeviceFailed;
+  int code = parsed.exitCode;
+  if (parsed.options) {
+    try {
+      code = RunParsed(*parsed.options, console);
+    } catch (const std::exception& e) {
+      // The session has been taken down on the way out.
+      console.Error(std::string("unexpected failure: ") + e.what());
+      code = kExitDeviceFailed;
+    }
   }
+  // Whatever the command did, output that did not reach its reader is a
+  // failure a script must see.
+  console.Out().flush();
+  if (console.OutputFailed()) {
+    console.Error("the output could not be written (closed pipe or full disk)");
+    return kExitOutputFailed;
+  }
+  return code;
 }
 
 }  // namespace zelto::app

@@ -21,6 +21,9 @@ public:
   // "HH:MM:SS.mmm  what: detail" with the local time of the moment.
   void Event(std::chrono::system_clock::time_point at, const std::string& what, const std::string& detail);
   void Error(const std::string& text);
+  // Whether standard output has failed (a closed pipe, a full disk): what
+  // was written may be lost, and the program must say so in its status.
+  bool OutputFailed() const { return out_.fail(); }
 
   // Whether standard output is a terminal that takes colour (never on a
   // pipe, never with NO_COLOR set).

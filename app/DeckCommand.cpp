@@ -21,66 +21,187 @@ std::string Seconds(std::chrono::milliseconds span) {
   return text.str();
 }
 
+bool Winds(_OxVideoDeviceState state) {
+  return state == OX_DEVICE_STATE_REWIND || state == OX_DEVICE_STATE_FAST_FORWARD;
+}
+
+class DeckRun {
+public:
+  DeckRun(Session& session, const DeckOptions& options, Console& console)
+      : session(session), device(session.Device()), options(options), console(console),
+        // Quiet: the command reports the outcome, not every step on the way.
+        pump(device, session.Feed(), console, false),
+        limit(options.timeoutSeconds
+                  ? std::chrono::milliseconds(static_cast<long long>(*options.timeoutSeconds * 1000.0))
+                  : DefaultDeckTimeout(options.action)) {}
+
+  int Run() {
+    // Whatever the device announced while it started is old news.
+    pump.Drain();
+    const _OxVideoDeviceState before = device.GetDeviceState();
+    // A seek puts the deck in a state the library takes no button in;
+    // stopping ends the seek first instead of being refused.
+    if (options.action == DeckAction::Stop && before == OX_DEVICE_STATE_UNKNOWN &&
+        session.SeekUnderWay().value_or(device.GetCamcorderMode() == OX_CAMCORDER_MODE_DECK &&
+                                        device.GetMediaInfo() != OX_MEDIA_NONE))
+      return StopSeek();
+    const std::string refusal =
+        DeckRefusal(options.action, before, device.GetMediaInfo(), device.GetCamcorderMode());
+    if (!refusal.empty()) return Fail(kExitRefused, refusal);
+    if (options.action == DeckAction::Seek) return Seek();
+
+    const _OxVideoDeviceState target = *DeckTarget(options.action, before);
+    if (Winds(target) && AtEndOfWind(target)) {
+      console.Line(std::string("deck: already at the ") + (target == OX_DEVICE_STATE_REWIND ? "start" : "end") +
+                   " of the tape" + Where() + "; " + DeviceStateName(before));
+      return kExitOk;
+    }
+    PressDeckButton(device, options.action);
+    if (int code = Saved(); code != kExitOk) return code;
+    if (!options.wait) {
+      console.Line(std::string(DeckActionWord(options.action)) + " sent (deck was " + DeviceStateName(before) + ")");
+      return kExitOk;
+    }
+    if (Winds(target)) return AwaitWindEnd(target);
+    const EventPump::Outcome outcome = pump.UntilState(target, limit);
+    if (outcome == EventPump::Outcome::Done) {
+      console.Line("deck: " + DeviceStateName(target) + " at " + TimeCodeText(device.GetTimecode()));
+      return kExitOk;
+    }
+    return Unfinished(outcome, "the deck did not reach " + DeviceStateName(target));
+  }
+
+private:
+  int Seek() {
+    const unsigned track = options.track;
+    if (const std::optional<TapePosition> tape = session.Position(); tape && track > tape->lengthTracks)
+      return Fail(kExitRefused, "ATN " + std::to_string(track) + " is beyond the end of the tape (ATN 0 to " +
+                                    std::to_string(tape->lengthTracks) + ")");
+    pump.NewSearch();
+    if (!device.StartSeekATN(track)) return Fail(kExitDeviceFailed, "the deck took no seek");
+    if (int code = Saved(); code != kExitOk) return code;
+    if (!options.wait) {
+      console.Line("seek to ATN " + std::to_string(track) + " sent");
+      return kExitOk;
+    }
+    // The library reports a found scene when the deck plays after the
+    // seek, and the end of the scene's play when it stops: a stop with no
+    // scene found before it is a search that found nothing.
+    bool found = false;
+    bool ended = false;
+    const EventPump::Outcome outcome = pump.Until(
+        [&](const FeedEvent* e) {
+          found = found || (e && e->Is(OX_SCENE_SEARCH_COMPLETE));
+          ended = e && e->Is(OX_SCENE_PLAYING_COMPLETE);
+          return found || ended;
+        },
+        limit);
+    if (outcome != EventPump::Outcome::Done)
+      return Unfinished(outcome, "the seek to ATN " + std::to_string(track) + " did not finish");
+    const std::string where = Where();
+    if (found) {
+      console.Line("scene found" + where + ", playing from " + TimeCodeText(device.GetTimecode()));
+    } else {
+      console.Line("no scene found at or after ATN " + std::to_string(track) + "; the deck stopped" + where);
+    }
+    return kExitOk;
+  }
+
+  // Stop while the deck winds to a seek's track. The library has no
+  // button for that state, but a new seek replaces the one under way: a
+  // seek to where the head stands ends the wind at once, and the deck then
+  // stands in a state whose stop button works. Without a track to seek to
+  // (the system's driver does not tell one), the seek is let finish.
+  int StopSeek() {
+    if (const std::optional<TapePosition> tape = session.Position()) {
+      device.StartSeekATN(tape->track);
+      if (int code = Saved(); code != kExitOk) return code;
+    }
+    const EventPump::Outcome settled = pump.Until(
+        [&](const FeedEvent* e) {
+          const _OxVideoDeviceState state = e ? e->state.value_or(OX_DEVICE_STATE_UNKNOWN) : device.GetDeviceState();
+          return state != OX_DEVICE_STATE_UNKNOWN;
+        },
+        limit);
+    if (settled != EventPump::Outcome::Done) return Unfinished(settled, "the seek under way did not end");
+    const _OxVideoDeviceState now = device.GetDeviceState();
+    if (now != OX_DEVICE_STATE_STOP) {
+      if (!DeckTarget(DeckAction::Stop, now))
+        return Fail(kExitRefused, "the deck does not take 'stop' while in state " + DeviceStateName(now));
+      PressDeckButton(device, DeckAction::Stop);
+      if (int code = Saved(); code != kExitOk) return code;
+      if (options.wait) {
+        const EventPump::Outcome stopped = pump.UntilState(OX_DEVICE_STATE_STOP, limit);
+        if (stopped != EventPump::Outcome::Done) return Unfinished(stopped, "the deck did not reach stop");
+      }
+    }
+    console.Line("stop sent (a seek was under way: ended first); deck: " + DeviceStateName(device.GetDeviceState()) +
+                 " at " + TimeCodeText(device.GetTimecode()));
+    return kExitOk;
+  }
+
+  // A wind ends by itself at the end of the tape; from the end it runs to,
+  // it ends as it begins.
+  int AwaitWindEnd(_OxVideoDeviceState wind) {
+    _OxVideoDeviceState ended = wind;
+    const EventPump::Outcome outcome = pump.UntilWindEnds(wind, AtEndOfWind(wind), limit, &ended);
+    if (outcome != EventPump::Outcome::Done)
+      return Unfinished(outcome, "the " + DeviceStateName(wind) + " did not end");
+    console.Line("deck: " + DeviceStateName(wind) + " ended; " + DeviceStateName(ended) + Where() + " at " +
+                 TimeCodeText(device.GetTimecode()));
+    return kExitOk;
+  }
+
+  // Whether the head stands where a wind would take it (known only where
+  // the simulated camcorder tells the position).
+  bool AtEndOfWind(_OxVideoDeviceState wind) {
+    const std::optional<TapePosition> tape = session.Position();
+    return tape && (wind == OX_DEVICE_STATE_REWIND ? tape->track == 0 : tape->track >= tape->lengthTracks);
+  }
+
+  // " at ATN n" where the simulated camcorder tells it.
+  std::string Where() {
+    const std::optional<TapePosition> tape = session.Position();
+    return tape ? " at ATN " + std::to_string(tape->track) : "";
+  }
+
+  // A command the simulated camcorder took but could not keep in its state
+  // file is undone there: never report it sent.
+  int Saved() {
+    const std::string problem = session.StateProblem();
+    return problem.empty() ? kExitOk : Fail(kExitStateFile, "the command was not kept: " + problem);
+  }
+
+  int Unfinished(EventPump::Outcome outcome, const std::string& what) {
+    if (outcome == EventPump::Outcome::Interrupted) return Fail(kExitInterrupted, "interrupted");
+    if (outcome == EventPump::Outcome::OutputFailed) return kExitOutputFailed;
+    return Fail(kExitTimedOut, what + " within " + Seconds(limit) + " (deck state: " +
+                                   DeviceStateName(device.GetDeviceState()) + ")");
+  }
+
+  int Fail(int code, const std::string& text) {
+    console.Error(text);
+    return code;
+  }
+
+  Session& session;
+  ZeltoVideoDevice& device;
+  const DeckOptions& options;
+  Console& console;
+  EventPump pump;
+  std::chrono::milliseconds limit;
+};
+
 }  // namespace
 
 std::chrono::milliseconds DefaultDeckTimeout(DeckAction action) {
   // A whole tape winds in a few minutes; the other buttons answer at once.
-  return action == DeckAction::Seek ? std::chrono::milliseconds(300'000) : std::chrono::milliseconds(30'000);
+  const bool long_ = action == DeckAction::Seek || action == DeckAction::FastForward || action == DeckAction::Rewind;
+  return long_ ? std::chrono::milliseconds(300'000) : std::chrono::milliseconds(30'000);
 }
 
 int RunDeck(Session& session, const DeckOptions& options, Console& console) {
-  ZeltoVideoDevice& device = session.Device();
-  const _OxVideoDeviceState before = device.GetDeviceState();
-  const std::string refusal = DeckRefusal(options.action, before, device.GetMediaInfo(), device.GetCamcorderMode());
-  if (!refusal.empty()) {
-    console.Error(refusal);
-    return kExitDeviceFailed;
-  }
-  const std::chrono::milliseconds limit =
-      options.timeoutSeconds ? std::chrono::milliseconds(static_cast<long long>(*options.timeoutSeconds * 1000.0))
-                             : DefaultDeckTimeout(options.action);
-  // Quiet: the command reports the outcome, not every step on the way.
-  EventPump pump(device, session.Feed(), console, false);
-
-  if (options.action == DeckAction::Seek) {
-    if (!device.StartSeekATN(options.track)) {
-      console.Error("the deck took no seek");
-      return kExitDeviceFailed;
-    }
-    if (!options.wait) {
-      console.Line("seek to ATN " + std::to_string(options.track) + " sent");
-      return kExitOk;
-    }
-    const auto found = [](const FeedEvent* e) { return e != nullptr && e->Is(OX_SCENE_SEARCH_COMPLETE); };
-    switch (pump.Until(found, limit)) {
-      case EventPump::Outcome::Done:
-        console.Line("scene found at ATN " + std::to_string(options.track) + ", playing from " +
-                     TimeCodeText(device.GetTimecode()));
-        return kExitOk;
-      case EventPump::Outcome::Interrupted: console.Error("interrupted"); return kExitDeviceFailed;
-      case EventPump::Outcome::TimedOut: break;
-    }
-    console.Error("the seek to ATN " + std::to_string(options.track) + " did not finish within " + Seconds(limit) +
-                  " (deck state: " + DeviceStateName(device.GetDeviceState()) + ")");
-    return kExitDeviceFailed;
-  }
-
-  const _OxVideoDeviceState target = *DeckTarget(options.action, before);
-  PressDeckButton(device, options.action);
-  if (!options.wait) {
-    console.Line(std::string(DeckActionWord(options.action)) + " sent (deck was " + DeviceStateName(before) + ")");
-    return kExitOk;
-  }
-  switch (pump.UntilState(target, limit)) {
-    case EventPump::Outcome::Done:
-      console.Line("deck: " + DeviceStateName(target) + " at " + TimeCodeText(device.GetTimecode()));
-      return kExitOk;
-    case EventPump::Outcome::Interrupted: console.Error("interrupted"); return kExitDeviceFailed;
-    case EventPump::Outcome::TimedOut: break;
-  }
-  console.Error("the deck did not reach " + DeviceStateName(target) + " within " + Seconds(limit) +
-                " (it reports " + DeviceStateName(device.GetDeviceState()) + ")");
-  return kExitDeviceFailed;
+  return DeckRun(session, options, console).Run();
 }
 
 }  // namespace zelto::app

@@ -36,30 +36,45 @@ public:
     console.Out() << StatusReport::Read(session).Lines() << std::flush;
 
     console.Heading("3. rewind to the start of the tape");
-    if (!Button(DeckAction::Rewind)) return Fail();
-    if (!Reach(OX_DEVICE_STATE_STOP, kWindLimit, "the tape's start")) return Fail();
+    if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) {
+      if (!Button(DeckAction::Stop) || !Reach(OX_DEVICE_STATE_STOP, kButtonLimit, "stop")) return Fail();
+    }
+    if (const std::optional<TapePosition> tape = session.Position(); tape && tape->track == 0) {
+      console.Line("the tape is at its start already");
+    } else {
+      pump.Drain();
+      if (!Button(DeckAction::Rewind)) return Fail();
+      _OxVideoDeviceState ended = OX_DEVICE_STATE_REWIND;
+      if (!Check(pump.UntilWindEnds(OX_DEVICE_STATE_REWIND, false, kWindLimit, &ended), "the rewind did not end"))
+        return Fail();
+    }
 
-    console.Heading("4. play");
+    console.Heading("4. play until the picture comes");
     if (!Button(DeckAction::Play)) return Fail();
     if (!Reach(OX_DEVICE_STATE_PLAY, kButtonLimit, "play")) return Fail();
-    if (!Dwell(4s)) return Fail();
+    // The stream comes on where the first recording starts; a tape that
+    // ends first stops the deck.
+    const auto streamOrEnd = [](const FeedEvent* e) {
+      return e != nullptr && (e->Is(OX_NOTIFY_STREAMING_ON) || e->state == OX_DEVICE_STATE_STOP);
+    };
+    if (!Check(pump.Until(streamOrEnd, kWindLimit), "neither a picture nor the end of the tape came")) return Fail();
 
-    const std::uint32_t track = DemoSeekTrack(session.StartCassette());
+    const std::uint32_t track = DemoSeekTrack(session.CurrentCassette());
     console.Heading("5. seek to the scene at ATN " + std::to_string(track));
     pump.NewSearch();
     if (!device.StartSeekATN(track)) return Fail("the deck took no seek");
-    const auto found = [](const FeedEvent* e) { return e != nullptr && e->Is(OX_SCENE_SEARCH_COMPLETE); };
-    if (!Check(pump.Until(found, kWindLimit), "the scene search did not finish")) return Fail();
-    if (!Dwell(3s)) return Fail();
+    const auto searched = [](const FeedEvent* e) {
+      return e != nullptr && (e->Is(OX_SCENE_SEARCH_COMPLETE) || e->Is(OX_SCENE_PLAYING_COMPLETE));
+    };
+    if (!Check(pump.Until(searched, kWindLimit), "the scene search did not finish")) return Fail();
 
     console.Heading("6. stop");
-    if (!Button(DeckAction::Stop)) return Fail();
-    if (!Reach(OX_DEVICE_STATE_STOP, kButtonLimit, "stop")) return Fail();
-    // Stopping ends the scene's play; the deck says so on its next look.
-    const auto ended = [](const FeedEvent* e) { return e != nullptr && e->Is(OX_SCENE_PLAYING_COMPLETE); };
-    if (!Check(pump.Until(ended, kButtonLimit), "the scene's play was not reported ended")) return Fail();
-    // What the deck still has to say about stopping.
-    if (!Dwell(1s)) return Fail();
+    if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) {
+      if (!Button(DeckAction::Stop)) return Fail();
+      // The scene's play ends with the stop; the deck says so on its next look.
+      const auto ended = [](const FeedEvent* e) { return e != nullptr && e->Is(OX_SCENE_PLAYING_COMPLETE); };
+      if (!Check(pump.Until(ended, kButtonLimit), "the scene's play was not reported ended")) return Fail();
+    }
 
     std::ostringstream took;
     took.precision(1);
@@ -71,7 +86,10 @@ public:
 private:
   bool Button(DeckAction action) {
     failure = DeckRefusal(action, device.GetDeviceState(), device.GetMediaInfo(), device.GetCamcorderMode());
-    if (!failure.empty()) return false;
+    if (!failure.empty()) {
+      failureCode = kExitRefused;
+      return false;
+    }
     PressDeckButton(device, action);
     return true;
   }
@@ -80,21 +98,20 @@ private:
     return Check(pump.UntilState(state, limit), "the deck did not reach " + what);
   }
 
-  bool Dwell(std::chrono::seconds span) {
-    if (pump.For(span) != EventPump::Outcome::Interrupted) return true;
-    failure = "interrupted";
-    return false;
-  }
-
   bool Check(EventPump::Outcome outcome, const std::string& timedOut) {
-    if (outcome == EventPump::Outcome::Done) return true;
-    failure = outcome == EventPump::Outcome::Interrupted ? "interrupted" : timedOut;
+    switch (outcome) {
+      case EventPump::Outcome::Done: return true;
+      case EventPump::Outcome::Interrupted: failure = "interrupted"; failureCode = kExitInterrupted; break;
+      case EventPump::Outcome::OutputFailed: failure = "the output could not be written"; failureCode = kExitOutputFailed; break;
+      case EventPump::Outcome::TimedOut: failure = timedOut; failureCode = kExitTimedOut; break;
+    }
     return false;
   }
 
   int Fail(const std::string& why = {}) {
+    if (!why.empty()) failureCode = kExitDeviceFailed;
     console.Error("demo stopped: " + (why.empty() ? failure : why));
-    return kExitDeviceFailed;
+    return failureCode;
   }
 
   Session& session;
@@ -103,6 +120,7 @@ private:
   EventPump pump;
   std::chrono::steady_clock::time_point started;
   std::string failure;
+  int failureCode = kExitDeviceFailed;
 };
 
 }  // namespace

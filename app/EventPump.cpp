@@ -7,27 +7,21 @@ namespace zelto::app {
 
 using namespace Orvex;
 
-std::string EventPump::TimeCodeNow() { return TimeCodeText(device.GetTimecode()); }
-
 void EventPump::Print(const FeedEvent& event) {
+  const std::string at = event.timeCode ? " at " + TimeCodeText(*event.timeCode) : "";
   if (event.kind == FeedEvent::Kind::SceneSearch) {
     if (event.sceneSearch == OX_SCENE_SEARCH_COMPLETE) {
       if (sceneFoundShown) return;
       sceneFoundShown = true;
     }
-    console.Event(event.at, "scene search", SceneSearchEventName(event.sceneSearch) + " at " + TimeCodeNow());
+    console.Event(event.at, "scene search", SceneSearchEventName(event.sceneSearch) + at);
     return;
   }
   std::string detail;
-  switch (event.device) {
-    case OX_NOTIFY_DEVICE_STATE:
-      detail = DeviceStateName(device.GetDeviceState()) + " at " + TimeCodeNow();
-      break;
-    case OX_NOTIFY_MEDIA_INFO: detail = MediaInfoName(device.GetMediaInfo()); break;
-    case OX_NOTIFY_CAMCORDER_MODE: detail = CamcorderModeName(device.GetCamcorderMode()); break;
-    case OX_NOTIFY_DISPLAY_SIZE: detail = AspectRatioName(device.GetAspectRatio()); break;
-    default: break;
-  }
+  if (event.state) detail = DeviceStateName(*event.state) + at;
+  if (event.media) detail = MediaInfoName(*event.media);
+  if (event.mode) detail = CamcorderModeName(*event.mode);
+  if (event.aspect) detail = AspectRatioName(*event.aspect);
   console.Event(event.at, NotificationName(event.device), detail);
 }
 
@@ -41,16 +35,40 @@ EventPump::Outcome EventPump::Until(const std::function<bool(const FeedEvent*)>&
       case NotificationFeed::Wait::Interrupted: return Outcome::Interrupted;
       case NotificationFeed::Wait::Event: break;
     }
-    if (print) Print(event);
+    if (print) {
+      Print(event);
+      if (console.OutputFailed()) return Outcome::OutputFailed;
+    }
     if (done(&event)) return Outcome::Done;
   }
 }
 
 EventPump::Outcome EventPump::UntilState(_OxVideoDeviceState state, Clock::duration limit) {
-  // Any change of state is announced, so looking after each event (and once
-  // before the first) cannot miss the state arriving.
-  return Until([&](const FeedEvent*) { return device.GetDeviceState() == state; }, limit);
+  // Every change of state is announced with the state it reached, so one
+  // look now and one at each announcement cannot miss it.
+  return Until([&](const FeedEvent* e) { return e ? e->state == state : device.GetDeviceState() == state; }, limit);
 }
+
+EventPump::Outcome EventPump::UntilWindEnds(_OxVideoDeviceState wind, bool alreadyAtEnd, Clock::duration limit,
+                                            _OxVideoDeviceState* ended) {
+  *ended = wind;
+  if (alreadyAtEnd) {
+    *ended = device.GetDeviceState();
+    return Outcome::Done;
+  }
+  // The listener reads the state when an event arrives, so the first
+  // announcement after the button that is not the wind is its end, also
+  // when the wind was over before its own announcement came.
+  return Until(
+      [&](const FeedEvent* e) {
+        if (!e || !e->state) return false;
+        *ended = *e->state;
+        return *ended != wind;
+      },
+      limit);
+}
+
+void EventPump::Drain() { For(Clock::duration::zero()); }
 
 EventPump::Outcome EventPump::For(Clock::duration span) {
   return Until([](const FeedEvent*) { return false; }, span);

@@ -1,5 +1,5 @@
-// Takes the feed's events on the host's thread, prints each with what the
-// device reads now, and tells a waiting command when what it waits for has
+// Takes the feed's events on the host's thread, prints each with what it
+// announced, and tells a waiting command when what it waits for has
 // happened.
 #pragma once
 
@@ -17,7 +17,9 @@ namespace zelto::app {
 class EventPump {
 public:
   using Clock = NotificationFeed::Clock;
-  enum class Outcome { Done, TimedOut, Interrupted };
+  // OutputFailed: standard output cannot be written (a closed pipe, a full
+  // disk); waiting on would print to nobody.
+  enum class Outcome { Done, TimedOut, Interrupted, OutputFailed };
 
   EventPump(ZeltoVideoDevice& device, NotificationFeed& feed, Console& console, bool print = true)
       : device(device), feed(feed), console(console), print(print) {}
@@ -25,10 +27,18 @@ public:
   // Asks done() once with no event, then after each event (printed first),
   // until it answers true, the limit passes or Ctrl-C is pressed.
   Outcome Until(const std::function<bool(const FeedEvent*)>& done, Clock::duration limit);
-  // Until the deck reports this state.
+  // Until the deck is in this state: now, or as an event announces it.
   Outcome UntilState(Orvex::_OxVideoDeviceState state, Clock::duration limit);
+  // Until a wind ends: the deck announces a state other than the wind.
+  // With alreadyAtEnd, the wind had nowhere to go and ended as it began.
+  // *ended: the state it ended in.
+  Outcome UntilWindEnds(Orvex::_OxVideoDeviceState wind, bool alreadyAtEnd, Clock::duration limit,
+                        Orvex::_OxVideoDeviceState* ended);
   // Prints what arrives for a while.
   Outcome For(Clock::duration span);
+  // Takes (and prints) what has queued so far, so that a wait started next
+  // judges only what the deck announces from now on.
+  void Drain();
 
   // One event as a line. The deck reports a found scene on every refresh
   // while it plays, so a found scene is shown once per search.
@@ -37,8 +47,6 @@ public:
   void NewSearch() { sceneFoundShown = false; }
 
 private:
-  std::string TimeCodeNow();
-
   ZeltoVideoDevice& device;
   NotificationFeed& feed;
   Console& console;

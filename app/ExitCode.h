@@ -1,13 +1,37 @@
-// What the zelto program tells its caller through its exit status.
+// What the zelto program tells its caller through its exit status. Scripts
+// rely on these numbers: never renumber one, only add.
 #pragma once
 
 namespace zelto::app {
 
 enum ExitCode : int {
   kExitOk = 0,
-  kExitUsage = 2,        // the command line (or a file it names) is wrong
-  kExitNoCamcorder = 3,  // no camcorder was found
-  kExitDeviceFailed = 4  // the device would not start, refused a command or never got there
+  kExitUsage = 2,          // the command line (or a file it names) is wrong
+  kExitNoCamcorder = 3,    // no camcorder was found
+  kExitDeviceFailed = 4,   // the device would not start or failed while working
+  kExitRefused = 5,        // the camcorder will not take this command now
+  kExitTimedOut = 6,       // a wait ran out of time before the deck got there
+  kExitStateFile = 7,      // the state file or the data folder cannot be used
+  kExitOutputFailed = 8,   // standard output could not be written
+  kExitInterrupted = 130,  // Ctrl-C (the shell's 128 + SIGINT)
+};
+
+struct ExitCodeMeaning {
+  ExitCode code;
+  const char* meaning;
+};
+
+// Every exit code with a line saying what it means, for the help text.
+inline constexpr ExitCodeMeaning kExitCodeMeanings[] = {
+    {kExitOk, "success"},
+    {kExitUsage, "the command line, or a file it names, is wrong"},
+    {kExitNoCamcorder, "no camcorder found"},
+    {kExitDeviceFailed, "the camcorder would not start or failed while working"},
+    {kExitRefused, "the camcorder will not take the command now (state, tape)"},
+    {kExitTimedOut, "--wait ran out of time before the deck got there"},
+    {kExitStateFile, "the state file or the data folder cannot be used"},
+    {kExitOutputFailed, "the output could not be written (disk full, pipe closed)"},
+    {kExitInterrupted, "interrupted by Ctrl-C"},
 };
 
 }  // namespace zelto::app

@@ -45,6 +45,9 @@ void Interrupt::InstallHandlers() {
 #ifdef _WIN32
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 #else
+  // A closed pipe is a failed write, reported by the program's status,
+  // not a signal that kills it before the camcorder is taken down.
+  signal(SIGPIPE, SIG_IGN);
   // A signal handler may not take locks; instead every thread blocks the
   // signals (threads started later inherit the mask) and one thread takes
   // them with sigwait, sleeping until one comes.

@@ -9,7 +9,8 @@ namespace zelto::app {
 
 class Interrupt {
 public:
-  // Routes Ctrl-C (and on POSIX SIGTERM) to Request. The program does this
+  // Routes Ctrl-C (and on POSIX SIGTERM) to Request, and makes a write to a
+  // closed pipe fail instead of killing the program. The program does this
   // first, before any other thread exists; tests don't.
   static void InstallHandlers();
   static bool Requested();

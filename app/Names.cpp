@@ -1,6 +1,9 @@
 #include "app/Names.h"
 
+#include <cstdio>
+
 #include "platform/PlatformExtras.h"
+#include "simulator/Cassette.h"
 
 namespace zelto::app {
 
@@ -91,6 +94,13 @@ std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id) {
 std::string TimeCodeText(const Orvex::OxTimeCode& timeCode) {
   if (timeCode.IsNoTimeCode()) return "--:--:--:--";
   return zelto::platform::ToUtf8(timeCode.ToString().GetStdString());
+}
+
+std::string TapeCounterText(std::uint32_t track) {
+  const std::uint32_t seconds = track / zelto::sim::kTracksPerSecond;
+  char text[32];
+  std::snprintf(text, sizeof text, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return text;
 }
 
 }  // namespace zelto::app

@@ -3,6 +3,7 @@
 // output: an unlisted value reads "<kind> <number>".
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "host/devevents/OxSceneSearchEvent.h"
@@ -19,5 +20,8 @@ std::string NotificationName(Orvex::_OxVideoDeviceNotification notification);
 std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id);
 // "HH:MM:SS:FF", or "--:--:--:--" where the tape carries no time code.
 std::string TimeCodeText(const Orvex::OxTimeCode& timeCode);
+// The tape counter at an absolute track number: time from the start of the
+// tape, "H:MM:SS".
+std::string TapeCounterText(std::uint32_t track);
 
 }  // namespace zelto::app

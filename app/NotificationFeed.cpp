@@ -1,29 +1,59 @@
 #include "app/NotificationFeed.h"
 
 #include "app/Interrupt.h"
+#include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
 
-void NotificationFeed::DeviceRelay::OnEvent(const Orvex::_OxVideoDeviceNotification& event) {
+using namespace Orvex;
+
+void NotificationFeed::DeviceRelay::OnEvent(const _OxVideoDeviceNotification& event) {
+  const std::uint64_t place = feed.Reserve();
   FeedEvent e;
   e.kind = FeedEvent::Kind::Device;
   e.device = event;
   e.at = std::chrono::system_clock::now();
-  feed.Push(e);
+  ZeltoVideoDevice* device = feed.reader.load();
+  try {
+    switch (device ? event : OX_NOTIFY_RESERVED) {
+      case OX_NOTIFY_DEVICE_STATE:
+        e.state = device->GetDeviceState();
+        e.timeCode = device->GetTimecode();
+        break;
+      case OX_NOTIFY_MEDIA_INFO: e.media = device->GetMediaInfo(); break;
+      case OX_NOTIFY_CAMCORDER_MODE: e.mode = device->GetCamcorderMode(); break;
+      case OX_NOTIFY_DISPLAY_SIZE: e.aspect = device->GetAspectRatio(); break;
+      default: break;
+    }
+  } catch (...) {
+    // The event is queued all the same: its place must be filled.
+  }
+  feed.Fill(place, e);
 }
 
-void NotificationFeed::SceneRelay::OnEvent(const Orvex::OxSceneSearchEvent& event) {
+void NotificationFeed::SceneRelay::OnEvent(const OxSceneSearchEvent& event) {
+  const std::uint64_t place = feed.Reserve();
   FeedEvent e;
   e.kind = FeedEvent::Kind::SceneSearch;
   e.sceneSearch = event.GetEventID();
   e.at = std::chrono::system_clock::now();
-  feed.Push(e);
+  try {
+    if (ZeltoVideoDevice* device = feed.reader.load()) e.timeCode = device->GetTimecode();
+  } catch (...) {
+    // The event is queued all the same: its place must be filled.
+  }
+  feed.Fill(place, e);
 }
 
-void NotificationFeed::Push(const FeedEvent& event) {
+std::uint64_t NotificationFeed::Reserve() {
+  std::lock_guard<std::mutex> guard(mutex);
+  return ++reserved;
+}
+
+void NotificationFeed::Fill(std::uint64_t place, const FeedEvent& event) {
   {
     std::lock_guard<std::mutex> guard(mutex);
-    events.push_back(event);
+    events.emplace(place, event);
   }
   arrived.notify_all();
 }
@@ -40,13 +70,14 @@ NotificationFeed::Wait NotificationFeed::Next(Clock::time_point deadline, FeedEv
   for (;;) {
     // Ctrl-C first: a steady flow of events must not keep the program going.
     if (Interrupt::Requested()) return Wait::Interrupted;
-    if (!events.empty()) {
-      event = events.front();
-      events.pop_front();
+    const auto ready = [&] { return !events.empty() && events.begin()->first == taken + 1; };
+    if (ready()) {
+      event = events.begin()->second;
+      events.erase(events.begin());
+      ++taken;
       return Wait::Event;
     }
-    if (arrived.wait_until(guard, deadline) == std::cv_status::timeout && events.empty() &&
-        !Interrupt::Requested())
+    if (arrived.wait_until(guard, deadline) == std::cv_status::timeout && !ready() && !Interrupt::Requested())
       return Wait::TimedOut;
   }
 }

@@ -1,22 +1,28 @@
 // The device's notifications as a queue the host's thread drains: listeners
-// for device notifications and scene-search events that only record what
-// arrived and when, on whichever thread raised it. Reading the device in
-// answer is left to the draining thread.
+// for device notifications and scene-search events that record what arrived,
+// when, and what it announced, read from the device by the listener itself on
+// the thread that delivered it (a line printed later must not show a state
+// the deck reached afterwards).
 //
-// Thread-safe. Detach from the device (after TerminateDevice, which ends the
-// thread that raises most events) before the feed is destroyed.
+// Thread-safe. Attach the device before adding the listeners; detach from
+// the device (after TerminateDevice) before the feed is destroyed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 
 #include "app/Interrupt.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
+#include "host/foundation/OxTimeCode.h"
 #include "host/kel/KelSafeEventListener.h"
+
+class ZeltoVideoDevice;
 
 namespace zelto::app {
 
@@ -26,6 +32,13 @@ struct FeedEvent {
   Orvex::_OxVideoDeviceNotification device = Orvex::OX_NOTIFY_DEVICE_STATE;  // for Kind::Device
   Orvex::_OxSceneSearchEventID sceneSearch = Orvex::OX_SCENE_SEARCH_COMPLETE;  // for Kind::SceneSearch
   std::chrono::system_clock::time_point at;
+  // What the event announced, as the device read when it arrived: the deck
+  // state with its time code, the media, the mode or the picture shape.
+  std::optional<Orvex::_OxVideoDeviceState> state;
+  std::optional<Orvex::_OxMediaInfo> media;
+  std::optional<Orvex::_OxCamcorderMode> mode;
+  std::optional<Orvex::_OxAspectRatio> aspect;
+  std::optional<Orvex::OxTimeCode> timeCode;  // deck-state and scene-search events
 
   bool Is(Orvex::_OxVideoDeviceNotification value) const { return kind == Kind::Device && device == value; }
   bool Is(Orvex::_OxSceneSearchEventID value) const { return kind == Kind::SceneSearch && sceneSearch == value; }
@@ -39,6 +52,10 @@ public:
   NotificationFeed(const NotificationFeed&) = delete;
   NotificationFeed& operator=(const NotificationFeed&) = delete;
 
+  // The device the listeners read what an event announced from; null: they
+  // record the event alone.
+  void Attach(ZeltoVideoDevice* device) { reader.store(device); }
+
   KelSafeEventListener<Orvex::_OxVideoDeviceNotification>* DeviceListener() { return &deviceListener; }
   KelSafeEventListener<Orvex::OxSceneSearchEvent>* SceneSearchListener() { return &sceneListener; }
 
@@ -46,7 +63,6 @@ public:
   // The oldest event not yet taken, waiting for one until the deadline or
   // until Ctrl-C (Interrupt::Request wakes the wait).
   Wait Next(Clock::time_point deadline, FeedEvent& event);
-  void Push(const FeedEvent& event);
 
 private:
   class DeviceRelay : public KelSafeEventListener<Orvex::_OxVideoDeviceNotification> {
@@ -66,11 +82,19 @@ private:
     NotificationFeed& feed;
   };
 
+  // An event's place in the queue is taken when it arrives, before the
+  // listener reads the device: reading may raise further events (a found
+  // scene while the deck state is read), which must queue behind it.
+  std::uint64_t Reserve();
+  void Fill(std::uint64_t place, const FeedEvent& event);
   void Wake();
 
+  std::atomic<ZeltoVideoDevice*> reader{nullptr};
   std::mutex mutex;
   std::condition_variable arrived;
-  std::deque<FeedEvent> events;
+  std::uint64_t reserved = 0;
+  std::uint64_t taken = 0;
+  std::map<std::uint64_t, FeedEvent> events;  // by place; taken in order, without gaps
   DeviceRelay deviceListener;
   SceneRelay sceneListener;
   Interrupt::Waker interrupted;

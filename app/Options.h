@@ -10,6 +10,9 @@ enum class DriverKind { Simulated, System };
 
 enum class CommandKind { Status, Deck, Watch, Demo };
 
+// The words of the command line, in the order help lists them.
+const char* CommandWord(CommandKind command);
+
 enum class DeckAction { Play, Stop, Pause, FastForward, Rewind, Slow, Seek };
 
 struct GlobalOptions {
@@ -17,6 +20,7 @@ struct GlobalOptions {
   std::optional<std::filesystem::path> stateFile;   // the simulator's; default in the data folder
   std::optional<std::filesystem::path> cassette;    // a cassette file for the simulator
   std::optional<std::filesystem::path> dataFolder;  // cassette-memory database and temporary files
+  bool resetState = false;                          // replace a damaged state file
 };
 
 struct StatusOptions {

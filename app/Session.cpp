@@ -1,12 +1,11 @@
 #include "app/Session.h"
 
-#include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
 
 #include "app/CamcorderProbe.h"
+#include "app/DataFolder.h"
 #include "app/ExitCode.h"
 #include "host/foundation/OxUnique.h"
 #include "platform/PlatformExtras.h"
@@ -24,40 +23,26 @@ std::string HexResult(HRESULT result) {
   return text.str();
 }
 
-std::string UserNameForFolder() {
-  const char* name = std::getenv("USER");
-  if (name == nullptr || *name == '\0') name = std::getenv("USERNAME");
-  std::string safe;
-  for (const char* c = name; c != nullptr && *c != '\0'; ++c) {
-    const unsigned char u = static_cast<unsigned char>(*c);
-    safe += (std::isalnum(u) || *c == '-' || *c == '_' || *c == '.') ? *c : '_';
-  }
-  return safe.empty() ? "user" : safe;
-}
-
 }  // namespace
-
-std::filesystem::path Session::DefaultDataFolder() {
-  std::error_code ec;
-  std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
-  if (ec) temp = ".";
-  return temp / ("zelto-" + UserNameForFolder());
-}
 
 Session::Session(SessionSettings settings) : settings(std::move(settings)) {}
 
 Session::~Session() { Close(); }
 
 int Session::SetUpHostSettings(std::string* error) {
-  const std::filesystem::path folder = settings.global.dataFolder.value_or(DefaultDataFolder());
-  dataFolder = folder;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec || !std::filesystem::is_directory(folder)) {
-    *error = "cannot use the data folder " + folder.string() + (ec ? ": " + ec.message() : "");
-    return kExitDeviceFailed;
+  const bool isDefault = !settings.global.dataFolder;
+  const std::optional<std::filesystem::path> folder = isDefault ? DefaultDataFolder() : settings.global.dataFolder;
+  if (!folder) {
+    *error = "no data folder: no home folder is set; give one with --data-folder";
+    return kExitStateFile;
   }
-  const Orvex::OxString wide(zelto::platform::WidePath(std::filesystem::absolute(folder, ec)).c_str());
+  if (std::string problem = PrepareDataFolder(*folder, isDefault); !problem.empty()) {
+    *error = problem;
+    return kExitStateFile;
+  }
+  dataFolder = *folder;
+  std::error_code ec;
+  const Orvex::OxString wide(zelto::platform::WidePath(std::filesystem::absolute(dataFolder, ec)).c_str());
   Orvex::OxUnique& unique = Orvex::OxUnique::GetInstance();
   unique.SetMicDataBaseFolder(wide);
   unique.SetTempFolder(wide);
@@ -66,36 +51,38 @@ int Session::SetUpHostSettings(std::string* error) {
 
 int Session::RegisterSimulator(std::string* error) {
   zelto::sim::DriverConfig config;
+  std::optional<zelto::sim::Cassette> asked;
   if (settings.global.cassette) {
     std::string problem;
-    std::optional<zelto::sim::Cassette> cassette = zelto::sim::Cassette::Load(*settings.global.cassette, &problem);
-    if (!cassette) {
+    asked = zelto::sim::Cassette::Load(*settings.global.cassette, &problem);
+    if (!asked) {
       *error = "cassette " + settings.global.cassette->string() + ": " + problem;
       return kExitUsage;
     }
-    config.camcorder.cassette = std::move(cassette);
-  } else if (settings.freshCassette) {
-    config.camcorder.cassette = settings.freshCassette;
   }
-
-  if (settings.global.stateFile) {
-    config.camcorder.stateFile = *settings.global.stateFile;
-  } else if (!settings.freshCassette) {
-    config.camcorder.stateFile = dataFolder / "simulator-state.json";
+  // The demo's tape lives in this run alone unless a state file is named;
+  // everything else works the camcorder of a state file, shared with every
+  // zelto that names it.
+  if (settings.freshCassette && !settings.global.stateFile) {
+    config.camcorder.cassette = asked ? asked : settings.freshCassette;
+  } else {
+    config.camcorder.stateFile = settings.global.stateFile.value_or(dataFolder / "simulator-state.json");
+    if (asked) {
+      config.camcorder.cassette = asked;
+      config.camcorder.insertCassette = true;
+    }
   }
-  // A saved state would replace the cassette asked for: a new cassette
-  // starts the saved state over.
-  const bool chosenCassette = settings.global.cassette || settings.freshCassette;
-  if (chosenCassette && config.camcorder.stateFile) {
-    std::error_code ec;
-    std::filesystem::remove(*config.camcorder.stateFile, ec);
-  }
-  if (chosenCassette) startCassette = config.camcorder.cassette;
+  config.camcorder.replaceDamagedState = settings.global.resetState;
 
   driver = std::make_unique<zelto::sim::SimulatedDriver>();
   HRESULT result = E_FAIL;
   try {
     result = driver->Register(config);
+  } catch (const zelto::sim::StateFileError& e) {
+    *error = std::string("state file ") + e.what();
+    if (e.kind() == zelto::sim::StateFileError::Kind::Damaged)
+      *error += "; --reset replaces it with a fresh camcorder";
+    return kExitStateFile;
   } catch (const std::exception& e) {
     *error = std::string("the simulated camcorder did not start: ") + e.what();
     return kExitDeviceFailed;
@@ -105,6 +92,29 @@ int Session::RegisterSimulator(std::string* error) {
     return kExitDeviceFailed;
   }
   return kExitOk;
+}
+
+std::optional<zelto::sim::Cassette> Session::CurrentCassette() {
+  if (!driver || !driver->Registered()) return std::nullopt;
+  return driver->Panel().CurrentCassette();
+}
+
+std::optional<TapePosition> Session::Position() {
+  const std::optional<zelto::sim::Cassette> cassette = CurrentCassette();
+  if (!cassette) return std::nullopt;
+  // The cassette's position is where the head stood when it was read.
+  return TapePosition{cassette->positionTrack, cassette->lengthTracks};
+}
+
+std::optional<bool> Session::SeekUnderWay() {
+  if (!driver || !driver->Registered()) return std::nullopt;
+  const zelto::sim::TransportMode mode = driver->Panel().Mode();
+  return mode == zelto::sim::TransportMode::SeekWinding || mode == zelto::sim::TransportMode::SeekSettling;
+}
+
+std::string Session::StateProblem() {
+  if (!driver || !driver->Registered()) return {};
+  return driver->Panel().StateProblem();
 }
 
 int Session::Open(std::string* error) {
@@ -140,6 +150,7 @@ int Session::Open(std::string* error) {
     *error = "the camcorder " + model + " did not start (device initialisation failed)";
     return kExitDeviceFailed;
   }
+  feed.Attach(device);
   device->AddEventListener(feed.DeviceListener());
   device->AddEventListener(feed.SceneSearchListener());
   listening = true;
@@ -155,11 +166,12 @@ void Session::Close() {
       device->RemoveEventListener(feed.DeviceListener());
       device->RemoveEventListener(feed.SceneSearchListener());
     }
+    feed.Attach(nullptr);
     delete device;
     device = nullptr;
   }
   if (driver) {
-    driver->Unregister();  // writes the state file a last time
+    driver->Unregister();
     driver.reset();
   }
   if (comInitialised) {

@@ -6,6 +6,7 @@
 // Thread-bound: open, use and destroy on one thread.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -25,9 +26,15 @@ namespace zelto::app {
 
 struct SessionSettings {
   GlobalOptions global;
-  // The demo's fresh cassette: used unless --cassette names one, and then
-  // no state file is read or written unless --state-file names one.
+  // The demo's fresh cassette: used unless --cassette or --state-file names
+  // a camcorder's tape; no state file is then read or written.
   std::optional<zelto::sim::Cassette> freshCassette;
+};
+
+// Where the simulated camcorder's head stands, in absolute tracks.
+struct TapePosition {
+  std::uint32_t track = 0;
+  std::uint32_t lengthTracks = 0;
 };
 
 class Session {
@@ -45,15 +52,20 @@ public:
   // The camcorder's model text, "HXQ-ZL..." when the driver did not say.
   const std::string& Model() const { return model; }
   bool Simulated() const { return settings.global.driver == DriverKind::Simulated; }
-  // The cassette the simulated camcorder started with, when this run chose it.
-  const std::optional<zelto::sim::Cassette>& StartCassette() const { return startCassette; }
+  // The cassette in the simulated camcorder now; none with the system's
+  // driver or an empty slot.
+  std::optional<zelto::sim::Cassette> CurrentCassette();
   // The simulated driver after Open, null with the system's.
   zelto::sim::SimulatedDriver* Simulator() { return driver.get(); }
-
-  // The folder the host settings point at when --data-folder is not given:
-  // one per user under the temporary directory. The simulated camcorder
-  // keeps its state there too unless --state-file says otherwise.
-  static std::filesystem::path DefaultDataFolder();
+  // The simulated camcorder's tape position; none with the system's driver
+  // (the library does not report one) or without a cassette.
+  std::optional<TapePosition> Position();
+  // Whether the deck is winding to a seek's track (which the library reads
+  // as an unknown state); none where the driver does not tell (the system's).
+  std::optional<bool> SeekUnderWay();
+  // Why the simulated camcorder's state could not be saved lately; empty
+  // when all is well (and always with the system's driver).
+  std::string StateProblem();
 
 private:
   int SetUpHostSettings(std::string* error);
@@ -68,7 +80,6 @@ private:
   ZeltoVideoDevice* device = nullptr;
   bool listening = false;
   std::string model;
-  std::optional<zelto::sim::Cassette> startCassette;
 };
 
 }  // namespace zelto::app

@@ -19,11 +19,13 @@ StatusReport StatusReport::Read(Session& session) {
   report.media = device.GetMediaInfo();
   report.mode = device.GetCamcorderMode();
   report.timeCode = device.GetTimecode();
+  report.tape = session.Position();
   return report;
 }
 
 std::string StatusReport::Json() const {
   nlohmann::ordered_json json;
+  json["version"] = 1;
   json["camcorder"] = model;
   json["driver"] = driver;
   json["deckState"] = {{"value", static_cast<int>(state)}, {"name", DeviceStateName(state)}};
@@ -31,6 +33,11 @@ std::string StatusReport::Json() const {
   json["camcorderMode"] = {{"value", static_cast<int>(mode)}, {"name", CamcorderModeName(mode)}};
   // null on blank tape, where there is no time code to show.
   json["timeCode"] = timeCode.IsNoTimeCode() ? nlohmann::ordered_json() : nlohmann::ordered_json(TimeCodeText(timeCode));
+  // null where the driver does not tell (the system's) or without a cassette.
+  json["tape"] = tape ? nlohmann::ordered_json{{"atn", tape->track},
+                                               {"counter", TapeCounterText(tape->track)},
+                                               {"lengthAtn", tape->lengthTracks}}
+                      : nlohmann::ordered_json();
   // Names and model text come from the driver: never let bad bytes throw.
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -42,6 +49,9 @@ std::string StatusReport::Lines() const {
        << "media        " << MediaInfoName(media) << '\n'
        << "mode         " << CamcorderModeName(mode) << '\n'
        << "time code    " << TimeCodeText(timeCode) << '\n';
+  if (tape)
+    text << "tape         ATN " << tape->track << " of " << tape->lengthTracks << ", counter "
+         << TapeCounterText(tape->track) << '\n';
   return text.str();
 }
 

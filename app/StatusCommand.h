@@ -1,18 +1,18 @@
 // zelto status: what the camcorder reports, as lines or one JSON object.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/Console.h"
 #include "app/Options.h"
+#include "app/Session.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
 
 class ZeltoVideoDevice;
 
 namespace zelto::app {
-
-class Session;
 
 struct StatusReport {
   std::string model;
@@ -21,9 +21,12 @@ struct StatusReport {
   Orvex::_OxMediaInfo media = Orvex::OX_MEDIA_NONE;
   Orvex::_OxCamcorderMode mode = Orvex::OX_CAMCORDER_MODE_UNKNOWN;
   Orvex::OxTimeCode timeCode;
+  std::optional<TapePosition> tape;  // the simulated camcorder's, where known
 
   static StatusReport Read(Session& session);
-  std::string Json() const;   // one line
+  // One line; the fields are listed in the README ("version" counts changes
+  // that a script would notice).
+  std::string Json() const;
   std::string Lines() const;  // "name  value" lines, each ending in a newline
 };
 

@@ -14,8 +14,8 @@ int RunWatch(Session& session, const WatchOptions& options, Console& console) {
                       : std::chrono::duration_cast<Clock::duration>(std::chrono::hours(24 * 365));
   console.Err() << "watching " << session.Model() << (options.seconds ? "" : "; Ctrl-C ends") << '\n' << std::flush;
   EventPump pump(session.Device(), session.Feed(), console);
-  pump.For(span);
-  return kExitOk;
+  // Ctrl-C is the way to end a watch: not a failure.
+  return pump.For(span) == EventPump::Outcome::OutputFailed ? kExitOutputFailed : kExitOk;
 }
 
 }  // namespace zelto::app

@@ -32,24 +32,29 @@ Parsed Parse(std::vector<std::string> args) {
   return parsed;
 }
 
-TEST(CommandLineTest, UsageErrorsExitTwoWithOneLine) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {},
-      {"fly"},
-      {"deck"},
-      {"deck", "jump"},
-      {"deck", "seek"},                  // no track number
-      {"deck", "play", "12"},            // a track number where none belongs
-      {"deck", "seek", "-1"},
-      {"deck", "seek", "268435456"},     // beyond the 28 bits a seek carries
-      {"deck", "seek", "12abc"},
-      {"deck", "play", "--timeout", "0"},
-      {"watch", "--seconds", "-3"},
-      {"status", "--driver", "usb"},
-      {"--driver", "system", "--state-file", "s.json", "status"},  // simulator options without it
-      {"status", "--unknown"},
+TEST(CommandLineTest, UsageErrorsExitTwoWithOneLineThatNamesTheMistake) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+      {{}, "no command given"},
+      {{"fly"}, "unknown command 'fly'"},
+      {{"deck"}, "action"},
+      {{"deck", "jump"}, "unknown deck action 'jump'"},
+      {{"deck", "seek"}, "seek needs an absolute track number"},
+      {{"deck", "play", "12"}, "'play' takes no track number"},
+      {{"deck", "seek", "-1"}, ""},
+      {{"deck", "seek", "268435456"}, "ATN 268435456 is out of range (0 to 268435455)"},
+      {{"deck", "seek", "12abc"}, "ATN '12abc' is not a number"},
+      {{"deck", "seek", "0x10"}, "ATN '0x10' is not a number"},
+      {{"deck", "seek", "99999999999999999999999"}, "out of range"},
+      {{"deck", "play", "--timeout", "0"}, "--timeout 0 is out of range"},
+      {{"deck", "play", "--timeout", "soon"}, "--timeout 'soon' is not a number"},
+      {{"watch", "--seconds", "-3"}, ""},
+      {{"status", "--driver", "usb"}, "usb"},
+      {{"--driver", "system", "--state-file", "s.json", "status"}, "need the simulated driver"},
+      {{"--driver", "system", "--reset", "status"}, "need the simulated driver"},
+      {{"status", "--unknown"}, "--unknown"},
+      {{"help", "fly"}, "no help on 'fly'"},
   };
-  for (const auto& args : wrong) {
+  for (const auto& [args, says] : wrong) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     const Parsed parsed = Parse(args);
@@ -57,23 +62,41 @@ TEST(CommandLineTest, UsageErrorsExitTwoWithOneLine) {
     EXPECT_EQ(parsed.outcome.exitCode, kExitUsage) << joined;
     EXPECT_TRUE(parsed.out.empty()) << joined;
     EXPECT_EQ(parsed.err.rfind("zelto: ", 0), 0u) << joined << parsed.err;
+    EXPECT_NE(parsed.err.find(says), std::string::npos) << joined << parsed.err;
     EXPECT_EQ(std::count(parsed.err.begin(), parsed.err.end(), '\n'), 1) << joined << parsed.err;
   }
 }
 
-TEST(CommandLineTest, HelpGoesToOutputAndSucceeds) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"deck", "--help"}}) {
+TEST(CommandLineTest, HelpFitsEightyColumnsAndSaysWhatAScriptNeeds) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"help"}, {"-h"}, {"deck", "--help"}, {"help", "deck"}, {"status", "-h"},
+           {"watch", "--help"}, {"demo", "--help"}}) {
     const Parsed parsed = Parse(args);
     EXPECT_FALSE(parsed.outcome.options);
     EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
-    EXPECT_NE(parsed.out.find("Usage"), std::string::npos);
+    EXPECT_NE(parsed.out.find("Usage: zelto"), std::string::npos) << args[0];
+    EXPECT_NE(parsed.out.find("Examples:"), std::string::npos) << args[0];
     EXPECT_TRUE(parsed.err.empty());
+    std::istringstream lines(parsed.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
   }
+  // The main text lists every exit code, the environment and the default folder.
+  const std::string main = Parse({"--help"}).out;
+  for (const ExitCodeMeaning& m : kExitCodeMeanings)
+    EXPECT_NE(main.find("  " + std::to_string(static_cast<int>(m.code)) + " "), std::string::npos) << m.meaning;
+  for (const char* name : {"ZELTO_TIME_SCALE", "NO_COLOR", "data folder", "simulator-state.json"})
+    EXPECT_NE(main.find(name), std::string::npos) << name;
+
+  const Parsed version = Parse({"status", "--version"});
+  EXPECT_EQ(version.outcome.exitCode, kExitOk);
+  EXPECT_EQ(version.out.rfind("zelto 0.", 0), 0u) << version.out;
 }
 
 TEST(CommandLineTest, OptionsReachTheirCommand) {
   // Global options both before and after the subcommand.
   Parsed p = Parse({"--driver", "system", "deck", "seek", "268435455", "--wait", "--timeout", "2.5"});
+  ASSERT_TRUE(p.outcome.options) << p.err;
+  EXPECT_EQ(Parse({"deck", "seek", "010"}).outcome.options->deck.track, 10u) << "decimal, not octal";
   ASSERT_TRUE(p.outcome.options) << p.err;
   const Options& deck = *p.outcome.options;
   EXPECT_EQ(deck.command, CommandKind::Deck);

@@ -6,7 +6,16 @@
 
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <streambuf>
 #include <thread>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
 
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
@@ -18,7 +27,8 @@ using namespace zelto::app;
 
 namespace {
 
-// Scenes at 1-20 s and 30-60 s of a two-minute tape, 25 frames per second.
+// Scenes at 1-20 s and 30-60 s of a two-minute tape (36000 tracks), 25
+// frames per second.
 std::string ShortTape(double position, const std::string& extra = "") {
   return R"({"length": 120, "position": )" + std::to_string(position) + extra +
          R"(, "scenes": [{"start": 1, "end": 20, "timeCode": "00:00:00:00"},
@@ -27,19 +37,28 @@ std::string ShortTape(double position, const std::string& extra = "") {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 class CommandsTest : public AppTest {};
 
 TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
   const Result inScene = Zelto({"--cassette", Cassette(ShortTape(10)), "status", "--json"});
   ASSERT_EQ(inScene.code, kExitOk) << inScene.err;
   const auto json = nlohmann::json::parse(inScene.out);
+  EXPECT_EQ(json.at("version"), 1);
   EXPECT_EQ(json.at("camcorder"), "HXQ-ZL5");
   EXPECT_EQ(json.at("driver"), "simulated");
   EXPECT_EQ(json.at("deckState"), (nlohmann::json{{"value", 3}, {"name", "stop"}}));
   EXPECT_EQ(json.at("media"), (nlohmann::json{{"value", 1}, {"name", "recordable"}}));
   EXPECT_EQ(json.at("camcorderMode"), (nlohmann::json{{"value", 1}, {"name", "deck"}}));
   EXPECT_EQ(json.at("timeCode"), "00:00:09:00");
-  EXPECT_EQ(json.size(), 6u);
+  EXPECT_EQ(json.at("tape"), (nlohmann::json{{"atn", 3000}, {"counter", "0:00:10"}, {"lengthAtn", 36000}}));
+  EXPECT_EQ(json.size(), 8u);
 
   // Blank tape has no time code; the cassette's flags reach the media name.
   const Result blank =
@@ -53,7 +72,7 @@ TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
   EXPECT_EQ(Lines(plain.out),
             (std::vector<std::string>{"camcorder    HXQ-ZL5 (simulated driver)", "deck state   stop",
                                       "media        no cassette memory", "mode         deck",
-                                      "time code    --:--:--:--"}));
+                                      "time code    --:--:--:--", "tape         ATN 7500 of 36000, counter 0:00:25"}));
 }
 
 TEST_F(CommandsTest, PlayWaitsForPlayAndTheNextRunFindsTheTapeMoving) {
@@ -72,34 +91,123 @@ TEST_F(CommandsTest, PlayWaitsForPlayAndTheNextRunFindsTheTapeMoving) {
   EXPECT_EQ(stop.out.rfind("deck: stop at ", 0), 0u) << stop.out;
 }
 
-TEST_F(CommandsTest, AButtonTheDeckIgnoresIsRefusedAndNothingMoves) {
-  const Result pause = Zelto({"--cassette", Cassette(ShortTape(5)), "deck", "pause", "--wait"});
-  EXPECT_EQ(pause.code, kExitDeviceFailed);
-  EXPECT_TRUE(pause.out.empty());
-  EXPECT_EQ(Lines(pause.err), (std::vector<std::string>{"zelto: the deck does not take 'pause' while in state stop"}));
-
-  const Result status = Zelto({"status", "--json"});
-  ASSERT_EQ(status.code, kExitOk) << status.err;
-  EXPECT_EQ(nlohmann::json::parse(status.out).at("deckState").at("name"), "stop");
+// What each deck command answers, from a stopped tape at a position: the
+// exit status and a part of the one line it prints (on stdout when it
+// succeeds, on stderr when not).
+TEST_F(CommandsTest, DeckWaitsAndRefusals) {
+  struct Case {
+    double position;  // seconds of tape, stopped
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {5, {"pause", "--wait"}, kExitRefused, "the deck does not take 'pause' while in state stop"},
+      {5, {"play", "--wait"}, kExitOk, "deck: play at 00:00:0"},
+      // Already where the wind would go: at once, nothing pressed.
+      {0, {"rew", "--wait"}, kExitOk, "already at the start of the tape at ATN 0"},
+      {120, {"ff", "--wait"}, kExitOk, "already at the end of the tape at ATN 36000"},
+      // A wind waits for its end, not for its start.
+      {10, {"rew", "--wait"}, kExitOk, "rewind ended; stop at ATN 0"},
+      {110, {"ff", "--wait"}, kExitOk, "fast forward ended; stop at ATN 36000"},
+      // Seeks: beyond the tape refused at once; inside a scene, on blank
+      // tape before one, and past the last.
+      {15, {"seek", "40000", "--wait"}, kExitRefused, "beyond the end of the tape (ATN 0 to 36000)"},
+      {15, {"seek", "5400", "--wait"}, kExitOk, "scene found at ATN 54"},
+      {25, {"seek", "7500", "--wait"}, kExitOk, "scene found at ATN 90"},
+      {15, {"seek", "25000", "--wait"}, kExitOk, "no scene found at or after ATN 25000; the deck stopped at ATN 25000"},
+      // Decimal only: 0450 is inside the first scene; read as octal it would
+      // be blank tape before it.
+      {0, {"seek", "0450", "--wait"}, kExitOk, "scene found at ATN 45"},
+      // The wind to 17000 takes seconds: the wait gives up first.
+      {0, {"seek", "17000", "--wait", "--timeout", "0.05"}, kExitTimedOut, "did not finish within 0.05 s"},
+  };
+  for (const Case& c : cases) {
+    std::string name;
+    for (const std::string& a : c.args) name += a + " ";
+    SCOPED_TRACE(name + "from " + std::to_string(c.position) + " s");
+    std::vector<std::string> args{"--cassette", Cassette(ShortTape(c.position)), "deck"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Zelto(args);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    const std::string& said = c.code == kExitOk ? r.out : r.err;
+    EXPECT_TRUE(Contains(said, c.says)) << said;
+    EXPECT_EQ(Lines(said).size(), 1u) << said;
+    EXPECT_TRUE((c.code == kExitOk ? r.err : r.out).empty()) << r.out << r.err;
+  }
 }
 
-TEST_F(CommandsTest, SeekWaitEndsWhenTheSceneIsFound) {
-  // From 15 s to 18 s: a short wind, the settling, then the scene plays.
-  const Result seek = Zelto({"--cassette", Cassette(ShortTape(15)), "deck", "seek", "5400", "--wait"});
-  ASSERT_EQ(seek.code, kExitOk) << seek.err;
-  EXPECT_TRUE(Contains(seek.out, "scene found at ATN 5400, playing from 00:00:1")) << seek.out;
+TEST_F(CommandsTest, StopEndsASeekUnderWayAndCtrlCEndsAWait) {
+  ASSERT_EQ(Zelto({"--cassette", Cassette(ShortTape(0)), "deck", "seek", "17000"}).code, kExitOk);
+  const Result stop = Zelto({"deck", "stop", "--wait"});
+  ASSERT_EQ(stop.code, kExitOk) << stop.err;
+  EXPECT_TRUE(Contains(stop.out, "a seek was under way: ended first")) << stop.out;
+  const auto json = nlohmann::json::parse(Zelto({"status", "--json"}).out);
+  EXPECT_EQ(json.at("deckState").at("name"), "stop");
+  EXPECT_LT(json.at("tape").at("atn").get<int>(), 17000) << "stopped on the way";
 
-  const Result status = Zelto({"status", "--json"});
-  EXPECT_EQ(nlohmann::json::parse(status.out).at("deckState").at("name"), "play");
+  Interrupt::Request();
+  const Result interrupted = Zelto({"deck", "seek", "17000", "--wait"});
+  Interrupt::Clear();
+  EXPECT_EQ(interrupted.code, kExitInterrupted);
+  EXPECT_EQ(Lines(interrupted.err), (std::vector<std::string>{"zelto: interrupted"}));
 }
 
-TEST_F(CommandsTest, WaitGivesUpAfterItsTimeOut) {
-  // Beyond the tape's end: the camcorder refuses the seek, so no scene is ever found.
-  const Result seek =
-      Zelto({"--cassette", Cassette(ShortTape(15)), "deck", "seek", "40000", "--wait", "--timeout", "0.5"});
-  EXPECT_EQ(seek.code, kExitDeviceFailed);
-  ASSERT_EQ(Lines(seek.err).size(), 1u) << seek.err;
-  EXPECT_TRUE(Contains(seek.err, "did not finish within 0.5 s")) << seek.err;
+// A state file that is not a state of ours, or cannot be used, stops every
+// command before it starts, says which file and why, and is left as it was.
+TEST_F(CommandsTest, StateFilesThatCannotBeUsed) {
+  struct Case {
+    const char* name;
+    std::string content;  // empty: see below
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"letter.txt", "Dear camcorder,\n", "not a state file of the simulated camcorder"},
+      {"tape.json", ShortTape(3), "not a state file of the simulated camcorder"},
+      {"newer.json", R"({"format": "zelto-sim-state", "version": 2})", "newer program"},
+      {"damaged.json", R"({"format": "zelto-sim-state", "version": 1, "mode": 7})", "--reset replaces it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path file = folder / c.name;
+    std::ofstream(file, std::ios::binary) << c.content;
+    const Result r = Zelto({"--state-file", file.string(), "deck", "play"}, false);
+    EXPECT_EQ(r.code, kExitStateFile);
+    EXPECT_TRUE(Contains(r.err, c.name) && Contains(r.err, c.says)) << r.err;
+    EXPECT_EQ(Lines(r.err).size(), 1u);
+    EXPECT_EQ(ReadFile(file), c.content) << "left as it was";
+  }
+  // A damaged state is replaced on purpose only.
+  const Result reset = Zelto({"--state-file", (folder / "damaged.json").string(), "--reset", "status"}, false);
+  EXPECT_EQ(reset.code, kExitOk) << reset.err;
+
+  // A folder where the file should be; a folder that is not there.
+  std::filesystem::create_directories(folder / "a-folder");
+  for (const std::filesystem::path& file : {folder / "a-folder", folder / "nowhere" / "state.json"}) {
+    const Result r = Zelto({"--state-file", file.string(), "status"}, false);
+    EXPECT_EQ(r.code, kExitStateFile) << file;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "nowhere"));
+}
+
+// A stream that takes nothing, like a pipe whose reader has gone.
+class Unwritable : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(CommandsTest, OutputThatCannotBeWrittenIsAnError) {
+  Unwritable sink;
+  std::ostream out(&sink);
+  std::ostringstream err;
+  Console console(out, err);
+  const int code = RunCommandLine({"zelto", "--data-folder", (folder / "data").string(), "--state-file",
+                                   (folder / "state.json").string(), "status"},
+                                  console);
+  EXPECT_EQ(code, kExitOutputFailed);
+  EXPECT_TRUE(Contains(err.str(), "output could not be written")) << err.str();
 }
 
 TEST_F(CommandsTest, FailuresBeforeAnyCommandHaveTheirOwnExitCodes) {
@@ -114,7 +222,7 @@ TEST_F(CommandsTest, FailuresBeforeAnyCommandHaveTheirOwnExitCodes) {
   EXPECT_EQ(Lines(bad.err).size(), 1u);
 }
 
-TEST_F(CommandsTest, WatchPrintsTimeStampedNotificationsUntilTimeOrCtrlC) {
+TEST_F(CommandsTest, WatchPrintsWhatEachNotificationAnnounced) {
   // Playing from the gap: the second scene starts streaming two seconds on.
   ASSERT_EQ(Zelto({"--cassette", Cassette(ShortTape(28)), "deck", "play", "--wait"}).code, kExitOk);
   const Result watch = Zelto({"watch", "--seconds", "5"});
@@ -124,12 +232,64 @@ TEST_F(CommandsTest, WatchPrintsTimeStampedNotificationsUntilTimeOrCtrlC) {
   for (const std::string& line : Lines(watch.out)) seen = seen || std::regex_match(line, streamOn);
   EXPECT_TRUE(seen) << watch.out;
 
-  // Without --seconds only Ctrl-C ends it.
+  // Without --seconds only Ctrl-C ends it, and that is how a watch ends.
   Interrupt::Request();
   const Result interrupted = Zelto({"watch"});
   Interrupt::Clear();
   EXPECT_EQ(interrupted.code, kExitOk) << interrupted.err;
 }
+
+#ifndef _WIN32
+// Two programs on one state file: a watch in one "terminal" sees what deck
+// commands in another do, with the state each step announced; Ctrl-C (a
+// real SIGINT) ends the watch with status 0.
+TEST_F(CommandsTest, AWatchInAnotherProcessSeesTheDeckCommands) {
+  ASSERT_EQ(Zelto({"--cassette", Cassette(ShortTape(5)), "status"}).code, kExitOk);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  const std::string data = (folder / "data").string();
+  const std::string state = (folder / "state.json").string();
+  const char* argv[] = {ZELTO_PROGRAM, "--data-folder", data.c_str(), "--state-file", state.c_str(),
+                        "watch", "--seconds", "120", nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, ZELTO_PROGRAM, &actions, nullptr, const_cast<char**>(argv), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeEnds[1]);
+  FILE* watch = fdopen(pipeEnds[0], "r");
+  ASSERT_NE(watch, nullptr);
+
+  std::string seen;
+  char line[512];
+  // Each step is let show there before the next, which could otherwise
+  // come within one look of the watching camcorder at the state file.
+  const auto showsUp = [&](const std::string& part) {
+    while (!Contains(seen, part) && fgets(line, sizeof line, watch) != nullptr) seen += line;
+    return Contains(seen, part);
+  };
+  EXPECT_TRUE(showsUp("watching")) << seen;  // the camcorder is open there
+  ASSERT_EQ(Zelto({"deck", "play", "--wait"}).code, kExitOk);
+  EXPECT_TRUE(showsUp("deck state: play at 00:00:0")) << seen;
+  ASSERT_EQ(Zelto({"deck", "stop", "--wait"}).code, kExitOk);
+  EXPECT_TRUE(showsUp("deck state: stop at 00:00:0")) << seen;
+  // A wind of seconds to the end of the tape: long enough to be seen.
+  ASSERT_EQ(Zelto({"deck", "ff", "--wait"}).code, kExitOk);
+  EXPECT_TRUE(showsUp("deck state: fast forward")) << seen;
+  EXPECT_TRUE(showsUp("deck state: stop at --:--:--:--")) << seen;
+
+  kill(child, SIGINT);
+  while (fgets(line, sizeof line, watch) != nullptr) {
+  }
+  fclose(watch);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) << status;
+}
+#endif
 
 TEST(NotificationFeedTest, CtrlCOnAnotherThreadEndsAWaitAtOnce) {
   // Mostly the request comes while the wait sleeps: it must wake it, not
@@ -145,7 +305,7 @@ TEST(NotificationFeedTest, CtrlCOnAnotherThreadEndsAWaitAtOnce) {
 }
 
 TEST_F(CommandsTest, DemoTourRunsInOrderOnTheDefaultCassette) {
-  const Result demo = Zelto({"demo"});
+  const Result demo = Zelto({"demo"}, false);
   ASSERT_EQ(demo.code, kExitOk) << demo.err << demo.out;
   EXPECT_TRUE(demo.err.empty()) << demo.err;
   // Each step, in order, with the notifications that show it happened.
@@ -163,6 +323,18 @@ TEST_F(CommandsTest, DemoTourRunsInOrderOnTheDefaultCassette) {
   std::size_t count = 0;
   for (const std::string& line : Lines(demo.out)) count += Contains(line, "scene found") ? 1 : 0;
   EXPECT_EQ(count, 1u) << demo.out;
+  // The tour's tape was its own: the data folder holds no camcorder state.
+  EXPECT_FALSE(std::filesystem::exists(folder / "data" / "simulator-state.json"));
+}
+
+TEST_F(CommandsTest, DemoOnANamedStateFileUsesThatTapeAndKeepsIt) {
+  ASSERT_EQ(Zelto({"--cassette", Cassette(ShortTape(10)), "status"}).code, kExitOk);
+  const Result demo = Zelto({"demo"});
+  ASSERT_EQ(demo.code, kExitOk) << demo.err << demo.out;
+  // The short tape's second scene starts at 30 s.
+  EXPECT_TRUE(Contains(demo.out, "5. seek to the scene at ATN 9000")) << demo.out;
+  const auto json = nlohmann::json::parse(Zelto({"status", "--json"}).out);
+  EXPECT_EQ(json.at("tape").at("lengthAtn"), 36000) << "the tape is still the short one";
 }
 
 }  // namespace

@@ -1,0 +1,162 @@
+#include "app/Help.h"
+
+#include <iomanip>
+#include <sstream>
+
+#include "app/DataFolder.h"
+#include "app/ExitCode.h"
+
+#ifndef ZELTO_VERSION
+#define ZELTO_VERSION "0.1"
+#endif
+
+namespace zelto::app {
+
+namespace {
+
+std::string DataFolderText() {
+  const std::optional<std::filesystem::path> folder = DefaultDataFolder();
+  if (!folder) return "(none: no home folder is set; give --data-folder)";
+  const std::u8string utf8 = folder->u8string();
+  return std::string(utf8.begin(), utf8.end());
+}
+
+std::string ExitCodes() {
+  std::ostringstream text;
+  text << "Exit status:\n";
+  for (const ExitCodeMeaning& m : kExitCodeMeanings)
+    text << "  " << std::left << std::setw(5) << static_cast<int>(m.code) << m.meaning << '\n';
+  return text.str();
+}
+
+const char* const kMain = R"(zelto - controls a tape camcorder: deck, status and notifications
+
+Usage: zelto [GLOBAL OPTIONS] COMMAND [ARGUMENTS]
+
+Commands:
+  status [--json]         deck state, media, mode, time code, tape position
+  deck ACTION [--wait]    play, stop, pause, ff, rew, slow
+  deck seek ATN [--wait]  wind to an absolute track number, play its scene
+  watch [--seconds N]     print device notifications as they arrive
+  demo                    a short tour of the deck on a fresh cassette
+  help [COMMAND]          this text, or a command's
+
+Global options (before or after the command):
+  --driver simulated|system
+                     simulated (default): the built-in simulated camcorder;
+                     system: the camcorder driver installed on this computer
+  --state-file FILE  where the simulated camcorder keeps its tape (default:
+                     simulator-state.json in the data folder); every zelto
+                     that names the same file works the same camcorder
+  --cassette FILE    put this cassette (JSON) into the simulated camcorder
+  --reset            replace a damaged state file with a fresh camcorder
+  --data-folder DIR  cassette memory, temporary files and the default state
+                     file (default: see Files)
+  --version          print the version and exit
+  -h, --help         print help and exit
+
+Examples:
+  zelto status
+  zelto deck play --wait
+  zelto deck seek 29100 --wait --timeout 60
+  zelto watch --seconds 30
+  zelto --cassette tape.json status --json
+
+)";
+
+const char* const kEnvironment = R"(
+Environment:
+  ZELTO_TIME_SCALE  the simulated camcorder's clock: 0.1 runs it ten times
+                    as fast (every wait of the library shrinks alike)
+  NO_COLOR          no colour, even on a terminal
+  XDG_STATE_HOME    (Linux) where the default data folder goes
+  LOCALAPPDATA      (Windows) where the default data folder goes
+
+Files:
+  data folder       )";
+
+const char* const kStatus = R"(Usage: zelto status [--json]
+
+Shows the camcorder, its deck state, the cassette (media), the camcorder's
+mode, the time code under the head and, with the simulated camcorder, where
+the tape stands: the absolute track number (ATN) and the tape counter.
+
+Options:
+  --json  one JSON object on one line (fields in the README, "version": 1)
+
+Examples:
+  zelto status
+  zelto status --json
+)";
+
+const char* const kDeck = R"(Usage: zelto deck ACTION [--wait] [--timeout SECONDS]
+       zelto deck seek ATN [--wait] [--timeout SECONDS]
+
+Actions:
+  play   play the tape
+  stop   stop the tape; a seek under way is ended first
+  pause  pause, or play on from a pause
+  ff     wind forward; while playing, play at the fastest forward speed
+  rew    wind back; while playing, play at the fastest reverse speed
+  slow   play at the slowest forward speed
+  seek   wind to an absolute track number (ATN, decimal: 010 is ten) and
+         play the scene found there; on blank tape the search goes on to
+         the next scene; with none after it, "no scene found"
+
+A button the deck does not take in its present state is refused (exit 5).
+
+Options:
+  --wait             return once the deck has got there: the state reached;
+                     for ff and rew, the wind ended; for seek, the scene
+                     found or not
+  --timeout SECONDS  how long --wait waits at most (default 30; seek 300)
+
+Examples:
+  zelto deck play
+  zelto deck rew --wait
+  zelto deck seek 29100 --wait
+)";
+
+const char* const kWatch = R"(Usage: zelto watch [--seconds N]
+
+Prints the device's notifications as they arrive, one line each, with the
+time of day and what the notification announced (the deck state and time
+code it reported). Ends after N seconds, or at Ctrl-C (exit 0 either way).
+Deck commands given meanwhile by another zelto on the same state file show
+here.
+
+Options:
+  --seconds N  stop after N seconds
+
+Examples:
+  zelto watch
+  zelto watch --seconds 60 > events.log
+)";
+
+const char* const kDemo = R"(Usage: zelto demo
+
+A tour of the deck on a fresh copy of the default cassette: status, rewind,
+play, a seek to the second scene, stop. Each step waits for the camcorder's
+notifications, so the tour also runs with ZELTO_TIME_SCALE set. With
+--state-file the tour uses that camcorder and its tape as they are.
+
+Examples:
+  zelto demo
+  ZELTO_TIME_SCALE=0.1 zelto demo
+)";
+
+}  // namespace
+
+std::string HelpText(const std::string& command) {
+  if (command.empty() || command == "help")
+    return std::string(kMain) + ExitCodes() + kEnvironment + DataFolderText() + "\n";
+  if (command == "status") return kStatus;
+  if (command == "deck") return kDeck;
+  if (command == "watch") return kWatch;
+  if (command == "demo") return kDemo;
+  return {};
+}
+
+std::string VersionText() { return std::string("zelto ") + ZELTO_VERSION + "\n"; }
+
+}  // namespace zelto::app
