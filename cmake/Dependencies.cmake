@@ -9,6 +9,24 @@ else()
   include(${CMAKE_CURRENT_LIST_DIR}/SqliteAmalgamation.cmake)
 endif()
 
+# FFmpeg encodes the simulated camcorder's capture files. The Windows build
+# never has it, and writes the files without video.
+set(ZELTO_SIM_HAVE_FFMPEG OFF)
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(PkgConfig)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(FFMPEG IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
+  endif()
+  if(FFMPEG_FOUND)
+    set(ZELTO_SIM_HAVE_FFMPEG ON)
+    add_library(zelto_ffmpeg INTERFACE)
+    target_link_libraries(zelto_ffmpeg INTERFACE PkgConfig::FFMPEG)
+  else()
+    message(WARNING "FFmpeg's libavcodec, libavformat, libavutil and libswscale not found: "
+                    "the simulated camcorder's capture files will carry no video")
+  endif()
+endif()
+
 # Header-only libraries: natively from their packages; for the Windows build
 # their headers are copied into the build tree, so that the cross-compiler
 # never searches the host's /usr/include.
