@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "simulator/CaptureSession.h"
 #include "simulator/Cassette.h"
 #include "simulator/DeckModel.h"
 #include "simulator/FaultPanel.h"
@@ -50,7 +52,7 @@ inline const HRESULT kErrorStateNotSaved = static_cast<HRESULT>(0x8007001DL);
 // message still queued when everything else is gone points at valid memory.
 const DRIVER_EVENT_RECORD* EventRecord(DWORD code);
 
-class Camcorder {
+class Camcorder : private CaptureDeck {
  public:
   explicit Camcorder(CamcorderConfig config);
   ~Camcorder();
@@ -67,6 +69,21 @@ class Camcorder {
   void UnadviseAll(const void* owner);  // the owner is going away
   CallFaults& Faults() { return faults_; }
   void NoteBind(const std::wstring& unitLabel);
+
+  // IStreamReceive. Names and folders are checked when given; a capture
+  // starts with what was given last.
+  HRESULT ReceiveStop();
+  HRESULT SetCaptureFolder(const WCHAR* path);
+  HRESULT SetCaptureFileName(const WCHAR* pattern, DWORD kind);
+  HRESULT SetCaptureOptions(DWORD flags);
+  HRESULT SetStreamTypes(const GUID_LIST* types);
+  HRESULT StartDirectCapture();
+  HRESULT AbortCapture();
+  HRESULT SetMaxCaptureFileSize(ULONGLONG bytes);
+  HRESULT ClearBatch();
+  HRESULT AddBatchItem(DWORD inPoint, const WCHAR* pattern, DWORD kind);
+  HRESULT StartBatchCapture();
+  HRESULT StopBatchCapture();
 
   // --- Control panel: the camcorder's buttons and the test's faults. ---
   void InsertCassette(Cassette cassette);  // loads for TransportTiming::loadMs
@@ -91,6 +108,14 @@ class Camcorder {
   void DelayEvents(DWORD milliseconds, std::optional<DWORD> code = std::nullopt);
   void DropEvents(std::optional<DWORD> code = std::nullopt, unsigned count = 0);
   void ClearEventFaults();
+
+  // Capture faults. The disk takes `bytes` more capture bytes, then is
+  // full; the next `count` files are reported created `ms` before they
+  // exist, or never appear at all.
+  void FillDiskAfter(std::uint64_t bytes);
+  void DelayFileAppearance(DWORD ms, unsigned count = 1);
+  void HideFiles(unsigned count = 1);
+  void ClearCaptureFaults();
   // Posts an event with any code and argument, untouched by the faults above.
   void PostEvent(DWORD code, LPARAM argument);
   // Posts a raw record pointer, null included; the caller keeps it alive.
@@ -110,6 +135,12 @@ class Camcorder {
   // How often the camcorder's thread has woken up: still while nothing moves.
   std::uint64_t ThreadWakeups() const;
   std::vector<std::wstring> BoundUnits() const;
+  // A capture started and not yet over.
+  bool Capturing() const;
+  // Waits until the capture under way (if any) is over; false after the
+  // time-out. For tests: no capture may start meanwhile.
+  bool AwaitCaptureEnd(DWORD timeoutMs);
+  std::vector<GUID> StreamTypes() const;
   // Why the state file could not be read or written lately; empty while
   // every change has been saved.
   std::string StateProblem() const;
@@ -140,6 +171,16 @@ class Camcorder {
     int videoSystem = -1;  // not reported yet
     int wide = -1;
   };
+
+  // CaptureDeck, for the capture's own thread.
+  View Look() override;
+  HRESULT Seek(std::uint32_t track) override;
+  void Emit(DWORD code, LPARAM argument) override;
+  FileFaults NextFileFaults() override;
+  std::uint64_t DiskRoom(std::uint64_t wanted) override;
+  HRESULT StartCapture(CaptureSession::Kind kind);
+  // Ends the capture under way; the session finishes by itself.
+  HRESULT EndCapture(std::optional<CaptureSession::Kind> only = std::nullopt);
 
   static unsigned WINAPI ThreadMain(void* self);
   void Run();
@@ -183,6 +224,14 @@ class Camcorder {
   std::uint64_t wakeups_ = 0;
   std::vector<std::wstring> bound_;
   bool stopping_ = false;
+  // What the driver was told for its next capture, and the capture itself.
+  CaptureSettings capture_;
+  std::vector<GUID> streamTypes_;
+  std::unique_ptr<CaptureSession> session_;
+  std::optional<std::uint64_t> diskRoom_;
+  DWORD lateFileMs_ = 0;
+  unsigned lateFiles_ = 0;
+  unsigned hiddenFiles_ = 0;
   UINT message_ = 0;
   HANDLE wake_ = nullptr;
   HANDLE thread_ = nullptr;

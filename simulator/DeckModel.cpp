@@ -63,6 +63,9 @@ std::string NowAsDate() {
   return text;
 }
 
+// The modes in which the camcorder streams what is recorded under the head.
+bool Streams(TransportMode mode) { return mode == TransportMode::Play || mode == TransportMode::SeekPlaying; }
+
 bool HasTape(TransportMode mode) {
   return mode != TransportMode::Empty && mode != TransportMode::Loading && mode != TransportMode::Ejecting;
 }
@@ -117,6 +120,8 @@ std::uint32_t DeckModel::Track(Tick now) const { return static_cast<std::uint32_
 
 void DeckModel::EnterAt(TransportMode mode, double position, Tick at) {
   if (mode_ == TransportMode::Record && mode != TransportMode::Record) CommitRecording(position);
+  if (logPlay_ && Streams(mode_) && position > playFrom_) played_.push_back(PlayedSpan{playFrom_, position});
+  if (Streams(mode)) playFrom_ = position;
   mode_ = mode;
   anchorPosition_ = position;
   anchorTick_ = at;
@@ -125,6 +130,26 @@ void DeckModel::EnterAt(TransportMode mode, double position, Tick at) {
 }
 
 void DeckModel::Enter(TransportMode mode, Tick now) { EnterAt(mode, Position(now), now); }
+
+void DeckModel::LogPlay(bool on, Tick now) {
+  logPlay_ = on;
+  played_.clear();
+  playFrom_ = Position(now);
+}
+
+void DeckModel::FlushPlayed(Tick now) {
+  if (!logPlay_ || !Streams(mode_)) return;
+  const double position = Position(now);
+  if (position > playFrom_) played_.push_back(PlayedSpan{playFrom_, position});
+  playFrom_ = position;
+}
+
+std::vector<DeckModel::PlayedSpan> DeckModel::TakePlayed(Tick now) {
+  FlushPlayed(now);
+  std::vector<PlayedSpan> taken;
+  taken.swap(played_);
+  return taken;
+}
 
 void DeckModel::CommitRecording(double position) {
   if (!cassette_) return;
@@ -322,7 +347,8 @@ HRESULT DeckModel::Command(DWORD command, Tick now) {
 void DeckModel::Insert(Cassette cassette, Tick now, bool immediate) {
   Advance(now);
   if (mode_ == TransportMode::Record) CommitRecording(Position(now));
-  mode_ = TransportMode::Empty;  // the old cassette (if any) is gone
+  mode_ = TransportMode::Empty;  // the old cassette (if any) is gone, and what was played on it
+  played_.clear();
   const double position = std::min(cassette.positionTrack, cassette.lengthTracks);
   cassette_ = std::move(cassette);
   if (immediate) {
@@ -447,7 +473,7 @@ std::optional<__MIDL___MIDL_itf_plgdefs_0000_0001> DeckModel::TimeCode(Tick now)
 
 const Scene* DeckModel::StreamingScene(Tick now) const {
   if (camcorderMode_ != CAMCORDER_MODE_DECK || !cassette_) return nullptr;
-  if (mode_ != TransportMode::Play && mode_ != TransportMode::SeekPlaying) return nullptr;
+  if (!Streams(mode_)) return nullptr;
   return cassette_->SceneAt(Track(now));
 }
 
@@ -484,7 +510,7 @@ std::string DeckModel::Save(const std::function<std::int64_t(Tick)>& toWall) con
   return state.dump(2);
 }
 
-bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall) {
+bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall, Tick now) {
   const nlohmann::json state = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
   if (!state.is_object() || state.value("format", "") != "zelto-sim-state" || state.value("version", 0) != 1)
     return false;
@@ -531,6 +557,12 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
     const bool needsPhase = restored.mode_ == TransportMode::Loading || restored.mode_ == TransportMode::Ejecting ||
                             restored.mode_ == TransportMode::SeekSettling;
     if (needsPhase != restored.phaseDue_.has_value()) return false;
+    restored.Advance(now);
+    // What this process's capture has still to take stays.
+    FlushPlayed(now);
+    restored.logPlay_ = logPlay_;
+    restored.played_ = std::move(played_);
+    restored.playFrom_ = restored.Position(now);
     *this = std::move(restored);
     return true;
   } catch (const nlohmann::json::exception&) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "simulator/Cassette.h"
 #include "zelto/bridge/DriverInterfaces.h"
@@ -92,15 +93,30 @@ class DeckModel {
   // The cassette as it is now, with recording in progress written onto it.
   std::optional<Cassette> CurrentCassette(Tick now) const;
 
+  // What the head has played over (forward, at play speed: what streams),
+  // kept while logging is on, for a capture that turns it into files.
+  struct PlayedSpan {
+    double from;  // tracks
+    double to;
+  };
+  void LogPlay(bool on, Tick now);
+  bool LoggingPlay() const { return logPlay_; }
+  // The spans played since the last call, up to now; clears them.
+  std::vector<PlayedSpan> TakePlayed(Tick now);
+  // Ends the span being played at now, so that a Restore that follows
+  // keeps all of it (a restored model keeps the log, and its spans).
+  void FlushPlayed(Tick now);
+
   void SetRecordInput(bool on) { recordInput_ = on; }
   bool RecordInput() const { return recordInput_; }
 
   // The whole state as JSON. Times go through the converters so that the
   // file can carry wall-clock times from one run of a program to the next.
   std::string Save(const std::function<std::int64_t(Tick)>& toWall) const;
-  // Replaces the state with a saved one; false (state unchanged) when the
-  // text is not a state this model wrote.
-  bool Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall);
+  // Replaces the state with a saved one, brought up to now; false (state
+  // unchanged) when the text is not a state this model wrote. The play log
+  // and its spans stay; the head's play goes on from where it is now.
+  bool Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall, Tick now);
 
  private:
   enum class Transition { None, Limit, Boundary, Phase, ModeSwitch };
@@ -130,6 +146,9 @@ class DeckModel {
   std::uint32_t recordStart_ = 0;
   std::uint32_t recordFrame_ = 0;
   bool recordInput_ = false;
+  bool logPlay_ = false;
+  double playFrom_ = 0;  // where the span being played began
+  std::vector<PlayedSpan> played_;
   bool stalledFromDeck_ = false;
 };
 

@@ -63,7 +63,8 @@ class DriverObject : public AuditedObject {
 
 class SmartControl final : public ISmartControl, public IDeckControl, public DriverObject {
  public:
-  explicit SmartControl(ContextPtr context) : DriverObject(std::move(context), ObjectKind::SmartControl) {
+  explicit SmartControl(ContextPtr context)
+      : DriverObject(std::move(context), ObjectKind::SmartControl), receive_(*this), scan_(*this) {
     Aggregate(static_cast<ISmartControl*>(this));
   }
   ZELTO_SIM_UNKNOWN_METHODS
@@ -73,6 +74,16 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       *out = nullptr;
       if (auto f = Fault(Method::QueryDeckControl)) return *f;
       return Hand(static_cast<IDeckControl*>(this), out);
+    }
+    if (out && IsEqualIID(iid, IID_IStreamReceive)) {
+      *out = nullptr;
+      if (auto f = Fault(Method::QueryStreamReceive)) return *f;
+      return Hand(static_cast<IStreamReceive*>(&receive_), out);
+    }
+    if (out && IsEqualIID(iid, IID_ITapeScan)) {
+      *out = nullptr;
+      if (auto f = Fault(Method::QueryTapeScan)) return *f;
+      return Hand(static_cast<ITapeScan*>(&scan_), out);
     }
     return Query(static_cast<ISmartControl*>(this), IID_ISmartControl, iid, out);
   }
@@ -105,11 +116,80 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
   }
 
  private:
+  // The other interfaces of the same object, each a table of its own (their
+  // method names would clash in one class); identity and references are
+  // the smart control's.
+  template <typename Itf>
+  class Face : public Itf {
+   public:
+    explicit Face(SmartControl& outer) : outer_(outer) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { return outer_.QueryInterface(iid, out); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return outer_.AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return outer_.Release(); }
+
+   protected:
+    Camcorder& camcorder() { return outer_.camcorder(); }
+    std::optional<HRESULT> Fault(Method method) { return outer_.Fault(method); }
+    SmartControl& outer_;
+  };
+
+  class Receive final : public Face<IStreamReceive> {
+   public:
+    using Face::Face;
+    HRESULT STDMETHODCALLTYPE Stop() override { return camcorder().ReceiveStop(); }
+    HRESULT STDMETHODCALLTYPE SetFolder(const WCHAR* path) override { return camcorder().SetCaptureFolder(path); }
+    HRESULT STDMETHODCALLTYPE SetFileName(const WCHAR* pattern, DWORD kind) override {
+      return camcorder().SetCaptureFileName(pattern, kind);
+    }
+    HRESULT STDMETHODCALLTYPE SetOptions(DWORD flags) override { return camcorder().SetCaptureOptions(flags); }
+    HRESULT STDMETHODCALLTYPE SetStreamTypes(const GUID_LIST* types) override {
+      if (auto f = Fault(Method::SetStreamTypes)) return *f;
+      return camcorder().SetStreamTypes(types);
+    }
+    HRESULT STDMETHODCALLTYPE StartDirect() override {
+      if (auto f = Fault(Method::StartCapture)) return *f;
+      return camcorder().StartDirectCapture();
+    }
+    HRESULT STDMETHODCALLTYPE Abort() override { return camcorder().AbortCapture(); }
+    HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMaxFileSize(ULONGLONG bytes) override {
+      return camcorder().SetMaxCaptureFileSize(bytes);
+    }
+    HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ClearBatch() override { return camcorder().ClearBatch(); }
+    HRESULT STDMETHODCALLTYPE AddBatchItem(DWORD inPoint, DWORD, const WCHAR* pattern, DWORD kind) override {
+      return camcorder().AddBatchItem(inPoint, pattern, kind);
+    }
+    HRESULT STDMETHODCALLTYPE StartBatch() override {
+      if (auto f = Fault(Method::StartCapture)) return *f;
+      return camcorder().StartBatchCapture();
+    }
+    HRESULT STDMETHODCALLTYPE StopBatch() override { return camcorder().StopBatchCapture(); }
+  };
+
+  // The tape scan is not simulated yet: it answers that it cannot scan.
+  class Scan final : public Face<ITapeScan> {
+   public:
+    using Face::Face;
+    HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE StartScan(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE StopScan() override { return E_NOTIMPL; }
+  };
+
   void Finish() override {
     // Windows still advised through this object hear nothing more.
     camcorder().UnadviseAll(this);
     DriverObject::Finish();
   }
+
+  Receive receive_;
+  Scan scan_;
 };
 
 // --- Units ------------------------------------------------------------------

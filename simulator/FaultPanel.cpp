@@ -19,6 +19,10 @@ const char* MethodName(Method method) {
       "IDeckControl::GetStatus",
       "IDeckControl::GetTimeCode",
       "IDeckControl::SetRecordMode",
+      "ISmartControl::QueryInterface(IStreamReceive)",
+      "IStreamReceive::SetStreamTypes",
+      "IStreamReceive::StartDirect/StartBatch",
+      "ISmartControl::QueryInterface(ITapeScan)",
   };
   const auto index = static_cast<std::size_t>(method);
   return index < kMethodCount ? kNames[index] : "?";

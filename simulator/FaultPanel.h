@@ -28,8 +28,12 @@ enum class Method {
   GetStatus,
   GetTimeCode,
   SetRecordMode,
+  QueryStreamReceive,     // QueryInterface of the smart control for IStreamReceive
+  SetStreamTypes,
+  StartCapture,           // IStreamReceive::StartDirect and StartBatch
+  QueryTapeScan,          // QueryInterface of the smart control for ITapeScan
 };
-inline constexpr std::size_t kMethodCount = 15;
+inline constexpr std::size_t kMethodCount = 19;
 const char* MethodName(Method method);
 
 enum class FaultRepeat { Once, FromThenOn };

@@ -176,7 +176,7 @@ TEST_F(DeckModelTest, SavedStateCarriesAPlayingTapeForward) {
   // starts 4 s of wall time later with its ticks at zero.
   const std::string saved = model.Save([](Tick t) { return t + 5'000'000; });
   DeckModel next(Timing());
-  ASSERT_TRUE(next.Restore(saved, [](std::int64_t wall) { return wall - 5'004'000; }));
+  ASSERT_TRUE(next.Restore(saved, [](std::int64_t wall) { return wall - 5'004'000; }, 0));
   next.Advance(0);
   EXPECT_EQ(next.DeckState(), DECK_STATE_PLAY);
   EXPECT_EQ(next.Track(0), 900u) << "3 s of play happened between the runs";
@@ -184,7 +184,7 @@ TEST_F(DeckModelTest, SavedStateCarriesAPlayingTapeForward) {
 
   // A tape that reached its end meanwhile is found stopped there.
   DeckModel later(Timing());
-  ASSERT_TRUE(later.Restore(saved, [](std::int64_t wall) { return wall - 5'000'000 - 200'000; }));
+  ASSERT_TRUE(later.Restore(saved, [](std::int64_t wall) { return wall - 5'000'000 - 200'000; }, 0));
   later.Advance(0);
   EXPECT_EQ(later.DeckState(), DECK_STATE_STOP);
   EXPECT_EQ(later.Track(0), 30000u);
@@ -196,7 +196,7 @@ TEST_F(DeckModelTest, SavedStateCarriesAPlayingTapeForward) {
                               "recordInput":false})"}) {
     DeckModel untouched(Timing());
     untouched.Insert(SmallTape(), 0, true);
-    EXPECT_FALSE(untouched.Restore(bad, [](std::int64_t w) { return w; })) << bad;
+    EXPECT_FALSE(untouched.Restore(bad, [](std::int64_t w) { return w; }, 0)) << bad;
     EXPECT_EQ(untouched.DeckState(), DECK_STATE_STOP);
   }
 }

@@ -46,12 +46,17 @@ TEST_F(Discovery, DefaultDriverOffersOneMatchingUnitThatBindsToTheCamcorder) {
   DWORD state = 99;
   EXPECT_EQ(deck->GetStatus(DECK_STATUS_DECK_STATE, &state), S_OK);
   EXPECT_EQ(state, DECK_STATE_STOP);
-  // One object answers for both interfaces, with one identity.
+  // One object answers for all its interfaces, with one identity.
   Ref<IUnknown> a, b, none;
   ASSERT_EQ(control->QueryInterface(IID_IUnknown, a.OutVoid()), S_OK);
   ASSERT_EQ(deck->QueryInterface(IID_IUnknown, b.OutVoid()), S_OK);
   EXPECT_EQ(a.p, b.p);
-  EXPECT_EQ(control->QueryInterface(IID_IStreamReceive, none.OutVoid()), E_NOINTERFACE);
+  Ref<IStreamReceive> receive;
+  Ref<IUnknown> c;
+  ASSERT_EQ(control->QueryInterface(IID_IStreamReceive, receive.OutVoid()), S_OK);
+  ASSERT_EQ(receive->QueryInterface(IID_IUnknown, c.OutVoid()), S_OK);
+  EXPECT_EQ(a.p, c.p);
+  EXPECT_EQ(control->QueryInterface(zelto::driver::DriverGuid(0x99), none.OutVoid()), E_NOINTERFACE);
   EXPECT_EQ(none.p, nullptr);
   EXPECT_EQ(driver.Panel().BoundUnits(), (std::vector<std::wstring>{L"HXQ-ZL5"}));
 }

@@ -72,6 +72,16 @@ class EventWindow {
       if (!e.nullRecord && e.code == code) arguments.push_back(e.argument);
     return arguments;
   }
+  // Waits until `count` events with this code have arrived.
+  bool WaitForCount(DWORD code, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+      if (Arguments(code).size() >= count) return true;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+    }
+  }
   // Waits for an event with this code and argument after the first `from` events.
   bool WaitFor(DWORD code, LPARAM argument, std::size_t from = 0) {
     const auto deadline = std::chrono::steady_clock::now() + kPatience;

@@ -268,6 +268,11 @@ enum DriverEventCode : DWORD {
 };
 
 inline constexpr LPARAM DRIVER_ERROR_DEVICE_REMOVED = 0x20000003;
+// DRIVER_EVENT_DEVICE_ERROR arguments of a capture that had to end: its file
+// could not be written (the disk is full, the file cannot be made), or the
+// deck would not search for a batch section (no cassette, camera mode).
+inline constexpr LPARAM DRIVER_ERROR_CAPTURE_WRITE = 0x20000004;
+inline constexpr LPARAM DRIVER_ERROR_CAPTURE_DECK = 0x20000005;
 
 // The window message the driver posts events with.
 inline constexpr const WCHAR* DRIVER_EVENT_MESSAGE_NAME = L"VELDMARKDEVICEEVENTMESSAGEID";
