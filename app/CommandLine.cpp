@@ -29,6 +29,7 @@ const char* CommandWord(CommandKind command) {
     case CommandKind::Status: return "status";
     case CommandKind::Deck: return "deck";
     case CommandKind::Watch: return "watch";
+    case CommandKind::Capture: return "capture";
     case CommandKind::Demo: return "demo";
   }
   return "?";
@@ -39,12 +40,14 @@ namespace {
 // The seek command carries the track number in its low 28 bits.
 constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
 
-constexpr CommandKind kCommands[] = {CommandKind::Status, CommandKind::Deck, CommandKind::Watch, CommandKind::Demo};
+constexpr CommandKind kCommands[] = {CommandKind::Status, CommandKind::Deck, CommandKind::Watch, CommandKind::Capture,
+                                     CommandKind::Demo};
 constexpr DeckAction kActions[] = {DeckAction::Play,        DeckAction::Stop,   DeckAction::Pause,
                                    DeckAction::FastForward, DeckAction::Rewind, DeckAction::Slow,
                                    DeckAction::Seek};
-// Global options that take a value, so that the value is not read as the command.
-constexpr const char* kValueOptions[] = {"--driver", "--state-file", "--cassette", "--data-folder"};
+// Options that take a value, so that the value is not read as the command.
+constexpr const char* kValueOptions[] = {"--driver", "--state-file", "--cassette", "--data-folder", "--to",
+                                         "--name", "--first", "--split", "--seconds", "--timeout"};
 
 struct UsageError {
   std::string text;
@@ -103,6 +106,37 @@ unsigned ParseTrack(const std::string& text) {
   if (error != std::errc() || end != text.data() + text.size() || value > kLargestTrack)
     throw UsageError{"ATN " + text + " is out of range (0 to " + std::to_string(kLargestTrack) + ")"};
   return static_cast<unsigned>(value);
+}
+
+// A whole number in a range, decimal digits only.
+std::uint64_t ParseCount(const std::string& what, const std::string& text, std::uint64_t low, std::uint64_t high) {
+  const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits) throw UsageError{what + " '" + text + "' is not a number"};
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    throw UsageError{what + " " + text + " is out of range (" + std::to_string(low) + " to " + std::to_string(high) +
+                     ")"};
+  return value;
+}
+
+// auto, size:MIB or frames:N.
+SplitRule ParseSplit(const std::string& text) {
+  SplitRule rule;
+  if (text == "auto") return rule;
+  const std::size_t colon = text.find(':');
+  const std::string kind = text.substr(0, colon);
+  const std::string value = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+  if (kind == "size" && colon != std::string::npos) {
+    rule.kind = SplitRule::Kind::BySize;
+    rule.megabytes = ParseCount("--split size", value, 1, 1u << 20);
+  } else if (kind == "frames" && colon != std::string::npos) {
+    rule.kind = SplitRule::Kind::ByDuration;
+    rule.frames = static_cast<std::uint32_t>(ParseCount("--split frames", value, 1, 0x7FFFFFFF));
+  } else {
+    throw UsageError{"--split '" + text + "' is none of auto, size:MIB, frames:N"};
+  }
+  return rule;
 }
 
 double ParseSeconds(const std::string& option, const std::string& text) {
@@ -172,6 +206,20 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   deck->add_flag("--wait", options.deck.wait);
   deck->add_option("--timeout", timeout);
   commands[CommandKind::Watch]->add_option("--seconds", seconds);
+  CLI::App* capture = commands[CommandKind::Capture];
+  std::string captureKind;
+  std::string first;
+  std::string split = "auto";
+  std::string captureSeconds;
+  capture->add_option("kind", captureKind)->required();
+  capture->add_option("--to", options.capture.folder)->required();
+  capture->add_option("--name", options.capture.name);
+  capture->add_option("--first", first);
+  capture->add_option("--split", split);
+  capture->add_option("--seconds", captureSeconds);
+  capture->add_flag("--next-free", options.capture.nextFree);
+  capture->add_flag("--json", options.capture.json);
+  capture->add_option("SECTION", options.capture.sections);
 
   std::vector<const char*> argv;
   argv.reserve(args.size());
@@ -201,6 +249,25 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
     }
     if (options.command == CommandKind::Watch && !seconds.empty())
       options.watch.seconds = ParseSeconds("--seconds", seconds);
+    if (options.command == CommandKind::Capture) {
+      CaptureOptions& c = options.capture;
+      if (captureKind == "direct") {
+        c.kind = CaptureOptions::Kind::Direct;
+        if (!c.sections.empty()) throw UsageError{"a direct capture takes no sections"};
+        if (!first.empty()) throw UsageError{"--first is for a batch capture"};
+        if (!captureSeconds.empty()) c.seconds = ParseSeconds("--seconds", captureSeconds);
+        if (c.name.empty()) c.name = "Clip";
+      } else if (captureKind == "batch") {
+        c.kind = CaptureOptions::Kind::Batch;
+        if (c.name.empty()) throw UsageError{"a batch capture needs --name BASE"};
+        if (c.sections.empty()) throw UsageError{"a batch capture needs at least one SECTION"};
+        if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};
+        if (!first.empty()) c.first = static_cast<int>(ParseCount("--first", first, 0, 999999));
+      } else {
+        throw UsageError{"unknown capture '" + captureKind + "'; the captures are direct, batch"};
+      }
+      c.split = ParseSplit(split);
+    }
     const bool simulated = options.global.driver == DriverKind::Simulated;
     if (!simulated && (options.global.stateFile || options.global.cassette || options.global.resetState))
       throw UsageError{"--state-file, --cassette and --reset need the simulated driver"};

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/CaptureCommand.h"
 #include "app/CommandLine.h"
 #include "app/DeckCommand.h"
 #include "app/DemoCommand.h"
@@ -31,6 +32,7 @@ int RunParsed(const Options& options, Console& console) {
     case CommandKind::Status: code = RunStatus(session, options.status, console); break;
     case CommandKind::Deck: code = RunDeck(session, options.deck, console); break;
     case CommandKind::Watch: code = RunWatch(session, options.watch, console); break;
+    case CommandKind::Capture: code = RunCapture(session, options.capture, console); break;
     case CommandKind::Demo: code = RunDemo(session, console); break;
   }
   // A change the simulated camcorder could not keep was undone there: the

@@ -38,24 +38,68 @@ std::string TimeStamp(std::chrono::system_clock::time_point at) {
   return text.str();
 }
 
-void Console::Line(const std::string& text) { out_ << text << '\n' << std::flush; }
+void Console::ClearStatus() {
+  if (drawn_ == 0) return;
+  // Spaces, not an erase sequence: every console understands them.
+  out_ << '\r' << std::string(drawn_, ' ') << '\r';
+  drawn_ = 0;
+}
+
+void Console::RedrawStatus() {
+  if (!interactive_ || status_.empty()) return;
+  out_ << status_ << std::flush;
+  drawn_ = status_.size();
+}
+
+void Console::Status(const std::string& text) {
+  if (!interactive_) return;
+  ClearStatus();
+  status_ = text;
+  RedrawStatus();
+  if (status_.empty()) out_ << std::flush;
+}
+
+void Console::Line(const std::string& text) {
+  ClearStatus();
+  out_ << text << '\n';
+  RedrawStatus();
+  out_ << std::flush;
+}
 
 void Console::Heading(const std::string& text) {
-  if (colour_) out_ << kBold << text << kReset << '\n' << std::flush;
-  else out_ << text << '\n' << std::flush;
+  ClearStatus();
+  if (colour_) out_ << kBold << text << kReset << '\n';
+  else out_ << text << '\n';
+  RedrawStatus();
+  out_ << std::flush;
 }
 
 void Console::Event(std::chrono::system_clock::time_point at, const std::string& what, const std::string& detail) {
+  ClearStatus();
   out_ << TimeStamp(at) << "  ";
   if (colour_) out_ << kCyan << what << kReset;
   else out_ << what;
   if (!detail.empty()) out_ << ": " << detail;
-  out_ << '\n' << std::flush;
+  out_ << '\n';
+  RedrawStatus();
+  out_ << std::flush;
 }
 
 void Console::Error(const std::string& text) {
+  ClearStatus();
+  out_ << std::flush;
   if (colour_) err_ << kRed << "zelto: " << text << kReset << '\n' << std::flush;
   else err_ << "zelto: " << text << '\n' << std::flush;
+  RedrawStatus();
+  out_ << std::flush;
+}
+
+bool Console::StdoutIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
 }
 
 bool Console::StdoutWantsColour() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -10,7 +11,10 @@ namespace zelto::app {
 
 class Console {
 public:
-  Console(std::ostream& out, std::ostream& err, bool colour = false) : out_(out), err_(err), colour_(colour) {}
+  // interactive: standard output is a terminal, where a progress line may be
+  // redrawn in place; elsewhere every line stays.
+  Console(std::ostream& out, std::ostream& err, bool colour = false, bool interactive = false)
+      : out_(out), err_(err), colour_(colour), interactive_(interactive) {}
 
   std::ostream& Out() { return out_; }
   std::ostream& Err() { return err_; }
@@ -25,14 +29,26 @@ public:
   // was written may be lost, and the program must say so in its status.
   bool OutputFailed() const { return out_.fail(); }
 
+  bool Interactive() const { return interactive_; }
+  // A line redrawn in place (a progress line) on a terminal; Line, Event
+  // and Error clear it first and draw it again after. Empty: none.
+  void Status(const std::string& text);
+
   // Whether standard output is a terminal that takes colour (never on a
   // pipe, never with NO_COLOR set).
   static bool StdoutWantsColour();
+  static bool StdoutIsTerminal();
 
 private:
   std::ostream& out_;
+  void ClearStatus();
+  void RedrawStatus();
+
   std::ostream& err_;
   bool colour_;
+  bool interactive_;
+  std::string status_;
+  std::size_t drawn_ = 0;  // width of the status line on the screen
 };
 
 // Local wall-clock time of day with milliseconds.

@@ -13,6 +13,8 @@ enum ExitCode : int {
   kExitTimedOut = 6,       // a wait ran out of time before the deck got there
   kExitStateFile = 7,      // the state file or the data folder cannot be used
   kExitOutputFailed = 8,   // standard output could not be written
+  kExitWouldOverwrite = 9,  // a capture file of that name exists already
+  kExitCaptureFailed = 10,  // a capture stopped on an error (its files are kept)
   kExitInterrupted = 130,  // Ctrl-C (the shell's 128 + SIGINT)
 };
 
@@ -31,6 +33,8 @@ inline constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitTimedOut, "--wait ran out of time before the deck got there"},
     {kExitStateFile, "the state file or the data folder cannot be used"},
     {kExitOutputFailed, "the output could not be written (disk full, pipe closed)"},
+    {kExitWouldOverwrite, "a capture would overwrite a file (see --next-free)"},
+    {kExitCaptureFailed, "a capture stopped on an error; its files are kept"},
     {kExitInterrupted, "interrupted by Ctrl-C"},
 };
 

@@ -38,6 +38,9 @@ Commands:
   deck ACTION [--wait]    play, stop, pause, ff, rew, slow
   deck seek ATN [--wait]  wind to an absolute track number, play its scene
   watch [--seconds N]     print device notifications as they arrive
+  capture direct --to DIR capture what the tape plays into files
+  capture batch --to DIR --name BASE SECTION...
+                          capture sections of the tape, one file each
   demo                    a short tour of the deck on a fresh cassette
   help [COMMAND]          this text, or a command's
 
@@ -133,6 +136,41 @@ Examples:
   zelto watch --seconds 60 > events.log
 )";
 
+const char* const kCapture = R"(Usage: zelto capture direct --to DIR [--name BASE] [--split RULE] [--seconds N]
+       zelto capture batch --to DIR --name BASE [--first N] [--split RULE]
+                           SECTION...
+
+direct: plays the tape from where it stands and captures into DIR/BASE-01.zlt,
+BASE-02.zlt, ... until N seconds of tape are captured, the recording ends
+(no picture for 5 s, or the deck stops), or Ctrl-C.
+batch: captures each SECTION into its own file, DIR/BASE-NNN-01.zlt with NNN
+counting from --first (default 1); past 999 the numbers wrap as the library
+writes them (1000 is 001).
+
+SECTION is scene:K (the K-th scene of the simulated camcorder's tape) or
+IN-OUT, each a tape position H:MM:SS[.cc] or a recorded time code
+HH:MM:SS:FF. The camcorder captures a section from IN to the end of the
+recording it starts in.
+
+Options:
+  --to DIR       the folder of the files (made when missing)
+  --name BASE    the files' base name (direct: default Clip)
+  --split RULE   auto (default: at 4.2 GB off NTFS), size:MIB, frames:N
+  --seconds N    direct: stop after N seconds of tape
+  --next-free    when a file of that name exists: batch, the first free
+                 --first; direct, BASE-2, BASE-3, ... (without it: exit 9)
+  --json         one JSON object per event and progress tick (README)
+
+A file is never overwritten. Ctrl-C stops the capture the way the library
+stops it and keeps every file (exit 130); a capture that stops on an error
+(a full disk, the camcorder removed) keeps its files (exit 10).
+
+Examples:
+  zelto capture direct --to clips --seconds 30
+  zelto capture batch --to tapes --name Holiday scene:1 scene:3
+  zelto capture batch --to tapes --name Holiday 0:01:00-0:02:30 --next-free
+)";
+
 const char* const kDemo = R"(Usage: zelto demo
 
 A tour of the deck on a fresh copy of the default cassette: status, rewind,
@@ -153,6 +191,7 @@ std::string HelpText(const std::string& command) {
   if (command == "status") return kStatus;
   if (command == "deck") return kDeck;
   if (command == "watch") return kWatch;
+  if (command == "capture") return kCapture;
   if (command == "demo") return kDemo;
   return {};
 }

@@ -91,6 +91,21 @@ std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id) {
   return Unlisted("scene search", static_cast<int>(id));
 }
 
+std::string CapturingErrorName(Orvex::_OxCapturingErrorID error) {
+  using namespace Orvex;
+  switch (error) {
+    case OX_CAPTURING_ERROR_NONE: return "no error";
+    case OX_CAPTURING_ERROR_UNKNOWN: return "an error the camcorder did not name";
+    case OX_CAPTURING_ERROR_DISK_FULL: return "the disk is full";
+    case OX_CAPTURING_ERROR_FILE_WRITE: return "a capture file could not be written";
+    case OX_CAPTURING_ERROR_DEVICE_REMOVED: return "the camcorder was removed";
+    case OX_CAPTURING_ERROR_TAPE_EJECTED: return "the cassette was ejected";
+    case OX_CAPTURING_ERROR_NO_STREAM: return "the camcorder sent no picture";
+    case OX_CAPTURING_ERROR_DECK_STOPPED: return "the deck stopped under the capture";
+  }
+  return Unlisted("capture error", static_cast<int>(error));
+}
+
 std::string TimeCodeText(const Orvex::OxTimeCode& timeCode) {
   if (timeCode.IsNoTimeCode()) return "--:--:--:--";
   return zelto::platform::ToUtf8(timeCode.ToString().GetStdString());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/devevents/OxCapturingEvent.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
@@ -18,6 +19,8 @@ std::string CamcorderModeName(Orvex::_OxCamcorderMode mode);
 std::string AspectRatioName(Orvex::_OxAspectRatio ratio);
 std::string NotificationName(Orvex::_OxVideoDeviceNotification notification);
 std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id);
+// Why a capture stopped, as a phrase: "the disk is full".
+std::string CapturingErrorName(Orvex::_OxCapturingErrorID error);
 // "HH:MM:SS:FF", or "--:--:--:--" where the tape carries no time code.
 std::string TimeCodeText(const Orvex::OxTimeCode& timeCode);
 // The tape counter at an absolute track number: time from the start of the

@@ -1,6 +1,7 @@
 #include "app/NotificationFeed.h"
 
 #include "app/Interrupt.h"
+#include "platform/PlatformExtras.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
@@ -39,6 +40,21 @@ void NotificationFeed::SceneRelay::OnEvent(const OxSceneSearchEvent& event) {
   e.at = std::chrono::system_clock::now();
   try {
     if (ZeltoVideoDevice* device = feed.reader.load()) e.timeCode = device->GetTimecode();
+  } catch (...) {
+    // The event is queued all the same: its place must be filled.
+  }
+  feed.Fill(place, e);
+}
+
+void NotificationFeed::CaptureRelay::OnEvent(const OxCapturingEvent& event) {
+  const std::uint64_t place = feed.Reserve();
+  FeedEvent e;
+  e.kind = FeedEvent::Kind::Capture;
+  e.at = std::chrono::system_clock::now();
+  e.capture = event.GetEventID();
+  e.error = event.GetErrorID();
+  try {
+    e.file = zelto::platform::ToUtf8(event.GetFileName().GetStdString());
   } catch (...) {
     // The event is queued all the same: its place must be filled.
   }

@@ -15,8 +15,10 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "app/Interrupt.h"
+#include "host/devevents/OxCapturingEvent.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
@@ -27,7 +29,7 @@ class ZeltoVideoDevice;
 namespace zelto::app {
 
 struct FeedEvent {
-  enum class Kind { Device, SceneSearch };
+  enum class Kind { Device, SceneSearch, Capture };
   Kind kind = Kind::Device;
   Orvex::_OxVideoDeviceNotification device = Orvex::OX_NOTIFY_DEVICE_STATE;  // for Kind::Device
   Orvex::_OxSceneSearchEventID sceneSearch = Orvex::OX_SCENE_SEARCH_COMPLETE;  // for Kind::SceneSearch
@@ -39,16 +41,22 @@ struct FeedEvent {
   std::optional<Orvex::_OxCamcorderMode> mode;
   std::optional<Orvex::_OxAspectRatio> aspect;
   std::optional<Orvex::OxTimeCode> timeCode;  // deck-state and scene-search events
+  // For Kind::Capture: what happened, the file (UTF-8) and the error.
+  Orvex::_OxCapturingEventID capture = Orvex::OX_CAPTURING_CREATE_FILE;
+  std::string file;
+  Orvex::_OxCapturingErrorID error = Orvex::OX_CAPTURING_ERROR_NONE;
 
   bool Is(Orvex::_OxVideoDeviceNotification value) const { return kind == Kind::Device && device == value; }
   bool Is(Orvex::_OxSceneSearchEventID value) const { return kind == Kind::SceneSearch && sceneSearch == value; }
+  bool Is(Orvex::_OxCapturingEventID value) const { return kind == Kind::Capture && capture == value; }
 };
 
 class NotificationFeed {
 public:
   using Clock = std::chrono::steady_clock;
 
-  NotificationFeed() : deviceListener(*this), sceneListener(*this), interrupted([this] { Wake(); }) {}
+  NotificationFeed()
+      : deviceListener(*this), sceneListener(*this), captureListener(*this), interrupted([this] { Wake(); }) {}
   NotificationFeed(const NotificationFeed&) = delete;
   NotificationFeed& operator=(const NotificationFeed&) = delete;
 
@@ -58,6 +66,7 @@ public:
 
   KelSafeEventListener<Orvex::_OxVideoDeviceNotification>* DeviceListener() { return &deviceListener; }
   KelSafeEventListener<Orvex::OxSceneSearchEvent>* SceneSearchListener() { return &sceneListener; }
+  KelSafeEventListener<Orvex::OxCapturingEvent>* CapturingListener() { return &captureListener; }
 
   enum class Wait { Event, TimedOut, Interrupted };
   // The oldest event not yet taken, waiting for one until the deadline or
@@ -87,6 +96,15 @@ private:
   // scene while the deck state is read), which must queue behind it.
   std::uint64_t Reserve();
   void Fill(std::uint64_t place, const FeedEvent& event);
+  class CaptureRelay : public KelSafeEventListener<Orvex::OxCapturingEvent> {
+  public:
+    explicit CaptureRelay(NotificationFeed& feed) : feed(feed) {}
+    void OnEvent(const Orvex::OxCapturingEvent& event) override;
+
+  private:
+    NotificationFeed& feed;
+  };
+
   void Wake();
 
   std::atomic<ZeltoVideoDevice*> reader{nullptr};
@@ -97,6 +115,7 @@ private:
   std::map<std::uint64_t, FeedEvent> events;  // by place; taken in order, without gaps
   DeviceRelay deviceListener;
   SceneRelay sceneListener;
+  CaptureRelay captureListener;
   Interrupt::Waker interrupted;
 };
 

@@ -2,13 +2,16 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace zelto::app {
 
 enum class DriverKind { Simulated, System };
 
-enum class CommandKind { Status, Deck, Watch, Demo };
+enum class CommandKind { Status, Deck, Watch, Capture, Demo };
 
 // The words of the command line, in the order help lists them.
 const char* CommandWord(CommandKind command);
@@ -34,6 +37,27 @@ struct DeckOptions {
   std::optional<double> timeoutSeconds;  // default depends on the action
 };
 
+// How capture files are split: the library's split kinds.
+struct SplitRule {
+  enum class Kind { Automatic = 0, BySize = 1, ByDuration = 2 };
+  Kind kind = Kind::Automatic;
+  std::uint64_t megabytes = 0;  // BySize
+  std::uint32_t frames = 0;     // ByDuration
+};
+
+struct CaptureOptions {
+  enum class Kind { Direct, Batch };
+  Kind kind = Kind::Direct;
+  std::filesystem::path folder;
+  std::string name;  // base name of the files
+  int first = 1;     // batch: number of the first section's file
+  SplitRule split;
+  std::optional<double> seconds;  // direct: seconds of tape to capture
+  bool nextFree = false;
+  bool json = false;
+  std::vector<std::string> sections;  // batch, as written: resolved against the tape
+};
+
 struct WatchOptions {
   std::optional<double> seconds;  // none: until interrupted
 };
@@ -44,6 +68,7 @@ struct Options {
   StatusOptions status;
   DeckOptions deck;
   WatchOptions watch;
+  CaptureOptions capture;
 };
 
 // The word the command line uses for an action ("ff", "seek", ...).

@@ -153,6 +153,7 @@ int Session::Open(std::string* error) {
   feed.Attach(device);
   device->AddEventListener(feed.DeviceListener());
   device->AddEventListener(feed.SceneSearchListener());
+  device->AddEventListener(feed.CapturingListener());
   listening = true;
   return kExitOk;
 }
@@ -165,6 +166,7 @@ void Session::Close() {
     if (listening) {
       device->RemoveEventListener(feed.DeviceListener());
       device->RemoveEventListener(feed.SceneSearchListener());
+      device->RemoveEventListener(feed.CapturingListener());
     }
     feed.Attach(nullptr);
     delete device;

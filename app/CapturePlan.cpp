@@ -1,0 +1,206 @@
+#include "app/CapturePlan.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+#include <stdexcept>
+
+namespace zelto::app {
+
+namespace {
+
+using zelto::sim::Cassette;
+using zelto::sim::kTracksPerSecond;
+using zelto::sim::Scene;
+
+// Tracks to hundredths of a second: three tracks each.
+std::uint32_t Hundredths(std::uint32_t track) { return track * 100 / kTracksPerSecond; }
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<std::uint32_t> Number(std::string_view text) {
+  if (!AllDigits(text) || text.size() > 9) return std::nullopt;
+  std::uint32_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char at) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find(at, start);
+    parts.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+[[noreturn]] void Bad(const std::string& section, const std::string& why) {
+  throw std::invalid_argument("section '" + section + "': " + why);
+}
+
+// A point: "H:MM:SS[.cc]" on the tape counter, or "HH:MM:SS:FF" as recorded.
+std::uint32_t Point(const std::string& section, std::string_view text, const std::optional<Cassette>& cassette) {
+  const std::vector<std::string_view> fields = Split(text, ':');
+  if (fields.size() == 3) {
+    std::string_view seconds = fields[2];
+    std::uint32_t hundredths = 0;
+    if (const std::size_t dot = seconds.find('.'); dot != std::string_view::npos) {
+      const std::string_view fraction = seconds.substr(dot + 1);
+      const auto value = Number(fraction);
+      if (!value || fraction.size() > 2) Bad(section, "'" + std::string(text) + "' is not a tape position H:MM:SS.cc");
+      hundredths = fraction.size() == 1 ? *value * 10 : *value;
+      seconds = seconds.substr(0, dot);
+    }
+    const auto h = Number(fields[0]), m = Number(fields[1]), s = Number(seconds);
+    if (!h || !m || !s || *m > 59 || *s > 59 || seconds.size() != 2 || fields[1].size() != 2 || *h > 99)
+      Bad(section, "'" + std::string(text) + "' is not a tape position H:MM:SS[.cc]");
+    return ((*h * 60 + *m) * 60 + *s) * 100 + hundredths;
+  }
+  if (fields.size() == 4) {
+    if (!cassette) Bad(section, "a recorded time code needs the simulated camcorder's tape; give a tape position H:MM:SS");
+    const std::string code(text);
+    for (const Scene& scene : cassette->scenes) {
+      const std::optional<std::uint32_t> frame = zelto::sim::ParseTimeCode(code, scene.FramesPerSecond());
+      if (!frame || *frame < scene.startFrame || *frame > scene.FrameAt(scene.endTrack)) continue;
+      const std::uint64_t track =
+          scene.startTrack + std::uint64_t{*frame - scene.startFrame} * kTracksPerSecond / scene.FramesPerSecond();
+      return Hundredths(static_cast<std::uint32_t>(std::min<std::uint64_t>(track, scene.endTrack)));
+    }
+    Bad(section, "no scene on the tape holds the time code " + code);
+  }
+  Bad(section, "'" + std::string(text) + "' is neither a tape position H:MM:SS nor a time code HH:MM:SS:FF");
+}
+
+}  // namespace
+
+std::string BaseNameProblem(const std::string& base) {
+  if (base.empty()) return "the base name is empty";
+  if (base.size() > 100) return "the base name is longer than 100 characters";
+  for (char c : base) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || std::string_view("<>:\"/\\|?*%").find(c) != std::string_view::npos)
+      return std::string("the base name may not hold '") + (u < 32 ? std::string("control characters") : std::string(1, c)) +
+             "' (nor any of < > : \" / \\ | ? * %)";
+  }
+  if (base.back() == '.' || base.back() == ' ') return "the base name may not end in a dot or a space";
+  return {};
+}
+
+PlannedSection ResolveSection(const std::string& text, const std::optional<Cassette>& cassette) {
+  PlannedSection section;
+  section.written = text;
+  if (text.rfind("scene:", 0) == 0) {
+    const auto k = Number(std::string_view(text).substr(6));
+    if (!k || *k == 0) Bad(text, "the scene number counts from 1");
+    if (!cassette) Bad(text, "scenes are known only on the simulated camcorder's tape; give IN-OUT positions");
+    if (*k > cassette->scenes.size())
+      Bad(text, "the tape has " + std::to_string(cassette->scenes.size()) + " scenes");
+    const Scene& scene = cassette->scenes[*k - 1];
+    section.inPoint = Hundredths(scene.startTrack);
+    section.outPoint = Hundredths(scene.endTrack);
+    return section;
+  }
+  const std::size_t dash = text.find('-');
+  if (dash == std::string::npos) Bad(text, "a section is scene:K or IN-OUT");
+  section.inPoint = Point(text, std::string_view(text).substr(0, dash), cassette);
+  section.outPoint = Point(text, std::string_view(text).substr(dash + 1), cassette);
+  if (section.outPoint <= section.inPoint) Bad(text, "it ends before it begins");
+  if (cassette) {
+    const std::uint32_t inTrack = section.inPoint * kTracksPerSecond / 100;
+    const Scene* scene = cassette->SceneAt(inTrack);
+    if (!scene) {
+      for (const Scene& next : cassette->scenes)
+        if (next.startTrack > inTrack) {
+          scene = &next;
+          break;
+        }
+    }
+    if (!scene) Bad(text, "no scene is recorded at or after its start");
+    if (Hundredths(scene->endTrack) != section.outPoint) section.cameraOut = Hundredths(scene->endTrack);
+  }
+  return section;
+}
+
+int WrapFileNumber(int number) { return number / 1000 + number % 1000; }
+
+namespace {
+
+// Whether a file name is base + "-" + digits (+ "-" + digits) + ".zlt": a
+// part of a direct capture (one number) or of a batch section (two).
+bool IsCaptureName(const std::string& name, const std::string& base, std::optional<int> file) {
+  const std::string prefix = base + "-";
+  constexpr std::string_view kExtension = ".zlt";
+  if (name.size() <= prefix.size() + kExtension.size() || name.rfind(prefix, 0) != 0 ||
+      name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
+    return false;
+  const std::string_view middle(name.data() + prefix.size(), name.size() - prefix.size() - kExtension.size());
+  const std::vector<std::string_view> numbers = Split(middle, '-');
+  if (!file) return numbers.size() == 1 && AllDigits(numbers[0]) && numbers[0].size() >= 2;
+  return numbers.size() == 2 && AllDigits(numbers[0]) && AllDigits(numbers[1]) && numbers[1].size() >= 2 &&
+         numbers[0].size() >= 3 && Number(numbers[0]) == static_cast<std::uint32_t>(*file);
+}
+
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::u8string utf8 = entry.path().filename().u8string();
+    names.emplace_back(utf8.begin(), utf8.end());
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ExistingCaptureFiles(const std::filesystem::path& folder, const std::string& base,
+                                              std::optional<int> first, std::size_t sections) {
+  std::set<int> numbers;
+  if (first)
+    for (std::size_t i = 0; i < sections; ++i) numbers.insert(WrapFileNumber(*first + static_cast<int>(i)));
+  std::vector<std::string> found;
+  for (const std::string& name : Names(folder)) {
+    bool taken = false;
+    if (!first) taken = IsCaptureName(name, base, std::nullopt);
+    for (int n : numbers) taken = taken || IsCaptureName(name, base, n);
+    if (taken) found.push_back(name);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::optional<int> FreeFirstNumber(const std::filesystem::path& folder, const std::string& base, int first,
+                                   std::size_t sections) {
+  // One look at the folder: the section numbers already taken.
+  std::set<std::uint32_t> taken;
+  for (const std::string& name : Names(folder)) {
+    if (name.rfind(base + "-", 0) != 0) continue;
+    const std::size_t dash = name.find('-', base.size() + 1);
+    if (dash == std::string::npos) continue;
+    const auto number = Number(std::string_view(name).substr(base.size() + 1, dash - base.size() - 1));
+    if (number && IsCaptureName(name, base, static_cast<int>(*number))) taken.insert(*number);
+  }
+  for (int n = first; n < 1'000'000; ++n) {
+    bool free = true;
+    for (std::size_t i = 0; i < sections && free; ++i)
+      free = !taken.count(static_cast<std::uint32_t>(WrapFileNumber(n + static_cast<int>(i))));
+    if (free) return n;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> FreeBaseName(const std::filesystem::path& folder, const std::string& base) {
+  const std::vector<std::string> names = Names(folder);
+  const auto free = [&](const std::string& candidate) {
+    return std::none_of(names.begin(), names.end(),
+                        [&](const std::string& name) { return IsCaptureName(name, candidate, std::nullopt); });
+  };
+  if (free(base)) return base;
+  for (int n = 2; n < 1'000'000; ++n)
+    if (free(base + "-" + std::to_string(n))) return base + "-" + std::to_string(n);
+  return std::nullopt;
+}
+
+}  // namespace zelto::app
