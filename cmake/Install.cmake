@@ -106,6 +106,7 @@ set(ZELTO_SIMULATOR_HEADERS
   simulator/FaultPanel.h
   simulator/ReferenceAudit.h
   simulator/SimulatedDriver.h
+  simulator/StateFile.h
   zelto/bridge/DriverInterfaces.h)
 
 function(zelto_install_headers component)
