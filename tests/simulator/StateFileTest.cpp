@@ -145,10 +145,10 @@ TEST_F(StateFileTest, TwoCamcordersOnOneFileAreOneCamcorder) {
 }
 
 TEST_F(StateFileTest, AChangeThatCannotBeSavedIsUndoneAndReported) {
-  const std::filesystem::path sub = folder / "sub";
-  std::filesystem::create_directories(sub);
-  Camcorder camcorder(Config(sub / "state.json"));
-  std::filesystem::remove_all(sub);
+  Camcorder camcorder(Config(folder / "state.json"));
+  // A folder where the new state is written beside the file: it cannot be
+  // made there (the lock file stays open, so the folder itself cannot go).
+  std::filesystem::create_directories(folder / "state.json.new" / "in-the-way");
   EXPECT_EQ(camcorder.SendCommand(DECK_COMMAND_PLAY), kErrorStateNotSaved);
   EXPECT_EQ(camcorder.DeckState(), DECK_STATE_STOP);
   EXPECT_NE(camcorder.StateProblem().find("state.json"), std::string::npos) << camcorder.StateProblem();
