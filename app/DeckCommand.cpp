@@ -98,13 +98,24 @@ private:
         limit);
     if (outcome != EventPump::Outcome::Done)
       return Unfinished(outcome, "the seek to ATN " + std::to_string(track) + " did not finish");
-    const std::string where = Where();
     if (found) {
-      console.Line("scene found" + where + ", playing from " + TimeCodeText(device.GetTimecode()));
+      console.Line("scene found" + FoundAt(track) + ", playing from " + TimeCodeText(device.GetTimecode()));
     } else {
-      console.Line("no scene found at or after ATN " + std::to_string(track) + "; the deck stopped" + where);
+      console.Line("no scene found at or after ATN " + std::to_string(track) + "; the deck stopped" + Where());
     }
     return kExitOk;
+  }
+
+  // " at ATN n": where the scene found by a seek to `track` begins to play,
+  // where the simulated camcorder's tape tells (the track itself inside a
+  // scene, the next scene's start on blank tape).
+  std::string FoundAt(unsigned track) {
+    const std::optional<zelto::sim::Cassette> cassette = session.CurrentCassette();
+    if (!cassette) return "";
+    if (cassette->SceneAt(track)) return " at ATN " + std::to_string(track);
+    for (const zelto::sim::Scene& scene : cassette->scenes)
+      if (scene.startTrack > track) return " at ATN " + std::to_string(scene.startTrack);
+    return "";
   }
 
   // Stop while the deck winds to a seek's track. The library has no

@@ -113,12 +113,12 @@ TEST_F(CommandsTest, DeckWaitsAndRefusals) {
       // Seeks: beyond the tape refused at once; inside a scene, on blank
       // tape before one, and past the last.
       {15, {"seek", "40000", "--wait"}, kExitRefused, "beyond the end of the tape (ATN 0 to 36000)"},
-      {15, {"seek", "5400", "--wait"}, kExitOk, "scene found at ATN 54"},
-      {25, {"seek", "7500", "--wait"}, kExitOk, "scene found at ATN 90"},
+      {15, {"seek", "5400", "--wait"}, kExitOk, "scene found at ATN 5400, playing from 00:00:1"},
+      {25, {"seek", "7500", "--wait"}, kExitOk, "scene found at ATN 9000, playing from 00:10:0"},
       {15, {"seek", "25000", "--wait"}, kExitOk, "no scene found at or after ATN 25000; the deck stopped at ATN 25000"},
       // Decimal only: 0450 is inside the first scene; read as octal it would
       // be blank tape before it.
-      {0, {"seek", "0450", "--wait"}, kExitOk, "scene found at ATN 45"},
+      {0, {"seek", "0450", "--wait"}, kExitOk, "scene found at ATN 450,"},
       // The wind to 17000 takes seconds: the wait gives up first.
       {0, {"seek", "17000", "--wait", "--timeout", "0.05"}, kExitTimedOut, "did not finish within 0.05 s"},
   };
