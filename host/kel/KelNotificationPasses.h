@@ -1,12 +1,16 @@
 // Book-keeping of the notification passes in flight on one safe source, so
 // that a host can remove a listener and then wait until no pass that might
-// still call it is running, before it destroys the listener.
+// still call it is running, before it destroys the listener. The source and
+// each of its passes share it: a listener may destroy the source (by deleting
+// its owner), and the pass under way still needs the book to end itself.
 //
 // Cost per pass: one uncontended mutex round trip at its start and one at its
-// end; a condition variable is signalled only while someone waits.
+// end, and a shared reference taken and dropped; a condition variable is
+// signalled only while someone waits.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -16,9 +20,8 @@
 class KelNotificationPasses {
 public:
   KelNotificationPasses() = default;
-  // Passes belong to one source object; a copy starts with none.
-  KelNotificationPasses(const KelNotificationPasses&) noexcept {}
-  KelNotificationPasses& operator=(const KelNotificationPasses&) noexcept { return *this; }
+  KelNotificationPasses(const KelNotificationPasses&) = delete;
+  KelNotificationPasses& operator=(const KelNotificationPasses&) = delete;
 
   // Registers a pass on the calling thread and returns its number. The source
   // calls this under its own lock while it copies its list, so numbers are
@@ -62,6 +65,11 @@ public:
     return true;
   }
 
+  // Set when the source is destroyed: a pass under way calls no further
+  // listener.
+  void Close() { closed.store(true); }
+  bool Closed() const { return closed.load(); }
+
 private:
   struct Pass {
     std::uint64_t number;
@@ -72,4 +80,5 @@ private:
   std::uint64_t lastNumber = 0;
   unsigned waiters = 0;
   std::vector<Pass> active;
+  std::atomic<bool> closed{false};
 };
