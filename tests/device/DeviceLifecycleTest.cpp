@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <thread>
 
 #include "host/cassettedb/IMicDatabaseManager.h"
@@ -290,6 +292,92 @@ TEST_F(DeviceLifecycleTest, TerminateWaitsForTheHandlerThatIsRunning) {
   CloseHandle(inside);
   CloseHandle(release);
   CloseHandle(released);
+}
+
+// ---- Removing listeners ----
+
+// Blocks in its first call on another thread than the host's until released.
+template <typename T>
+class Blocking : public KelSafeEventListener<T> {
+public:
+  ~Blocking() override {
+    CloseHandle(inside);
+    CloseHandle(release);
+  }
+  void OnEvent(const T&) override {
+    if (GetCurrentThreadId() == host || !armed.exchange(false)) return;
+    SetEvent(inside);
+    WaitForSingleObject(release, 20000);
+    finished = true;
+  }
+  const DWORD host = GetCurrentThreadId();
+  const HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> armed{true}, finished{false};
+};
+
+// Removes itself in every call on another thread than the host's.
+template <typename T>
+class SelfRemover : public KelSafeEventListener<T> {
+public:
+  explicit SelfRemover(ZeltoVideoDevice& device) : device(device) {}
+  void OnEvent(const T&) override {
+    if (GetCurrentThreadId() == host) return;
+    ++calls;
+    device.RemoveEventListener(this);
+  }
+  ZeltoVideoDevice& device;
+  const DWORD host = GetCurrentThreadId();
+  std::atomic<int> calls{0};
+};
+
+// `raise` makes the window's thread notify T's source once. Removed on the
+// host's thread while the pass is inside it, a listener is waited for; a
+// listener removing itself inside the pass does not wait for itself and
+// hears nothing more.
+template <typename T>
+void ExpectRemovalWaitsOnlyForOtherThreads(ZeltoVideoDevice& device, const std::function<void()>& raise) {
+  Blocking<T> blocking;
+  device.AddEventListener(&blocking);
+  raise();
+  ASSERT_EQ(WaitForSingleObject(blocking.inside, 20000), WAIT_OBJECT_0);
+  auto remover = std::async(std::launch::async, [&] {
+    device.RemoveEventListener(&blocking);
+    return blocking.finished.load();
+  });
+  EXPECT_EQ(remover.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "returned while the listener is running";
+  SetEvent(blocking.release);
+  EXPECT_TRUE(remover.get()) << "returned before the pass was over";
+
+  SelfRemover<T> self(device);
+  Recorder<T> witness;
+  device.AddEventListener(&self);
+  device.AddEventListener(&witness);
+  raise();
+  raise();
+  ASSERT_TRUE(witness.WaitForCount(2)) << "the window's thread is stuck";
+  EXPECT_EQ(self.calls, 1);
+  device.RemoveEventListener(&witness);
+}
+
+TEST_F(DeviceLifecycleTest, RemovingAListenerWaitsForAPassOnTheWindowThreadButNeverForItself) {
+  FakeDriver driver;
+  std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
+  ASSERT_TRUE(Initialize(*device));
+  {
+    SCOPED_TRACE("device notifications");
+    ExpectRemovalWaitsOnlyForOtherThreads<_OxVideoDeviceNotification>(
+        *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE)); });
+  }
+  {
+    SCOPED_TRACE("scene search, raised by the deck");
+    // Every refresh that finds the deck playing after a seek reports the search.
+    ASSERT_TRUE(device->StartSeekATN(5));
+    driver.statusCode[DECK_STATUS_DECK_STATE] = DECK_STATE_PLAY;
+    ExpectRemovalWaitsOnlyForOtherThreads<OxSceneSearchEvent>(
+        *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE)); });
+  }
 }
 
 }  // namespace

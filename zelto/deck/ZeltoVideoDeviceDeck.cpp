@@ -85,5 +85,5 @@ void ZeltoVideoDeviceDeck::AddEventListener(KelSafeEventListener<OxSceneSearchEv
 }
 
 void ZeltoVideoDeviceDeck::RemoveEventListener(KelSafeEventListener<OxSceneSearchEvent>* listener) {
-  sceneSearchNotification.RemoveEventListener(listener);
+  sceneSearchNotification.RemoveEventListenerAndWait(listener);
 }

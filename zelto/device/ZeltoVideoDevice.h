@@ -9,6 +9,19 @@
 // Threads: the host calls on the thread that ran the factory. The message
 // receiver's thread calls the update, change and notify operations when the
 // driver reports events; they run concurrently with the host's calls.
+// Listeners are therefore called on either thread.
+//
+// Removing a listener: once RemoveEventListener (any overload) returns, the
+// listener is never called again and may be destroyed. Called on another
+// thread than the one delivering to it, it waits for a notification pass
+// under way to end. Called from inside a listener on the delivering thread,
+// it does not wait (the listener may be further up that very stack) and
+// never deadlocks; only the pass under way there may still reach the
+// listener removed, if it comes later in that pass. The wait deadlocks if
+// the remover holds what the listener needs to finish: a lock the listener
+// takes (its own KelSafeEventListener lock, held around every OnEvent,
+// counts), or the remover's own thread, when the listener waits for it.
+//
 // TerminateDevice must not be called from a listener that runs on that
 // thread.
 #pragma once
