@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "host/cassettedb/IMicDatabaseManager.h"
@@ -48,19 +50,46 @@ TEST_F(DeviceLifecycleTest, InitializeBringsStateUpToDateAndTerminateReleasesInO
   EXPECT_EQ(driver.unadviseCalls, 1) << "terminating again, or deleting, unadvises nothing more";
 }
 
-// Initialisation that fails half-way, for want of deck control or because
-// the window cannot be advised: nothing is held, nothing is sent, and the
-// window class is free for the next device.
+// Throws when it hears its value, if it has one: a host listener failing
+// during the first refresh.
+class Thrower : public KelSafeEventListener<_OxVideoDeviceNotification> {
+public:
+  explicit Thrower(std::optional<_OxVideoDeviceNotification> value) : value(value) {}
+  void OnEvent(const _OxVideoDeviceNotification& event) override {
+    if (event == value) throw std::logic_error("host listener failed");
+  }
+  std::optional<_OxVideoDeviceNotification> value;
+};
+
+// Initialisation that fails half-way, for want of deck control, because the
+// window cannot be advised, or because a host listener throws during the
+// first refresh (after the advice): nothing is held, nothing is sent, the
+// window is not left advised and the class is free for the next device.
 TEST_F(DeviceLifecycleTest, FailedInitialisationLeavesNothingAliveAndTheClassFree) {
-  for (const bool deckMissing : {true, false}) {
-    SCOPED_TRACE(deckMissing ? "no deck control" : "advise fails");
+  struct Case {
+    const char* what;
+    bool deckAvailable;
+    HRESULT adviseResult;
+    std::optional<_OxVideoDeviceNotification> throwOn;
+  };
+  const Case cases[] = {{"no deck control", false, S_OK, {}},
+                        {"advise fails", true, E_FAIL, {}},
+                        {"listener throws on the deck state", true, S_OK, OX_NOTIFY_DEVICE_STATE},
+                        {"listener throws on the camcorder mode", true, S_OK, OX_NOTIFY_CAMCORDER_MODE},
+                        {"listener throws on the media information", true, S_OK, OX_NOTIFY_MEDIA_INFO}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     FakeDriver driver;
-    driver.deckAvailable = !deckMissing;
-    driver.adviseResult = deckMissing ? S_OK : E_FAIL;
+    driver.deckAvailable = c.deckAvailable;
+    driver.adviseResult = c.adviseResult;
     std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
+    Thrower thrower(c.throwOn);
+    device->AddEventListener(&thrower);
     EXPECT_FALSE(Initialize(*device));
     EXPECT_EQ(driver.Refs(), 0);
-    EXPECT_EQ(driver.unadviseCalls, 0) << "a window never advised is not unadvised";
+    EXPECT_EQ(driver.window.load(), nullptr) << "the window is left advised";
+    EXPECT_EQ(driver.unadviseCalls, c.throwOn ? 1 : 0) << "only an advised window is unadvised";
+    device->RemoveEventListener(&thrower);
     EXPECT_EQ(device->GetDeviceState(), OX_DEVICE_STATE_UNKNOWN);
     device->DeckPlay();
     EXPECT_TRUE(driver.TakeCommands().empty());

@@ -67,8 +67,9 @@ public:
   ZeltoVideoDevice(const ZeltoVideoDevice&) = delete;
   ZeltoVideoDevice& operator=(const ZeltoVideoDevice&) = delete;
 
-  // False when a component could not be built; the device is then
-  // terminated. window and rect may be null.
+  // False when a component could not be built, or a listener threw during
+  // the first refresh of the deck state, camcorder mode and media
+  // information; the device is then terminated. window and rect may be null.
   bool InitializeDevice(Orvex::_OxVideoSystem videoSystem, bool deinterlaceEnable, const Orvex::OxWindow* window,
                         const Orvex::OxRect* rect, bool previewMuting, bool previewMonitorVisible);
   // Takes the components down and releases the driver; the device can then

@@ -36,15 +36,26 @@ ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver(ZeltoComPtr<ISm
     fail();
   }
 
-  device->UpdateDeviceState();
-  device->UpdateCamcorderMode();
-  device->UpdateMediaInfo();
+  // A host listener may throw here; the destructor will not run then.
+  try {
+    device->UpdateDeviceState();
+    device->UpdateCamcorderMode();
+    device->UpdateMediaInfo();
+  } catch (...) {
+    unadvise();
+    throw;
+  }
 }
 
 ZeltoVideoDeviceMessageReceiver::~ZeltoVideoDeviceMessageReceiver() {
+  unadvise();
+  // receiverWindow's destruction now stops and joins the thread.
+}
+
+void ZeltoVideoDeviceMessageReceiver::unadvise() {
   if (adviseCookie != 0 && smartControlHolder && *smartControlHolder)
     (*smartControlHolder)->UnadviseWindow(adviseCookie);
-  // receiverWindow's destruction now stops and joins the thread.
+  adviseCookie = 0;
 }
 
 void ZeltoVideoDeviceMessageReceiver::DetachDevice() {

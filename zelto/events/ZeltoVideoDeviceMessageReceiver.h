@@ -24,7 +24,9 @@ public:
   // Builds the window on its thread, binds it to this object, advises the
   // driver and brings the device's deck state, camcorder mode and media
   // information up to date. Throws std::runtime_error on any failure, with
-  // the thread stopped and the class unregistered.
+  // the thread stopped and the class unregistered; an exception from a
+  // listener during that first refresh leaves it likewise, with the window
+  // unadvised.
   ZeltoVideoDeviceMessageReceiver(ZeltoComPtr<ISmartControl>* smartControl, ZeltoVideoDevice* device);
   // Unadvises the driver, then stops the thread.
   virtual ~ZeltoVideoDeviceMessageReceiver();
@@ -47,6 +49,7 @@ public:
 private:
   template <typename Handler>
   void withDevice(Handler&& handler);
+  void unadvise();
 
   ZeltoComPtr<ISmartControl>* smartControlHolder;
   ZeltoVideoDevice* device;
