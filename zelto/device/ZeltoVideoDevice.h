@@ -22,12 +22,28 @@
 // takes (its own KelSafeEventListener lock, held around every OnEvent,
 // counts), or the remover's own thread, when the listener waits for it.
 //
-// TerminateDevice must not be called from a listener that runs on that
-// thread.
+// Terminating from a listener: a listener running on the message receiver's
+// thread (device notifications, and scene-search events, which the deck
+// raises while it refreshes its state there) may call TerminateDevice or
+// delete the device. Neither waits for that thread, which cannot wait for
+// itself: before the call returns the driver is unadvised and released, and
+// the window and its class are gone, so another device can be initialised
+// at once; the thread ends after the dispatch under way, dropping the driver
+// events still queued. Nothing of the device is touched after the listener
+// returns, and a pass whose source is gone calls no further listener (the
+// device's notifications once the device is deleted, the deck's scene-search
+// events once it is terminated). The device may also be terminated there and
+// deleted later on the host's thread. On Windows the driver's interfaces
+// belong to the apartment of the host's thread, and this path calls them
+// from the receiver's: terminate from the host's thread where the host can.
+// Not supported: terminating or deleting from a listener that runs on the
+// host's thread inside the host's own call into the device (InitializeDevice,
+// GetDeviceState...), or while another thread is calling into the device.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/devevents/OxDeviceEvents.h"
@@ -231,4 +247,8 @@ private:
   Orvex::IMicDatabaseManager* micDatabaseManager = nullptr;
   MemoryInCassette memoryInCassette;
   bool deinterlaceEnable = true;
+  // True until TerminateDevice, which the destructor runs. Shared, so that an
+  // operation whose component call may reach a listener that terminates or
+  // deletes this device can still look at it after that call.
+  const std::shared_ptr<std::atomic<bool>> live = std::make_shared<std::atomic<bool>>(true);
 };

@@ -98,9 +98,13 @@ OxTimeCode ZeltoVideoDevice::GetTimecode() const {
   return timeCode;
 }
 
+// The deck's refresh may call a scene-search listener that terminates or
+// deletes this device; then nothing of it may be touched any more.
 void ZeltoVideoDevice::UpdateDeviceState() {
   if (ZeltoVideoDeviceDeck* d = deck.load()) {
+    const std::shared_ptr<std::atomic<bool>> stillLive = live;
     d->UpdateDeviceState();
+    if (!stillLive->load()) return;
     notification.NotifyEvent(OX_NOTIFY_DEVICE_STATE);
   }
 }
