@@ -7,6 +7,11 @@
 // Cost per pass: one uncontended mutex round trip at its start and one at its
 // end, and a shared reference taken and dropped; a condition variable is
 // signalled only while someone waits.
+//
+// Passes record KelCurrentThreadId, not std::thread::id: a pass may begin in
+// one module and a wait in another (a source's NotifyEvent compiled into a
+// host library, its removal into the device library), and on Windows the
+// modules' std::thread::id of one thread differ.
 #pragma once
 
 #include <algorithm>
@@ -14,8 +19,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
+
+#include "host/runtime/KelThread.h"
 
 class KelNotificationPasses {
 public:
@@ -29,7 +35,7 @@ public:
   std::uint64_t Begin() {
     std::lock_guard<std::mutex> guard(mutex);
     std::uint64_t number = ++lastNumber;
-    active.push_back({number, std::this_thread::get_id()});
+    active.push_back({number, KelCurrentThreadId()});
     return number;
   }
 
@@ -52,7 +58,7 @@ public:
   // itself, or for a pass blocked on a listener lock it holds): it returns
   // false at once. True once the waited-for passes are over.
   bool WaitForPassesUpTo(std::uint64_t upTo) {
-    const std::thread::id self = std::this_thread::get_id();
+    const std::uint64_t self = KelCurrentThreadId();
     std::unique_lock<std::mutex> guard(mutex);
     for (const Pass& pass : active)
       if (pass.thread == self) return false;
@@ -73,7 +79,7 @@ public:
 private:
   struct Pass {
     std::uint64_t number;
-    std::thread::id thread;
+    std::uint64_t thread;
   };
   std::mutex mutex;
   std::condition_variable changed;
