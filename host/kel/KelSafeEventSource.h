@@ -12,11 +12,15 @@
 //   by that pass. RemoveEventListenerAndWait removes it and waits until such
 //   passes have ended, after which the listener may be destroyed. Do not call
 //   it while holding a lock that a listener of this source takes.
+// - A listener may destroy the source (by deleting the object that owns it):
+//   the pass under way then calls no further listener and ends without
+//   touching the source.
 // - Copies hold the same listener pointers in the same order and a lock of
 //   their own.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/kel/KelEventSource.h"
@@ -31,8 +35,8 @@ public:
   using Listener = KelEventListener<T>;
 
   KelSafeEventSource() = default;
-  KelSafeEventSource(const KelSafeEventSource& other)
-      : KelSyncObject(), KelEventSource<T>(), passes() {
+  // A copy has passes of its own: it starts with none.
+  KelSafeEventSource(const KelSafeEventSource& other) : KelSyncObject(), KelEventSource<T>() {
     this->listeners = other.Snapshot();
   }
   KelSafeEventSource& operator=(const KelSafeEventSource& other) {
@@ -45,7 +49,7 @@ public:
     }
     return *this;
   }
-  ~KelSafeEventSource() override = default;
+  ~KelSafeEventSource() override { passes->Close(); }
 
   void AddEventListener(Listener* listener) override {
     KelMonitor monitor(*this);
@@ -83,16 +87,20 @@ public:
     return KelEventSource<T>::HasEventListener(listener);
   }
 
+  // Touches nothing of the source once the first listener has been called.
   void NotifyEvent(const T& event) override {
     std::vector<Listener*> copy;
+    std::shared_ptr<KelNotificationPasses> book;
     std::uint64_t pass;
     {
       KelMonitor monitor(*this);
       copy = this->listeners;
-      pass = passes.Begin();
+      book = passes;
+      pass = book->Begin();
     }
-    PassEnd end{passes, pass};
+    PassEnd end{*book, pass};
     for (Listener* listener : copy) {
+      if (book->Closed()) break;
       if (auto* safe = dynamic_cast<KelSafeEventListener<T>*>(listener))
         safe->HandleEvent(event);
       else
@@ -106,13 +114,15 @@ public:
   // instance by a listener removing itself): the listener may then still be
   // running further up this thread's stack.
   bool RemoveEventListenerAndWait(Listener* listener) {
+    std::shared_ptr<KelNotificationPasses> book;
     std::uint64_t upTo;
     {
       KelMonitor monitor(*this);
       KelEventSource<T>::RemoveEventListener(listener);
-      upTo = passes.Last();
+      book = passes;
+      upTo = book->Last();
     }
-    return passes.WaitForPassesUpTo(upTo);
+    return book->WaitForPassesUpTo(upTo);
   }
 
 private:
@@ -127,5 +137,5 @@ private:
     return this->listeners;
   }
 
-  KelNotificationPasses passes;
+  const std::shared_ptr<KelNotificationPasses> passes = std::make_shared<KelNotificationPasses>();
 };

@@ -1,5 +1,11 @@
 #include "host/runtime/KelThread.h"
 
+std::uint64_t KelCurrentThreadId() {
+  static std::atomic<std::uint64_t> last{0};
+  thread_local const std::uint64_t id = ++last;
+  return id;
+}
+
 KelThread::KelThread(const wchar_t* name) : name(name ? name : L"") {}
 
 KelThread::~KelThread() {

@@ -17,9 +17,15 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
+
+// A number for the calling thread, never 0, that every module of the process
+// sees alike. std::thread::id does not do for that on Windows, where each
+// module carries its own thread runtime and gives one thread different ids.
+std::uint64_t KelCurrentThreadId();
 
 class KelThread {
 public:

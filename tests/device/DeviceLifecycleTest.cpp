@@ -4,6 +4,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "host/cassettedb/IMicDatabaseManager.h"
@@ -46,19 +50,46 @@ TEST_F(DeviceLifecycleTest, InitializeBringsStateUpToDateAndTerminateReleasesInO
   EXPECT_EQ(driver.unadviseCalls, 1) << "terminating again, or deleting, unadvises nothing more";
 }
 
-// Initialisation that fails half-way, for want of deck control or because
-// the window cannot be advised: nothing is held, nothing is sent, and the
-// window class is free for the next device.
+// Throws when it hears its value, if it has one: a host listener failing
+// during the first refresh.
+class Thrower : public KelSafeEventListener<_OxVideoDeviceNotification> {
+public:
+  explicit Thrower(std::optional<_OxVideoDeviceNotification> value) : value(value) {}
+  void OnEvent(const _OxVideoDeviceNotification& event) override {
+    if (event == value) throw std::logic_error("host listener failed");
+  }
+  std::optional<_OxVideoDeviceNotification> value;
+};
+
+// Initialisation that fails half-way, for want of deck control, because the
+// window cannot be advised, or because a host listener throws during the
+// first refresh (after the advice): nothing is held, nothing is sent, the
+// window is not left advised and the class is free for the next device.
 TEST_F(DeviceLifecycleTest, FailedInitialisationLeavesNothingAliveAndTheClassFree) {
-  for (const bool deckMissing : {true, false}) {
-    SCOPED_TRACE(deckMissing ? "no deck control" : "advise fails");
+  struct Case {
+    const char* what;
+    bool deckAvailable;
+    HRESULT adviseResult;
+    std::optional<_OxVideoDeviceNotification> throwOn;
+  };
+  const Case cases[] = {{"no deck control", false, S_OK, {}},
+                        {"advise fails", true, E_FAIL, {}},
+                        {"listener throws on the deck state", true, S_OK, OX_NOTIFY_DEVICE_STATE},
+                        {"listener throws on the camcorder mode", true, S_OK, OX_NOTIFY_CAMCORDER_MODE},
+                        {"listener throws on the media information", true, S_OK, OX_NOTIFY_MEDIA_INFO}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     FakeDriver driver;
-    driver.deckAvailable = !deckMissing;
-    driver.adviseResult = deckMissing ? S_OK : E_FAIL;
+    driver.deckAvailable = c.deckAvailable;
+    driver.adviseResult = c.adviseResult;
     std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
+    Thrower thrower(c.throwOn);
+    device->AddEventListener(&thrower);
     EXPECT_FALSE(Initialize(*device));
     EXPECT_EQ(driver.Refs(), 0);
-    EXPECT_EQ(driver.unadviseCalls, 0) << "a window never advised is not unadvised";
+    EXPECT_EQ(driver.window.load(), nullptr) << "the window is left advised";
+    EXPECT_EQ(driver.unadviseCalls, c.throwOn ? 1 : 0) << "only an advised window is unadvised";
+    device->RemoveEventListener(&thrower);
     EXPECT_EQ(device->GetDeviceState(), OX_DEVICE_STATE_UNKNOWN);
     device->DeckPlay();
     EXPECT_TRUE(driver.TakeCommands().empty());
@@ -290,6 +321,92 @@ TEST_F(DeviceLifecycleTest, TerminateWaitsForTheHandlerThatIsRunning) {
   CloseHandle(inside);
   CloseHandle(release);
   CloseHandle(released);
+}
+
+// ---- Removing listeners ----
+
+// Blocks in its first call on another thread than the host's until released.
+template <typename T>
+class Blocking : public KelSafeEventListener<T> {
+public:
+  ~Blocking() override {
+    CloseHandle(inside);
+    CloseHandle(release);
+  }
+  void OnEvent(const T&) override {
+    if (GetCurrentThreadId() == host || !armed.exchange(false)) return;
+    SetEvent(inside);
+    WaitForSingleObject(release, 20000);
+    finished = true;
+  }
+  const DWORD host = GetCurrentThreadId();
+  const HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> armed{true}, finished{false};
+};
+
+// Removes itself in every call on another thread than the host's.
+template <typename T>
+class SelfRemover : public KelSafeEventListener<T> {
+public:
+  explicit SelfRemover(ZeltoVideoDevice& device) : device(device) {}
+  void OnEvent(const T&) override {
+    if (GetCurrentThreadId() == host) return;
+    ++calls;
+    device.RemoveEventListener(this);
+  }
+  ZeltoVideoDevice& device;
+  const DWORD host = GetCurrentThreadId();
+  std::atomic<int> calls{0};
+};
+
+// `raise` makes the window's thread notify T's source once. Removed on the
+// host's thread while the pass is inside it, a listener is waited for; a
+// listener removing itself inside the pass does not wait for itself and
+// hears nothing more.
+template <typename T>
+void ExpectRemovalWaitsOnlyForOtherThreads(ZeltoVideoDevice& device, const std::function<void()>& raise) {
+  Blocking<T> blocking;
+  device.AddEventListener(&blocking);
+  raise();
+  ASSERT_EQ(WaitForSingleObject(blocking.inside, 20000), WAIT_OBJECT_0);
+  auto remover = std::async(std::launch::async, [&] {
+    device.RemoveEventListener(&blocking);
+    return blocking.finished.load();
+  });
+  EXPECT_EQ(remover.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+      << "returned while the listener is running";
+  SetEvent(blocking.release);
+  EXPECT_TRUE(remover.get()) << "returned before the pass was over";
+
+  SelfRemover<T> self(device);
+  Recorder<T> witness;
+  device.AddEventListener(&self);
+  device.AddEventListener(&witness);
+  raise();
+  raise();
+  ASSERT_TRUE(witness.WaitForCount(2)) << "the window's thread is stuck";
+  EXPECT_EQ(self.calls, 1);
+  device.RemoveEventListener(&witness);
+}
+
+TEST_F(DeviceLifecycleTest, RemovingAListenerWaitsForAPassOnTheWindowThreadButNeverForItself) {
+  FakeDriver driver;
+  std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
+  ASSERT_TRUE(Initialize(*device));
+  {
+    SCOPED_TRACE("device notifications");
+    ExpectRemovalWaitsOnlyForOtherThreads<_OxVideoDeviceNotification>(
+        *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE)); });
+  }
+  {
+    SCOPED_TRACE("scene search, raised by the deck");
+    // Every refresh that finds the deck playing after a seek reports the search.
+    ASSERT_TRUE(device->StartSeekATN(5));
+    driver.statusCode[DECK_STATUS_DECK_STATE] = DECK_STATE_PLAY;
+    ExpectRemovalWaitsOnlyForOtherThreads<OxSceneSearchEvent>(
+        *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE)); });
+  }
 }
 
 }  // namespace

@@ -168,4 +168,54 @@ TEST(VideoCapturingMessageReceiverTest, StopEndsTheLoopAfterTheMessageBeingDispa
   EXPECT_EQ(taken.Create(&CountingProcedure, L"DeviceTestsCounting"), nullptr) << "the class name is taken";
 }
 
+// ---- Handed over from inside its own dispatch ----
+
+struct HandedOverOwner {
+  VideoCapturingMessageReceiver receiver;
+  HANDLE deleted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ~HandedOverOwner() { SetEvent(deleted); }
+};
+
+constexpr const wchar_t* kHandOverClass = L"DeviceTestsHandOver";
+HandedOverOwner* handedOver = nullptr;
+std::atomic<bool> windowGoneAtOnce{false}, classFreeAtOnce{false}, dispatchOver{false}, deletedAfterDispatch{false};
+
+LRESULT CALLBACK HandingOverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_APP) return DefWindowProcW(window, message, wParam, lParam);
+  HandedOverOwner* owner = handedOver;
+  owner->receiver.HandOver([owner] {
+    deletedAfterDispatch = dispatchOver.load();
+    delete owner;
+  });
+  windowGoneAtOnce = !IsWindow(window);
+  // Registered as the receiver registers it: a global class of the module.
+  WNDCLASSEXW again{};
+  again.cbSize = sizeof(WNDCLASSEXW);
+  again.style = CS_GLOBALCLASS;
+  again.lpfnWndProc = DefWindowProcW;
+  again.hInstance = zelto::ModuleInstance();
+  again.lpszClassName = kHandOverClass;
+  classFreeAtOnce = RegisterClassExW(&again) != 0;
+  UnregisterClassW(kHandOverClass, zelto::ModuleInstance());
+  dispatchOver = true;
+  return 0;
+}
+
+// An owner let go from inside its window's dispatch cannot wait for the
+// window's thread: the window and the class name are free when HandOver
+// returns, and the thread deletes the owner once that dispatch is over.
+TEST(VideoCapturingMessageReceiverTest, HandedOverFromItsOwnDispatchItIsDeletedByItsThread) {
+  handedOver = new HandedOverOwner;
+  const HANDLE deleted = handedOver->deleted;
+  const HWND window = handedOver->receiver.Create(&HandingOverProcedure, kHandOverClass);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(handedOver->receiver.OnWindowThread());
+  ASSERT_TRUE(PostMessageW(window, WM_APP, 0, 0));
+  ASSERT_EQ(WaitForSingleObject(deleted, 20000), WAIT_OBJECT_0);
+  EXPECT_TRUE(windowGoneAtOnce);
+  EXPECT_TRUE(classFreeAtOnce);
+  EXPECT_TRUE(deletedAfterDispatch);
+  CloseHandle(deleted);
+}
+
 }  // namespace

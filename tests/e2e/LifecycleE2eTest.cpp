@@ -1,8 +1,10 @@
 // Finding, building and taking down the device against the simulated
 // driver: which unit the factory binds, a driver call failing at every step
-// of the way in, termination under a flood of events, and a second device
-// in the same process.
+// of the way in, termination under a flood of events, a second device in the
+// same process, and a listener on the message window's thread that
+// terminates or deletes the device.
 #include <atomic>
+#include <functional>
 #include <new>
 #include <thread>
 
@@ -226,6 +228,98 @@ TEST_F(FaultsE2e, ASecondDeviceCannotInitialiseWhileTheFirstHoldsTheWindow) {
   from = heard.Count();
   device->DeckStop();
   ASSERT_GE(WaitForEvent(from, OX_NOTIFY_DEVICE_STATE, [](long s) { return s == DECK_STATE_STOP; }), 0);
+}
+
+// Runs its action in the first call it gets on another thread than the
+// host's, that is on the message window's.
+template <typename T>
+class ActOnWindowThread : public KelSafeEventListener<T> {
+public:
+  ActOnWindowThread(DWORD host, std::function<void()> action) : host(host), action(std::move(action)) {}
+  ~ActOnWindowThread() override { CloseHandle(done); }
+  void OnEvent(const T&) override {
+    if (GetCurrentThreadId() == host || acted.exchange(true)) return;
+    action();
+    SetEvent(done);
+  }
+  // Until the action is done and the call has returned (the listener's own
+  // lock is free again), so that the listener may then be destroyed.
+  bool WaitDone() {
+    if (WaitForSingleObject(done, 30000) != WAIT_OBJECT_0) return false;
+    KelMonitor returned(*this);
+    return true;
+  }
+
+private:
+  const DWORD host;
+  const std::function<void()> action;
+  std::atomic<bool> acted{false};
+  const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+
+// A listener on the message window's thread terminates the device, or deletes
+// it, from a device notification or from a scene-search event (which the
+// deck raises inside its refresh). Nothing deadlocks, the driver is let go
+// before the call returns, the listeners after it in a pass whose source is
+// gone are not called, and another device initialises at once. A device only
+// terminated there is deleted later on the host's thread. (Under the
+// sanitizers: nothing of the device is touched once it is gone.)
+TEST_F(FaultsE2e, AListenerOnTheWindowThreadMayTerminateOrDeleteTheDevice) {
+  struct Round {
+    const char* what;
+    bool sceneSearch;
+    bool deleteThere;
+  };
+  const Round rounds[] = {{"device notification deletes", false, true},
+                          {"scene search deletes", true, true},
+                          {"device notification terminates", false, false},
+                          {"scene search terminates", true, false}};
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(r.what);
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ZeltoVideoDevice* const target = r.deleteThere ? device.release() : device.get();
+    const auto act = [&] {
+      if (r.deleteThere)
+        delete target;
+      else
+        target->TerminateDevice();
+    };
+    ActOnWindowThread<_OxVideoDeviceNotification> onDevice(hostThread, act);
+    ActOnWindowThread<OxSceneSearchEvent> onScene(hostThread, act);
+    e2e::DeviceRecorder deviceAfter;
+    e2e::SceneRecorder sceneAfter;
+    bool done;
+    if (r.sceneSearch) {
+      target->AddEventListener(&onScene);
+      target->AddEventListener(&sceneAfter);
+      // Just ahead in the long scene under the head: found within moments.
+      ASSERT_TRUE(target->StartSeekATN(Panel().Track() + kTracksPerSecond / 2));
+      done = onScene.WaitDone();
+    } else {
+      target->AddEventListener(&onDevice);
+      target->AddEventListener(&deviceAfter);
+      Panel().PostEvent(DRIVER_EVENT_DECK_STATE, 0);
+      done = onDevice.WaitDone();
+    }
+    ASSERT_TRUE(done) << "the listener never came back";
+
+    EXPECT_EQ(Panel().AdvisedWindows(), 0u);
+    EXPECT_EQ(ClientReferences(), 0) << driver.Audit().Report();
+    if (r.deleteThere || r.sceneSearch) {
+      EXPECT_EQ(deviceAfter.Count() + sceneAfter.Count(), 0u);
+    }
+    if (!r.deleteThere) {
+      EXPECT_EQ(device->GetDeviceState(), OX_DEVICE_STATE_UNKNOWN);
+      EXPECT_FALSE(device->StartSeekATN(1));
+      device->RemoveEventListener(&onDevice);
+      device->RemoveEventListener(&deviceAfter);
+    }
+    others.emplace_back(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
+    ASSERT_NE(others.back(), nullptr);
+    EXPECT_TRUE(Initialize(*others.back())) << "the window class is still taken";
+    CloseAll();
+    EXPECT_EQ(ClientReferences(), 0) << driver.Audit().Report();
+  }
 }
 
 }  // namespace

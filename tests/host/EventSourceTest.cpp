@@ -187,6 +187,21 @@ TEST(SafeEventSourceTest, RemoveAndWaitWaitsForAPassOnAnotherThreadButNotItsOwn)
   EXPECT_EQ(source.GetEventListenerCount(), 0u);
 }
 
+// A listener that deletes what owns the source (a host deleting the device
+// from its listener): the pass ends without touching the freed source (the
+// address sanitizer sees it otherwise), and the listeners after it in the
+// copy, which the host may have freed too, are not called.
+TEST(SafeEventSourceTest, AListenerMayDestroyTheSourceThatCallsIt) {
+  std::vector<std::string> log;
+  Recorder destroyer("destroyer", log), after("after", log);
+  auto* source = new Source;
+  destroyer.action = [&](int) { delete source; };
+  source->AddEventListener(&destroyer);
+  source->AddEventListener(&after);
+  source->NotifyEvent(1);
+  EXPECT_EQ(log, std::vector<std::string>{"destroyer:1"});
+}
+
 TEST(PlainEventSourceTest, NotifiesInOrderAndDeletesOnlyWhenAsked) {
   struct Counted : KelEventListener<int> {
     explicit Counted(int& deaths) : deaths(deaths) {}

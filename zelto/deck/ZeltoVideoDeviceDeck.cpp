@@ -28,14 +28,18 @@ VideoDeviceState& ZeltoVideoDeviceDeck::stateFor(_OxVideoDeviceState value) {
 
 // After a seek, every refresh that finds the deck playing reports the search
 // as complete; the first that finds it stopped ends the scene and the search.
+// The notification is the last thing done: its listener may delete the
+// device, and this deck with it.
 void ZeltoVideoDeviceDeck::UpdateDeviceState() {
   VideoDeviceState& state = stateFor(controller->GetDeviceState());
   currentState.store(&state);
   const _OxVideoDeviceState value = state.GetValue();
-  if (value == OX_DEVICE_STATE_PLAY && sceneSearch.load()) sceneSearchNotification.NotifyCompleteSceneSearch();
-  // exchange, so that two threads refreshing at once report the end once.
-  if (value == OX_DEVICE_STATE_STOP && sceneSearch.exchange(false))
-    sceneSearchNotification.NotifyCompleteScenePlaying();
+  if (value == OX_DEVICE_STATE_PLAY) {
+    if (sceneSearch.load()) sceneSearchNotification.NotifyCompleteSceneSearch();
+  } else if (value == OX_DEVICE_STATE_STOP) {
+    // exchange, so that two threads refreshing at once report the end once.
+    if (sceneSearch.exchange(false)) sceneSearchNotification.NotifyCompleteScenePlaying();
+  }
 }
 
 void ZeltoVideoDeviceDeck::UpdateMediaInfo() { cassette.SetMediaInfo(controller->GetMediaInfo()); }
@@ -85,5 +89,5 @@ void ZeltoVideoDeviceDeck::AddEventListener(KelSafeEventListener<OxSceneSearchEv
 }
 
 void ZeltoVideoDeviceDeck::RemoveEventListener(KelSafeEventListener<OxSceneSearchEvent>* listener) {
-  sceneSearchNotification.RemoveEventListener(listener);
+  sceneSearchNotification.RemoveEventListenerAndWait(listener);
 }

@@ -51,6 +51,7 @@ public:
   void StartSeekATN(std::uint32_t absoluteTrackNumber);
 
   void AddEventListener(KelSafeEventListener<Orvex::OxSceneSearchEvent>* listener);
+  // Waits for a pass under way on another thread, as the device's removals do.
   void RemoveEventListener(KelSafeEventListener<Orvex::OxSceneSearchEvent>* listener);
   Orvex::SceneSearchEventNotification& GetSceneSearchNotification() { return sceneSearchNotification; }
 

@@ -87,17 +87,19 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
 // is deleted, and its handlers reach the deck and the other components
 // through this device. So the receiver is detached first: once
 // DetachDevice returns, no handler is running on this device and none will
-// start. The components then go in their fixed order and the driver sees
-// the same calls in the same order as without the detach: the deck's
-// release, then the window's unadvise when the receiver is deleted, then
-// the smart control's release.
+// start (on the receiver's own thread, none but the one calling this). The
+// components then go in their fixed order and the driver sees the same
+// calls in the same order as without the detach: the deck's release, then
+// the window's unadvise when the receiver is released, then the smart
+// control's release.
 void ZeltoVideoDevice::TerminateDevice() {
+  live->store(false);
   if (ZeltoVideoDeviceMessageReceiver* receiver = messageReceiver.load()) receiver->DetachDevice();
 
   destroyComponent(deck);
   // The transmit, preview and receive components are taken down here, in
   // this order, once they exist.
-  destroyComponent(messageReceiver);
+  ZeltoVideoDeviceMessageReceiver::Release(messageReceiver.exchange(nullptr));
 
   if (micDatabaseManager) {
     micDatabaseManager->RemoveEventListener(&memoryInCassette);

@@ -9,12 +9,41 @@
 // Threads: the host calls on the thread that ran the factory. The message
 // receiver's thread calls the update, change and notify operations when the
 // driver reports events; they run concurrently with the host's calls.
-// TerminateDevice must not be called from a listener that runs on that
-// thread.
+// Listeners are therefore called on either thread.
+//
+// Removing a listener: once RemoveEventListener (any overload) returns, the
+// listener is never called again and may be destroyed. Called on another
+// thread than the one delivering to it, it waits for a notification pass
+// under way to end. Called from inside a listener on the delivering thread,
+// it does not wait (the listener may be further up that very stack) and
+// never deadlocks; only the pass under way there may still reach the
+// listener removed, if it comes later in that pass. The wait deadlocks if
+// the remover holds what the listener needs to finish: a lock the listener
+// takes (its own KelSafeEventListener lock, held around every OnEvent,
+// counts), or the remover's own thread, when the listener waits for it.
+//
+// Terminating from a listener: a listener running on the message receiver's
+// thread (device notifications, and scene-search events, which the deck
+// raises while it refreshes its state there) may call TerminateDevice or
+// delete the device. Neither waits for that thread, which cannot wait for
+// itself: before the call returns the driver is unadvised and released, and
+// the window and its class are gone, so another device can be initialised
+// at once; the thread ends after the dispatch under way, dropping the driver
+// events still queued. Nothing of the device is touched after the listener
+// returns, and a pass whose source is gone calls no further listener (the
+// device's notifications once the device is deleted, the deck's scene-search
+// events once it is terminated). The device may also be terminated there and
+// deleted later on the host's thread. On Windows the driver's interfaces
+// belong to the apartment of the host's thread, and this path calls them
+// from the receiver's: terminate from the host's thread where the host can.
+// Not supported: terminating or deleting from a listener that runs on the
+// host's thread inside the host's own call into the device (InitializeDevice,
+// GetDeviceState...), or while another thread is calling into the device.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/devevents/OxDeviceEvents.h"
@@ -54,8 +83,9 @@ public:
   ZeltoVideoDevice(const ZeltoVideoDevice&) = delete;
   ZeltoVideoDevice& operator=(const ZeltoVideoDevice&) = delete;
 
-  // False when a component could not be built; the device is then
-  // terminated. window and rect may be null.
+  // False when a component could not be built, or a listener threw during
+  // the first refresh of the deck state, camcorder mode and media
+  // information; the device is then terminated. window and rect may be null.
   bool InitializeDevice(Orvex::_OxVideoSystem videoSystem, bool deinterlaceEnable, const Orvex::OxWindow* window,
                         const Orvex::OxRect* rect, bool previewMuting, bool previewMonitorVisible);
   // Takes the components down and releases the driver; the device can then
@@ -217,4 +247,8 @@ private:
   Orvex::IMicDatabaseManager* micDatabaseManager = nullptr;
   MemoryInCassette memoryInCassette;
   bool deinterlaceEnable = true;
+  // True until TerminateDevice, which the destructor runs. Shared, so that an
+  // operation whose component call may reach a listener that terminates or
+  // deletes this device can still look at it after that call.
+  const std::shared_ptr<std::atomic<bool>> live = std::make_shared<std::atomic<bool>>(true);
 };

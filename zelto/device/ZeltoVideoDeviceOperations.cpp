@@ -12,16 +12,28 @@
 using namespace Orvex;
 
 // ---- Listeners ----
+// Every removal waits for a pass under way on another thread (see the
+// header); a component that owns a source removes from it the same way, as
+// the deck does.
+
+namespace {
+
+template <typename T>
+void removeAndWait(KelSafeEventSource<T>& source, KelSafeEventListener<T>* listener) {
+  if (listener) source.RemoveEventListenerAndWait(listener);
+}
+
+}  // namespace
 
 void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<_OxVideoDeviceNotification>* listener) {
   if (listener) notification.AddEventListener(listener);
 }
 void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<_OxVideoDeviceNotification>* listener) {
-  if (listener) notification.RemoveEventListener(listener);
+  removeAndWait(notification, listener);
 }
 
 // The capturing, scanning and scapturing sources belong to the receive
-// component.
+// component, whose removals wait like the deck's.
 void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxCapturingEvent>*) {}
 void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxCapturingEvent>*) {}
 void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScanningEvent>*) {}
@@ -33,7 +45,7 @@ void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxRecordingEvent>* 
   if (listener) recordingNotification.AddEventListener(listener);
 }
 void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxRecordingEvent>* listener) {
-  if (listener) recordingNotification.RemoveEventListener(listener);
+  removeAndWait(recordingNotification, listener);
 }
 
 void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxSceneSearchEvent>* listener) {
@@ -86,9 +98,13 @@ OxTimeCode ZeltoVideoDevice::GetTimecode() const {
   return timeCode;
 }
 
+// The deck's refresh may call a scene-search listener that terminates or
+// deletes this device; then nothing of it may be touched any more.
 void ZeltoVideoDevice::UpdateDeviceState() {
   if (ZeltoVideoDeviceDeck* d = deck.load()) {
+    const std::shared_ptr<std::atomic<bool>> stillLive = live;
     d->UpdateDeviceState();
+    if (!stillLive->load()) return;
     notification.NotifyEvent(OX_NOTIFY_DEVICE_STATE);
   }
 }

@@ -13,6 +13,7 @@ constexpr DWORD kWakeMask = 0xFF;
 VideoCapturingMessageReceiver::VideoCapturingMessageReceiver()
     : windowHandle(nullptr),
       thread(nullptr),
+      threadId(0),
       stopEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       readyEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
   if (!stopEvent || !readyEvent) {
@@ -22,18 +23,32 @@ VideoCapturingMessageReceiver::VideoCapturingMessageReceiver()
   }
 }
 
+// The thread's end has already taken its window down, so the window is only
+// destroyed here when it outlived a thread that never ran. On the window's
+// own thread (after HandOver) the thread is on its way out and is not waited
+// for; its window and class are gone already.
 VideoCapturingMessageReceiver::~VideoCapturingMessageReceiver() {
-  if (SignalStop() && thread) WaitForSingleObject(thread, INFINITE);
+  if (SignalStop() && thread && !OnWindowThread()) WaitForSingleObject(thread, INFINITE);
   if (thread) CloseHandle(thread);
-  // The thread's end has already taken its window down; this only tidies up
-  // a window that outlived a thread that never ran.
-  if (windowHandle) DestroyWindow(windowHandle);
-  if (!className.IsEmpty()) UnregisterClassW(className.GetString(), zelto::ModuleInstance());
+  destroyWindowAndClass();
   CloseHandle(stopEvent);
   CloseHandle(readyEvent);
 }
 
+void VideoCapturingMessageReceiver::destroyWindowAndClass() {
+  if (windowHandle) DestroyWindow(windowHandle);
+  windowHandle = nullptr;
+  if (!className.IsEmpty()) UnregisterClassW(className.GetString(), zelto::ModuleInstance());
+  className = Orvex::OxString();
+}
+
 BOOL VideoCapturingMessageReceiver::SignalStop() { return SetEvent(stopEvent); }
+
+void VideoCapturingMessageReceiver::HandOver(std::function<void()> deleteOwner) {
+  deleteOwnerAtEnd = std::move(deleteOwner);
+  destroyWindowAndClass();
+  SignalStop();
+}
 
 HWND VideoCapturingMessageReceiver::Create(WNDPROC windowProcedure, const wchar_t* name) {
   if (!windowProcedure || windowHandle) return nullptr;
@@ -50,7 +65,7 @@ HWND VideoCapturingMessageReceiver::Create(WNDPROC windowProcedure, const wchar_
   windowClass.lpszClassName = className.GetString();
   if (!RegisterClassExW(&windowClass)) return nullptr;
 
-  std::uintptr_t started = _beginthreadex(nullptr, 0, &VideoCapturingMessageReceiver::threadMain, this, 0, nullptr);
+  std::uintptr_t started = _beginthreadex(nullptr, 0, &VideoCapturingMessageReceiver::threadMain, this, 0, &threadId);
   if (!started) return nullptr;
   thread = reinterpret_cast<HANDLE>(started);
   WaitForSingleObject(readyEvent, INFINITE);
@@ -69,7 +84,7 @@ void VideoCapturingMessageReceiver::run() {
   SetEvent(readyEvent);
 
   // Without a window the loop still runs: the thread ends only when the
-  // destructor sets the stop event.
+  // destructor (or HandOver) sets the stop event.
   bool running = true;
   while (running) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &stopEvent, FALSE, INFINITE, kWakeMask);
@@ -86,5 +101,8 @@ void VideoCapturingMessageReceiver::run() {
     }
   }
 
+  // Handed over: this object goes with its owner, and nothing of it may be
+  // touched afterwards.
+  if (std::function<void()> deleteOwner = std::move(deleteOwnerAtEnd)) deleteOwner();
   if (SUCCEEDED(apartment)) CoUninitialize();
 }

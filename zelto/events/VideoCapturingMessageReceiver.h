@@ -2,10 +2,13 @@
 // told to stop.
 //
 // Create blocks until the thread has tried to create the window; the
-// destructor blocks until the thread has ended. The thread leaves its loop
-// only between two dispatches, so a handler that runs when the stop is
-// signalled completes first and the messages still queued are dropped.
+// destructor blocks until the thread has ended, except on that thread itself
+// (see HandOver). The thread leaves its loop only between two dispatches, so
+// a handler that runs when the stop is signalled completes first and the
+// messages still queued are dropped.
 #pragma once
+
+#include <functional>
 
 #include "host/foundation/OxString.h"
 #include "platform/win32.h"
@@ -28,13 +31,26 @@ public:
   // Ends the loop after the message being dispatched, if any.
   BOOL SignalStop();
 
+  bool OnWindowThread() const { return thread && GetCurrentThreadId() == threadId; }
+
+  // For an owner let go from inside one of this window's dispatches, which
+  // cannot wait for its own thread: destroys the window and unregisters the
+  // class at once, so that the name is free when this returns, ends the loop
+  // after the dispatch under way and leaves deleteOwner (which destroys this
+  // object) to the thread, once it is out of the loop. Window thread only.
+  void HandOver(std::function<void()> deleteOwner);
+
 private:
   static unsigned WINAPI threadMain(void* self);
   void run();
+  void destroyWindowAndClass();
 
   HWND windowHandle;
   Orvex::OxString className;
   HANDLE thread;
+  unsigned threadId;
   HANDLE stopEvent;
   HANDLE readyEvent;
+  // Set by HandOver; read by the thread once it has left its loop.
+  std::function<void()> deleteOwnerAtEnd;
 };

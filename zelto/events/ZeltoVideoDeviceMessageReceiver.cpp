@@ -36,25 +36,48 @@ ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver(ZeltoComPtr<ISm
     fail();
   }
 
-  device->UpdateDeviceState();
-  device->UpdateCamcorderMode();
-  device->UpdateMediaInfo();
+  // A host listener may throw here; the destructor will not run then.
+  try {
+    device->UpdateDeviceState();
+    device->UpdateCamcorderMode();
+    device->UpdateMediaInfo();
+  } catch (...) {
+    unadvise();
+    throw;
+  }
 }
 
 ZeltoVideoDeviceMessageReceiver::~ZeltoVideoDeviceMessageReceiver() {
-  if (adviseCookie != 0 && smartControlHolder && *smartControlHolder)
-    (*smartControlHolder)->UnadviseWindow(adviseCookie);
+  unadvise();
   // receiverWindow's destruction now stops and joins the thread.
 }
 
+void ZeltoVideoDeviceMessageReceiver::Release(ZeltoVideoDeviceMessageReceiver* receiver) {
+  if (!receiver) return;
+  if (!receiver->receiverWindow.OnWindowThread()) {
+    delete receiver;
+    return;
+  }
+  // Unadvised now, as the destructor would; with the cookie 0, the deletion
+  // on the thread then reads nothing of the device.
+  receiver->unadvise();
+  receiver->receiverWindow.HandOver([receiver] { delete receiver; });
+}
+
+void ZeltoVideoDeviceMessageReceiver::unadvise() {
+  if (adviseCookie != 0 && smartControlHolder && *smartControlHolder)
+    (*smartControlHolder)->UnadviseWindow(adviseCookie);
+  adviseCookie = 0;
+}
+
 void ZeltoVideoDeviceMessageReceiver::DetachDevice() {
-  std::lock_guard<std::mutex> guard(dispatchLock);
+  std::lock_guard<std::recursive_mutex> guard(dispatchLock);
   device = nullptr;
 }
 
 template <typename Handler>
 void ZeltoVideoDeviceMessageReceiver::withDevice(Handler&& handler) {
-  std::lock_guard<std::mutex> guard(dispatchLock);
+  std::lock_guard<std::recursive_mutex> guard(dispatchLock);
   if (device) handler(device);
 }
 
@@ -131,6 +154,9 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
 void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
   switch (code) {
     case DRIVER_EVENT_DEVICE_ERROR:
+      // NotifyDeviceRemoved reaches no listener yet. Once it does, that
+      // listener may terminate or delete the device, and AbortScapturing
+      // must then first make sure the device is still live.
       if (argument == DRIVER_ERROR_DEVICE_REMOVED) target->NotifyDeviceRemoved();
       target->AbortScapturing();
       break;

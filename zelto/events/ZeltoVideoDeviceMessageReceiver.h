@@ -9,6 +9,11 @@
 // under that lock, so once it returns no handler runs on the device and none
 // will. The device detaches first thing in TerminateDevice, before it deletes
 // any component, and the order of its driver calls stays as it was.
+//
+// A listener on the window's thread may terminate or delete the device from
+// inside a dispatch. The detach then runs under the lock that dispatch
+// holds, and Release leaves the receiver's deletion to its own thread, which
+// cannot wait for itself.
 #pragma once
 
 #include <mutex>
@@ -24,16 +29,23 @@ public:
   // Builds the window on its thread, binds it to this object, advises the
   // driver and brings the device's deck state, camcorder mode and media
   // information up to date. Throws std::runtime_error on any failure, with
-  // the thread stopped and the class unregistered.
+  // the thread stopped and the class unregistered; an exception from a
+  // listener during that first refresh leaves it likewise, with the window
+  // unadvised.
   ZeltoVideoDeviceMessageReceiver(ZeltoComPtr<ISmartControl>* smartControl, ZeltoVideoDevice* device);
   // Unadvises the driver, then stops the thread.
   virtual ~ZeltoVideoDeviceMessageReceiver();
   ZeltoVideoDeviceMessageReceiver(const ZeltoVideoDeviceMessageReceiver&) = delete;
   ZeltoVideoDeviceMessageReceiver& operator=(const ZeltoVideoDeviceMessageReceiver&) = delete;
 
+  // Deletes the receiver. On its window's thread (a listener letting the
+  // device go) the driver is unadvised and the window and class taken down
+  // now; the thread deletes the receiver once the dispatch under way is over.
+  static void Release(ZeltoVideoDeviceMessageReceiver* receiver);
+
   // Waits for a handler that is running, then lets no handler reach the
-  // device again. Must not be called from a handler (a listener on this
-  // window's thread): it would wait for itself.
+  // device again. From a handler (a listener on this window's thread) it
+  // does not wait for itself; the handler under way runs on.
   void DetachDevice();
 
   HWND GetWindow() const { return receiverWindow.GetWindow(); }
@@ -47,11 +59,13 @@ public:
 private:
   template <typename Handler>
   void withDevice(Handler&& handler);
+  void unadvise();
 
   ZeltoComPtr<ISmartControl>* smartControlHolder;
   ZeltoVideoDevice* device;
   DWORD adviseCookie;
   // Declared before the window so that it outlives the window's thread.
-  std::mutex dispatchLock;
+  // Re-entrant, for a detach from inside a dispatch.
+  std::recursive_mutex dispatchLock;
   VideoCapturingMessageReceiver receiverWindow;
 };
