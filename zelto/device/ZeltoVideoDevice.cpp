@@ -7,6 +7,7 @@
 #include "zelto/bridge/DriverInterfaces.h"
 #include "zelto/cassette/MicDatabaseFile.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
+#include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/events/ZeltoVideoDeviceMessageReceiver.h"
 
 using namespace Orvex;
@@ -20,7 +21,8 @@ void destroyComponent(std::atomic<T*>& component) {
 
 }  // namespace
 
-ZeltoVideoDevice::ZeltoVideoDevice(const ConnectedZeltoVideoDevice& connected) {
+ZeltoVideoDevice::ZeltoVideoDevice(const ConnectedZeltoVideoDevice& connected)
+    : live(std::make_shared<ZeltoDeviceLiveness>()) {
   HRESULT bound = E_POINTER;
   {
     ConnectedZeltoVideoDevice unit(connected);
@@ -93,7 +95,7 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
 // the window's unadvise when the receiver is released, then the smart
 // control's release.
 void ZeltoVideoDevice::TerminateDevice() {
-  live->store(false);
+  live->live.store(false);
   if (ZeltoVideoDeviceMessageReceiver* receiver = messageReceiver.load()) receiver->DetachDevice();
 
   destroyComponent(deck);

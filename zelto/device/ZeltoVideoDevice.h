@@ -61,6 +61,7 @@
 #include "zelto/events/ZeltoVideoDeviceNotification.h"
 
 struct ISmartControl;
+struct ZeltoDeviceLiveness;
 class ZeltoVideoDeviceTransmit;
 class ZeltoVideoDeviceDeck;
 class ZeltoVideoDeviceReceive;
@@ -247,8 +248,8 @@ private:
   Orvex::IMicDatabaseManager* micDatabaseManager = nullptr;
   MemoryInCassette memoryInCassette;
   bool deinterlaceEnable = true;
-  // True until TerminateDevice, which the destructor runs. Shared, so that an
+  // Live until TerminateDevice, which the destructor runs. Shared, so that an
   // operation whose component call may reach a listener that terminates or
   // deletes this device can still look at it after that call.
-  const std::shared_ptr<std::atomic<bool>> live = std::make_shared<std::atomic<bool>>(true);
+  const std::shared_ptr<ZeltoDeviceLiveness> live;
 };

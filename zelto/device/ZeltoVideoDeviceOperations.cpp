@@ -7,6 +7,7 @@
 #include "zelto/bridge/DriverInterfaces.h"
 #include "zelto/cassette/ItemDuration.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
+#include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
 using namespace Orvex;
@@ -102,9 +103,9 @@ OxTimeCode ZeltoVideoDevice::GetTimecode() const {
 // deletes this device; then nothing of it may be touched any more.
 void ZeltoVideoDevice::UpdateDeviceState() {
   if (ZeltoVideoDeviceDeck* d = deck.load()) {
-    const std::shared_ptr<std::atomic<bool>> stillLive = live;
+    const std::shared_ptr<ZeltoDeviceLiveness> stillLive = live;
     d->UpdateDeviceState();
-    if (!stillLive->load()) return;
+    if (!stillLive->live.load()) return;
     notification.NotifyEvent(OX_NOTIFY_DEVICE_STATE);
   }
 }
