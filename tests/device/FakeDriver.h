@@ -38,11 +38,110 @@ inline HRESULT HandOut(void** out, IUnknown* object) {
   return S_OK;
 }
 
-// The driver's main object: smart control and deck control in one.
+// Records the calls of one driver interface as text, e.g.
+// L"AddBatchItem(100,0,Tape-001-%02d.zlt,1)", in the order they came.
+class CallLog {
+public:
+  void Add(std::wstring call) {
+    std::lock_guard<std::mutex> guard(lock);
+    calls.push_back(std::move(call));
+  }
+  // The calls so far, and forgets them.
+  std::vector<std::wstring> Take() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<std::wstring> taken;
+    taken.swap(calls);
+    return taken;
+  }
+
+private:
+  std::mutex lock;
+  std::vector<std::wstring> calls;
+};
+
+// The driver's receiving path: records every call.
+class FakeStreamReceive final : public Owned<IStreamReceive> {
+public:
+  HRESULT streamTypesResult = S_OK;
+  // The stream types of the last SetStreamTypes.
+  std::vector<GUID> streamTypes;
+  CallLog log;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IStreamReceive) ? this : nullptr);
+  }
+  HRESULT STDMETHODCALLTYPE Stop() override { return Note(L"Stop"); }
+  HRESULT STDMETHODCALLTYPE SetFolder(const WCHAR* path) override { return Note(L"SetFolder(" + Text(path) + L")"); }
+  HRESULT STDMETHODCALLTYPE SetFileName(const WCHAR* pattern, DWORD kind) override {
+    return Note(L"SetFileName(" + Text(pattern) + L"," + std::to_wstring(kind) + L")");
+  }
+  HRESULT STDMETHODCALLTYPE SetOptions(DWORD flags) override {
+    return Note(L"SetOptions(" + std::to_wstring(flags) + L")");
+  }
+  HRESULT STDMETHODCALLTYPE SetStreamTypes(const GUID_LIST* types) override {
+    streamTypes.assign(types->guids, types->guids + types->count);
+    Note(L"SetStreamTypes");
+    return streamTypesResult;
+  }
+  HRESULT STDMETHODCALLTYPE StartDirect() override { return Note(L"StartDirect"); }
+  HRESULT STDMETHODCALLTYPE Abort() override { return Note(L"Abort"); }
+  HRESULT STDMETHODCALLTYPE Reserved10() override { return Note(L"Reserved10"); }
+  HRESULT STDMETHODCALLTYPE SetMaxFileSize(ULONGLONG bytes) override {
+    return Note(L"SetMaxFileSize(" + std::to_wstring(bytes) + L")");
+  }
+  HRESULT STDMETHODCALLTYPE Reserved12() override { return Note(L"Reserved12"); }
+  HRESULT STDMETHODCALLTYPE ClearBatch() override { return Note(L"ClearBatch"); }
+  HRESULT STDMETHODCALLTYPE AddBatchItem(DWORD inPoint, DWORD reserved, const WCHAR* pattern, DWORD kind) override {
+    return Note(L"AddBatchItem(" + std::to_wstring(inPoint) + L"," + std::to_wstring(reserved) + L"," + Text(pattern) +
+                L"," + std::to_wstring(kind) + L")");
+  }
+  HRESULT STDMETHODCALLTYPE StartBatch() override { return Note(L"StartBatch"); }
+  HRESULT STDMETHODCALLTYPE StopBatch() override { return Note(L"StopBatch"); }
+
+private:
+  static std::wstring Text(const WCHAR* text) { return text ? std::wstring(text) : std::wstring(L"(null)"); }
+  HRESULT Note(std::wstring call) {
+    log.Add(std::move(call));
+    return S_OK;
+  }
+};
+
+// The driver's tape scan: records every call.
+class FakeTapeScan final : public Owned<ITapeScan> {
+public:
+  CallLog log;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_ITapeScan) ? this : nullptr);
+  }
+  HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved6() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE StartScan(DWORD flags) override {
+    log.Add(L"StartScan(" + std::to_wstring(flags) + L")");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE StopScan() override {
+    log.Add(L"StopScan");
+    return S_OK;
+  }
+};
+
+// The driver's main object: smart control and deck control in one. Stream
+// receive and tape scan are objects of their own, so that the references the
+// receive component holds do not count here.
 class FakeDriver final : public Owned<ISmartControl, IDeckControl> {
 public:
   // Set before the device uses the fake.
   bool deckAvailable = true;
+  bool streamReceiveAvailable = true;
+  bool tapeScanAvailable = true;
+  FakeStreamReceive streamReceive;
+  FakeTapeScan tapeScan;
   HRESULT adviseResult = S_OK;
   HRESULT timeCodeResult = S_OK;
   __MIDL___MIDL_itf_plgdefs_0000_0001 timeCode{1, 2, 3, 4, 0};
@@ -62,6 +161,8 @@ public:
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl)) return HandOut(out, static_cast<ISmartControl*>(this));
+    if (Same(iid, IID_IStreamReceive)) return HandOut(out, streamReceiveAvailable ? &streamReceive : nullptr);
+    if (Same(iid, IID_ITapeScan)) return HandOut(out, tapeScanAvailable ? &tapeScan : nullptr);
     return HandOut(out, Same(iid, IID_IDeckControl) && deckAvailable ? static_cast<IDeckControl*>(this) : nullptr);
   }
   ULONG STDMETHODCALLTYPE Release() override {

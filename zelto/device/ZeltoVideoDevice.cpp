@@ -5,6 +5,7 @@
 
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/cassette/MicDatabaseFile.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
 #include "zelto/device/ZeltoDeviceLiveness.h"
@@ -68,7 +69,7 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
     // The transmit and preview components are built here, in this order,
     // once they exist.
     messageReceiver.store(new ZeltoVideoDeviceMessageReceiver(&smartControl, this));
-    // The receive component is built here once it exists.
+    receive.store(new ZeltoVideoDeviceReceive(&smartControl, newVideoSystem, this));
   } catch (...) {
     TerminateDevice();
     return false;
@@ -99,8 +100,9 @@ void ZeltoVideoDevice::TerminateDevice() {
   if (ZeltoVideoDeviceMessageReceiver* receiver = messageReceiver.load()) receiver->DetachDevice();
 
   destroyComponent(deck);
-  // The transmit, preview and receive components are taken down here, in
-  // this order, once they exist.
+  // The transmit and preview components are taken down here, in this order,
+  // once they exist.
+  destroyComponent(receive);
   ZeltoVideoDeviceMessageReceiver::Release(messageReceiver.exchange(nullptr));
 
   if (micDatabaseManager) {

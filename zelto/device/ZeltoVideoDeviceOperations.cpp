@@ -1,10 +1,13 @@
 // The device's exported operations: each checks the component it needs and
-// hands the call on. Components that do not exist yet (transmit, preview,
-// receive) are always null here, so their operations take the null path.
+// hands the call on. Components that do not exist yet (transmit, preview)
+// are always null here, so their operations take the null path; neither do
+// the receive component's scanning and scapturing operations, so theirs do
+// nothing yet.
 #include <algorithm>
 #include <stdexcept>
 
 #include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/cassette/ItemDuration.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
 #include "zelto/device/ZeltoDeviceLiveness.h"
@@ -34,13 +37,25 @@ void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<_OxVideoDeviceNo
 }
 
 // The capturing, scanning and scapturing sources belong to the receive
-// component, whose removals wait like the deck's.
-void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxCapturingEvent>*) {}
-void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxCapturingEvent>*) {}
-void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScanningEvent>*) {}
-void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxScanningEvent>*) {}
-void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScapturingEvent>*) {}
-void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxScapturingEvent>*) {}
+// component, whose removals wait for a pass under way on another thread.
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxCapturingEvent>* listener) {
+  if (ZeltoVideoDeviceReceive* r = receive.load(); r && listener) r->AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxCapturingEvent>* listener) {
+  if (ZeltoVideoDeviceReceive* r = receive.load(); r && listener) r->RemoveEventListener(listener);
+}
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScanningEvent>* listener) {
+  if (ZeltoVideoDeviceReceive* r = receive.load(); r && listener) r->AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxScanningEvent>* listener) {
+  if (ZeltoVideoDeviceReceive* r = receive.load(); r && listener) r->RemoveEventListener(listener);
+}
+void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxScapturingEvent>* listener) {
+  if (ZeltoVideoDeviceReceive* r = receive.load(); r && listener) r->AddEventListener(listener);
+}
+void ZeltoVideoDevice::RemoveEventListener(KelSafeEventListener<OxScapturingEvent>* listener) {
+  if (ZeltoVideoDeviceReceive* r = receive.load(); r && listener) r->RemoveEventListener(listener);
+}
 
 void ZeltoVideoDevice::AddEventListener(KelSafeEventListener<OxRecordingEvent>* listener) {
   if (listener) recordingNotification.AddEventListener(listener);
@@ -205,47 +220,90 @@ _OxAspectRatio ZeltoVideoDevice::GetAspectRatio() const { return aspectRatio.loa
 
 _OxVideoSystem ZeltoVideoDevice::GetVideoSystem() const { return videoSystem; }
 
-// ---- Batch and direct capturing: the receive component's, none yet ----
+// ---- Batch and direct capturing: the receive component's ----
 
-void ZeltoVideoDevice::SetBatchCapturingList(_OxBatchCapturingParam, std::vector<_OxBatchCapturingItem>&) {}
+void ZeltoVideoDevice::SetBatchCapturingList(_OxBatchCapturingParam param, std::vector<_OxBatchCapturingItem>& items) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->SetBatchCapturingList(std::move(param), items);
+}
 void ZeltoVideoDevice::GetBatchCapturingList(std::vector<_OxBatchCapturingItem>&) {}
-void ZeltoVideoDevice::GetBatchCapturingProgress(_OxBatchCapturingProgress&) {}
-void ZeltoVideoDevice::StartBatchCapturing() {}
-void ZeltoVideoDevice::StopBatchCapturing() {}
+void ZeltoVideoDevice::GetBatchCapturingProgress(_OxBatchCapturingProgress& progress) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->GetBatchCapturingProgress(progress);
+}
+void ZeltoVideoDevice::StartBatchCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StartBatchCapturing();
+}
+void ZeltoVideoDevice::StopBatchCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StopBatchCapturing();
+}
 void ZeltoVideoDevice::AbortBatchCapturing() { StopBatchCapturing(); }
+// The batch stop, deck included: it ends a direct capture too.
 void ZeltoVideoDevice::AbortDirectCapturing() { StopBatchCapturing(); }
-void ZeltoVideoDevice::EraseFileBatchCapturing(_OxCancelState) {}
-bool ZeltoVideoDevice::CheckBatchCapturingParam() { return receive.load() != nullptr; }
+void ZeltoVideoDevice::EraseFileBatchCapturing(_OxCancelState state) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->eraseBatchFiles(state);
+}
+bool ZeltoVideoDevice::CheckBatchCapturingParam() {
+  ZeltoVideoDeviceReceive* r = receive.load();
+  return r && r->CheckBatchCapturingParam();
+}
 bool ZeltoVideoDevice::CheckDirectCapturingParam() { return CheckBatchCapturingParam(); }
-void ZeltoVideoDevice::SetDirectCapturingStructure(_OxDirectCapturingParam&) {}
-void ZeltoVideoDevice::GetDirectCapturingProgress(_OxDirectCapturingProgress&) {}
-void ZeltoVideoDevice::StartDirectCapturing() {}
-void ZeltoVideoDevice::ExitDirectCapturing() {}
-void ZeltoVideoDevice::AbortCapturing() {}
+void ZeltoVideoDevice::SetDirectCapturingStructure(_OxDirectCapturingParam& param) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->SetDirectCapturingStructure(param);
+}
+void ZeltoVideoDevice::GetDirectCapturingProgress(_OxDirectCapturingProgress& progress) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->GetDirectCapturingProgress(progress);
+}
+void ZeltoVideoDevice::StartDirectCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StartDirectCapturing();
+}
+void ZeltoVideoDevice::ExitDirectCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->ExitDirectCapturing();
+}
+void ZeltoVideoDevice::AbortCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->AbortCapturing();
+}
 void ZeltoVideoDevice::StopDirectCapturing() { AbortCapturing(); }
 void ZeltoVideoDevice::PauseDirectCapturing() {}
 void ZeltoVideoDevice::RestartDirectCapturing() {}
 
-void ZeltoVideoDevice::NotifyCreateCapturedFile(const OxString&) {}
-void ZeltoVideoDevice::NotifyCompleteCapturedFile(const OxString&) {}
-void ZeltoVideoDevice::NotifyCapturingErrorStop(_OxCapturingErrorID) {}
-void ZeltoVideoDevice::NotifyCompleteSectionBatchCapturing() {}
-void ZeltoVideoDevice::NotifyCompleteBatchCapturing() {}
-void ZeltoVideoDevice::NotifyBatchCaptureSearchIn() {}
-void ZeltoVideoDevice::NotifyBatchCaptureSearchOut() {}
+// Each hands the report on and does nothing after it: a listener may end
+// the device from inside its call.
+void ZeltoVideoDevice::NotifyCreateCapturedFile(const OxString& fileName) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyCreateCapturedFile(fileName);
+}
+void ZeltoVideoDevice::NotifyCompleteCapturedFile(const OxString& fileName) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyCompleteCapturedFile(fileName);
+}
+void ZeltoVideoDevice::NotifyCapturingErrorStop(_OxCapturingErrorID errorId) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyCapturingErrorStop(errorId);
+}
+void ZeltoVideoDevice::NotifyCompleteSectionBatchCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyCompleteSectionBatchCapturing();
+}
+void ZeltoVideoDevice::NotifyCompleteBatchCapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyCompleteBatchCapturing();
+}
+void ZeltoVideoDevice::NotifyBatchCaptureSearchIn() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyBatchCaptureSearchIn();
+}
+void ZeltoVideoDevice::NotifyBatchCaptureSearchOut() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyBatchCaptureSearchOut();
+}
+void ZeltoVideoDevice::NotifyDeviceRemoved() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyDeviceRemoved();
+}
+
+// ---- Tape scanning: the receive component's, not there yet ----
+
 void ZeltoVideoDevice::NotifyGotThumbnail(const _THUMBNAIL_DATA*) {}
 void ZeltoVideoDevice::NotifyScanTapeErrorStop() {}
 void ZeltoVideoDevice::NotifyScanTapeCompleted() {}
-void ZeltoVideoDevice::NotifyDeviceRemoved() {}
-
-// ---- Tape scanning ----
 
 void ZeltoVideoDevice::SetScanningParam(_OxScanningParam) {}
 void ZeltoVideoDevice::StartScanning() {}
 void ZeltoVideoDevice::StopScanning() {}
 void ZeltoVideoDevice::CancelScanning() {}
 
-// ---- Scapturing ----
+// ---- Scapturing: the receive component's, not there yet ----
 
 void ZeltoVideoDevice::SetupScapturing(_OxBatchCapturingParam) {}
 void ZeltoVideoDevice::AbortSetupScapturing() {}

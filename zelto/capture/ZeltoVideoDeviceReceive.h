@@ -1,0 +1,189 @@
+// The device's handle on the driver's receiving path. The driver writes the
+// capture files itself; this component tells it where (folder), how to name
+// them (patterns of ZeltoCaptureNameGenerator), when to start a new part
+// (size limit) and when to start and stop, and it turns the driver's
+// reports, which the message receiver delivers through the device's notify
+// operations, into host events and progress figures.
+//
+// What is here: construction and teardown, the preparation shared by every
+// capture kind, the file reports, batch capturing and direct capturing.
+// Not here yet (their members are declared in place but nothing fills them):
+// - tape scanning: SetScanningParam, StartScanning, StopScanning,
+//   CancelScanning, NotifyGotThumbnail, NotifyScanTapeErrorStop,
+//   NotifyScanTapeCompleted and mergeThumbnails; nothing adds to
+//   thumbnailStore yet, and clearThumbnails is here only because every start
+//   drops the thumbnails;
+// - scapturing: SetupScapturing, StartScapturing, StopScapturing,
+//   ChangeStreaming, GetScapturingProgress, and the auto-capturing thread
+//   that the destructor is to stop and join. captureMode 1 is therefore
+//   never entered yet; the mode-1 branches of the file reports and of
+//   NotifyDeviceRemoved are in place for it.
+//
+// Threads. The host's thread starts, stops and asks for progress; the
+// message receiver's thread delivers the reports. What both touch is safe to
+// share without tearing or a data race: the counters, flags, captureMode,
+// capturedBytes and the generators' numbers are atomics; the batch list and
+// its parameters are written by the host's thread under batchLock, under
+// which the reports read them; directParam and totalMilliseconds are the
+// host thread's alone. A progress figure read while a report is being
+// handled may mix the state before and after that report.
+//
+// Host notifications. Each operation that tells the host something does so
+// as its very last step, and nothing of this component is touched once a
+// listener has returned: a listener may end the device from inside its
+// call. That is why NotifyCompleteCapturedFile signals completionEvent
+// before it tells the host, not after.
+//
+// Removing a listener: once RemoveEventListener returns, the listener is not
+// called again (a pass under way on another thread is waited for).
+//
+// Decisions:
+// - Batch progress when the list adds up to 0 ms (an empty list, or only
+//   sections whose out-point equals their in-point): percent is 100. The
+//   captured time is never below 1001 ms, so it exceeds a zero total, and
+//   any captured time above the total is shown as 100; nothing is divided by
+//   zero.
+// - A base name holding '%': never used as a format; patterns carry it with
+//   each '%' doubled (see ZeltoCaptureNameGenerator.h), so the names the
+//   driver makes from them are the names this component looks for.
+// - A section report for which the list holds no item (a report the stored
+//   list cannot account for): the count goes up and the host is told, but no
+//   cassette-memory entry is updated.
+// - A part whose size cannot be read (gone, or not a plain file) adds
+//   nothing to a section's size.
+// - Time codes made from milliseconds hold at most 99 hours; a longer time
+//   leaves the time code at 00:00:00:00.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "host/devevents/EventNotifications.h"
+#include "host/foundation/OxDeviceTypes.h"
+#include "host/foundation/OxString.h"
+#include "host/foundation/OxTimeCode.h"
+#include "host/kel/KelSafeEventListener.h"
+#include "platform/win32.h"
+#include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/bridge/ZeltoComPtr.h"
+#include "zelto/capture/ZeltoCaptureNameGenerator.h"
+#include "zelto/deck/ZeltoEvent.h"
+
+class ZeltoVideoDevice;
+class ZeltoVideoDeviceAutoCapturing;
+
+class ZeltoVideoDeviceReceive {
+public:
+  // Takes the driver's stream receive and tape scan from the smart control
+  // and sets the stream type for the video system (non-zero: video system
+  // 1). Throws std::runtime_error "ZeltoVideoDeviceReceive::ZeltoVideoDeviceReceive"
+  // when either interface is missing, the stream type is refused or the
+  // completion event cannot be made; what was obtained is released.
+  ZeltoVideoDeviceReceive(ZeltoComPtr<ISmartControl>* smartControl, Orvex::_OxVideoSystem videoSystem,
+                          ZeltoVideoDevice* owner);
+  ~ZeltoVideoDeviceReceive();
+  ZeltoVideoDeviceReceive(const ZeltoVideoDeviceReceive&) = delete;
+  ZeltoVideoDeviceReceive& operator=(const ZeltoVideoDeviceReceive&) = delete;
+
+  // ---- Shared ----
+  // IStreamReceive::Stop; true when the driver did not refuse.
+  bool stopReceiving();
+  // The driver opened a file (the name is not used: it is rebuilt from the
+  // counters). Waits up to about 200 ms for the file to appear.
+  void NotifyCreateCapturedFile(const Orvex::OxString& fileName);
+  // The driver closed the file it names.
+  void NotifyCompleteCapturedFile(const Orvex::OxString& fileName);
+  void NotifyDeviceRemoved();
+  void AddEventListener(KelSafeEventListener<Orvex::OxCapturingEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxCapturingEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxScanningEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxScanningEvent>* listener);
+  void AddEventListener(KelSafeEventListener<Orvex::OxScapturingEvent>* listener);
+  void RemoveEventListener(KelSafeEventListener<Orvex::OxScapturingEvent>* listener);
+
+  // ---- Batch capturing ----
+  // Stores copies of both; the total length is 10 x the sum of
+  // (outPoint - inPoint), in 32-bit unsigned arithmetic.
+  void SetBatchCapturingList(Orvex::_OxBatchCapturingParam param,
+                             const std::vector<Orvex::_OxBatchCapturingItem>& items);
+  void StartBatchCapturing();
+  // Stops the deck and the driver's batch, then pauses 2000 ms. Also the
+  // device's AbortBatchCapturing and AbortDirectCapturing.
+  void StopBatchCapturing();
+  void GetBatchCapturingProgress(Orvex::_OxBatchCapturingProgress& progress);
+  bool CheckBatchCapturingParam() const;
+  // No file is deleted by this library.
+  void eraseBatchFiles(Orvex::_OxCancelState state);
+  void NotifyCompleteSectionBatchCapturing();
+  void NotifyCompleteBatchCapturing();
+  void NotifyCapturingErrorStop(Orvex::_OxCapturingErrorID errorId);
+  void NotifyBatchCaptureSearchIn();
+  void NotifyBatchCaptureSearchOut();
+
+  // ---- Direct capturing ----
+  void SetDirectCapturingStructure(const Orvex::_OxDirectCapturingParam& param);
+  // Looks for the part being written for up to 300 ms; leaves currentFile
+  // as it was when the part is not there.
+  void GetDirectCapturingProgress(Orvex::_OxDirectCapturingProgress& progress);
+  void StartDirectCapturing();
+  // Waits up to 3000 ms for a file to complete, then stops receiving.
+  void ExitDirectCapturing();
+  // Asks the driver to stop; the capture stays in direct mode until
+  // ExitDirectCapturing.
+  void AbortCapturing();
+  bool CheckDirectCapturingParam() const;
+
+private:
+  // Values of captureMode.
+  enum : std::int32_t { modeIdle = 0, modeScapturing = 1, modeDirect = 2, modeBatch = 3 };
+  // How a file the driver has made is looked for: this many checks, this
+  // many milliseconds apart.
+  static constexpr int fileChecks = 3;
+  static constexpr DWORD fileCheckPause = 100;
+
+  void prepareCapture(bool batch);
+  void registerCaptureFiles(bool batch);
+  void resetCaptureCounters();
+  void advanceFileCounters();
+  // Three looks for the file, 100 ms apart; tells the host when found.
+  void waitForFile(const Orvex::OxString& path, std::int32_t mode);
+  std::uint64_t getSectionFileSize(std::int32_t fileNumber, std::int32_t partCount);
+  std::uint32_t getCapturedMilliseconds();
+  static Orvex::OxTimeCode millisecondsToTimeCode(std::uint32_t milliseconds);
+  void clearThumbnails();
+  std::size_t batchItemCount() const;
+
+  std::atomic<bool> scanCancelled{false};
+  ZeltoComPtr<IStreamReceive> receiveInterface;
+  std::unique_ptr<Orvex::OxString> ownedTextRecord;
+  Orvex::_OxBatchCapturingParam batchParam;
+  std::vector<Orvex::_OxBatchCapturingItem> batchItems;
+  Orvex::_OxDirectCapturingParam directParam;
+  std::atomic<std::uint32_t> filesCreated{0};
+  std::atomic<std::uint32_t> filesCompleted{0};
+  std::atomic<std::uint32_t> sectionsCompleted{0};
+  Orvex::CapturingEventNotification capturingNotification;
+  Orvex::ScanningEventNotification scanningNotification;
+  Orvex::ScapturingEventNotification scapturingNotification;
+  std::atomic<std::int32_t> captureMode{0};
+  std::multimap<std::uint32_t, std::vector<std::uint8_t>> thumbnailStore;
+  ZeltoVideoDevice* ownerDevice;
+  ZeltoComPtr<ITapeScan> tapeScanInterface;
+  std::atomic<ZeltoVideoDeviceAutoCapturing*> autoCapturingThread{nullptr};
+  std::uint32_t totalMilliseconds = 0;
+  std::atomic<std::uint64_t> capturedBytes{0};
+  std::atomic<bool> batchFinished{false};
+  std::atomic<bool> searching{false};
+  ZeltoCaptureNameGenerator scapturingNames{0, 0};
+  ZeltoCaptureNameGenerator directNames{0, 0};
+  ZeltoCaptureNameGenerator batchNames{0, 0};
+  ZeltoVideoEvent completionEvent{true, false};
+  CRITICAL_SECTION thumbnailLock;
+  // Guards batchParam and batchItems between the host's thread, which
+  // replaces them, and the reports that read them.
+  mutable std::mutex batchLock;
+};
