@@ -8,7 +8,11 @@ namespace Orvex {
 
 // Why a capture stopped. The device passes these through; it raises 4 when
 // the camcorder is removed during scapturing and 7 when the deck stops
-// playing under a capture or the capture cannot be driven at all.
+// playing under a capture or the capture cannot be driven at all. During a
+// batch or direct capture it raises 4 when the camcorder is removed, 3 when
+// the driver cannot write a capture file (a full disk among the causes; the
+// driver does not tell which), 7 when the deck will not search for a batch
+// section, and 1 for any other device error.
 enum _OxCapturingErrorID {
   OX_CAPTURING_ERROR_NONE = 0,
   OX_CAPTURING_ERROR_UNKNOWN = 1,

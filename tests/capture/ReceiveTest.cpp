@@ -1,6 +1,7 @@
 // The receive component on its own and in the device: construction and its
-// failures, what the driver is told when a capture starts, termination while
-// the driver reports, and listener removal.
+// failures, what the driver is told when a capture starts, driver errors
+// during a capture, termination while the driver reports, and listener
+// removal.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -152,6 +153,51 @@ TEST_F(ReceiveTest, StartSendsTheFolderTheSizeLimitAndTheOptionsPerSplitKindAndF
   }
 }
 
+// Driver event 5 while a batch or direct capture runs reaches the capturing
+// listeners with the reason; while idle it does not, and it never reaches
+// the scapturing listeners of a batch or direct capture.
+TEST_F(ReceiveTest, DriverErrorsReachTheCapturingListenersOnlyWhileABatchOrDirectCaptureRuns) {
+  Start();
+  Recorder<OxScapturingEvent> scapturing;
+  device->AddEventListener(&scapturing);
+  _OxBatchCapturingParam batch;
+  batch.folderPath = CaptureFolder();
+  batch.fileBaseName = OxString(L"Tape");
+  std::vector<_OxBatchCapturingItem> items(1);
+  device->SetBatchCapturingList(batch, items);
+  _OxDirectCapturingParam direct;
+  direct.folderPath = CaptureFolder();
+  direct.fileBaseName = OxString(L"Clip");
+  device->SetDirectCapturingStructure(direct);
+
+  const std::pair<LPARAM, _OxCapturingErrorID> codes[] = {{DRIVER_ERROR_CAPTURE_WRITE, OX_CAPTURING_ERROR_FILE_WRITE},
+                                                          {DRIVER_ERROR_DEVICE_REMOVED, OX_CAPTURING_ERROR_DEVICE_REMOVED},
+                                                          {DRIVER_ERROR_CAPTURE_DECK, OX_CAPTURING_ERROR_DECK_STOPPED},
+                                                          {0x20000099, OX_CAPTURING_ERROR_UNKNOWN},
+                                                          {0, OX_CAPTURING_ERROR_UNKNOWN}};
+  enum Mode { Idle, Batch, Direct };
+  for (Mode mode : {Idle, Batch, Direct}) {
+    if (mode == Batch) device->StartBatchCapturing();
+    if (mode == Direct) device->StartDirectCapturing();
+    for (const auto& [code, error] : codes) {
+      SCOPED_TRACE(testing::Message() << "mode " << mode << ", code " << std::hex << code);
+      capturing.Clear();
+      PostAndSettle(DRIVER_EVENT_DEVICE_ERROR, code);
+      const std::vector<OxCapturingEvent> heard = capturing.Events();
+      if (mode == Idle) {
+        EXPECT_TRUE(heard.empty());
+        continue;
+      }
+      ASSERT_EQ(heard.size(), 1u);
+      EXPECT_EQ(heard[0].GetEventID(), OX_CAPTURING_ERROR_STOP);
+      EXPECT_EQ(heard[0].GetErrorID(), error);
+      EXPECT_NE(capturing.Threads()[0], GetCurrentThreadId()) << "raised on the message receiver's thread";
+    }
+  }
+  EXPECT_EQ(scapturing.Count(), 0u);
+  device->RemoveEventListener(&scapturing);
+}
+
 // Terminating while the driver reports a running capture, with the host
 // asking for progress meanwhile: nothing reaches the host once
 // TerminateDevice has returned and nothing of the driver is held. Under
@@ -194,7 +240,9 @@ TEST_F(ReceiveTest, TerminateWhileTheDriverReportsARunningCapture) {
       const UINT message = RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME);
       while (!stop.load()) {
         for (const DRIVER_EVENT_RECORD& record : records) {
-          const LPARAM argument = record.code == 4 ? reinterpret_cast<LPARAM>(&kFileRecord) : 0;
+          const LPARAM argument = record.code == 4   ? reinterpret_cast<LPARAM>(&kFileRecord)
+                                  : record.code == 5 ? DRIVER_ERROR_CAPTURE_WRITE
+                                                     : 0;
           PostMessageW(window, message, reinterpret_cast<WPARAM>(&record), argument);
         }
       }

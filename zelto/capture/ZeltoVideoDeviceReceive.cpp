@@ -155,6 +155,19 @@ void ZeltoVideoDeviceReceive::NotifyDeviceRemoved() {
   scapturingNotification.NotifyScapturingErrorStop(OX_CAPTURING_ERROR_DEVICE_REMOVED);
 }
 
+void ZeltoVideoDeviceReceive::notifyDriverError(std::intptr_t driverCode) {
+  const std::int32_t mode = captureMode.load();
+  if (mode != modeDirect && mode != modeBatch) return;
+  _OxCapturingErrorID error = OX_CAPTURING_ERROR_UNKNOWN;
+  if (driverCode == DRIVER_ERROR_DEVICE_REMOVED)
+    error = OX_CAPTURING_ERROR_DEVICE_REMOVED;
+  else if (driverCode == DRIVER_ERROR_CAPTURE_WRITE)
+    error = OX_CAPTURING_ERROR_FILE_WRITE;
+  else if (driverCode == DRIVER_ERROR_CAPTURE_DECK)
+    error = OX_CAPTURING_ERROR_DECK_STOPPED;
+  NotifyCapturingErrorStop(error);
+}
+
 // Removals wait for a notification pass under way on another thread, so
 // that the host may destroy the listener once the call returns.
 void ZeltoVideoDeviceReceive::AddEventListener(KelSafeEventListener<OxCapturingEvent>* listener) {

@@ -44,8 +44,11 @@
 //   any captured time above the total is shown as 100; nothing is divided by
 //   zero.
 // - A base name holding '%': never used as a format; patterns carry it with
-//   each '%' doubled (see ZeltoCaptureNameGenerator.h), so the names the
-//   driver makes from them are the names this component looks for.
+//   each '%' doubled (see ZeltoCaptureNameGenerator.h), so the names a
+//   printf-style driver makes from them are the names this component looks
+//   for. A driver that takes no '%' in a pattern but its placeholder (the
+//   simulated one) refuses such a pattern, doubled or not; hosts are best
+//   advised to keep '%' out of base names.
 // - A section report for which the list holds no item (a report the stored
 //   list cannot account for): the count goes up and the host is told, but no
 //   cassette-memory entry is updated.
@@ -53,6 +56,19 @@
 //   nothing to a section's size.
 // - Time codes made from milliseconds hold at most 99 hours; a longer time
 //   leaves the time code at 00:00:00:00.
+// - Driver errors during a batch or direct capture (driver event 5): a
+//   removed camcorder, a capture file that cannot be written (a full disk)
+//   or a deck that will not search for a section ends the capture on the
+//   driver's side, and nothing else would tell the host. So while
+//   captureMode is 2 or 3, notifyDriverError passes every event 5 on to the
+//   capturing listeners as NotifyCapturingErrorStop:
+//   DRIVER_ERROR_DEVICE_REMOVED as OX_CAPTURING_ERROR_DEVICE_REMOVED (4),
+//   DRIVER_ERROR_CAPTURE_WRITE as OX_CAPTURING_ERROR_FILE_WRITE (3),
+//   DRIVER_ERROR_CAPTURE_DECK as OX_CAPTURING_ERROR_DECK_STOPPED (7), any
+//   other argument as OX_CAPTURING_ERROR_UNKNOWN (1). The capture itself is
+//   left as it is: the host ends it (StopBatchCapturing,
+//   ExitDirectCapturing) as usual. The message receiver calls it after
+//   NotifyDeviceRemoved and AbortScapturing, so what those do is unchanged.
 #pragma once
 
 #include <atomic>
@@ -98,6 +114,8 @@ public:
   // The driver closed the file it names.
   void NotifyCompleteCapturedFile(const Orvex::OxString& fileName);
   void NotifyDeviceRemoved();
+  // Driver event 5 with its argument; see Decisions above.
+  void notifyDriverError(std::intptr_t driverCode);
   void AddEventListener(KelSafeEventListener<Orvex::OxCapturingEvent>* listener);
   void RemoveEventListener(KelSafeEventListener<Orvex::OxCapturingEvent>* listener);
   void AddEventListener(KelSafeEventListener<Orvex::OxScanningEvent>* listener);

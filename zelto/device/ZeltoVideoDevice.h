@@ -149,7 +149,10 @@ public:
   Orvex::_OxAspectRatio GetAspectRatio() const;
   Orvex::_OxVideoSystem GetVideoSystem() const;
 
-  // Batch and direct capturing.
+  // Batch and direct capturing. While one runs, the capturing listeners
+  // also hear of the driver's device errors (a removed camcorder, a capture
+  // file that cannot be written) as NotifyCapturingErrorStop; see
+  // zelto/capture/ZeltoVideoDeviceReceive.h.
   void SetBatchCapturingList(Orvex::_OxBatchCapturingParam param, std::vector<Orvex::_OxBatchCapturingItem>& items);
   void GetBatchCapturingList(std::vector<Orvex::_OxBatchCapturingItem>& items);
   void GetBatchCapturingProgress(Orvex::_OxBatchCapturingProgress& progress);
@@ -222,6 +225,12 @@ public:
   void GetMarkPosition(Orvex::_OxMarkPosition& position);
 
 private:
+  // The message receiver hands driver event 5, with its argument, to the
+  // receive component itself, and looks at live after a listener may have
+  // ended the device; no operation is added for that, so the exported
+  // surface stays as it is.
+  friend class ZeltoVideoDeviceMessageReceiver;
+
   void startRecording(Orvex::OxString path, long length, int firstMargin, unsigned secondMargin, bool withDeck);
   void stopRecording(bool deckStop);
   unsigned getTransmitPolling() const;

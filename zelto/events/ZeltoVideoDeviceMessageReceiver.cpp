@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "zelto/capture/ZeltoVideoDeviceReceive.h"
+#include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 #include "zelto/events/ZeltoMessages.h"
 
@@ -153,13 +155,19 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
 
 void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
   switch (code) {
-    case DRIVER_EVENT_DEVICE_ERROR:
-      // NotifyDeviceRemoved reaches no listener yet. Once it does, that
-      // listener may terminate or delete the device, and AbortScapturing
-      // must then first make sure the device is still live.
+    case DRIVER_EVENT_DEVICE_ERROR: {
+      // During scapturing NotifyDeviceRemoved tells the scapturing listeners,
+      // and one of them may terminate or delete the device: nothing of it is
+      // touched after that.
+      const std::shared_ptr<ZeltoDeviceLiveness> stillLive = target->live;
       if (argument == DRIVER_ERROR_DEVICE_REMOVED) target->NotifyDeviceRemoved();
+      if (!stillLive->live.load()) break;
       target->AbortScapturing();
+      // A batch or direct capture has no other way to hear that it ended.
+      // Last, since a capturing listener may end the device.
+      if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->notifyDriverError(argument);
       break;
+    }
     case DRIVER_EVENT_RECORDING_ERROR:
       target->UpdateRecordingErrorStop();
       break;
