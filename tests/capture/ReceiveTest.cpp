@@ -1,13 +1,14 @@
 // The receive component on its own and in the device: construction and its
 // failures, what the driver is told when a capture starts, driver errors
-// during a capture, termination while the driver reports, and listener
-// removal.
+// during a capture, termination while the driver reports, a listener that
+// deletes the device, and listener removal.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "tests/capture/CaptureTestSupport.h"
 #include "zelto/capture/ZeltoVideoDeviceReceive.h"
@@ -273,6 +274,75 @@ TEST_F(ReceiveTest, TerminateWhileTheDriverReportsARunningCapture) {
     EXPECT_EQ(flooded.streamReceive.Refs(), 0);
     EXPECT_EQ(flooded.tapeScan.Refs(), 0);
     target->RemoveEventListener(&heard);  // nothing to remove from any more
+  }
+}
+
+// A capturing listener on the message receiver's thread may delete the
+// device: every report tells the host last and touches nothing of the
+// device afterwards (under the address sanitizer, any access to the deleted
+// device or receive component fails this test).
+TEST_F(ReceiveTest, ACapturingListenerMayDeleteTheDeviceFromEveryReport) {
+  static const DRIVER_FILE_RECORD kFileRecord{L"X:\\driver\\Clip-01.zlt", 0};
+  struct Round {
+    const char* name;
+    bool batch;
+    DWORD code;
+    LPARAM argument;
+    _OxCapturingEventID heard;
+  };
+  const Round rounds[] = {
+      {"file created", false, DRIVER_EVENT_FILE_CREATED, 0, OX_CAPTURING_CREATE_FILE},
+      {"file complete", false, DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(&kFileRecord),
+       OX_CAPTURING_COMPLETE_FILE},
+      {"search in", true, DRIVER_EVENT_SEARCH_IN, 0, OX_CAPTURING_SEARCH_IN},
+      {"search out", true, DRIVER_EVENT_SEARCH_OUT, 0, OX_CAPTURING_SEARCH_OUT},
+      {"section complete", true, DRIVER_EVENT_SECTION_COMPLETE, 0, OX_CAPTURING_COMPLETE_SECTION},
+      {"batch complete", true, DRIVER_EVENT_BATCH_COMPLETE, 0, OX_CAPTURING_COMPLETE_BATCH},
+      {"driver error", true, DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_CAPTURE_WRITE, OX_CAPTURING_ERROR_STOP},
+  };
+  WriteFile(L"Clip-01.zlt", kSecond);
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(r.name);
+    FakeDriver local;
+    std::unique_ptr<ZeltoVideoDevice> owned = MakeDevice(local);
+    ASSERT_TRUE(Initialize(*owned));
+    // Takes no lock of its own around OnEvent, so that nothing of it is
+    // touched once it has signalled: it goes at the end of the round.
+    class Deleter : public KelSafeEventListener<OxCapturingEvent> {
+    public:
+      Deleter(ZeltoVideoDevice* device, _OxCapturingEventID at) : device(device), at(at) {}
+      ~Deleter() override { CloseHandle(deleted); }
+      void HandleEvent(const OxCapturingEvent& event) override { OnEvent(event); }
+      void OnEvent(const OxCapturingEvent& event) override {
+        if (event.GetEventID() != at || !device) return;
+        delete std::exchange(device, nullptr);
+        SetEvent(deleted);
+      }
+      ZeltoVideoDevice* device;
+      const _OxCapturingEventID at;
+      const HANDLE deleted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    } deleter(owned.get(), r.heard);
+    owned->AddEventListener(&deleter);
+    if (r.batch) {
+      _OxBatchCapturingParam param;
+      param.folderPath = CaptureFolder();
+      std::vector<_OxBatchCapturingItem> items(1);
+      owned->SetBatchCapturingList(param, items);
+      owned->StartBatchCapturing();
+    } else {
+      _OxDirectCapturingParam param;
+      param.folderPath = CaptureFolder();
+      param.fileBaseName = OxString(L"Clip");
+      owned->SetDirectCapturingStructure(param);
+      owned->StartDirectCapturing();
+    }
+    owned.release();  // the listener's from now on
+    ASSERT_TRUE(local.Post(r.code, r.argument));
+    ASSERT_EQ(WaitForSingleObject(deleter.deleted, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(local.unadviseCalls, 1);
+    EXPECT_EQ(local.Refs(), 0);
+    EXPECT_EQ(local.streamReceive.Refs(), 0);
+    EXPECT_EQ(local.tapeScan.Refs(), 0);
   }
 }
 

@@ -23,16 +23,16 @@
 // counts), or the remover's own thread, when the listener waits for it.
 //
 // Terminating from a listener: a listener running on the message receiver's
-// thread (device notifications, and scene-search events, which the deck
-// raises while it refreshes its state there) may call TerminateDevice or
-// delete the device. Neither waits for that thread, which cannot wait for
+// thread (device notifications, capture events, and scene-search events,
+// which the deck raises while it refreshes its state there) may call
+// TerminateDevice or delete the device. Neither waits for that thread, which cannot wait for
 // itself: before the call returns the driver is unadvised and released, and
 // the window and its class are gone, so another device can be initialised
 // at once; the thread ends after the dispatch under way, dropping the driver
 // events still queued. Nothing of the device is touched after the listener
 // returns, and a pass whose source is gone calls no further listener (the
 // device's notifications once the device is deleted, the deck's scene-search
-// events once it is terminated). The device may also be terminated there and
+// events and the capture events once it is terminated). The device may also be terminated there and
 // deleted later on the host's thread. On Windows the driver's interfaces
 // belong to the apartment of the host's thread, and this path calls them
 // from the receiver's: terminate from the host's thread where the host can.
@@ -151,8 +151,8 @@ public:
 
   // Batch and direct capturing. While one runs, the capturing listeners
   // also hear of the driver's device errors (a removed camcorder, a capture
-  // file that cannot be written) as NotifyCapturingErrorStop; see
-  // zelto/capture/ZeltoVideoDeviceReceive.h.
+  // file that cannot be written, a deck that will not search) as
+  // NotifyCapturingErrorStop; see zelto/capture/ZeltoVideoDeviceReceive.h.
   void SetBatchCapturingList(Orvex::_OxBatchCapturingParam param, std::vector<Orvex::_OxBatchCapturingItem>& items);
   void GetBatchCapturingList(std::vector<Orvex::_OxBatchCapturingItem>& items);
   void GetBatchCapturingProgress(Orvex::_OxBatchCapturingProgress& progress);
