@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -43,6 +44,11 @@ std::string Duration(double seconds) {
   std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%lld", tenths / 36000, tenths / 600 % 60, tenths / 10 % 60,
                 tenths % 10);
   return text;
+}
+
+// "1 section", "3 sections".
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string Bytes(double bytes) {
@@ -155,7 +161,7 @@ private:
       }
       device.SetBatchCapturingList(param, items);
       device.StartBatchCapturing();
-      Event("start", "batch of " + std::to_string(sections.size()) + " sections into " + Utf8(folder) + ", files " +
+      Event("start", "batch of " + Count(sections.size(), "section", "sections") + " into " + Utf8(folder) + ", files " +
                          base + "-" + Number3(WrapFileNumber(first)) + "-01.zlt on",
             {{"folder", Utf8(folder)}, {"base", base}, {"first", first}, {"sections", sections.size()}});
     } else {
@@ -180,8 +186,14 @@ private:
 
   // Until the capture ends: events as they come, a progress tick between.
   int Follow() {
-    const auto tick = options.json ? 1000ms : 500ms;
+    // Ticks on the camcorder's clock (ZELTO_TIME_SCALE speeds it), and
+    // sooner when a direct capture's seconds are nearly reached.
+    const double scale = zelto::platform::TimeScale();
     for (;;) {
+      double tickSeconds = options.json ? 1.0 : 0.5;
+      if (!batch && options.seconds) tickSeconds = std::clamp(*options.seconds - CapturedSeconds(), 0.02, tickSeconds);
+      const auto tick = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(tickSeconds * scale));
       const EventPump::Outcome outcome = pump.Until([&](const FeedEvent* e) { return e && Handle(*e); }, tick);
       if (outcome == EventPump::Outcome::Interrupted) return kExitInterrupted;
       if (outcome == EventPump::Outcome::OutputFailed || console.OutputFailed()) return kExitOutputFailed;
@@ -199,7 +211,10 @@ private:
           files.push_back(e.file);
           Event("file-created", e.file, {{"file", e.file}});
           return false;
-        case OX_CAPTURING_COMPLETE_FILE: Event("file-complete", e.file, {{"file", e.file}}); return false;
+        case OX_CAPTURING_COMPLETE_FILE:
+          ++completed;
+          Event("file-complete", e.file, {{"file", e.file}});
+          return false;
         case OX_CAPTURING_SEARCH_IN: Event("searching", SectionText(), {{"section", sectionsDone + 1}}); return false;
         case OX_CAPTURING_SEARCH_OUT: Event("found", SectionText(), {{"section", sectionsDone + 1}}); return false;
         case OX_CAPTURING_COMPLETE_SECTION:
@@ -208,7 +223,7 @@ private:
                 {{"section", sectionsDone}});
           return false;
         case OX_CAPTURING_COMPLETE_BATCH:
-          Event("batch-complete", std::to_string(sectionsDone) + " sections", {{"sections", sectionsDone}});
+          Event("batch-complete", Count(sectionsDone, "section", "sections"), {{"sections", sectionsDone}});
           ended = kExitOk;
           return true;
         case OX_CAPTURING_ERROR_STOP:
@@ -263,7 +278,10 @@ private:
     if (batch) {
       _OxBatchCapturingProgress p;
       device.GetBatchCapturingProgress(p);
-      percent = p.percent;
+      // The library's figure counts a finished section twice until the next
+      // search begins; a person is shown the most reached so far.
+      shownPercent = std::max(shownPercent, p.percent);
+      percent = shownPercent;
       captured = CapturedSeconds();
       std::uint64_t totalHundredths = 0;
       for (const PlannedSection& s : sections) totalHundredths += s.cameraOut.value_or(s.outPoint) - s.inPoint;
@@ -312,7 +330,14 @@ private:
         device.StopBatchCapturing();  // stops the deck and the driver, then pauses
       } else {
         device.AbortCapturing();
-        device.ExitDirectCapturing();  // waits for the last file to be complete
+        // The exit waits only for the first file a capture completes; the
+        // camcorder's last report comes after the abort, and only while the
+        // capture is on does it reach the host: wait for it first (as long
+        // as the exit would).
+        const auto limit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(3.0 * zelto::platform::TimeScale()));
+        pump.Until([&](const FeedEvent* e) { return (e && Handle(*e)) || completed >= files.size(); }, limit);
+        device.ExitDirectCapturing();
         if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) PressDeckButton(device, DeckAction::Stop);
       }
     }
@@ -324,12 +349,26 @@ private:
         },
         0ms);
     console.Status("");
+    CollectFiles();
     Summary(code);
-    if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; " + std::to_string(files.size()) + " files kept");
-    if (code == kExitCaptureFailed)
-      console.Error("the capture stopped: " + CapturingErrorName(error) + "; " + std::to_string(files.size()) +
-                    " files kept");
+    const std::string kept = Count(files.size(), "file", "files") + " kept";
+    if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; " + kept);
+    if (code == kExitCaptureFailed) console.Error("the capture stopped: " + CapturingErrorName(error) + "; " + kept);
     return code;
+  }
+
+  // Every file of the capture's names in the folder: none was there before
+  // it started, and a part the camcorder finished after the library's
+  // capture had ended is reported to nobody.
+  void CollectFiles() {
+    const std::vector<std::string> names =
+        ExistingCaptureFiles(folder, base, batch ? std::optional<int>(first) : std::nullopt, sections.size());
+    for (const std::string& name : names) {
+      const std::u8string path = (folder / std::filesystem::u8path(name)).u8string();
+      const std::string text(path.begin(), path.end());
+      if (std::find(files.begin(), files.end(), text) == files.end()) files.push_back(text);
+    }
+    std::sort(files.begin(), files.end());
   }
 
   void Summary(int code) {
@@ -345,7 +384,7 @@ private:
       Print(j);
       return;
     }
-    console.Line(std::to_string(files.size()) + (files.size() == 1 ? " file" : " files") + " in " + Utf8(folder) +
+    console.Line(Count(files.size(), "file", "files") + " in " + Utf8(folder) +
                  (files.empty() ? "" : ":"));
     for (const std::string& f : files) {
       const std::uint64_t size = FileSize(f);
@@ -422,6 +461,7 @@ private:
   std::vector<PlannedSection> sections;
   bool capturing = false;
   std::vector<std::string> files;
+  std::size_t completed = 0;  // files reported complete
   unsigned sectionsDone = 0;
   bool streaming = false;
   bool sawStream = false;
@@ -430,6 +470,7 @@ private:
   int ended = kExitOk;
   _OxCapturingErrorID error = OX_CAPTURING_ERROR_NONE;
   std::string capturedText;
+  unsigned shownPercent = 0;
 };
 
 }  // namespace

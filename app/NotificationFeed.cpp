@@ -54,7 +54,9 @@ void NotificationFeed::CaptureRelay::OnEvent(const OxCapturingEvent& event) {
   e.capture = event.GetEventID();
   e.error = event.GetErrorID();
   try {
-    e.file = zelto::platform::ToUtf8(event.GetFileName().GetStdString());
+    // The library names files the Windows way; here they are paths of this system.
+    const std::u8string path = zelto::platform::NativePath(event.GetFileName().GetStdString()).u8string();
+    e.file.assign(path.begin(), path.end());
   } catch (...) {
     // The event is queued all the same: its place must be filled.
   }

@@ -41,7 +41,8 @@ struct FeedEvent {
   std::optional<Orvex::_OxCamcorderMode> mode;
   std::optional<Orvex::_OxAspectRatio> aspect;
   std::optional<Orvex::OxTimeCode> timeCode;  // deck-state and scene-search events
-  // For Kind::Capture: what happened, the file (UTF-8) and the error.
+  // For Kind::Capture: what happened, the file (a path of this system, in
+  // UTF-8) and the error.
   Orvex::_OxCapturingEventID capture = Orvex::OX_CAPTURING_CREATE_FILE;
   std::string file;
   Orvex::_OxCapturingErrorID error = Orvex::OX_CAPTURING_ERROR_NONE;

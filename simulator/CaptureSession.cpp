@@ -103,7 +103,13 @@ unsigned WINAPI CaptureSession::ThreadMain(void* self) {
 
 void CaptureSession::Run() {
   for (bool going = true; going;) {
-    WaitForSingleObject(wake_, kLookMs);
+    // A file that is to appear late appears on time, not at the next look.
+    DWORD wait = kLookMs;
+    if (file_ && !file_->writer && !file_->neverAppears) {
+      const auto now = static_cast<Tick>(GetTickCount64());
+      wait = static_cast<DWORD>(std::clamp<Tick>(file_->appearsAt - now, 0, kLookMs));
+    }
+    WaitForSingleObject(wake_, wait);
     bool ending = false;
     bool abandoned = false;
     {

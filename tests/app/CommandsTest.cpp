@@ -20,6 +20,7 @@ extern char** environ;
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/NotificationFeed.h"
+#include "platform/PlatformExtras.h"
 #include "tests/app/AppTestSupport.h"
 
 using namespace apptest;
@@ -290,6 +291,93 @@ TEST_F(CommandsTest, AWatchInAnotherProcessSeesTheDeckCommands) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) << status;
 }
 #endif
+
+// Captures run with the camcorder's clock four times as fast, so that the
+// short tape's scenes take seconds.
+class CaptureCommandTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    zelto::platform::SetTimeScaleForTesting(0.25);
+  }
+  void TearDown() override {
+    zelto::platform::SetTimeScaleForTesting(1.0);
+    AppTest::TearDown();
+  }
+  std::string To() const { return (folder / "out").string(); }
+};
+
+TEST_F(CaptureCommandTest, ABatchMakesOneFileASectionAndNeverOverwrites) {
+  const Result batch = Zelto({"--cassette", Cassette(ShortTape(0)), "capture", "batch", "--to", To(), "--name",
+                              "Tape", "scene:2", "0:00:05-0:00:20"});
+  ASSERT_EQ(batch.code, kExitOk) << batch.err << batch.out;
+  EXPECT_TRUE(batch.err.empty()) << batch.err;
+  // A line per event in a pipe, in the road's order, then the summary.
+  for (const char* part : {"searching: section 1 of 2 (scene:2)", "file-created: ", "Tape-001-01.zlt",
+                           "section-complete: section 1 of 2", "searching: section 2 of 2", "Tape-002-01.zlt",
+                           "batch-complete: 2 sections", "2 files in "}) {
+    EXPECT_TRUE(Contains(batch.out, part)) << part << "\n" << batch.out;
+  }
+  // 30 s and 15 s of tape at the stream rate.
+  EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(folder / "out" / "Tape-001-01.zlt")), 30 * 1.59e6, 1e6);
+  EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(folder / "out" / "Tape-002-01.zlt")), 15 * 1.59e6, 1e6);
+
+  // The same names again: refused before anything moves, files untouched.
+  const auto before = std::filesystem::last_write_time(folder / "out" / "Tape-001-01.zlt");
+  const Result again = Zelto({"capture", "batch", "--to", To(), "--name", "Tape", "scene:1"});
+  EXPECT_EQ(again.code, kExitWouldOverwrite);
+  EXPECT_TRUE(Contains(again.err, "Tape-001-01.zlt") && Contains(again.err, "--next-free")) << again.err;
+  EXPECT_EQ(std::filesystem::last_write_time(folder / "out" / "Tape-001-01.zlt"), before);
+  // With --next-free the first free number is taken.
+  const Result next = Zelto({"capture", "batch", "--to", To(), "--name", "Tape", "--next-free", "scene:1"});
+  ASSERT_EQ(next.code, kExitOk) << next.err;
+  EXPECT_TRUE(std::filesystem::exists(folder / "out" / "Tape-003-01.zlt"));
+}
+
+TEST_F(CaptureCommandTest, ADirectCaptureStopsAtItsSecondsAndJsonTellsEveryStep) {
+  const Result direct = Zelto({"--cassette", Cassette(ShortTape(30)), "capture", "direct", "--to", To(), "--seconds",
+                               "3", "--split", "size:2", "--json"});
+  ASSERT_EQ(direct.code, kExitOk) << direct.err << direct.out;
+  std::vector<std::string> events;
+  nlohmann::json summary;
+  for (const std::string& line : Lines(direct.out)) {
+    const auto json = nlohmann::json::parse(line);
+    EXPECT_EQ(json.at("version"), 1) << line;
+    events.push_back(json.at("event"));
+    if (events.back() == "summary") summary = json;
+  }
+  EXPECT_EQ(events.front(), "start");
+  EXPECT_EQ(events.back(), "summary");
+  EXPECT_NE(std::find(events.begin(), events.end(), "progress"), events.end());
+  EXPECT_EQ(summary.at("result"), "complete");
+  // 3 s of tape in parts of at most 2 MiB: three parts (1.3 s, 1.3 s, the rest).
+  double seconds = 0;
+  for (const auto& file : summary.at("files")) {
+    EXPECT_LE(file.at("bytes").get<std::uint64_t>(), 2u * 1'048'576u);
+    seconds += file.at("seconds").get<double>();
+  }
+  EXPECT_EQ(summary.at("files").size(), 3u);
+  EXPECT_NEAR(seconds, 3.0, 0.6);
+  // The deck is stopped where the capture ended.
+  EXPECT_EQ(nlohmann::json::parse(Zelto({"status", "--json"}).out).at("deckState").at("name"), "stop");
+}
+
+TEST_F(CaptureCommandTest, CtrlCStopsACaptureAndWrongInputNeverStartsOne) {
+  Interrupt::Request();
+  const Result stopped = Zelto({"--cassette", Cassette(ShortTape(0)), "capture", "batch", "--to", To(), "--name",
+                                "Tape", "scene:2"});
+  Interrupt::Clear();
+  EXPECT_EQ(stopped.code, kExitInterrupted);
+  EXPECT_TRUE(Contains(stopped.err, "stopped by Ctrl-C")) << stopped.err;
+  // Refused before the capture began are a missing base name and bad sections.
+  const Result noName = Zelto({"capture", "batch", "--to", To(), "scene:1"});
+  EXPECT_EQ(noName.code, kExitUsage);
+  const Result badSection = Zelto({"capture", "batch", "--to", To(), "--name", "T", "scene:9"});
+  EXPECT_EQ(badSection.code, kExitUsage);
+  EXPECT_TRUE(Contains(badSection.err, "the tape has 2 scenes")) << badSection.err;
+  const Result badName = Zelto({"capture", "direct", "--to", To(), "--name", "50%"});
+  EXPECT_EQ(badName.code, kExitUsage);
+}
 
 TEST(NotificationFeedTest, CtrlCOnAnotherThreadEndsAWaitAtOnce) {
   // Mostly the request comes while the wait sleeps: it must wake it, not
