@@ -1,7 +1,9 @@
 #include "app/DemoCommand.h"
 
+#include <ctime>
 #include <sstream>
 
+#include "app/CaptureCommand.h"
 #include "app/DeckButtons.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
@@ -20,6 +22,20 @@ namespace {
 // Generous limits for each step; on the default cassette each takes seconds.
 constexpr auto kWindLimit = 300s;
 constexpr auto kButtonLimit = 30s;
+
+// A folder of its own for each tour's files: the date and time.
+std::string FolderStamp() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
+}
 
 class Tour {
 public:
@@ -76,6 +92,16 @@ public:
       if (!Check(pump.Until(ended, kButtonLimit), "the scene's play was not reported ended")) return Fail();
     }
 
+    console.Heading("7. capture the first two scenes in a batch");
+    CaptureOptions capture;
+    capture.kind = CaptureOptions::Kind::Batch;
+    capture.folder = session.DataFolder() / "demo-captures" / FolderStamp();
+    capture.name = "Demo";
+    capture.nextFree = true;  // two tours within a second share a folder
+    capture.sections = {"scene:1", "scene:2"};
+    if (session.CurrentCassette() && session.CurrentCassette()->scenes.size() < 2) capture.sections.pop_back();
+    if (const int code = RunCapture(session, capture, console); code != kExitOk) return code;
+
     std::ostringstream took;
     took.precision(1);
     took << std::fixed << std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -126,8 +152,24 @@ private:
 }  // namespace
 
 zelto::sim::Cassette DemoCassette() {
-  zelto::sim::Cassette cassette = zelto::sim::Cassette::Default();
-  cassette.positionTrack = 30 * zelto::sim::kTracksPerSecond;
+  // Short scenes, so that the tour's capture of two of them takes seconds;
+  // the time code runs on across the breaks, as the camcorder continues it.
+  using zelto::sim::kTracksPerSecond;
+  zelto::sim::Cassette cassette;
+  cassette.lengthTracks = 120 * kTracksPerSecond;
+  cassette.positionTrack = 20 * kTracksPerSecond;  // the rewind has a way to go
+  const auto scene = [](double start, double end, bool wide, const char* recorded) {
+    zelto::sim::Scene s;
+    s.startTrack = static_cast<std::uint32_t>(start * kTracksPerSecond);
+    s.endTrack = static_cast<std::uint32_t>(end * kTracksPerSecond);
+    s.recorded = recorded;
+    s.wide = wide;
+    return s;
+  };
+  cassette.scenes = {scene(2, 8, true, "2025-07-12T10:14:03"), scene(12, 18, true, "2025-07-12T15:40:51"),
+                     scene(25, 31, false, "2025-07-13T09:02:27")};
+  for (std::size_t i = 1; i < cassette.scenes.size(); ++i)
+    cassette.scenes[i].startFrame = cassette.scenes[i - 1].FrameAt(cassette.scenes[i - 1].endTrack);
   return cassette;
 }
 

@@ -1,6 +1,6 @@
-// zelto demo: a short tour of the deck, printing every notification as it
-// arrives: find the camcorder, show its status, rewind, play, seek to a
-// scene and watch the search finish, stop.
+// zelto demo: a short tour, printing every notification as it arrives: find
+// the camcorder, show its status, rewind, play, seek to a scene and watch the
+// search finish, stop, then capture two scenes in a batch and list the files.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,9 @@ namespace zelto::app {
 
 class Session;
 
-// The tour's cassette unless --cassette names one: the default cassette
-// with the tape standing half a minute in, so the rewind has a way to go.
+// The tour's cassette unless --cassette or --state-file names one: three
+// short scenes, the tape standing past the second, so the rewind has a way
+// to go and the capture takes seconds.
 zelto::sim::Cassette DemoCassette();
 
 // Where the tour seeks: the start of the cassette's second scene (or its

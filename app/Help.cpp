@@ -41,7 +41,7 @@ Commands:
   capture direct --to DIR capture what the tape plays into files
   capture batch --to DIR --name BASE SECTION...
                           capture sections of the tape, one file each
-  demo                    a short tour of the deck on a fresh cassette
+  demo                    a short tour: the deck, then a capture of two scenes
   help [COMMAND]          this text, or a command's
 
 Global options (before or after the command):
@@ -173,10 +173,12 @@ Examples:
 
 const char* const kDemo = R"(Usage: zelto demo
 
-A tour of the deck on a fresh copy of the default cassette: status, rewind,
-play, a seek to the second scene, stop. Each step waits for the camcorder's
-notifications, so the tour also runs with ZELTO_TIME_SCALE set. With
---state-file the tour uses that camcorder and its tape as they are.
+A tour on a fresh demo cassette of three short scenes: status, rewind, play,
+a seek to the second scene, stop, then a batch capture of the first two
+scenes into a new folder under the data folder (demo-captures/), whose files
+it lists. Each step waits for the camcorder's notifications, so the tour
+also runs with ZELTO_TIME_SCALE set. With --state-file the tour uses that
+camcorder and its tape as they are.
 
 Examples:
   zelto demo

@@ -52,6 +52,8 @@ public:
   // The camcorder's model text, "HXQ-ZL..." when the driver did not say.
   const std::string& Model() const { return model; }
   bool Simulated() const { return settings.global.driver == DriverKind::Simulated; }
+  // The data folder the host settings point at (after Open).
+  const std::filesystem::path& DataFolder() const { return dataFolder; }
   // The cassette in the simulated camcorder now; none with the system's
   // driver or an empty slot.
   std::optional<zelto::sim::Cassette> CurrentCassette();

@@ -392,15 +392,16 @@ TEST(NotificationFeedTest, CtrlCOnAnotherThreadEndsAWaitAtOnce) {
   EXPECT_LT(NotificationFeed::Clock::now() - began, std::chrono::seconds(30));
 }
 
-TEST_F(CommandsTest, DemoTourRunsInOrderOnTheDefaultCassette) {
+TEST_F(CommandsTest, DemoTourRunsInOrderOnItsOwnCassette) {
   const Result demo = Zelto({"demo"}, false);
   ASSERT_EQ(demo.code, kExitOk) << demo.err << demo.out;
   EXPECT_TRUE(demo.err.empty()) << demo.err;
   // Each step, in order, with the notifications that show it happened.
   const std::vector<std::string> expected = {
       "found HXQ-ZL5",      "3. rewind",    "deck state: rewind",    "deck state: stop",
-      "4. play",            "stream on",    "5. seek to the scene at ATN 29100",
-      "scene found, playing at 00:01:33", "6. stop", "scene playing ended", "done in"};
+      "4. play",            "stream on",    "5. seek to the scene at ATN 3600",
+      "scene found, playing at 00:00:06", "6. stop", "scene playing ended",
+      "7. capture",         "Demo-001-01.zlt", "Demo-002-01.zlt", "2 files in", "done in"};
   std::size_t at = 0;
   for (const std::string& part : expected) {
     const std::size_t found = demo.out.find(part, at);
@@ -411,18 +412,23 @@ TEST_F(CommandsTest, DemoTourRunsInOrderOnTheDefaultCassette) {
   std::size_t count = 0;
   for (const std::string& line : Lines(demo.out)) count += Contains(line, "scene found") ? 1 : 0;
   EXPECT_EQ(count, 1u) << demo.out;
-  // The tour's tape was its own: the data folder holds no camcorder state.
+  // The tour's tape was its own: the data folder holds no camcorder state,
+  // and its files are in a folder of their own under the data folder.
   EXPECT_FALSE(std::filesystem::exists(folder / "data" / "simulator-state.json"));
+  ASSERT_TRUE(std::filesystem::is_directory(folder / "data" / "demo-captures"));
+  const auto made = *std::filesystem::directory_iterator(folder / "data" / "demo-captures");
+  EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(made.path() / "Demo-002-01.zlt")), 6 * 1.59e6, 2e5);
 }
 
 TEST_F(CommandsTest, DemoOnANamedStateFileUsesThatTapeAndKeepsIt) {
-  ASSERT_EQ(Zelto({"--cassette", Cassette(ShortTape(10)), "status"}).code, kExitOk);
+  const std::string tape = R"({"length": 40, "position": 10, "scenes": [{"start": 1, "end": 3}, {"start": 5, "end": 7}]})";
+  ASSERT_EQ(Zelto({"--cassette", Cassette(tape), "status"}).code, kExitOk);
   const Result demo = Zelto({"demo"});
   ASSERT_EQ(demo.code, kExitOk) << demo.err << demo.out;
-  // The short tape's second scene starts at 30 s.
-  EXPECT_TRUE(Contains(demo.out, "5. seek to the scene at ATN 9000")) << demo.out;
+  // That tape's second scene starts at 5 s.
+  EXPECT_TRUE(Contains(demo.out, "5. seek to the scene at ATN 1500")) << demo.out;
   const auto json = nlohmann::json::parse(Zelto({"status", "--json"}).out);
-  EXPECT_EQ(json.at("tape").at("lengthAtn"), 36000) << "the tape is still the short one";
+  EXPECT_EQ(json.at("tape").at("lengthAtn"), 12000) << "the tape is still that one";
 }
 
 }  // namespace
