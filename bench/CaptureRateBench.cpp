@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("direct capture through the device, %d s of tape a run, %s\n", seconds,
-              zelto::sim::CaptureStreamWriter::kHasVideo ? "MPEG-2 video" : "tables and padding only");
+              zelto::sim::CaptureStreamWriter::HasVideo() ? "MPEG-2 video" : "tables and padding only");
   std::printf("  %-7s %8s %10s %12s %12s %14s %12s\n", "scale", "tape x", "wall s", "MB/s", "x stream", "capture CPU",
               "of it kernel");
   for (const Run& r : runs) {
