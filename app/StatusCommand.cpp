@@ -48,7 +48,7 @@ std::string StatusReport::Lines() const {
        << "deck state   " << DeviceStateName(state) << '\n'
        << "media        " << MediaInfoName(media) << '\n'
        << "mode         " << CamcorderModeName(mode) << '\n'
-       << "time code    " << TimeCodeText(timeCode) << '\n';
+       << "time code    " << (timeCode.IsNoTimeCode() ? std::string("none (blank tape)") : TimeCodeText(timeCode)) << '\n';
   if (tape)
     text << "tape         ATN " << tape->track << " of " << tape->lengthTracks << ", counter "
          << TapeCounterText(tape->track) << '\n';

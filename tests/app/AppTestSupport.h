@@ -12,6 +12,7 @@
 
 #include "app/Commands.h"
 #include "app/Console.h"
+#include "tests/TestFolder.h"
 
 namespace apptest {
 
@@ -26,8 +27,7 @@ protected:
   void SetUp() override {
     // Named after the test: ctest runs the cases in parallel processes.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = std::filesystem::temp_directory_path() /
-             (std::string("zelto-app-") + info->test_suite_name() + "-" + info->name());
+    folder = zelto::testing::TestFolder(std::string("zelto-app-") + info->test_suite_name() + "-" + info->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
   }

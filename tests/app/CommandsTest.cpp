@@ -73,7 +73,7 @@ TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
   EXPECT_EQ(Lines(plain.out),
             (std::vector<std::string>{"camcorder    HXQ-ZL5 (simulated driver)", "deck state   stop",
                                       "media        no cassette memory", "mode         deck",
-                                      "time code    --:--:--:--", "tape         ATN 7500 of 36000, counter 0:00:25"}));
+                                      "time code    none (blank tape)", "tape         ATN 7500 of 36000, counter 0:00:25"}));
 }
 
 TEST_F(CommandsTest, PlayWaitsForPlayAndTheNextRunFindsTheTapeMoving) {

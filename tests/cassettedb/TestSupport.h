@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/cassettedb/MicStore.h"
+#include "tests/TestFolder.h"
 
 namespace cassettedb_test {
 
@@ -24,8 +25,7 @@ class ScratchDir {
   ScratchDir() {
     static std::atomic<int> counter{0};
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            ("cassettedb-" + std::string(info != nullptr ? info->name() : "test") + "-" + std::to_string(counter++));
+    path_ = zelto::testing::TestFolder("cassettedb-" + std::string(info != nullptr ? info->name() : "test") + "-" + std::to_string(counter++));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }

@@ -17,6 +17,7 @@
 #include "platform/com.h"
 #include "tests/device/FakeDriver.h"
 #include "zelto/device/ZeltoVideoDevice.h"
+#include "tests/TestFolder.h"
 
 namespace devtest {
 
@@ -70,8 +71,7 @@ protected:
     // Named after the test: ctest runs tests in parallel processes, whose
     // thread identifiers may coincide.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = std::filesystem::temp_directory_path() /
-             (std::string("zelto-device-") + info->test_suite_name() + "-" + info->name());
+    folder = zelto::testing::TestFolder(std::string("zelto-device-") + info->test_suite_name() + "-" + info->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder / "db");
     std::filesystem::create_directories(folder / "tmp");

@@ -23,6 +23,7 @@
 #include "platform/com.h"
 #include "simulator/SimulatedDriver.h"
 #include "zelto/device/ZeltoVideoDevice.h"
+#include "tests/TestFolder.h"
 
 namespace e2e {
 
@@ -148,8 +149,7 @@ protected:
     comReady = true;
     zelto::platform::SetTimeScaleForTesting(timeScale);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder = std::filesystem::temp_directory_path() /
-             (std::string("zelto-e2e-") + info->test_suite_name() + "-" + info->name());
+    folder = zelto::testing::TestFolder(std::string("zelto-e2e-") + info->test_suite_name() + "-" + info->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder / "db");
     std::filesystem::create_directories(folder / "tmp");

@@ -7,6 +7,7 @@
 
 #include "platform/PlatformExtras.h"
 #include "tests/platform/PlatformTestSupport.h"
+#include "tests/TestFolder.h"
 
 namespace fs = std::filesystem;
 namespace zp = zelto::platform;
@@ -17,8 +18,7 @@ class TempFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     // Named after the test: ctest runs tests in parallel processes.
-    root_ = fs::temp_directory_path() /
-            (std::string("zelto-files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = zelto::testing::TestFolder(std::string("zelto-files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "sub");
   }

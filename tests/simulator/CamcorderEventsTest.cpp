@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/simulator/SimTestSupport.h"
+#include "tests/TestFolder.h"
 
 using namespace zelto::sim;
 using namespace sim_test;
@@ -270,10 +271,9 @@ TEST_F(CamcorderEvents, NoEventReachesAWindowOnceItsUnadviseHasReturned) {
 
 TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRun) {
   // Named after the test: parallel test processes never share it.
-  const auto file = std::filesystem::temp_directory_path() /
-                    (std::string("zelto-sim-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                     ".json");
+  const auto file = zelto::testing::TestFolder(std::string("zelto-sim-") + ::testing::UnitTest::GetInstance()->current_test_info()->name()) += ".json";
   std::filesystem::remove(file);
+  std::filesystem::remove(file.string() + ".lock");
   DriverConfig config = QuickConfig();
   config.camcorder.cassette = Cassette::Default();
   config.camcorder.stateFile = file;
@@ -301,6 +301,7 @@ TEST_F(CamcorderEvents, StateFileCarriesAPlayingTapeIntoTheNextRun) {
   EXPECT_LT(now, left + 60 * kTracksPerSecond);
   ASSERT_EQ(next.Unregister(), S_OK);
   std::filesystem::remove(file);
+  std::filesystem::remove(file.string() + ".lock");
 }
 
 TEST_F(CamcorderEvents, AnIdleCamcorderThreadDoesNotWakeUp) {

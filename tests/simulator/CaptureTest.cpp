@@ -9,6 +9,7 @@
 #include "simulator/CaptureFileName.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "tests/simulator/SimTestSupport.h"
+#include "tests/TestFolder.h"
 
 using namespace zelto::sim;
 using namespace sim_test;
@@ -47,8 +48,7 @@ class CaptureTest : public ComTest {
  protected:
   void SetUp() override {
     ComTest::SetUp();
-    folder = std::filesystem::temp_directory_path() /
-             (std::string("zelto-capture-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder = zelto::testing::TestFolder(std::string("zelto-capture-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
   }

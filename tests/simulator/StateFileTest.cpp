@@ -7,6 +7,7 @@
 
 #include "simulator/Camcorder.h"
 #include "tests/simulator/SimTestSupport.h"
+#include "tests/TestFolder.h"
 
 using namespace zelto::sim;
 using namespace sim_test;
@@ -18,8 +19,7 @@ using Kind = StateFileError::Kind;
 class StateFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = std::filesystem::temp_directory_path() /
-             (std::string("zelto-state-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder = zelto::testing::TestFolder(std::string("zelto-state-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
   }
