@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <map>
+#include <tuple>
+#include <utility>
 
 #include "app/ExitCode.h"
 #include "app/Help.h"
@@ -30,6 +32,9 @@ const char* CommandWord(CommandKind command) {
     case CommandKind::Deck: return "deck";
     case CommandKind::Watch: return "watch";
     case CommandKind::Capture: return "capture";
+    case CommandKind::Record: return "record";
+    case CommandKind::Scan: return "scan";
+    case CommandKind::Mic: return "mic";
     case CommandKind::Demo: return "demo";
   }
   return "?";
@@ -40,14 +45,16 @@ namespace {
 // The seek command carries the track number in its low 28 bits.
 constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
 
-constexpr CommandKind kCommands[] = {CommandKind::Status, CommandKind::Deck, CommandKind::Watch, CommandKind::Capture,
-                                     CommandKind::Demo};
+constexpr CommandKind kCommands[] = {CommandKind::Status,  CommandKind::Deck, CommandKind::Watch,
+                                     CommandKind::Capture, CommandKind::Record, CommandKind::Scan,
+                                     CommandKind::Mic,     CommandKind::Demo};
 constexpr DeckAction kActions[] = {DeckAction::Play,        DeckAction::Stop,   DeckAction::Pause,
                                    DeckAction::FastForward, DeckAction::Rewind, DeckAction::Slow,
                                    DeckAction::Seek};
 // Options that take a value, so that the value is not read as the command.
 constexpr const char* kValueOptions[] = {"--driver", "--state-file", "--cassette", "--data-folder", "--to",
-                                         "--name", "--first", "--split", "--seconds", "--timeout"};
+                                         "--name", "--first", "--split", "--seconds", "--timeout",
+                                         "--margins", "--contact-sheet"};
 
 struct UsageError {
   std::string text;
@@ -150,6 +157,21 @@ double ParseSeconds(const std::string& option, const std::string& text) {
   return value;
 }
 
+// FIRST,SECOND in seconds of tape, to hundredths of a second.
+std::pair<std::uint32_t, std::uint32_t> ParseMargins(const std::string& text) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string::npos) throw UsageError{"--margins '" + text + "' is not FIRST,SECOND (seconds)"};
+  const auto hundredths = [&](const std::string& part) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || error != std::errc() || end != part.data() + part.size() || !std::isfinite(value))
+      throw UsageError{"--margins '" + text + "': '" + part + "' is not a number of seconds"};
+    if (value < 0 || value > 3600) throw UsageError{"--margins " + text + " is out of range (0 to 3600 seconds each)"};
+    return static_cast<std::uint32_t>(std::lround(value * 100));
+  };
+  return {hundredths(text.substr(0, comma)), hundredths(text.substr(comma + 1))};
+}
+
 }  // namespace
 
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -220,6 +242,17 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   capture->add_flag("--next-free", options.capture.nextFree);
   capture->add_flag("--json", options.capture.json);
   capture->add_option("SECTION", options.capture.sections);
+  CLI::App* record = commands[CommandKind::Record];
+  std::string margins;
+  record->add_option("FILE", options.record.file)->required();
+  record->add_option("--margins", margins);
+  record->add_flag("--direct", options.record.direct);
+  commands[CommandKind::Scan]->add_option("--contact-sheet", options.scan.contactSheet);
+  CLI::App* mic = commands[CommandKind::Mic];
+  std::vector<std::string> micWords;
+  mic->add_option("ACTION", micWords);
+  mic->add_flag("--json", options.mic.json);
+  mic->add_flag("--second", options.mic.second);
 
   std::vector<const char*> argv;
   argv.reserve(args.size());
@@ -267,6 +300,27 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         throw UsageError{"unknown capture '" + captureKind + "'; the captures are direct, batch"};
       }
       c.split = ParseSplit(split);
+    }
+    if (options.command == CommandKind::Record && !margins.empty())
+      std::tie(options.record.firstMargin, options.record.secondMargin) = ParseMargins(margins);
+    if (options.command == CommandKind::Mic) {
+      MicOptions& m = options.mic;
+      const std::string word = micWords.empty() ? std::string() : micWords.front();
+      if (word.empty()) {
+        if (m.second) throw UsageError{"--second is for mic picture"};
+      } else if (word == "text") {
+        if (micWords.size() != 2) throw UsageError{"mic text takes the text as one argument (quote it)"};
+        m.action = MicOptions::Action::Text;
+        m.text = micWords[1];
+      } else if (word == "picture") {
+        if (micWords.size() != 3) throw UsageError{"mic picture needs SCENE and OUT.png"};
+        m.action = MicOptions::Action::Picture;
+        m.scene = static_cast<unsigned>(ParseCount("SCENE", micWords[1], 1, 100000));
+        m.output = micWords[2];
+      } else {
+        throw UsageError{"unknown mic action '" + word + "'; the actions are text, picture"};
+      }
+      if (m.json && m.action != MicOptions::Action::Show) throw UsageError{"--json is for the cassette memory listing"};
     }
     const bool simulated = options.global.driver == DriverKind::Simulated;
     if (!simulated && (options.global.stateFile || options.global.cassette || options.global.resetState))

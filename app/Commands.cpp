@@ -7,6 +7,9 @@
 #include "app/DeckCommand.h"
 #include "app/DemoCommand.h"
 #include "app/ExitCode.h"
+#include "app/MicCommand.h"
+#include "app/RecordCommand.h"
+#include "app/ScanCommand.h"
 #include "app/Session.h"
 #include "app/StatusCommand.h"
 #include "app/WatchCommand.h"
@@ -33,6 +36,9 @@ int RunParsed(const Options& options, Console& console) {
     case CommandKind::Deck: code = RunDeck(session, options.deck, console); break;
     case CommandKind::Watch: code = RunWatch(session, options.watch, console); break;
     case CommandKind::Capture: code = RunCapture(session, options.capture, console); break;
+    case CommandKind::Record: code = RunRecord(session, options.record, console); break;
+    case CommandKind::Scan: code = RunScan(session, options.scan, console); break;
+    case CommandKind::Mic: code = RunMic(session, options.mic, console); break;
     case CommandKind::Demo: code = RunDemo(session, console); break;
   }
   // A change the simulated camcorder could not keep was undone there: the

@@ -17,6 +17,14 @@ void EventPump::Print(const FeedEvent& event) {
     console.Event(event.at, "scene search", SceneSearchEventName(event.sceneSearch) + at);
     return;
   }
+  if (event.kind == FeedEvent::Kind::Recording) {
+    console.Event(event.at, "recording", RecordingEventName(event.recording));
+    return;
+  }
+  if (event.kind == FeedEvent::Kind::Scanning) {
+    console.Event(event.at, "scan", ScanningEventName(event.scanning));
+    return;
+  }
   std::string detail;
   if (event.state) detail = DeviceStateName(*event.state) + at;
   if (event.media) detail = MediaInfoName(*event.media);

@@ -15,6 +15,7 @@ enum ExitCode : int {
   kExitOutputFailed = 8,   // standard output could not be written
   kExitWouldOverwrite = 9,  // a capture file of that name exists already
   kExitCaptureFailed = 10,  // a capture stopped on an error (its files are kept)
+  kExitRecordFailed = 11,   // a recording or a scan stopped on an error
   kExitInterrupted = 130,  // Ctrl-C (the shell's 128 + SIGINT)
 };
 
@@ -35,6 +36,7 @@ inline constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitOutputFailed, "the output could not be written (disk full, pipe closed)"},
     {kExitWouldOverwrite, "a capture would overwrite a file (see --next-free)"},
     {kExitCaptureFailed, "a capture stopped on an error; its files are kept"},
+    {kExitRecordFailed, "a recording or a tape scan stopped on an error"},
     {kExitInterrupted, "interrupted by Ctrl-C"},
 };
 

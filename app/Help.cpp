@@ -41,6 +41,13 @@ Commands:
   capture direct --to DIR capture what the tape plays into files
   capture batch --to DIR --name BASE SECTION...
                           capture sections of the tape, one file each
+  record FILE             record a transport stream onto the tape
+  scan [--contact-sheet PNG]
+                          find every scene's picture; store it in the
+                          cassette memory
+  mic [--json]            the cassette memory: title, text, scenes
+  mic text TEXT           set the tape text
+  mic picture SCENE PNG   write a scene's stored picture
   demo                    a short tour: the deck, then a capture of two scenes
   help [COMMAND]          this text, or a command's
 
@@ -171,6 +178,71 @@ Examples:
   zelto capture batch --to tapes --name Holiday 0:01:00-0:02:30 --next-free
 )";
 
+const char* const kRecord = R"(Usage: zelto record FILE [--margins FIRST,SECOND] [--direct]
+
+Records FILE, an MPEG transport stream (a capture file, say), onto the tape
+where it stands: the deck goes to record pause, settles for 5 s, records,
+and the data follows; the camcorder ends the recording with the file. A
+file that cannot be read, or is not a transport stream, is refused before
+the deck is touched (exit 2); a write-protected cassette too (exit 5).
+
+Options:
+  --margins FIRST,SECOND  seconds of blank picture recorded before and after
+                          the file (default 0,0; hundredths are kept)
+  --direct                the deck is already recording: send the data only
+                          (refused when the deck is not recording)
+
+Ctrl-C stops the recording; what reached the tape stays there (exit 130).
+A recording the camcorder stops on an error (the end of the tape, the
+cassette ejected, the camcorder removed) exits 11.
+
+Examples:
+  zelto record clips/Clip-01.zlt
+  zelto record title.m2t --margins 1,2
+)";
+
+const char* const kScan = R"(Usage: zelto scan [--contact-sheet PNG]
+
+Runs the tape through the camcorder at search speed so that it finds every
+scene and sends its pictures (one or two a scene), shows each scene as the
+tape passes it, and when the scan ends stores the pictures in the cassette
+memory (see zelto mic). Ctrl-C cancels the scan and keeps the pictures found
+so far (exit 130); a scan the camcorder stops on an error exits 11.
+
+Options:
+  --contact-sheet PNG  then write one image of every scene: its picture,
+                       number, time codes and length (never overwritten:
+                       exit 9 when PNG exists)
+
+Examples:
+  zelto scan
+  zelto scan --contact-sheet tape.png
+)";
+
+const char* const kMic = R"(Usage: zelto mic [--json]
+       zelto mic text TEXT
+       zelto mic picture SCENE OUT.png [--second]
+
+The cassette memory, as the cassette-memory database in the data folder
+holds it for the cassette in the camcorder: its title, text and cleaning
+mark, and a record per scene (start and end time codes, length, recording
+date, flag, note, and how many pictures zelto scan has stored).
+
+  text TEXT      set the tape text (quote it); kept in the database and, on
+                 a cassette that is not write-protected, in its memory
+  picture SCENE  write scene SCENE's picture (1 is the first scene) as a
+                 PNG; --second for its second picture; never overwrites
+
+Options:
+  --json  one JSON object: "version": 1, title, text, cleaning, scenes
+          (scene, id, recorded, start, end, lengthMs, flag, note, pictures)
+
+Examples:
+  zelto mic
+  zelto mic text "Summer 2025"
+  zelto mic picture 2 scene2.png
+)";
+
 const char* const kDemo = R"(Usage: zelto demo
 
 A tour on a fresh demo cassette of three short scenes: status, rewind, play,
@@ -194,6 +266,9 @@ std::string HelpText(const std::string& command) {
   if (command == "deck") return kDeck;
   if (command == "watch") return kWatch;
   if (command == "capture") return kCapture;
+  if (command == "record") return kRecord;
+  if (command == "scan") return kScan;
+  if (command == "mic") return kMic;
   if (command == "demo") return kDemo;
   return {};
 }

@@ -91,6 +91,29 @@ std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id) {
   return Unlisted("scene search", static_cast<int>(id));
 }
 
+std::string RecordingEventName(Orvex::_OxRecordingEventID id) {
+  using namespace Orvex;
+  switch (id) {
+    case OX_RECORDING_START: return "the deck records";
+    case OX_RECORDING_DATA_START: return "data flows to the camcorder";
+    case OX_RECORDING_COMPLETE_SECTION: return "item recorded";
+    case OX_RECORDING_COMPLETE: return "recording complete";
+    case OX_RECORDING_ERROR_STOP: return "recording stopped on an error";
+  }
+  return Unlisted("recording event", static_cast<int>(id));
+}
+
+std::string ScanningEventName(Orvex::_OxScanningEventID id) {
+  using namespace Orvex;
+  switch (id) {
+    case OX_SCANNING_START: return "scan started";
+    case OX_SCANNING_COMPLETE: return "scan complete";
+    case OX_SCANNING_CANCEL: return "scan cancelled";
+    case OX_SCANNING_ERROR_STOP: return "scan stopped on an error";
+  }
+  return Unlisted("scan event", static_cast<int>(id));
+}
+
 std::string CapturingErrorName(Orvex::_OxCapturingErrorID error) {
   using namespace Orvex;
   switch (error) {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "host/devevents/OxCapturingEvent.h"
+#include "host/devevents/OxRecordingEvent.h"
+#include "host/devevents/OxScanningEvent.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
@@ -19,6 +21,8 @@ std::string CamcorderModeName(Orvex::_OxCamcorderMode mode);
 std::string AspectRatioName(Orvex::_OxAspectRatio ratio);
 std::string NotificationName(Orvex::_OxVideoDeviceNotification notification);
 std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id);
+std::string RecordingEventName(Orvex::_OxRecordingEventID id);
+std::string ScanningEventName(Orvex::_OxScanningEventID id);
 // Why a capture stopped, as a phrase: "the disk is full".
 std::string CapturingErrorName(Orvex::_OxCapturingErrorID error);
 // "HH:MM:SS:FF", or "--:--:--:--" where the tape carries no time code.

@@ -63,6 +63,25 @@ void NotificationFeed::CaptureRelay::OnEvent(const OxCapturingEvent& event) {
   feed.Fill(place, e);
 }
 
+template <>
+void NotificationFeed::PlainRelay<OxRecordingEvent>::OnEvent(const OxRecordingEvent& event) {
+  FeedEvent e;
+  e.kind = FeedEvent::Kind::Recording;
+  e.at = std::chrono::system_clock::now();
+  e.recording = event.GetEventID();
+  e.recordingError = event.GetErrorID();
+  feed.Fill(feed.Reserve(), e);
+}
+
+template <>
+void NotificationFeed::PlainRelay<OxScanningEvent>::OnEvent(const OxScanningEvent& event) {
+  FeedEvent e;
+  e.kind = FeedEvent::Kind::Scanning;
+  e.at = std::chrono::system_clock::now();
+  e.scanning = event.GetEventID();
+  feed.Fill(feed.Reserve(), e);
+}
+
 std::uint64_t NotificationFeed::Reserve() {
   std::lock_guard<std::mutex> guard(mutex);
   return ++reserved;

@@ -19,6 +19,8 @@
 
 #include "app/Interrupt.h"
 #include "host/devevents/OxCapturingEvent.h"
+#include "host/devevents/OxRecordingEvent.h"
+#include "host/devevents/OxScanningEvent.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
@@ -29,7 +31,7 @@ class ZeltoVideoDevice;
 namespace zelto::app {
 
 struct FeedEvent {
-  enum class Kind { Device, SceneSearch, Capture };
+  enum class Kind { Device, SceneSearch, Capture, Recording, Scanning };
   Kind kind = Kind::Device;
   Orvex::_OxVideoDeviceNotification device = Orvex::OX_NOTIFY_DEVICE_STATE;  // for Kind::Device
   Orvex::_OxSceneSearchEventID sceneSearch = Orvex::OX_SCENE_SEARCH_COMPLETE;  // for Kind::SceneSearch
@@ -46,10 +48,15 @@ struct FeedEvent {
   Orvex::_OxCapturingEventID capture = Orvex::OX_CAPTURING_CREATE_FILE;
   std::string file;
   Orvex::_OxCapturingErrorID error = Orvex::OX_CAPTURING_ERROR_NONE;
+  Orvex::_OxRecordingEventID recording = Orvex::OX_RECORDING_START;  // for Kind::Recording
+  Orvex::_OxRecordingErrorID recordingError = Orvex::OX_RECORDING_ERROR_NONE;
+  Orvex::_OxScanningEventID scanning = Orvex::OX_SCANNING_START;  // for Kind::Scanning
 
   bool Is(Orvex::_OxVideoDeviceNotification value) const { return kind == Kind::Device && device == value; }
   bool Is(Orvex::_OxSceneSearchEventID value) const { return kind == Kind::SceneSearch && sceneSearch == value; }
   bool Is(Orvex::_OxCapturingEventID value) const { return kind == Kind::Capture && capture == value; }
+  bool Is(Orvex::_OxRecordingEventID value) const { return kind == Kind::Recording && recording == value; }
+  bool Is(Orvex::_OxScanningEventID value) const { return kind == Kind::Scanning && scanning == value; }
 };
 
 class NotificationFeed {
@@ -57,7 +64,8 @@ public:
   using Clock = std::chrono::steady_clock;
 
   NotificationFeed()
-      : deviceListener(*this), sceneListener(*this), captureListener(*this), interrupted([this] { Wake(); }) {}
+      : deviceListener(*this), sceneListener(*this), captureListener(*this), recordingListener(*this),
+        scanningListener(*this), interrupted([this] { Wake(); }) {}
   NotificationFeed(const NotificationFeed&) = delete;
   NotificationFeed& operator=(const NotificationFeed&) = delete;
 
@@ -68,6 +76,8 @@ public:
   KelSafeEventListener<Orvex::_OxVideoDeviceNotification>* DeviceListener() { return &deviceListener; }
   KelSafeEventListener<Orvex::OxSceneSearchEvent>* SceneSearchListener() { return &sceneListener; }
   KelSafeEventListener<Orvex::OxCapturingEvent>* CapturingListener() { return &captureListener; }
+  KelSafeEventListener<Orvex::OxRecordingEvent>* RecordingListener() { return &recordingListener; }
+  KelSafeEventListener<Orvex::OxScanningEvent>* ScanningListener() { return &scanningListener; }
 
   enum class Wait { Event, TimedOut, Interrupted };
   // The oldest event not yet taken, waiting for one until the deadline or
@@ -106,6 +116,17 @@ private:
     NotificationFeed& feed;
   };
 
+  // Recording and scanning events carry nothing to read: queued as they are.
+  template <typename Event>
+  class PlainRelay : public KelSafeEventListener<Event> {
+  public:
+    explicit PlainRelay(NotificationFeed& feed) : feed(feed) {}
+    void OnEvent(const Event& event) override;
+
+  private:
+    NotificationFeed& feed;
+  };
+
   void Wake();
 
   std::atomic<ZeltoVideoDevice*> reader{nullptr};
@@ -117,6 +138,8 @@ private:
   DeviceRelay deviceListener;
   SceneRelay sceneListener;
   CaptureRelay captureListener;
+  PlainRelay<Orvex::OxRecordingEvent> recordingListener;
+  PlainRelay<Orvex::OxScanningEvent> scanningListener;
   Interrupt::Waker interrupted;
 };
 

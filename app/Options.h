@@ -11,7 +11,7 @@ namespace zelto::app {
 
 enum class DriverKind { Simulated, System };
 
-enum class CommandKind { Status, Deck, Watch, Capture, Demo };
+enum class CommandKind { Status, Deck, Watch, Capture, Record, Scan, Mic, Demo };
 
 // The words of the command line, in the order help lists them.
 const char* CommandWord(CommandKind command);
@@ -58,6 +58,30 @@ struct CaptureOptions {
   std::vector<std::string> sections;  // batch, as written: resolved against the tape
 };
 
+// Recording a file onto the tape where it stands. Margins are tape the
+// camcorder records before and after the file, in hundredths of a second
+// (the unit the recording items and the camcorder's transmit share).
+struct RecordOptions {
+  std::filesystem::path file;
+  std::uint32_t firstMargin = 0;
+  std::uint32_t secondMargin = 0;
+  bool direct = false;  // the deck is already recording: send the data only
+};
+
+struct ScanOptions {
+  std::optional<std::filesystem::path> contactSheet;  // a PNG to write
+};
+
+struct MicOptions {
+  enum class Action { Show, Text, Picture };
+  Action action = Action::Show;
+  bool json = false;
+  std::string text;             // Text
+  unsigned scene = 0;           // Picture: 1 is the first scene
+  bool second = false;          // Picture: the scene's second picture
+  std::filesystem::path output;  // Picture: the PNG to write
+};
+
 struct WatchOptions {
   std::optional<double> seconds;  // none: until interrupted
 };
@@ -69,6 +93,9 @@ struct Options {
   DeckOptions deck;
   WatchOptions watch;
   CaptureOptions capture;
+  RecordOptions record;
+  ScanOptions scan;
+  MicOptions mic;
 };
 
 // The word the command line uses for an action ("ff", "seek", ...).

@@ -154,6 +154,8 @@ int Session::Open(std::string* error) {
   device->AddEventListener(feed.DeviceListener());
   device->AddEventListener(feed.SceneSearchListener());
   device->AddEventListener(feed.CapturingListener());
+  device->AddEventListener(feed.RecordingListener());
+  device->AddEventListener(feed.ScanningListener());
   listening = true;
   return kExitOk;
 }
@@ -167,6 +169,8 @@ void Session::Close() {
       device->RemoveEventListener(feed.DeviceListener());
       device->RemoveEventListener(feed.SceneSearchListener());
       device->RemoveEventListener(feed.CapturingListener());
+      device->RemoveEventListener(feed.RecordingListener());
+      device->RemoveEventListener(feed.ScanningListener());
     }
     feed.Attach(nullptr);
     delete device;

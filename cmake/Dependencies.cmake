@@ -38,6 +38,10 @@ function(zelto_header_library target package imported header_dir probe)
       file(COPY /usr/include/${header_dir} DESTINATION ${_root})
     endif()
     target_include_directories(${target} SYSTEM INTERFACE ${_root})
+  elseif(package STREQUAL "")
+    # No CMake package: the headers' folder is all there is.
+    find_path(_${target}_root ${probe} REQUIRED)
+    target_include_directories(${target} SYSTEM INTERFACE ${_${target}_root})
   else()
     find_package(${package} REQUIRED)
     target_link_libraries(${target} INTERFACE ${imported})
@@ -46,6 +50,8 @@ endfunction()
 
 zelto_header_library(zelto_json nlohmann_json nlohmann_json::nlohmann_json nlohmann nlohmann/json.hpp)
 zelto_header_library(zelto_cli11 CLI11 CLI11::CLI11 CLI CLI/CLI.hpp)
+# PNG writing and a small bitmap font for the zelto program's pictures.
+zelto_header_library(zelto_stb "" "" stb stb/stb_image_write.h)
 
 if(ZELTO_BUILD_TESTS)
   if(NOT CMAKE_CROSSCOMPILING)

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev googletest libsqlite3-dev
-          libcli11-dev nlohmann-json3-dev
+          libcli11-dev nlohmann-json3-dev libstb-dev
           pkg-config libavcodec-dev libavformat-dev libavutil-dev libswscale-dev)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64)
