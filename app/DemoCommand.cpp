@@ -105,11 +105,7 @@ public:
     std::ostringstream took;
     took.precision(1);
     took << std::fixed << std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    // Blank tape has no time code: the tape's own position says where.
-    const OxTimeCode timeCode = device.GetTimecode();
-    std::string where = timeCode.IsNoTimeCode() ? "blank tape" : "time code " + TimeCodeText(timeCode);
-    if (const auto tape = session.Position()) where += ", counter " + TapeCounterText(tape->track);
-    console.Heading("done in " + took.str() + " s; the deck stands at " + where);
+    console.Heading("done in " + took.str() + " s; the deck stands at " + DeckPositionText(session));
     return kExitOk;
   }
 

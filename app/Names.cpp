@@ -21,7 +21,7 @@ std::string DeviceStateName(Orvex::_OxVideoDeviceState state) {
     case OX_DEVICE_STATE_PAUSE: return "pause";
     case OX_DEVICE_STATE_STOP: return "stop";
     case OX_DEVICE_STATE_RECORD: return "record";
-    case OX_DEVICE_STATE_RECORD_PAUSE: return "record pause";
+    case OX_DEVICE_STATE_RECORD_PAUSE: return "record or record pause";  // the library reads both as 5
     case OX_DEVICE_STATE_REWIND: return "rewind";
     case OX_DEVICE_STATE_FAST_FORWARD: return "fast forward";
     case OX_DEVICE_STATE_PLAY_FASTEST_FORWARD: return "play fastest forward";

@@ -11,6 +11,7 @@
 #include "app/ExitCode.h"
 #include "app/Names.h"
 #include "app/Session.h"
+#include "app/StatusCommand.h"
 #include "platform/PlatformExtras.h"
 #include "platform/win32.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -172,7 +173,7 @@ private:
     }
     if (code == kExitOk) {
       console.Line("recorded " + Utf8(options.file) + ": " + Hundredths(total) + " of tape; the deck stands at " +
-                   TimeCodeText(device.GetTimecode()));
+                   DeckPositionText(session));
     }
     if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; what reached the tape stays there");
     return code;

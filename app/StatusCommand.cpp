@@ -55,6 +55,13 @@ std::string StatusReport::Lines() const {
   return text.str();
 }
 
+std::string DeckPositionText(Session& session) {
+  const Orvex::OxTimeCode timeCode = session.Device().GetTimecode();
+  std::string where = timeCode.IsNoTimeCode() ? "blank tape" : "time code " + TimeCodeText(timeCode);
+  if (const auto tape = session.Position()) where += ", counter " + TapeCounterText(tape->track);
+  return where;
+}
+
 int RunStatus(Session& session, const StatusOptions& options, Console& console) {
   const StatusReport report = StatusReport::Read(session);
   if (options.json) console.Line(report.Json());

@@ -30,6 +30,10 @@ struct StatusReport {
   std::string Lines() const;  // "name  value" lines, each ending in a newline
 };
 
+// Where the deck stands, as a line's end: "time code 00:01:02:03" or
+// "blank tape", with the tape counter where it is known.
+std::string DeckPositionText(Session& session);
+
 int RunStatus(Session& session, const StatusOptions& options, Console& console);
 
 }  // namespace zelto::app
