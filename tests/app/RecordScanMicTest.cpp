@@ -65,7 +65,7 @@ TEST_F(RecordScanMicTest, ARecordedFileBecomesASceneAndTheScanGivesEverySceneAPi
     EXPECT_EQ(scene.at("pictures"), 0);
     if (std::abs(scene.at("lengthMs").get<double>() - expectedMs) < 50) found = true;
   }
-  EXPECT_TRUE(found) << memory.dump();
+  EXPECT_TRUE(found) << expectedMs << " ms expected\n" << memory.dump();
   const Result noPictureYet = Zelto({"mic", "picture", "1", (folder / "early.png").string()});
   EXPECT_EQ(noPictureYet.code, kExitRefused) << noPictureYet.err;
   EXPECT_FALSE(std::filesystem::exists(folder / "early.png"));
