@@ -396,9 +396,11 @@ TEST_F(DeviceLifecycleTest, RemovingAListenerWaitsForAPassOnTheWindowThreadButNe
   }
   {
     SCOPED_TRACE("recording, raised by the driver's report of its end");
-    // Each report stops the transmit, which pauses a second.
+    // Each report stops the transmit, which pauses a second. The clock runs
+    // only ten times faster: the blocked listener's own time-out must still
+    // outlast the 300 ms the remover is watched for.
     const double savedScale = zelto::platform::TimeScale();
-    zelto::platform::SetTimeScaleForTesting(0.01);
+    zelto::platform::SetTimeScaleForTesting(0.1);
     ExpectRemovalWaitsOnlyForOtherThreads<OxRecordingEvent>(
         *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_RECORDING_COMPLETE)); });
     zelto::platform::SetTimeScaleForTesting(savedScale);
