@@ -71,11 +71,16 @@
 //   a word, and is never read past its header. A colour table between the
 //   header and the pixels is copied with them: the cassette memory gets the
 //   picture whole.
-// - The thumbnail store and the merge: the insert takes thumbnailLock, which
-//   the merge holds from start to end. A thumbnail that arrives during a
-//   merge waits for it, is then stored, and goes into the cassette memory
-//   with the next merge; the merge never sees half a store nor clears a
-//   picture it has not looked at.
+// - The thumbnail store and the merge: every change of thumbnailStore (the
+//   insert, clearThumbnails) is made under thumbnailLock, and the merge
+//   takes the whole store under it by swap, then works on what it took,
+//   which no other thread can reach, with the lock left: the store it merges
+//   never changes under it, and the message receiver's thread never waits
+//   for the cassette memory. A thumbnail that arrives during a merge goes
+//   into the emptied store and into the cassette memory with the next
+//   merge; the merge never sees half a store nor drops a thumbnail it has
+//   not looked at. A merge that throws puts what it took back, ahead of
+//   anything that came meanwhile, and the exception passes on.
 // - A camcorder removed while a scan runs (driver event 5 with
 //   DRIVER_ERROR_DEVICE_REMOVED): the scanning listeners hear the error stop
 //   (OX_SCANNING_ERROR_STOP) once, unless the scan was cancelled; the host
@@ -216,8 +221,11 @@ private:
   std::uint32_t getCapturedMilliseconds();
   static Orvex::OxTimeCode millisecondsToTimeCode(std::uint32_t milliseconds);
   void clearThumbnails();
-  // Under thumbnailLock for its whole run; see Decisions.
+  // Takes the store under thumbnailLock; see Decisions.
   void mergeThumbnails();
+  // Scene key to a whole packed bitmap, in arrival order within a key.
+  using ThumbnailStore = std::multimap<std::uint32_t, std::vector<std::uint8_t>>;
+  void mergeIntoCassetteMemory(const ThumbnailStore& store);
   void endScanning(Orvex::_OxScanningEventID event);
   std::size_t batchItemCount() const;
 
@@ -234,7 +242,7 @@ private:
   Orvex::ScanningEventNotification scanningNotification;
   Orvex::ScapturingEventNotification scapturingNotification;
   std::atomic<std::int32_t> captureMode{0};
-  std::multimap<std::uint32_t, std::vector<std::uint8_t>> thumbnailStore;
+  ThumbnailStore thumbnailStore;
   ZeltoVideoDevice* ownerDevice;
   ZeltoComPtr<ITapeScan> tapeScanInterface;
   std::atomic<ZeltoVideoDeviceAutoCapturing*> autoCapturingThread{nullptr};

@@ -67,8 +67,8 @@ void ZeltoVideoDeviceReceive::endScanning(_OxScanningEventID event) {
   ownerDevice->DeckStop();
 }
 
-// The copy is made before the lock is taken; only the insert waits for a
-// merge under way.
+// The copy is made before the lock is taken, which only the insert holds
+// here; a merge holds it only while it takes the store.
 void ZeltoVideoDeviceReceive::NotifyGotThumbnail(const _THUMBNAIL_DATA* thumbnail) {
   if (!thumbnail) return;
   const std::size_t length = zelto::capture::PackedBitmapLength(thumbnail->dibPointer);
@@ -93,11 +93,33 @@ void ZeltoVideoDeviceReceive::notifyScanRefused() { scanningNotification.NotifyS
 
 bool ZeltoVideoDeviceReceive::isBusy() const { return captureMode.load() != modeIdle || scanning.load(); }
 
-// Under thumbnailLock from start to end, cassette-memory calls included, so
-// that no thumbnail arriving meanwhile is merged in part or cleared unseen:
-// its insert waits and it stays for the next merge.
+// The store is taken whole under thumbnailLock, by swap, and merged from
+// there, where no other thread can reach it: thumbnails that arrive
+// meanwhile go into the emptied store and wait for the next merge, and the
+// message receiver's thread never waits for the cassette memory. A merge
+// that fails puts what it took back ahead of what came meanwhile, so that
+// nothing is lost and each key keeps its arrival order.
 void ZeltoVideoDeviceReceive::mergeThumbnails() {
-  CriticalSectionGuard guard(thumbnailLock);
+  ThumbnailStore taken;
+  {
+    CriticalSectionGuard guard(thumbnailLock);
+    taken.swap(thumbnailStore);
+  }
+  try {
+    mergeIntoCassetteMemory(taken);
+  } catch (...) {
+    CriticalSectionGuard guard(thumbnailLock);
+    // Equal keys from the source go after those already there.
+    taken.merge(thumbnailStore);
+    thumbnailStore.swap(taken);
+    throw;
+  }
+}
+
+// A scene's first picture from its first thumbnail, its second from the
+// second, each only while the scene has none; more thumbnails of a scene,
+// and thumbnails of no scene, are dropped with the store.
+void ZeltoVideoDeviceReceive::mergeIntoCassetteMemory(const ThumbnailStore& store) {
   std::vector<_OxMICRecInfo> records;
   const long count = ownerDevice->GetMICRecInfoCount();
   if (count > 0) records.reserve(static_cast<std::size_t>(count));
@@ -106,20 +128,18 @@ void ZeltoVideoDeviceReceive::mergeThumbnails() {
 
   for (const _OxMICRecInfo& record : records) {
     const std::uint32_t key = static_cast<std::uint32_t>(record.id);
-    auto entry = thumbnailStore.find(key);
-    if (entry == thumbnailStore.end()) continue;
+    auto entry = store.find(key);
+    if (entry == store.end()) continue;
     if (record.firstPicture.GetBitmapSize() == 0) {
       OxBitmap picture = pictureOf(entry->second);
       mic.SetRecInfoPicture(record.id, picture, true);
     }
     if (record.secondPicture.GetBitmapSize() == 0) {
       ++entry;
-      if (entry != thumbnailStore.end() && entry->first == key) {
+      if (entry != store.end() && entry->first == key) {
         OxBitmap picture = pictureOf(entry->second);
         mic.SetRecInfoSecondPicture(record.id, picture, true);
       }
     }
   }
-  // Not clearThumbnails: the lock is held already.
-  thumbnailStore.clear();
 }

@@ -23,9 +23,9 @@
 // counts), or the remover's own thread, when the listener waits for it.
 //
 // Terminating from a listener: a listener running on the message receiver's
-// thread (device notifications, capture events, and scene-search events,
-// which the deck raises while it refreshes its state there) may call
-// TerminateDevice or delete the device. Neither waits for that thread, which cannot wait for
+// thread (device notifications, capture, scanning and recording events, and
+// scene-search events, which the deck raises while it refreshes its state
+// there) may call TerminateDevice or delete the device. Neither waits for that thread, which cannot wait for
 // itself: before the call returns the driver is unadvised and released, and
 // the window and its class are gone, so another device can be initialised
 // at once; the thread ends after the dispatch under way, dropping the driver
