@@ -64,7 +64,11 @@ class DriverObject : public AuditedObject {
 class SmartControl final : public ISmartControl, public IDeckControl, public DriverObject {
  public:
   explicit SmartControl(ContextPtr context)
-      : DriverObject(std::move(context), ObjectKind::SmartControl), receive_(*this), scan_(*this) {
+      : DriverObject(std::move(context), ObjectKind::SmartControl),
+        receive_(*this),
+        scan_(*this),
+        transmit_(*this),
+        preview_(*this) {
     Aggregate(static_cast<ISmartControl*>(this));
   }
   ZELTO_SIM_UNKNOWN_METHODS
@@ -85,6 +89,8 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       if (auto f = Fault(Method::QueryTapeScan)) return *f;
       return Hand(static_cast<ITapeScan*>(&scan_), out);
     }
+    if (out && IsEqualIID(iid, IID_IStreamTransmit)) return Hand(static_cast<IStreamTransmit*>(&transmit_), out);
+    if (out && IsEqualIID(iid, IID_IPreviewControl)) return Hand(static_cast<IPreviewControl*>(&preview_), out);
     return Query(static_cast<ISmartControl*>(this), IID_ISmartControl, iid, out);
   }
 
@@ -182,6 +188,27 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
     HRESULT STDMETHODCALLTYPE StopScan() override { return E_NOTIMPL; }
   };
 
+  // Nor are the transmit and the preview: they are there because the
+  // library's device will not initialise without them, and answer that they
+  // cannot do what they are asked.
+  class Transmit final : public Face<IStreamTransmit> {
+   public:
+    using Face::Face;
+    HRESULT STDMETHODCALLTYPE SetFile(const WCHAR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Start() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMargins(DWORD, DWORD) override { return E_NOTIMPL; }
+  };
+
+  class Preview final : public Face<IPreviewControl> {
+   public:
+    using Face::Face;
+    HRESULT STDMETHODCALLTYPE SetOwnerWindow(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetWindowRect(const RECT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMode(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetVolume(DWORD) override { return E_NOTIMPL; }
+  };
+
   void Finish() override {
     // Windows still advised through this object hear nothing more.
     camcorder().UnadviseAll(this);
@@ -190,6 +217,8 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
 
   Receive receive_;
   Scan scan_;
+  Transmit transmit_;
+  Preview preview_;
 };
 
 // --- Units ------------------------------------------------------------------

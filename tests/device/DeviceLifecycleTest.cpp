@@ -61,18 +61,23 @@ public:
   std::optional<_OxVideoDeviceNotification> value;
 };
 
-// Initialisation that fails half-way, for want of deck control, because the
-// window cannot be advised, or because a host listener throws during the
-// first refresh (after the advice): nothing is held, nothing is sent, the
-// window is not left advised and the class is free for the next device.
+// Initialisation that fails half-way, for want of deck control, a transmit
+// or a preview, because the window cannot be advised, or because a host
+// listener throws during the first refresh (after the advice): nothing is
+// held, nothing is sent, the window is not left advised and the class is
+// free for the next device.
 TEST_F(DeviceLifecycleTest, FailedInitialisationLeavesNothingAliveAndTheClassFree) {
   struct Case {
     const char* what;
     bool deckAvailable;
     HRESULT adviseResult;
     std::optional<_OxVideoDeviceNotification> throwOn;
+    bool transmitAvailable = true;
+    bool previewAvailable = true;
   };
   const Case cases[] = {{"no deck control", false, S_OK, {}},
+                        {"no transmit", true, S_OK, {}, false},
+                        {"no preview", true, S_OK, {}, true, false},
                         {"advise fails", true, E_FAIL, {}},
                         {"listener throws on the deck state", true, S_OK, OX_NOTIFY_DEVICE_STATE},
                         {"listener throws on the camcorder mode", true, S_OK, OX_NOTIFY_CAMCORDER_MODE},
@@ -82,11 +87,16 @@ TEST_F(DeviceLifecycleTest, FailedInitialisationLeavesNothingAliveAndTheClassFre
     FakeDriver driver;
     driver.deckAvailable = c.deckAvailable;
     driver.adviseResult = c.adviseResult;
+    driver.transmitAvailable = c.transmitAvailable;
+    driver.previewAvailable = c.previewAvailable;
     std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
     Thrower thrower(c.throwOn);
     device->AddEventListener(&thrower);
     EXPECT_FALSE(Initialize(*device));
     EXPECT_EQ(driver.Refs(), 0);
+    EXPECT_EQ(driver.transmit.Refs(), 0);
+    EXPECT_EQ(driver.preview.Refs(), 0);
+    EXPECT_TRUE(driver.journal.Take().empty()) << "the preview was set up";
     EXPECT_EQ(driver.window.load(), nullptr) << "the window is left advised";
     EXPECT_EQ(driver.unadviseCalls, c.throwOn ? 1 : 0) << "only an advised window is unadvised";
     device->RemoveEventListener(&thrower);
@@ -110,20 +120,40 @@ void ExpectInert(ZeltoVideoDevice& device, FakeDriver& driver) {
   EXPECT_FALSE(device.CheckBatchCapturingParam());
   EXPECT_FALSE(device.CheckDirectCapturingParam());
   EXPECT_FALSE(device.setDecodeQuality());
+  _OxRecordingProgress progress;
+  progress.recordTime = 5;
+  device.GetRecordingProgress(progress);
+  EXPECT_EQ(progress.recordTime, 5u);
   const OxTimeCode t = device.GetTimecode();
   EXPECT_EQ(std::vector<int>({t.GetHours(), t.GetMinutes(), t.GetSeconds(), t.GetFrames(), t.GetFrameRate()}),
             std::vector<int>(5, 0)) << "only reset, without a frame rate";
 
   Recorder<_OxVideoDeviceNotification> heard;
+  Recorder<OxRecordingEvent> recording;
   device.AddEventListener(&heard);
+  device.AddEventListener(&recording);
+  driver.journal.Take();
   using Z = ZeltoVideoDevice;
   for (void (Z::*operation)() : {&Z::UpdateDeviceState, &Z::UpdateMediaInfo, &Z::UpdateCamcorderMode, &Z::DeckPlay,
                                   &Z::DeckStop, &Z::DeckPause, &Z::DeckFastForward, &Z::DeckFastRewind,
-                                  &Z::StartBatchCapturing, &Z::StartScanning, &Z::StartScapturing,
-                                  &Z::AbortScapturing, &Z::NotifyDeviceRemoved, &Z::StopBatchRecording,
-                                  &Z::AbortDirectRecording, &Z::UpdateCompleteRecording})
+                                  &Z::StartBatchCapturing, &Z::StartScanning, &Z::StopScanning,
+                                  &Z::CancelScanning, &Z::StartScapturing, &Z::AbortScapturing,
+                                  &Z::NotifyDeviceRemoved, &Z::StopBatchRecording, &Z::AbortDirectRecording,
+                                  &Z::UpdateCompleteRecording, &Z::UpdateRecordingErrorStop,
+                                  &Z::UpdateCompleteSectionRecording})
     (device.*operation)();
   device.DeckPlaySlow(3);
+  device.StartBatchRecording(1, 2);
+  device.StartDirectRecording(1, 2);
+  device.SetVolume(30);
+  device.SetPreviewMuting(false);
+  device.SetPreviewMonitorVisibility(false);
+  device.SetVideoResolution(OX_RESOLUTION_LOW);
+  device.SetVideoDecodeDeinterlaceEnable(false);
+  OxWindow window;
+  OxRect rect;
+  device.SetPreviewWindow(&window, &rect);
+  EXPECT_TRUE(driver.journal.Take().empty()) << "no transmit, no preview";
   Recorder<OxSceneSearchEvent> search;
   device.AddEventListener(&search);
   device.RemoveEventListener(&search);
@@ -131,6 +161,8 @@ void ExpectInert(ZeltoVideoDevice& device, FakeDriver& driver) {
   device.GetBatchCapturingList(items);
   EXPECT_EQ(items.size(), 2u);
   EXPECT_TRUE(heard.Events().empty()) << "no deck, no state notifications";
+  EXPECT_EQ(recording.Count(), 0u) << "no transmit, no recording events";
+  device.RemoveEventListener(&recording);
   EXPECT_TRUE(driver.TakeCommands().empty());
   EXPECT_EQ(driver.StatusCalls(), statusCalls);
 
@@ -158,43 +190,6 @@ TEST_F(DeviceLifecycleTest, GuardsBeforeInitialisationAndAfterTermination) {
     SCOPED_TRACE("after TerminateDevice");
     ExpectInert(*device, driver);
   }
-}
-
-// Before a transmit component exists, stopping a recording still stops the
-// deck through its current state; a deck that records accepts no button, so
-// a stop then sends nothing. Only a one-item list is accepted, though any
-// list is stored.
-TEST_F(DeviceLifecycleTest, RecordingStopsGoThroughTheDeckButtonAndTheListTakesOneItem) {
-  FakeDriver driver;
-  std::unique_ptr<ZeltoVideoDevice> device = MakeDevice(driver);
-  ASSERT_TRUE(Initialize(*device));
-  using Z = ZeltoVideoDevice;
-  const std::pair<DWORD, std::vector<DWORD>> states[] = {{DECK_STATE_PLAY, {DECK_COMMAND_STOP}},
-                                                        {DECK_STATE_RECORD, {}}};
-  for (const auto& [state, sent] : states) {
-    driver.statusCode[DECK_STATUS_DECK_STATE] = state;
-    device->UpdateDeviceState();
-    driver.TakeCommands();
-    for (void (Z::*stop)() : {&Z::StopBatchRecording, &Z::AbortBatchRecording, &Z::StopDirectRecording,
-                              &Z::AbortDirectRecording}) {
-      (device.get()->*stop)();
-      EXPECT_EQ(driver.TakeCommands(), sent) << "driver state " << state;
-    }
-  }
-  device->StartBatchRecording(1, 2);
-  EXPECT_TRUE(driver.TakeCommands().empty()) << "no transmit, no recording";
-
-  for (std::size_t count : {0u, 2u}) {
-    std::vector<_OxRecordingItem> items(count);
-    try {
-      device->SetRecordingList(items);
-      FAIL() << count << " items accepted";
-    } catch (const std::runtime_error& error) {
-      EXPECT_STREQ(error.what(), "ZeltoVideoDevice::SetRecordingList");
-    }
-  }
-  std::vector<_OxRecordingItem> one(1);
-  EXPECT_NO_THROW(device->SetRecordingList(one));
 }
 
 TEST_F(DeviceLifecycleTest, ItemDurationCountsWholeSecondsBetweenMarks) {
@@ -398,6 +393,22 @@ TEST_F(DeviceLifecycleTest, RemovingAListenerWaitsForAPassOnTheWindowThreadButNe
     SCOPED_TRACE("device notifications");
     ExpectRemovalWaitsOnlyForOtherThreads<_OxVideoDeviceNotification>(
         *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_DECK_STATE)); });
+  }
+  {
+    SCOPED_TRACE("recording, raised by the driver's report of its end");
+    // Each report stops the transmit, which pauses a second. The clock runs
+    // only ten times faster: the blocked listener's own time-out must still
+    // outlast the 300 ms the remover is watched for.
+    const double savedScale = zelto::platform::TimeScale();
+    zelto::platform::SetTimeScaleForTesting(0.1);
+    ExpectRemovalWaitsOnlyForOtherThreads<OxRecordingEvent>(
+        *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_RECORDING_COMPLETE)); });
+    zelto::platform::SetTimeScaleForTesting(savedScale);
+  }
+  {
+    SCOPED_TRACE("scanning, raised by the driver's report of its end");
+    ExpectRemovalWaitsOnlyForOtherThreads<OxScanningEvent>(
+        *device, [&] { ASSERT_TRUE(driver.Post(DRIVER_EVENT_SCAN_COMPLETE)); });
   }
   {
     SCOPED_TRACE("scene search, raised by the deck");

@@ -45,9 +45,9 @@ public:
     std::lock_guard<std::mutex> guard(mutex);
     return events.size();
   }
-  bool WaitForCount(std::size_t count) {
+  bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = kLongWait) {
     std::unique_lock<std::mutex> guard(mutex);
-    return changed.wait_for(guard, kLongWait, [&] { return events.size() >= count; });
+    return changed.wait_for(guard, timeout, [&] { return events.size() >= count; });
   }
   void Clear() {
     std::lock_guard<std::mutex> guard(mutex);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -131,17 +132,126 @@ public:
   }
 };
 
+// The driver's file-to-tape path: records every call, in its own log and
+// in the journal it is given.
+class FakeStreamTransmit final : public Owned<IStreamTransmit> {
+public:
+  explicit FakeStreamTransmit(CallLog& journal) : journal(journal) {}
+  HRESULT setFileResult = S_OK;
+  CallLog log;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IStreamTransmit) ? this : nullptr);
+  }
+  HRESULT STDMETHODCALLTYPE SetFile(const WCHAR* path) override {
+    Note(L"SetFile(" + std::wstring(path ? path : L"(null)") + L")");
+    return setFileResult;
+  }
+  HRESULT STDMETHODCALLTYPE Start() override { return Note(L"Start"); }
+  HRESULT STDMETHODCALLTYPE Stop() override { return Note(L"Stop"); }
+  HRESULT STDMETHODCALLTYPE SetMargins(DWORD first, DWORD second) override {
+    return Note(L"SetMargins(" + std::to_wstring(first) + L"," + std::to_wstring(second) + L")");
+  }
+
+private:
+  HRESULT Note(const std::wstring& call) {
+    log.Add(call);
+    journal.Add(L"transmit." + call);
+    return S_OK;
+  }
+  CallLog& journal;
+};
+
+// The decode quality, asked of the preview control.
+class FakeDecodeQuality final : public Owned<IDecodeQuality> {
+public:
+  explicit FakeDecodeQuality(CallLog& journal) : journal(journal) {}
+  HRESULT result = S_OK;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IDecodeQuality) ? this : nullptr);
+  }
+  HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetQuality(DWORD code, BOOL deinterlace) override {
+    journal.Add(L"preview.SetQuality(" + std::to_wstring(code) + L"," + std::to_wstring(deinterlace) + L")");
+    return result;
+  }
+
+private:
+  CallLog& journal;
+};
+
+// The driver's preview: records every call in the journal; each method
+// answers with its own result, set by the test.
+class FakePreview final : public Owned<IPreviewControl> {
+public:
+  explicit FakePreview(CallLog& journal) : decodeQuality(journal), journal(journal) {}
+  bool decodeQualityAvailable = true;
+  FakeDecodeQuality decodeQuality;
+  HRESULT ownerWindowResult = S_OK;
+  HRESULT windowRectResult = S_OK;
+  HRESULT modeResult = S_OK;
+  HRESULT volumeResult = S_OK;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (Same(iid, IID_IDecodeQuality)) return HandOut(out, decodeQualityAvailable ? &decodeQuality : nullptr);
+    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IPreviewControl) ? this : nullptr);
+  }
+  HRESULT STDMETHODCALLTYPE SetOwnerWindow(HWND window) override {
+    journal.Add(L"preview.SetOwnerWindow(" + std::to_wstring(reinterpret_cast<std::uintptr_t>(window)) + L")");
+    return ownerWindowResult;
+  }
+  HRESULT STDMETHODCALLTYPE SetWindowRect(const RECT* rect) override {
+    journal.Add(L"preview.SetWindowRect(" + std::to_wstring(rect->left) + L"," + std::to_wstring(rect->top) + L"," +
+                std::to_wstring(rect->right) + L"," + std::to_wstring(rect->bottom) + L")");
+    return windowRectResult;
+  }
+  HRESULT STDMETHODCALLTYPE SetMode(DWORD mode) override {
+    journal.Add(L"preview.SetMode(" + std::to_wstring(mode) + L")");
+    return modeResult;
+  }
+  HRESULT STDMETHODCALLTYPE SetVolume(DWORD level) override {
+    journal.Add(L"preview.SetVolume(" + std::to_wstring(level) + L")");
+    return volumeResult;
+  }
+
+private:
+  CallLog& journal;
+};
+
+// The names the journal gives the deck commands.
+inline std::wstring DeckCommandName(DWORD command) {
+  switch (command) {
+    case DECK_COMMAND_PLAY: return L"Play";
+    case DECK_COMMAND_PAUSE: return L"Pause";
+    case DECK_COMMAND_STOP: return L"Stop";
+    case DECK_COMMAND_RECORD: return L"Record";
+    case DECK_COMMAND_RECORD_PAUSE: return L"RecordPause";
+    default: return std::to_wstring(command);
+  }
+}
+
 // The driver's main object: smart control and deck control in one. Stream
-// receive and tape scan are objects of their own, so that the references the
-// receive component holds do not count here.
+// receive, tape scan, transmit and preview are objects of their own, so that
+// the references the components hold do not count here.
+//
+// The journal holds, in the order they came, the deck commands ("deck.Stop")
+// and record-mode changes ("deck.SetRecordMode(1)"), and every call of the
+// transmit ("transmit.Start") and the preview ("preview.SetMode(2)"); tests
+// may add what the host hears to it.
 class FakeDriver final : public Owned<ISmartControl, IDeckControl> {
 public:
   // Set before the device uses the fake.
   bool deckAvailable = true;
   bool streamReceiveAvailable = true;
   bool tapeScanAvailable = true;
+  bool transmitAvailable = true;
+  bool previewAvailable = true;
+  CallLog journal;
   FakeStreamReceive streamReceive;
   FakeTapeScan tapeScan;
+  FakeStreamTransmit transmit{journal};
+  FakePreview preview{journal};
   HRESULT adviseResult = S_OK;
   HRESULT timeCodeResult = S_OK;
   __MIDL___MIDL_itf_plgdefs_0000_0001 timeCode{1, 2, 3, 4, 0};
@@ -158,11 +268,15 @@ public:
 
   // Runs inside GetStatus, on whatever thread asks.
   std::function<void(DWORD kind)> onStatus;
+  // Runs inside SendCommand, after the command is noted.
+  std::function<void(DWORD command)> onCommand;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl)) return HandOut(out, static_cast<ISmartControl*>(this));
     if (Same(iid, IID_IStreamReceive)) return HandOut(out, streamReceiveAvailable ? &streamReceive : nullptr);
     if (Same(iid, IID_ITapeScan)) return HandOut(out, tapeScanAvailable ? &tapeScan : nullptr);
+    if (Same(iid, IID_IStreamTransmit)) return HandOut(out, transmitAvailable ? &transmit : nullptr);
+    if (Same(iid, IID_IPreviewControl)) return HandOut(out, previewAvailable ? &preview : nullptr);
     return HandOut(out, Same(iid, IID_IDeckControl) && deckAvailable ? static_cast<IDeckControl*>(this) : nullptr);
   }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -189,8 +303,12 @@ public:
   }
 
   HRESULT STDMETHODCALLTYPE SendCommand(DWORD command) override {
-    std::lock_guard<std::mutex> guard(lock);
-    commands.push_back(command);
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      commands.push_back(command);
+    }
+    journal.Add(L"deck." + DeckCommandName(command));
+    if (onCommand) onCommand(command);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetStatus(DWORD kind, DWORD* value) override {
@@ -208,6 +326,7 @@ public:
   }
   HRESULT STDMETHODCALLTYPE SetRecordMode(BOOL record) override {
     recordMode = record;
+    journal.Add(L"deck.SetRecordMode(" + std::to_wstring(record) + L")");
     return S_OK;
   }
 
@@ -231,7 +350,7 @@ public:
                         reinterpret_cast<WPARAM>(&records[code]), argument) != 0;
   }
 
-  BOOL recordMode = FALSE;
+  std::atomic<BOOL> recordMode{FALSE};
   static constexpr DWORD kCookie = 0x51;
 
 private:

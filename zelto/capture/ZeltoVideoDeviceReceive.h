@@ -6,13 +6,9 @@
 // operations, into host events and progress figures.
 //
 // What is here: construction and teardown, the preparation shared by every
-// capture kind, the file reports, batch capturing and direct capturing.
-// Not here yet (their members are declared in place but nothing fills them):
-// - tape scanning: SetScanningParam, StartScanning, StopScanning,
-//   CancelScanning, NotifyGotThumbnail, NotifyScanTapeErrorStop,
-//   NotifyScanTapeCompleted and mergeThumbnails; nothing adds to
-//   thumbnailStore yet, and clearThumbnails is here only because every start
-//   drops the thumbnails;
+// capture kind, the file reports, batch capturing, direct capturing and
+// tape scanning with its thumbnails.
+// Not here yet (its members are declared in place but nothing fills them):
 // - scapturing: SetupScapturing, StartScapturing, StopScapturing,
 //   ChangeStreaming, GetScapturingProgress, and the auto-capturing thread
 //   that the destructor is to stop and join. captureMode 1 is therefore
@@ -69,6 +65,33 @@
 //   left as it is: the host ends it (StopBatchCapturing,
 //   ExitDirectCapturing) as usual. The message receiver calls it after
 //   NotifyDeviceRemoved and AbortScapturing, so what those do is unchanged.
+// - Thumbnails: what NotifyGotThumbnail keeps, and how much of it, is
+//   decided by the bitmap's header; see ThumbnailBitmap.h. One whose header
+//   does not hold together (a null pointer among them) is dropped without
+//   a word, and is never read past its header. A colour table between the
+//   header and the pixels is copied with them: the cassette memory gets the
+//   picture whole.
+// - The thumbnail store and the merge: every change of thumbnailStore (the
+//   insert, clearThumbnails) is made under thumbnailLock, and the merge
+//   takes the whole store under it by swap, then works on what it took,
+//   which no other thread can reach, with the lock left: the store it merges
+//   never changes under it, and the message receiver's thread never waits
+//   for the cassette memory. A thumbnail that arrives during a merge goes
+//   into the emptied store and into the cassette memory with the next
+//   merge; the merge never sees half a store nor drops a thumbnail it has
+//   not looked at. A merge that throws puts what it took back, ahead of
+//   anything that came meanwhile, and the exception passes on.
+// - A camcorder removed while a scan runs (driver event 5 with
+//   DRIVER_ERROR_DEVICE_REMOVED): the scanning listeners hear the error stop
+//   (OX_SCANNING_ERROR_STOP) once, unless the scan was cancelled; the host
+//   then stops the scan as after any error stop. Only a removal: other
+//   driver errors during a scan reach the host as the driver's own
+//   scan-error report.
+// - One job for the tape at a time: isBusy() says whether a capture (any
+//   captureMode but idle) or a scan (from StartScanning until StopScanning
+//   or CancelScanning) is under way, and a recording is refused meanwhile.
+//   A capture or scan started while a recording is under way is refused by
+//   the device before it gets here; see ZeltoVideoDevice.h.
 #pragma once
 
 #include <atomic>
@@ -142,6 +165,31 @@ public:
   void NotifyBatchCaptureSearchIn();
   void NotifyBatchCaptureSearchOut();
 
+  // ---- Tape scanning ----
+  // Accepted and not used: the driver's scan takes no parameters.
+  void SetScanningParam(Orvex::_OxScanningParam param);
+  // Starts the driver's scan (only with a tape scan interface) and tells
+  // the host (event 0).
+  void StartScanning();
+  // Stops the driver's scan, stores the thumbnails in the cassette memory,
+  // tells the host (event 1), stops receiving, leaves captureMode idle and
+  // stops the deck.
+  void StopScanning();
+  // As StopScanning, with event 2; a later error report is not passed on.
+  void CancelScanning();
+  // Keeps a copy of the thumbnail under its scene key; see Decisions.
+  void NotifyGotThumbnail(const Orvex::_THUMBNAIL_DATA* thumbnail);
+  // Event 3, unless the scan was cancelled.
+  void NotifyScanTapeErrorStop();
+  // Event 1.
+  void NotifyScanTapeCompleted();
+  // The camcorder is gone: event 3 for a scan under way; see Decisions.
+  void notifyScanDeviceRemoved();
+  // A scan the device would not start: event 3.
+  void notifyScanRefused();
+  // A capture or a scan is under way; see Decisions.
+  bool isBusy() const;
+
   // ---- Direct capturing ----
   void SetDirectCapturingStructure(const Orvex::_OxDirectCapturingParam& param);
   // Looks for the part being written for up to 300 ms; leaves currentFile
@@ -173,6 +221,12 @@ private:
   std::uint32_t getCapturedMilliseconds();
   static Orvex::OxTimeCode millisecondsToTimeCode(std::uint32_t milliseconds);
   void clearThumbnails();
+  // Takes the store under thumbnailLock; see Decisions.
+  void mergeThumbnails();
+  // Scene key to a whole packed bitmap, in arrival order within a key.
+  using ThumbnailStore = std::multimap<std::uint32_t, std::vector<std::uint8_t>>;
+  void mergeIntoCassetteMemory(const ThumbnailStore& store);
+  void endScanning(Orvex::_OxScanningEventID event);
   std::size_t batchItemCount() const;
 
   std::atomic<bool> scanCancelled{false};
@@ -188,7 +242,7 @@ private:
   Orvex::ScanningEventNotification scanningNotification;
   Orvex::ScapturingEventNotification scapturingNotification;
   std::atomic<std::int32_t> captureMode{0};
-  std::multimap<std::uint32_t, std::vector<std::uint8_t>> thumbnailStore;
+  ThumbnailStore thumbnailStore;
   ZeltoVideoDevice* ownerDevice;
   ZeltoComPtr<ITapeScan> tapeScanInterface;
   std::atomic<ZeltoVideoDeviceAutoCapturing*> autoCapturingThread{nullptr};
@@ -204,4 +258,7 @@ private:
   // Guards batchParam and batchItems between the host's thread, which
   // replaces them, and the reports that read them.
   mutable std::mutex batchLock;
+  // From StartScanning until the scan is stopped, cancelled or ended by a
+  // removal.
+  std::atomic<bool> scanning{false};
 };

@@ -5,11 +5,13 @@
 
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/capture/ZeltoVideoDevicePreview.h"
 #include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/cassette/MicDatabaseFile.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
 #include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/events/ZeltoVideoDeviceMessageReceiver.h"
+#include "zelto/record/ZeltoVideoDeviceTransmit.h"
 
 using namespace Orvex;
 
@@ -66,8 +68,8 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
 
   try {
     deck.store(new ZeltoVideoDeviceDeck(&smartControl, newVideoSystem));
-    // The transmit and preview components are built here, in this order,
-    // once they exist.
+    transmit.store(new ZeltoVideoDeviceTransmit(smartControl));
+    preview.store(new ZeltoVideoDevicePreview(&smartControl));
     messageReceiver.store(new ZeltoVideoDeviceMessageReceiver(&smartControl, this));
     receive.store(new ZeltoVideoDeviceReceive(&smartControl, newVideoSystem, this));
   } catch (...) {
@@ -75,10 +77,8 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
     return false;
   }
 
-  // With a preview, the window set-up comes here when both window and rect
-  // are given.
-  (void)window;
-  (void)rect;
+  ZeltoVideoDevicePreview* builtPreview = preview.load();
+  if (builtPreview && window && rect) builtPreview->SetWindow(window, rect);
   setDecodeQuality();
   SetPreviewMuting(newPreviewMuting);
   previewMonitorVisible = newPreviewMonitorVisible;
@@ -100,8 +100,8 @@ void ZeltoVideoDevice::TerminateDevice() {
   if (ZeltoVideoDeviceMessageReceiver* receiver = messageReceiver.load()) receiver->DetachDevice();
 
   destroyComponent(deck);
-  // The transmit and preview components are taken down here, in this order,
-  // once they exist.
+  destroyComponent(transmit);
+  destroyComponent(preview);
   destroyComponent(receive);
   ZeltoVideoDeviceMessageReceiver::Release(messageReceiver.exchange(nullptr));
 

@@ -23,9 +23,9 @@
 // counts), or the remover's own thread, when the listener waits for it.
 //
 // Terminating from a listener: a listener running on the message receiver's
-// thread (device notifications, capture events, and scene-search events,
-// which the deck raises while it refreshes its state there) may call
-// TerminateDevice or delete the device. Neither waits for that thread, which cannot wait for
+// thread (device notifications, capture, scanning and recording events, and
+// scene-search events, which the deck raises while it refreshes its state
+// there) may call TerminateDevice or delete the device. Neither waits for that thread, which cannot wait for
 // itself: before the call returns the driver is unadvised and released, and
 // the window and its class are gone, so another device can be initialised
 // at once; the thread ends after the dispatch under way, dropping the driver
@@ -39,6 +39,30 @@
 // Not supported: terminating or deleting from a listener that runs on the
 // host's thread inside the host's own call into the device (InitializeDevice,
 // GetDeviceState...), or while another thread is calling into the device.
+//
+// One job for the tape at a time. A recording is under way from the start
+// of StartBatchRecording or StartDirectRecording until it is stopped (by the
+// host, by the driver's report of its end, or by the camcorder's removal),
+// or until a batch start gives up on a deck that never reaches record
+// pause. A capture is under way from StartBatchCapturing or
+// StartDirectCapturing (or a scapture's set-up) until the host stops it, a
+// scan from StartScanning until StopScanning or CancelScanning. A start of
+// one while the other is under way is refused: nothing is sent to the
+// driver, nothing under way is disturbed, and the refused start's listeners
+// hear an error stop at once, on the host's thread:
+// - a recording: NotifyRecordingErrorStop with OX_RECORDING_ERROR_TRANSMIT;
+// - a batch or direct capture: NotifyCapturingErrorStop with
+//   OX_CAPTURING_ERROR_DECK_STOPPED (the capture cannot be driven);
+// - a scan: the error stop OX_SCANNING_ERROR_STOP; the preview is left as
+//   it was.
+//
+// A camcorder removed (driver event 5 with DRIVER_ERROR_DEVICE_REMOVED)
+// while a recording is under way, the deck still being brought up
+// included, ends it as a driver error does: the recording is stopped, then
+// its listeners hear NotifyRecordingErrorStop with
+// OX_RECORDING_ERROR_DEVICE_REMOVED, on the message receiver's thread; a
+// batch start waiting for the deck returns without waiting further. A scan
+// under way hears OX_SCANNING_ERROR_STOP (see ZeltoVideoDeviceReceive.h).
 #pragma once
 
 #include <atomic>
@@ -135,7 +159,11 @@ public:
   bool StartSeekATN(unsigned absoluteTrackNumber);
   void AbortSeekATN();
 
-  // Preview and picture.
+  // Preview and picture. The muting, the visibility and the deinterlacing
+  // are remembered, and given to the preview while it exists:
+  // InitializeDevice applies the decode quality and the muting,
+  // SetPreviewWindow the muting and the visibility. SetPreviewWindow with a
+  // null window or rectangle places no picture but still re-applies them.
   void SetPreviewWindow(Orvex::OxWindow* window, Orvex::OxRect* rect);
   void SetPreviewMuting(bool mute);
   void SetVolume(unsigned long volume);
@@ -185,7 +213,9 @@ public:
   void NotifyScanTapeCompleted();
   void NotifyDeviceRemoved();
 
-  // Tape scanning.
+  // Tape scanning. The preview's picture is hidden from StartScanning until
+  // StopScanning or CancelScanning, which store the thumbnails in the
+  // cassette memory; see zelto/capture/ZeltoVideoDeviceReceive.h.
   void SetScanningParam(Orvex::_OxScanningParam param);
   void StartScanning();
   void StopScanning();
@@ -199,7 +229,9 @@ public:
   void AbortScapturing();
   void GetScapturingProgress(Orvex::_OxScapturingProgress& progress);
 
-  // Recording, file to tape.
+  // Recording, file to tape; see zelto/record/ZeltoVideoDeviceRecording.cpp.
+  // A batch start blocks for the deck: at least 5.4 s, at most 65 s. Every
+  // stop blocks for one second.
   void SetRecordingList(std::vector<Orvex::_OxRecordingItem>& items);
   void StartBatchRecording(unsigned firstMargin, unsigned secondMargin);
   void StartDirectRecording(unsigned firstMargin, unsigned secondMargin);

@@ -1,17 +1,19 @@
 // The device's exported operations: each checks the component it needs and
-// hands the call on. Components that do not exist yet (transmit, preview)
-// are always null here, so their operations take the null path; neither do
-// the receive component's scanning and scapturing operations, so theirs do
-// nothing yet.
+// hands the call on. The receive component's scapturing operations are not
+// there yet, so the device's do nothing. The recording operations are in
+// zelto/record/ZeltoVideoDeviceRecording.cpp.
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 #include "zelto/bridge/DriverInterfaces.h"
+#include "zelto/capture/ZeltoVideoDevicePreview.h"
 #include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/cassette/ItemDuration.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
 #include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/device/ZeltoVideoDevice.h"
+#include "zelto/record/ZeltoVideoDeviceTransmit.h"
 
 using namespace Orvex;
 
@@ -174,28 +176,61 @@ bool ZeltoVideoDevice::StartSeekATN(unsigned absoluteTrackNumber) {
 void ZeltoVideoDevice::AbortSeekATN() {}
 
 // ---- Preview and picture ----
-// The preview component does not exist yet; the stored states are kept so
-// that a preview built later gets them.
+// The device remembers muting, visibility and deinterlacing, so that a
+// preview window given later gets them; the preview is called only while it
+// exists.
 
-void ZeltoVideoDevice::SetPreviewWindow(OxWindow*, OxRect*) {
-  if (!preview.load()) return;
+namespace {
+
+std::uint32_t qualityIndexFor(_OxVideoResolution resolution) {
+  switch (resolution) {
+    case OX_RESOLUTION_HIGH: return 0;
+    case OX_RESOLUTION_MIDDLE: return 1;
+    case OX_RESOLUTION_LOW: return 2;
+    default: return 1;
+  }
+}
+
+constexpr unsigned long kFullVolume = 100;
+
+}  // namespace
+
+// The window's own result is not looked at: the remembered settings are
+// applied either way.
+void ZeltoVideoDevice::SetPreviewWindow(OxWindow* window, OxRect* rect) {
+  ZeltoVideoDevicePreview* p = preview.load();
+  if (!p) return;
+  p->SetWindow(window, rect);
   SetPreviewMuting(previewMuting);
   SetPreviewMonitorVisibility(previewMonitorVisible);
 }
 
-void ZeltoVideoDevice::SetPreviewMuting(bool mute) { previewMuting = mute; }
-
-void ZeltoVideoDevice::SetVolume(unsigned long volume) {
-  volume = std::min(volume, 100ul);
-  previewMuting = volume == 0;
+void ZeltoVideoDevice::SetPreviewMuting(bool mute) {
+  previewMuting = mute;
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->SetVolumeLevel(mute ? 0 : kFullVolume);
 }
 
-void ZeltoVideoDevice::SetPreviewMonitorVisibility(bool visible) { previewMonitorVisible = visible; }
+void ZeltoVideoDevice::SetVolume(unsigned long volume) {
+  volume = std::min(volume, kFullVolume);
+  previewMuting = volume == 0;
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->SetVolumeLevel(static_cast<std::uint32_t>(volume));
+}
 
-void ZeltoVideoDevice::SetVideoResolution(_OxVideoResolution) {}
+void ZeltoVideoDevice::SetPreviewMonitorVisibility(bool visible) {
+  previewMonitorVisible = visible;
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->SetMonitorMode(visible);
+}
 
-bool ZeltoVideoDevice::setDecodeQuality() { return false; }
+void ZeltoVideoDevice::SetVideoResolution(_OxVideoResolution resolution) {
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->ApplyDecodeQuality(qualityIndexFor(resolution), deinterlaceEnable);
+}
 
+bool ZeltoVideoDevice::setDecodeQuality() {
+  ZeltoVideoDevicePreview* p = preview.load();
+  return p && p->ApplyDecodeQuality(0, deinterlaceEnable);
+}
+
+// The quality index goes back to 0 with it.
 void ZeltoVideoDevice::SetVideoDecodeDeinterlaceEnable(bool enable) {
   deinterlaceEnable = enable;
   setDecodeQuality();
@@ -222,6 +257,13 @@ _OxVideoSystem ZeltoVideoDevice::GetVideoSystem() const { return videoSystem; }
 
 // ---- Batch and direct capturing: the receive component's ----
 
+namespace {
+
+// One job for the tape at a time: see the header.
+bool recordingUnderWay(const ZeltoVideoDeviceTransmit* transmit) { return transmit && transmit->IsRecording(); }
+
+}  // namespace
+
 void ZeltoVideoDevice::SetBatchCapturingList(_OxBatchCapturingParam param, std::vector<_OxBatchCapturingItem>& items) {
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->SetBatchCapturingList(std::move(param), items);
 }
@@ -230,7 +272,13 @@ void ZeltoVideoDevice::GetBatchCapturingProgress(_OxBatchCapturingProgress& prog
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->GetBatchCapturingProgress(progress);
 }
 void ZeltoVideoDevice::StartBatchCapturing() {
-  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StartBatchCapturing();
+  ZeltoVideoDeviceReceive* r = receive.load();
+  if (!r) return;
+  if (recordingUnderWay(transmit.load())) {
+    r->NotifyCapturingErrorStop(OX_CAPTURING_ERROR_DECK_STOPPED);
+    return;
+  }
+  r->StartBatchCapturing();
 }
 void ZeltoVideoDevice::StopBatchCapturing() {
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->StopBatchCapturing();
@@ -253,7 +301,13 @@ void ZeltoVideoDevice::GetDirectCapturingProgress(_OxDirectCapturingProgress& pr
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->GetDirectCapturingProgress(progress);
 }
 void ZeltoVideoDevice::StartDirectCapturing() {
-  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StartDirectCapturing();
+  ZeltoVideoDeviceReceive* r = receive.load();
+  if (!r) return;
+  if (recordingUnderWay(transmit.load())) {
+    r->NotifyCapturingErrorStop(OX_CAPTURING_ERROR_DECK_STOPPED);
+    return;
+  }
+  r->StartDirectCapturing();
 }
 void ZeltoVideoDevice::ExitDirectCapturing() {
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->ExitDirectCapturing();
@@ -292,16 +346,44 @@ void ZeltoVideoDevice::NotifyDeviceRemoved() {
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyDeviceRemoved();
 }
 
-// ---- Tape scanning: the receive component's, not there yet ----
+// ---- Tape scanning: the receive component's ----
+// The preview's picture is hidden while the tape is scanned; the remembered
+// visibility is left as it is.
 
-void ZeltoVideoDevice::NotifyGotThumbnail(const _THUMBNAIL_DATA*) {}
-void ZeltoVideoDevice::NotifyScanTapeErrorStop() {}
-void ZeltoVideoDevice::NotifyScanTapeCompleted() {}
+void ZeltoVideoDevice::NotifyGotThumbnail(const _THUMBNAIL_DATA* thumbnail) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyGotThumbnail(thumbnail);
+}
+void ZeltoVideoDevice::NotifyScanTapeErrorStop() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyScanTapeErrorStop();
+}
+void ZeltoVideoDevice::NotifyScanTapeCompleted() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->NotifyScanTapeCompleted();
+}
 
-void ZeltoVideoDevice::SetScanningParam(_OxScanningParam) {}
-void ZeltoVideoDevice::StartScanning() {}
-void ZeltoVideoDevice::StopScanning() {}
-void ZeltoVideoDevice::CancelScanning() {}
+void ZeltoVideoDevice::SetScanningParam(_OxScanningParam param) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->SetScanningParam(param);
+}
+
+// A scan refused for a recording under way leaves the preview as it was.
+void ZeltoVideoDevice::StartScanning() {
+  ZeltoVideoDeviceReceive* r = receive.load();
+  if (r && recordingUnderWay(transmit.load())) {
+    r->notifyScanRefused();
+    return;
+  }
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->SetMonitorMode(false);
+  if (r) r->StartScanning();
+}
+
+void ZeltoVideoDevice::StopScanning() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StopScanning();
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->SetMonitorMode(true);
+}
+
+void ZeltoVideoDevice::CancelScanning() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->CancelScanning();
+  if (ZeltoVideoDevicePreview* p = preview.load()) p->SetMonitorMode(true);
+}
 
 // ---- Scapturing: the receive component's, not there yet ----
 
@@ -311,38 +393,6 @@ void ZeltoVideoDevice::StartScapturing() {}
 void ZeltoVideoDevice::StopScapturing() {}
 void ZeltoVideoDevice::AbortScapturing() {}
 void ZeltoVideoDevice::GetScapturingProgress(_OxScapturingProgress&) {}
-
-// ---- Recording: the transmit component's, none yet ----
-
-// One file at a time goes to tape; a list of any other length is kept all
-// the same, so that the host can still see what it stored.
-void ZeltoVideoDevice::SetRecordingList(std::vector<_OxRecordingItem>& items) {
-  recordingList = items;
-  if (recordingList.size() != 1) throw std::runtime_error("ZeltoVideoDevice::SetRecordingList");
-}
-
-void ZeltoVideoDevice::StartBatchRecording(unsigned, unsigned) { batchRecording.store(true); }
-void ZeltoVideoDevice::StartDirectRecording(unsigned, unsigned) { batchRecording.store(false); }
-void ZeltoVideoDevice::StopBatchRecording() { stopRecording(true); }
-void ZeltoVideoDevice::AbortBatchRecording() { stopRecording(true); }
-void ZeltoVideoDevice::StopDirectRecording() { stopRecording(false); }
-void ZeltoVideoDevice::AbortDirectRecording() { stopRecording(false); }
-void ZeltoVideoDevice::GetRecordingProgress(_OxRecordingProgress&) {}
-void ZeltoVideoDevice::UpdateCompleteRecording() {}
-void ZeltoVideoDevice::UpdateRecordingErrorStop() {}
-void ZeltoVideoDevice::UpdateCompleteSectionRecording() {}
-void ZeltoVideoDevice::SetRecordingParam() {}
-void ZeltoVideoDevice::startRecording(OxString, long, int, unsigned, bool) {}
-// The deck is stopped through its current state whether or not data is
-// flowing: a recording the host gives up on leaves no tape moving.
-void ZeltoVideoDevice::stopRecording(bool deckStop) {
-  DeckStop();
-  // With a transmit component: the deck's StopRecord when deckStop is set,
-  // then the transmit's stop, both only when deck and transmit exist.
-  (void)deckStop;
-  batchRecording.store(false);
-}
-unsigned ZeltoVideoDevice::getTransmitPolling() const { return 5000; }
 
 // ---- Cassette memory ----
 

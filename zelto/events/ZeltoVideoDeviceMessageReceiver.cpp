@@ -6,6 +6,7 @@
 #include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 #include "zelto/events/ZeltoMessages.h"
+#include "zelto/record/ZeltoVideoDeviceTransmit.h"
 
 using namespace Orvex;
 
@@ -153,21 +154,38 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
   }
 }
 
+// Each step may tell listeners, and any listener may terminate or delete the
+// device: after each one, nothing of it is touched unless it is still live.
+void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, ZeltoVideoDevice* target) {
+  const std::shared_ptr<ZeltoDeviceLiveness> stillLive = target->live;
+  const bool removed = argument == DRIVER_ERROR_DEVICE_REMOVED;
+  // During scapturing NotifyDeviceRemoved tells the scapturing listeners.
+  if (removed) target->NotifyDeviceRemoved();
+  if (!stillLive->live.load()) return;
+  target->AbortScapturing();
+  if (!stillLive->live.load()) return;
+  if (removed) {
+    // A recording or a scan has no other way to hear that it ended. The
+    // recording is stopped as a driver error stops it, then the host told.
+    ZeltoVideoDeviceTransmit* transmit = target->transmit.load();
+    if (transmit && transmit->IsRecording()) {
+      target->stopRecording(target->batchRecording.load());
+      target->recordingNotification.NotifyRecordingErrorStop(OX_RECORDING_ERROR_DEVICE_REMOVED);
+      if (!stillLive->live.load()) return;
+    }
+    if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->notifyScanDeviceRemoved();
+    if (!stillLive->live.load()) return;
+  }
+  // Nor has a batch or direct capture. Last, since a capturing listener
+  // may end the device.
+  if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->notifyDriverError(argument);
+}
+
 void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
   switch (code) {
-    case DRIVER_EVENT_DEVICE_ERROR: {
-      // During scapturing NotifyDeviceRemoved tells the scapturing listeners,
-      // and one of them may terminate or delete the device: nothing of it is
-      // touched after that.
-      const std::shared_ptr<ZeltoDeviceLiveness> stillLive = target->live;
-      if (argument == DRIVER_ERROR_DEVICE_REMOVED) target->NotifyDeviceRemoved();
-      if (!stillLive->live.load()) break;
-      target->AbortScapturing();
-      // A batch or direct capture has no other way to hear that it ended.
-      // Last, since a capturing listener may end the device.
-      if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->notifyDriverError(argument);
+    case DRIVER_EVENT_DEVICE_ERROR:
+      deviceError(argument, target);
       break;
-    }
     case DRIVER_EVENT_RECORDING_ERROR:
       target->UpdateRecordingErrorStop();
       break;

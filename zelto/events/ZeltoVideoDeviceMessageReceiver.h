@@ -57,6 +57,10 @@ public:
   static void dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* device);
 
 private:
+  // Driver event 5: a removed camcorder ends whatever was under way (a
+  // scapture, a recording, a scan), and a batch or direct capture hears of
+  // every device error.
+  static void deviceError(LPARAM argument, ZeltoVideoDevice* device);
   template <typename Handler>
   void withDevice(Handler&& handler);
   void unadvise();
