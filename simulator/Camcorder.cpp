@@ -51,15 +51,17 @@ LONGLONG RecordedAt(const std::string& date) {
   return std::chrono::duration_cast<std::chrono::seconds>(seconds).count();
 }
 
-// Whether a file is an MPEG transport stream this camcorder can send: whole
-// 188-byte packets, each of the first few and the last starting with the
-// sync byte. Its size, or none.
+// Whether a file is an MPEG transport stream this camcorder can send: 188-byte
+// packets, each of the first few and the last whole one starting with the
+// sync byte. The bytes of its whole packets (a cut-off packet at the end is
+// not sent), or none.
 std::optional<std::uint64_t> TransportStreamSize(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   const std::uint64_t size = std::filesystem::file_size(path, error);
-  if (error || size == 0 || size % kPacketBytes != 0) return std::nullopt;
+  if (error || size < kPacketBytes) return std::nullopt;
   std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
   const std::uint64_t packets = size / kPacketBytes;
   auto syncAt = [&](std::uint64_t packet) {
     char byte = 0;
@@ -70,7 +72,7 @@ std::optional<std::uint64_t> TransportStreamSize(const std::filesystem::path& pa
   for (std::uint64_t i = 0; i < std::min(packets, kChecked); ++i)
     if (!syncAt(i)) return std::nullopt;
   if (!syncAt(packets - 1)) return std::nullopt;
-  return size;
+  return packets * kPacketBytes;
 }
 
 }  // namespace
@@ -717,7 +719,11 @@ HRESULT Camcorder::SetTransmitFile(const WCHAR* path) {
   if (!path) return E_POINTER;
   std::optional<TransmitFile> file;
   if (*path) {
-    const std::filesystem::path native = zelto::platform::NativePath(path);
+    // Kept absolute: the tape refers to it, and a capture in another program
+    // (sharing the state file) reads it again.
+    std::error_code error;
+    const std::filesystem::path native = std::filesystem::absolute(zelto::platform::NativePath(path), error);
+    if (error) return E_INVALIDARG;
     const std::optional<std::uint64_t> size = TransportStreamSize(native);
     if (!size) return E_INVALIDARG;
     file = TransmitFile{Utf8FromPath(native), *size, std::nullopt};
@@ -748,7 +754,12 @@ HRESULT Camcorder::SetTransmitMargins(DWORD first, DWORD second) {
 HRESULT Camcorder::StartTransmit() {
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
-  if (!transmitFile_) return E_UNEXPECTED;
+  if (!transmitFile_) {
+    // Nothing it could send (no file, or one it refused): the recording
+    // fails at once, so that a caller that looks only at events hears of it.
+    QueueLocked(DRIVER_EVENT_RECORDING_ERROR, 0, Now());
+    return E_UNEXPECTED;
+  }
   // Margins count hundredths of a second of the stream.
   auto packets = [](DWORD hundredths) {
     return std::uint64_t{hundredths} * kStreamBytesPerTrack * kTracksPerSecond / 100 / kPacketBytes;
@@ -788,52 +799,52 @@ DeckModel::TransmitState Camcorder::Transmit() {
 
 // --- Preview ----------------------------------------------------------------
 
-HRESULT Camcorder::SetPreviewOwner(HWND window) {
-  if (!window || !IsWindow(window)) return E_INVALIDARG;
+HRESULT Camcorder::ChangePreview(const std::function<void(PreviewSettings&)>& change) {
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
-  preview_.owner = window;
-  return S_OK;
+  return ChangeLocked([&](Tick) {
+    PreviewSettings preview = model_.Preview();
+    change(preview);
+    model_.SetPreview(preview);
+    return S_OK;
+  });
+}
+
+HRESULT Camcorder::SetPreviewOwner(HWND window) {
+  if (!window || !IsWindow(window)) return E_INVALIDARG;
+  return ChangePreview([&](PreviewSettings& p) { p.ownerWindow = reinterpret_cast<std::uintptr_t>(window); });
 }
 
 HRESULT Camcorder::SetPreviewRect(const RECT* rect) {
   if (!rect) return E_POINTER;
   if (rect->right < rect->left || rect->bottom < rect->top) return E_INVALIDARG;
-  std::lock_guard guard(lock_);
-  if (removed_) return kErrorDeviceRemoved;
-  preview_.rect = *rect;
-  return S_OK;
+  const RECT r = *rect;
+  return ChangePreview([&](PreviewSettings& p) { p.rect = r; });
 }
 
 HRESULT Camcorder::SetPreviewMode(DWORD mode) {
   if (mode != 0 && mode != 2 && mode != 3) return E_INVALIDARG;
-  std::lock_guard guard(lock_);
-  if (removed_) return kErrorDeviceRemoved;
-  preview_.mode = mode;
-  return S_OK;
+  return ChangePreview([&](PreviewSettings& p) { p.mode = mode; });
 }
 
 HRESULT Camcorder::SetPreviewVolume(DWORD level) {
   if (level > 100) return E_INVALIDARG;
-  std::lock_guard guard(lock_);
-  if (removed_) return kErrorDeviceRemoved;
-  preview_.volume = level;
-  return S_OK;
+  return ChangePreview([&](PreviewSettings& p) { p.volume = level; });
 }
 
 HRESULT Camcorder::SetDecodeQuality(DWORD code, BOOL deinterlace) {
   // The decoder's three settings: 1 fastest, 3 balanced, 7 best.
   if (code != 1 && code != 3 && code != 7) return E_INVALIDARG;
-  std::lock_guard guard(lock_);
-  if (removed_) return kErrorDeviceRemoved;
-  preview_.quality = code;
-  preview_.deinterlace = deinterlace != FALSE;
-  return S_OK;
+  return ChangePreview([&](PreviewSettings& p) {
+    p.quality = code;
+    p.deinterlace = deinterlace != FALSE;
+  });
 }
 
-PreviewState Camcorder::Preview() const {
+PreviewSettings Camcorder::Preview() {
   std::lock_guard guard(lock_);
-  return preview_;
+  AdvanceLocked(Now());
+  return model_.Preview();
 }
 
 // --- Scanning ---------------------------------------------------------------
@@ -951,10 +962,13 @@ void Camcorder::RemoveDevice() {
   const Tick now = Now();
   AdvanceLocked(now);
   QueueLocked(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED, now);
-  // A scan under way stops with an error; a recording's stream just ends.
-  model_.FailScan();
-  model_.StopTransmit(now);
-  ReportNotesLocked(now);
+  // A scan under way stops with an error, and so does a recording from the
+  // computer: its stream is gone.
+  ChangeLocked([&](Tick at) {
+    model_.FailScan();
+    model_.LoseTransmit(at);
+    return S_OK;
+  });
   removed_ = true;
   if (session_) session_->Abandon();
   Wake();

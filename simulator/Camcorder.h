@@ -45,16 +45,6 @@ struct CamcorderConfig {
   bool replaceDamagedState = false;
 };
 
-// What the preview interfaces were last told; none: never told.
-struct PreviewState {
-  HWND owner = nullptr;
-  std::optional<RECT> rect;
-  std::optional<DWORD> mode;  // 2 shown, 0 hidden, 3 while scapturing
-  DWORD volume = 100;         // 0 to 100
-  std::optional<DWORD> quality;
-  bool deinterlace = false;
-};
-
 // What a driver call answers when its change could not be saved in the
 // state file (the change is then undone).
 inline const HRESULT kErrorStateNotSaved = static_cast<HRESULT>(0x8007001DL);
@@ -184,7 +174,9 @@ class Camcorder : private CaptureDeck {
   // time-out. For tests: no capture may start meanwhile.
   bool AwaitCaptureEnd(DWORD timeoutMs);
   std::vector<GUID> StreamTypes() const;
-  PreviewState Preview() const;
+  // What the preview was last told, by this program or another sharing the
+  // state file.
+  PreviewSettings Preview();
   DeckModel::TransmitState Transmit();
   bool Scanning();
   // Why the state file could not be read or written lately; empty while
@@ -242,6 +234,7 @@ class Camcorder : private CaptureDeck {
   // (kErrorStateNotSaved). Called with lock_ held.
   HRESULT ChangeLocked(const std::function<HRESULT(Tick)>& change);
   void Change(const std::function<void(Tick)>& change);  // from the control panel
+  HRESULT ChangePreview(const std::function<void(PreviewSettings&)>& change);
   // Takes in what other processes wrote to the state file; file lock held.
   void PullLocked(Tick now);
   // The thread's look at the state file, at most every kStatePollMs.
@@ -286,7 +279,6 @@ class Camcorder : private CaptureDeck {
   DWORD marginFirst_ = 0;
   DWORD marginSecond_ = 0;
   std::optional<std::uint64_t> transmitBreak_;
-  PreviewState preview_;
   std::optional<std::uint64_t> diskRoom_;
   DWORD lateFileMs_ = 0;
   unsigned lateFiles_ = 0;

@@ -261,7 +261,8 @@ bool CaptureSession::WritePackets(const Scene& scene, std::uint32_t from, std::u
   // Read and written a bounded stretch at a time.
   constexpr std::uint64_t kChunk = 4096;
   std::uint64_t first = PacketAtTrack(from);
-  const std::uint64_t last = std::min(PacketAtTrack(to), content.streamPackets);
+  // The stream fills the scene's tracks: null packets where nothing was sent.
+  const std::uint64_t last = PacketAtTrack(to);
   while (first < last) {
     // A recorded stream is a file of its own: it shares none with pictures.
     if (file_ && ((perScene && fileScene_ != scene.startTrack) || !file_->packets)) Close(true);
@@ -315,8 +316,20 @@ std::vector<std::uint8_t> CaptureSession::StreamPackets(const SceneContent& cont
   const std::uint64_t filePacket = content.fromPacket + static_cast<std::uint64_t>(lo - at);
   content_->clear();
   content_->seekg(static_cast<std::streamoff>(filePacket * kPacketBytes));
-  content_->read(reinterpret_cast<char*>(&bytes[static_cast<std::uint64_t>(lo) - first] ),
+  content_->read(reinterpret_cast<char*>(&bytes[(static_cast<std::uint64_t>(lo) - first) * kPacketBytes]),
                  static_cast<std::streamsize>(static_cast<std::uint64_t>(hi - lo) * kPacketBytes));
+  // A short read (the file shortened since) leaves a torn packet: it goes
+  // back to being a null packet, like the rest the file no longer has.
+  const auto got = static_cast<std::uint64_t>(std::max<std::streamsize>(content_->gcount(), 0));
+  const std::uint64_t whole = got / kPacketBytes;
+  if (whole < static_cast<std::uint64_t>(hi - lo)) {
+    std::uint8_t* torn = &bytes[(static_cast<std::uint64_t>(lo) - first + whole) * kPacketBytes];
+    std::fill(torn, torn + kPacketBytes, std::uint8_t{0xFF});
+    torn[0] = 0x47;
+    torn[1] = 0x1F;
+    torn[2] = 0xFF;
+    torn[3] = 0x10;
+  }
   return bytes;
 }
 

@@ -57,7 +57,6 @@ bool ReadContent(const nlohmann::json& json, Scene& s, std::string* error, const
     k.fromPacket = json.at("fromPacket").get<std::uint64_t>();
     k.toPacket = json.at("toPacket").get<std::uint64_t>();
     k.atPacket = json.at("atPacket").get<std::int64_t>();
-    k.streamPackets = json.at("streamPackets").get<std::uint64_t>();
     if (k.file.empty() || k.fromPacket > k.toPacket || k.toPacket > k.fileSize / kPacketBytes) {
       SetError(error, where + "\"content\" does not fit its file");
       return false;
@@ -65,7 +64,7 @@ bool ReadContent(const nlohmann::json& json, Scene& s, std::string* error, const
     s.content = std::move(k);
     return true;
   } catch (const nlohmann::json::exception&) {
-    SetError(error, where + "\"content\" needs file, fileSize, fromPacket, toPacket, atPacket, streamPackets");
+    SetError(error, where + "\"content\" needs file, fileSize, fromPacket, toPacket, atPacket");
     return false;
   }
 }
@@ -138,9 +137,6 @@ void Cassette::Overwrite(const Scene& scene) {
     if (s.startTrack < scene.startTrack) {  // the part before the new scene survives
       Scene head = s;
       head.endTrack = scene.startTrack;
-      if (head.content)
-        head.content->streamPackets =
-            std::min(head.content->streamPackets, PacketAtTrack(head.endTrack - head.startTrack));
       kept.push_back(head);
     }
     if (s.endTrack > scene.endTrack) {  // so does the part after it
@@ -150,7 +146,6 @@ void Cassette::Overwrite(const Scene& scene) {
       if (tail.content) {
         const std::uint64_t cut = PacketAtTrack(scene.endTrack - s.startTrack);
         tail.content->atPacket -= static_cast<std::int64_t>(cut);
-        tail.content->streamPackets -= std::min(tail.content->streamPackets, cut);
       }
       // A new start is a new record in the memory; the head keeps the old one.
       if (s.startTrack < scene.startTrack) tail.memoryKey = 0;
@@ -244,7 +239,7 @@ nlohmann::json CassetteToJson(const Cassette& c) {
     if (s.content) {
       const SceneContent& k = *s.content;
       scene["content"] = {{"file", k.file},         {"fileSize", k.fileSize}, {"fromPacket", k.fromPacket},
-                          {"toPacket", k.toPacket}, {"atPacket", k.atPacket}, {"streamPackets", k.streamPackets}};
+                          {"toPacket", k.toPacket}, {"atPacket", k.atPacket}};
     }
     scenes.push_back(std::move(scene));
   }

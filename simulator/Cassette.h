@@ -19,17 +19,17 @@ inline constexpr std::uint32_t kTracksPerSecond = 300;
 // What a recording from a file (the transmit) put into a scene: a stretch
 // of the file's packets lying somewhere in the scene's stream. The scene's
 // stream counts kStreamBytesPerTrack bytes of 188-byte packets a track from
-// its start; packet j lies on track startTrack + j * 188 / 5300. Packets of
-// the stream outside the file's stretch are null packets. The tape keeps a
-// reference, not a copy: a capture reads the file again, and where it can no
-// longer be read (moved, shortened) it gets null packets instead.
+// its start, over all its tracks; packet j lies on track
+// startTrack + j * 188 / 5300. Packets of the stream outside the file's
+// stretch are null packets. The tape keeps a reference, not a copy: a
+// capture reads the file again, and where it can no longer be read (moved,
+// shortened) it gets null packets instead.
 struct SceneContent {
   std::string file;            // UTF-8 native path
   std::uint64_t fileSize = 0;  // bytes, when it was recorded
   std::uint64_t fromPacket = 0;  // the file's packets [fromPacket, toPacket)
   std::uint64_t toPacket = 0;
-  std::int64_t atPacket = 0;   // where fromPacket lies in the scene's stream
-  std::uint64_t streamPackets = 0;  // packets the scene's stream holds in all
+  std::int64_t atPacket = 0;   // where fromPacket lies in the scene's stream (before its start when cut)
 
   bool operator==(const SceneContent&) const = default;
 };

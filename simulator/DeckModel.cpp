@@ -65,6 +65,32 @@ std::string NowAsDate() {
   return text;
 }
 
+nlohmann::json PreviewToJson(const PreviewSettings& p) {
+  nlohmann::json rect = nullptr;
+  if (p.rect) rect = {p.rect->left, p.rect->top, p.rect->right, p.rect->bottom};
+  auto optional = [](const std::optional<DWORD>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
+  return {{"ownerWindow", p.ownerWindow}, {"rect", rect},       {"mode", optional(p.mode)},
+          {"volume", p.volume},           {"quality", optional(p.quality)}, {"deinterlace", p.deinterlace}};
+}
+
+// False for a preview this model could not have saved. Throws on a wrong type.
+bool PreviewFromJson(const nlohmann::json& json, PreviewSettings& p) {
+  PreviewSettings read;
+  read.ownerWindow = json.at("ownerWindow").get<std::uint64_t>();
+  if (const auto& rect = json.at("rect"); !rect.is_null()) {
+    const auto edges = rect.get<std::vector<LONG>>();
+    if (edges.size() != 4 || edges[2] < edges[0] || edges[3] < edges[1]) return false;
+    read.rect = RECT{edges[0], edges[1], edges[2], edges[3]};
+  }
+  if (const auto& mode = json.at("mode"); !mode.is_null()) read.mode = mode.get<DWORD>();
+  read.volume = json.at("volume").get<DWORD>();
+  if (const auto& quality = json.at("quality"); !quality.is_null()) read.quality = quality.get<DWORD>();
+  read.deinterlace = json.at("deinterlace").get<bool>();
+  if (read.volume > 100) return false;
+  p = read;
+  return true;
+}
+
 // The modes in which the camcorder streams what is recorded under the head.
 bool Streams(TransportMode mode) { return mode == TransportMode::Play || mode == TransportMode::SeekPlaying; }
 
@@ -181,7 +207,6 @@ void DeckModel::CommitRecording(double position) {
       content.toPacket = to - fileStart;
       content.atPacket = static_cast<std::int64_t>(before + (from - sentBefore_));
     }
-    content.streamPackets = before + count;
     scene.content = std::move(content);
     sentBefore_ += count;
     sentExact_.reset();
@@ -267,6 +292,13 @@ void DeckModel::StopTransmit(Tick now) {
   transmit_ = TransmitState::Idle;
 }
 
+void DeckModel::LoseTransmit(Tick now) {
+  Advance(now);
+  if (transmit_ != TransmitState::Started) return;
+  if (mode_ == TransportMode::Record) Enter(TransportMode::Stop, now);  // keeps what was written
+  FailTransmit();
+}
+
 void DeckModel::FailTransmit() {
   if (transmit_ != TransmitState::Started) return;
   transmit_ = TransmitState::Failed;
@@ -291,6 +323,12 @@ std::optional<std::uint32_t> DeckModel::NextScanPoint() const {
       if (p >= scanFrom_ && (!best || p < *best)) best = p;
   }
   return best;
+}
+
+std::uint32_t DeckModel::ScanEnd() const {
+  std::uint32_t end = 0;
+  for (const Scene& s : cassette_->scenes) end = std::max(end, s.endTrack);
+  return end;
 }
 
 HRESULT DeckModel::StartScan(Tick now) {
@@ -367,10 +405,7 @@ DeckModel::Transition DeckModel::Next(Tick* at) const {
   if (switchDue_) consider(Transition::ModeSwitch, *switchDue_);
   if (phaseDue_) consider(Transition::Phase, *phaseDue_);
   if (cassette_ && speed_ != 0) {
-    const double length = cassette_->lengthTracks;
-    double limit = speed_ > 0 ? length : 0.0;
-    if (mode_ == TransportMode::SeekWinding) limit = seekTarget_;
-    if (mode_ == TransportMode::SeekPlaying) limit = std::min<double>(seekStop_, length);
+    const double limit = LimitPosition();
     const Tick limitAt = anchorTick_ + TimeToCover(limit - anchorPosition_, speed_);
     consider(Transition::Limit, limitAt);
     if (const auto end = TransmitEndTrack())
@@ -389,6 +424,15 @@ DeckModel::Transition DeckModel::Next(Tick* at) const {
   }
   if (at) *at = bestAt;
   return best;
+}
+
+double DeckModel::LimitPosition() const {
+  const double length = cassette_->lengthTracks;
+  if (mode_ == TransportMode::SeekWinding) return seekTarget_;
+  if (mode_ == TransportMode::SeekPlaying) return std::min<double>(seekStop_, length);
+  if (scan_ == ScanPhase::Playing && mode_ == TransportMode::FastestForward)
+    return std::min<double>(ScanEnd(), length);
+  return speed_ > 0 ? length : 0.0;
 }
 
 std::optional<Tick> DeckModel::NextTransition() const {
@@ -419,24 +463,23 @@ void DeckModel::Fire(Transition transition, Tick at) {
       }
       return;
     case Transition::Limit: {
-      const double length = cassette_->lengthTracks;
+      const double limit = LimitPosition();
       if (mode_ == TransportMode::SeekWinding) {
-        EnterAt(TransportMode::SeekSettling, seekTarget_, at);
+        EnterAt(TransportMode::SeekSettling, limit, at);
         phaseDue_ = at + timing_.seekSettleMs;
-      } else if (mode_ == TransportMode::SeekPlaying) {
-        EnterAt(TransportMode::Stop, std::min<double>(seekStop_, length), at);
       } else if (scan_ == ScanPhase::Rewinding && mode_ == TransportMode::Rewind) {
         scan_ = ScanPhase::Playing;
         EnterAt(TransportMode::FastestForward, 0, at);
       } else if (scan_ == ScanPhase::Playing && mode_ == TransportMode::FastestForward) {
         scan_ = ScanPhase::None;
-        EnterAt(TransportMode::Stop, length, at);
+        EnterAt(TransportMode::Stop, limit, at);
         scanNotes_.push_back(ScanNote{ScanNote::Kind::Complete});
       } else {
         // A recording that runs into the end of the tape loses the rest of
         // its stream.
-        EnterAt(TransportMode::Stop, speed_ > 0 ? length : 0.0, at);
-        FailTransmit();
+        const bool recording = mode_ == TransportMode::Record;
+        EnterAt(TransportMode::Stop, limit, at);
+        if (recording) FailTransmit();
       }
       return;
     }
@@ -760,6 +803,7 @@ std::string DeckModel::Save(const std::function<std::int64_t(Tick)>& toWall) con
         {"sentBefore", sentBefore_},
         {"sendLimit", sendLimit_ ? nlohmann::json(*sendLimit_) : nlohmann::json(nullptr)}}},
       {"scan", {{"phase", static_cast<int>(scan_)}, {"from", scanFrom_}}},
+      {"preview", PreviewToJson(preview_)},
   };
   return state.dump(2);
 }
@@ -827,6 +871,7 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
       restored.sentBefore_ = t.at("sentBefore").get<std::uint64_t>();
       if (!t.at("sendLimit").is_null()) restored.sendLimit_ = t.at("sendLimit").get<std::uint64_t>();
     }
+    if (state.contains("preview") && !PreviewFromJson(state.at("preview"), restored.preview_)) return false;
     if (state.contains("scan")) {
       const int phase = state.at("scan").at("phase").get<int>();
       if (phase < 0 || phase > static_cast<int>(ScanPhase::Playing)) return false;

@@ -60,6 +60,16 @@ enum class TransportMode {
 const char* TransportModeName(TransportMode mode);
 std::optional<TransportMode> TransportModeFromName(std::string_view name);
 
+// What the preview interfaces were last told; none: never told.
+struct PreviewSettings {
+  std::uint64_t ownerWindow = 0;  // the window's handle, as a number; 0: none
+  std::optional<RECT> rect;
+  std::optional<DWORD> mode;  // 2 shown, 0 hidden, 3 while scapturing
+  DWORD volume = 100;         // 0 to 100
+  std::optional<DWORD> quality;  // decode quality: 1 fastest, 3 balanced, 7 best
+  bool deinterlace = false;
+};
+
 class DeckModel {
  public:
   explicit DeckModel(TransportTiming timing = {}, CamcorderModeCode mode = CAMCORDER_MODE_DECK);
@@ -139,15 +149,19 @@ class DeckModel {
   void StartTransmit(TransmitSource source, Tick now);
   // Ends the transmit where it is, without a word.
   void StopTransmit(Tick now);
+  // The stream is gone (the camcorder is unplugged): a recording of it stops
+  // where the head is, and the transmit fails.
+  void LoseTransmit(Tick now);
   TransmitState Transmit() const { return transmit_; }
   // How each transmit that ended by itself ended since the last call, in
   // order: true completed, false failed.
   std::vector<bool> TakeTransmitEnds();
 
-  // --- The tape scan: rewinds, then plays the whole tape at the search
-  // speed, noting a thumbnail at each scene's start (and a second at the
-  // middle of a scene of a second or more), then completion at the end. Any
-  // other use of the transport (a command, a stall, an ejection, a new
+  // --- The tape scan: rewinds, then plays the tape at the search speed,
+  // noting a thumbnail at each scene's start (and a second at the middle of
+  // a scene of a second or more), then completion where the recorded tape
+  // ends (the end of the last scene: the blank rest holds nothing to find).
+  // Any other use of the transport (a command, a stall, an ejection, a new
   // cassette, the camera mode) ends it with an error note. ---
   struct ScanNote {
     enum class Kind { Thumbnail, Complete, Error };
@@ -166,6 +180,11 @@ class DeckModel {
   void StallScanAfter(unsigned thumbnails) { scanStallAfter_ = thumbnails; }
   // The cassette as committed (a recording under way not in it yet).
   const Cassette* LoadedCassette() const { return cassette_ ? &*cassette_ : nullptr; }
+
+  // What the driver's preview was last told, kept with the state so that
+  // another program sharing the camcorder can show it.
+  PreviewSettings Preview() const { return preview_; }
+  void SetPreview(const PreviewSettings& preview) { preview_ = preview; }
 
   void SetRecordInput(bool on) { recordInput_ = on; }
   bool RecordInput() const { return recordInput_; }
@@ -189,6 +208,9 @@ class DeckModel {
   void EnterAt(TransportMode mode, double position, Tick at);
   void CommitRecording(double position);
   Transition Next(Tick* at) const;
+  // Where the moving transport stops by itself: the end of the tape, or of
+  // a search, a scene played after a seek, or the scan.
+  double LimitPosition() const;
   void Fire(Transition transition, Tick at);
   HRESULT SeekTo(std::uint32_t track, Tick now);
   // The transmit's stream packets in all, and where it stops (its end, or
@@ -201,6 +223,7 @@ class DeckModel {
   // The time code a recording starting at this track begins with.
   std::uint32_t RecordFrameAt(std::uint32_t track) const;
   std::optional<std::uint32_t> NextScanPoint() const;
+  std::uint32_t ScanEnd() const;
   void InterruptScan();
 
   TransportTiming timing_;
@@ -237,6 +260,7 @@ class DeckModel {
   std::uint32_t scanFrom_ = 0;  // the next thumbnail lies at or after this track
   unsigned scanStallAfter_ = 0;
   std::vector<ScanNote> scanNotes_;
+  PreviewSettings preview_;
 };
 
 }  // namespace zelto::sim
