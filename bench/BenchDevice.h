@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "host/foundation/OxUnique.h"
 #include "host/kel/KelSafeEventListener.h"
@@ -25,11 +26,11 @@
 
 namespace bench {
 
-// COM on this thread, folders of our own, and the simulated camcorder on a
-// long tape standing still.
+// COM on this thread, folders of our own, and the simulated camcorder with
+// a cassette standing still (the default one unless told).
 class SimulatedCamcorder {
  public:
-  explicit SimulatedCamcorder(const char* name) {
+  explicit SimulatedCamcorder(const char* name, zelto::sim::Cassette cassette = zelto::sim::Cassette::Default()) {
     ok_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     folder_ = std::filesystem::temp_directory_path() / (std::string("zelto-bench-") + name);
     std::error_code ignored;
@@ -40,7 +41,7 @@ class SimulatedCamcorder {
         Orvex::OxString(zelto::platform::WidePath(folder_ / "db").c_str()));
     Orvex::OxUnique::GetInstance().SetTempFolder(Orvex::OxString(zelto::platform::WidePath(folder_ / "tmp").c_str()));
     zelto::sim::DriverConfig config;
-    config.camcorder.cassette = zelto::sim::Cassette::Default();
+    config.camcorder.cassette = std::move(cassette);
     ok_ = ok_ && driver_.Register(config) == S_OK;
     if (!ok_) std::fprintf(stderr, "the simulated camcorder could not be registered\n");
   }
@@ -56,6 +57,16 @@ class SimulatedCamcorder {
 
   bool Ok() const { return ok_; }
   zelto::sim::SimulatedDriver& Driver() { return driver_; }
+  // A folder for capture files, made empty and set as the host's capture
+  // folder, which is where the device looks for the files the driver makes.
+  std::filesystem::path CaptureFolder() {
+    const std::filesystem::path captures = folder_ / "captures";
+    std::error_code ignored;
+    std::filesystem::remove_all(captures, ignored);
+    std::filesystem::create_directories(captures, ignored);
+    Orvex::OxUnique::GetInstance().SetCaptureFolder(Orvex::OxString(zelto::platform::WidePath(captures).c_str()));
+    return captures;
+  }
 
  private:
   bool ok_ = false;

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   using zelto::sim::CaptureStreamWriter;
   const int seconds = bench::Rounds(argc, argv, 30);
   std::printf("capture writer, %d s of tape a run, %s\n", seconds,
-              CaptureStreamWriter::kHasVideo ? "MPEG-2 video" : "tables and padding only");
+              CaptureStreamWriter::HasVideo() ? "MPEG-2 video" : "tables and padding only");
   for (const auto& [fps, wide] : {std::pair{25u, true}, std::pair{30u, false}}) {
     const auto file = std::filesystem::temp_directory_path() /
                       ("zelto-capture-bench-" + std::to_string(bench::NowNs()) + ".m2t");

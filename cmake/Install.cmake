@@ -86,6 +86,7 @@ set(ZELTO_PUBLIC_HEADERS
   host/kel/OxSafeEventSource.h
   host/runtime/KelMonitor.h
   host/runtime/KelSyncObject.h
+  host/runtime/KelThread.h
   platform/PlatformExtras.h
   platform/com.h
   platform/win32.h)
@@ -101,6 +102,9 @@ else()
 endif()
 set(ZELTO_SIMULATOR_HEADERS
   simulator/Camcorder.h
+  simulator/CaptureFileName.h
+  simulator/CaptureSession.h
+  simulator/CaptureStreamWriter.h
   simulator/Cassette.h
   simulator/DeckModel.h
   simulator/FaultPanel.h

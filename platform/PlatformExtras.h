@@ -11,6 +11,10 @@ namespace zelto::platform {
 // A Windows-style wide path ("C:\\x\\y" or "dir\\file") as a path the C++
 // library can open here. On POSIX '\\' is a separator and text becomes UTF-8.
 std::filesystem::path NativePath(std::wstring_view windowsPath);
+#ifndef _WIN32
+// The same as text, for a system call made often: no path object to parse.
+std::string NativePathText(std::wstring_view windowsPath);
+#endif
 
 // The reverse: a native path as the wide text the Win32 API would show.
 std::wstring WidePath(const std::filesystem::path& path);

@@ -192,10 +192,12 @@ bool CaptureStreamWriter::WriteFrames(unsigned sceneNumber, std::uint32_t firstT
     }
     ++framesWritten_;
     // Without video no muxer paces the stream: the writer pads each frame.
-    if (!kHasVideo) PadToFramesWritten();
+    if (!HasVideo()) PadToFramesWritten();
   }
   return Report(error);
 }
+
+bool CaptureStreamWriter::HasVideo() noexcept { return ZELTO_SIM_HAVE_FFMPEG != 0; }
 
 void CaptureStreamWriter::PadToFramesWritten() {
   const std::uint64_t packets = framesWritten_ * BytesPerFrame() / kPacketSize;

@@ -31,7 +31,7 @@ class CaptureStreamWriter {
   static constexpr std::uint64_t kStreamBytesPerSecond = 1'590'000;
   static constexpr std::uint64_t kPacketSize = 188;
   // Whether this build puts pictures into the files.
-  static constexpr bool kHasVideo = ZELTO_SIM_HAVE_FFMPEG != 0;
+  static bool HasVideo() noexcept;
 
   // Creates the file for a stream of 25 or 30 frames a second. Null, with
   // the reason in *error, when the file exists (it is left alone) or cannot

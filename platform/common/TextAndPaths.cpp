@@ -96,12 +96,29 @@ std::filesystem::path NativePath(std::wstring_view windowsPath) {
 #ifdef _WIN32
   return std::filesystem::path(std::wstring(windowsPath));
 #else
-  std::wstring slashed(windowsPath);
-  for (auto& c : slashed)
-    if (c == L'\\') c = L'/';
-  return std::filesystem::path(ToUtf8(slashed));
+  return std::filesystem::path(NativePathText(windowsPath));
 #endif
 }
+
+#ifndef _WIN32
+std::string NativePathText(std::wstring_view windowsPath) {
+  // Most paths are ASCII: copied straight, without encoding each character.
+  std::string text(windowsPath.size(), '\0');
+  for (std::size_t i = 0; i < windowsPath.size(); ++i) {
+    const wchar_t c = windowsPath[i];
+    if (c <= 0 || c >= 0x80) {
+      text.clear();
+      break;
+    }
+    text[i] = c == L'\\' ? '/' : static_cast<char>(c);
+  }
+  if (!text.empty() || windowsPath.empty()) return text;
+  text = ToUtf8(windowsPath);
+  for (auto& c : text)
+    if (c == '\\') c = '/';
+  return text;
+}
+#endif
 
 std::wstring WidePath(const std::filesystem::path& path) {
 #ifdef _WIN32

@@ -52,6 +52,11 @@ TEST(TextConversion, RoundTripsEveryPlaneAndReplacesMalformedInput) {
   EXPECT_EQ(native.filename(), fs::path("file.zlt"));
   EXPECT_EQ(native.parent_path().filename(), fs::path("sub"));
   EXPECT_EQ(zp::WidePath(native), L"dir\\sub\\file.zlt");
+#ifndef _WIN32
+  // The text form, with and without its ASCII shortcut, is the path's own.
+  for (const wchar_t* path : {L"dir\\sub\\file.zlt", L"d\u00e9j\u00e0\\\U0001F3A5.zlt", L"", L"\\"})
+    EXPECT_EQ(zp::NativePathText(path), zp::NativePath(path).string());
+#endif
 }
 
 TEST_F(TempFolder, AttributesTellFilesFromFoldersAndNameTheMissingPart) {

@@ -109,9 +109,13 @@ std::uint64_t ZeltoVideoDeviceReceive::getSectionFileSize(std::int32_t fileNumbe
   for (std::int32_t part = partCount; part >= 1; --part) {
     OxString name;
     name.Format(pattern.GetString(), static_cast<int>(part));
-    OxString path;
-    path.Format(L"%s\\%s", folder.GetString(), name.GetString());
-    if (GetFileAttributesW(path.GetString()) == INVALID_FILE_ATTRIBUTES) continue;
+    // folder, a backslash and the name, as "%s\\%s" would give, without
+    // formatting again for every part.
+    OxString path = folder;
+    path.Append(L"\\");
+    path.Append(name);
+    // One look a part: the size of a missing part is -1 and counts for
+    // nothing, as a part GetFileAttributesW would not find.
     try {
       const std::int64_t size = OxFile(path).GetFileSize();
       if (size > 0) total += static_cast<std::uint64_t>(size);
