@@ -66,11 +66,12 @@ class TransmitModelTest : public ::testing::Test {
     ASSERT_EQ(model.Transmit(), DeckModel::TransmitState::Started);
     ASSERT_EQ(model.Command(DECK_COMMAND_RECORD, 1000), S_OK);
   }
-  const Scene* SceneFrom(std::uint32_t track, Tick now) {
+  // The scene that starts at a track, as the tape is now.
+  std::optional<Scene> SceneFrom(std::uint32_t track, Tick now) {
     cassette = model.CurrentCassette(now);
     for (const Scene& s : cassette->scenes)
-      if (s.startTrack == track) return &s;
-    return nullptr;
+      if (s.startTrack == track) return s;
+    return std::nullopt;
   }
 
   DeckModel model{Timing()};
@@ -93,8 +94,8 @@ TEST_F(TransmitModelTest, TheFileLandsInTheSceneAtTheStreamRateBetweenItsMargins
   EXPECT_EQ(model.Transmit(), DeckModel::TransmitState::Completed);
   EXPECT_EQ(model.TakeTransmitEnds(), std::vector<bool>{true});
 
-  const Scene* scene = SceneFrom(6000, 4000);
-  ASSERT_NE(scene, nullptr);
+  const std::optional<Scene> scene = SceneFrom(6000, 4000);
+  ASSERT_TRUE(scene);
   EXPECT_EQ(scene->endTrack, 6900u);
   EXPECT_EQ(scene->startFrame, 250u) << "continues the time code of the scene it follows";
   EXPECT_FALSE(scene->recorded.empty());
@@ -117,10 +118,10 @@ TEST_F(TransmitModelTest, APauseSplitsTheStreamIntoTwoScenesThatContinueEachOthe
   model.Advance(20000);
   EXPECT_EQ(model.TakeTransmitEnds(), std::vector<bool>{true});
 
-  const Scene* first = SceneFrom(6000, 20000);
+  const std::optional<Scene> first = SceneFrom(6000, 20000);
   ASSERT_TRUE(first && first->content);
   const SceneContent a = *first->content;
-  const Scene* second = SceneFrom(6300, 20000);
+  const std::optional<Scene> second = SceneFrom(6300, 20000);
   ASSERT_TRUE(second && second->content);
   const SceneContent b = *second->content;
   EXPECT_EQ(first->endTrack, 6300u);
@@ -164,7 +165,7 @@ TEST_F(TransmitModelTest, HowATransmitEndsWhenItCannotFinish) {
     EXPECT_NE(model.DeckState(), DECK_STATE_RECORD) << "nothing goes on recording";
     if (!c.tapeLeft) continue;
     // What reached the tape before the end stays there.
-    const Scene* scene = SceneFrom(c.position, 60000);
+    const std::optional<Scene> scene = SceneFrom(c.position, 60000);
     ASSERT_TRUE(scene && scene->content);
     EXPECT_EQ(scene->content->fromPacket, 0u);
     EXPECT_GT(scene->content->toPacket, 0u);
@@ -188,12 +189,12 @@ TEST_F(TransmitModelTest, StopEndsTheDataWithoutAWordAndANewFileStartsANewScene)
   model.Advance(60000);
   EXPECT_EQ(model.TakeTransmitEnds(), std::vector<bool>{true}) << "only the second file ended by itself";
 
-  const Scene* first = SceneFrom(6000, 60000);
+  const std::optional<Scene> first = SceneFrom(6000, 60000);
   ASSERT_TRUE(first && first->content);
   EXPECT_EQ(first->endTrack, 6600u) << "the scene runs on after the data stopped";
   EXPECT_LT(first->content->toPacket, kFilePackets);
   EXPECT_GT(first->content->toPacket, 0u);
-  const Scene* second = SceneFrom(6600, 60000);
+  const std::optional<Scene> second = SceneFrom(6600, 60000);
   ASSERT_TRUE(second && second->content);
   EXPECT_EQ(second->content->file, "/tape/next.m2t");
   EXPECT_EQ(second->content->fromPacket, 0u);
