@@ -121,9 +121,11 @@ class IMicDatabaseManager {
   // GetRecInfoCount, GetRecInfoList, GetCassetteIdentity) finds that it
   // changed (a cassette in or out, a scene recorded): the cassette becomes
   // current, with the memory's title, text and cleaning mark and one record
-  // per scene, and each record's id is written back to the memory as its
-  // key. With no cassette, or a cassette without memory, no cassette is
-  // current. SetTapeText also writes the text into the memory of the
+  // per scene (a scene keeps its record, with its pictures and flag, when
+  // its key or else its date and start match), and each record's id is
+  // written back to the memory as its key. With no cassette, or a cassette
+  // without memory, no cassette is current. A database opened read-only is
+  // never written; one opened later reads the memory afresh. SetTapeText also writes the text into the memory of the
   // cassette in the camcorder when that is the current one (not on a
   // write-protected cassette; the database keeps the text all the same).
   // A read raises OX_MIC_READING_START, then COMPLETE or ERROR.
