@@ -112,6 +112,11 @@ std::optional<bool> Session::SeekUnderWay() {
   return mode == zelto::sim::TransportMode::SeekWinding || mode == zelto::sim::TransportMode::SeekSettling;
 }
 
+std::optional<zelto::sim::PreviewSettings> Session::Preview() {
+  if (!driver || !driver->Registered()) return std::nullopt;
+  return driver->Panel().Preview();
+}
+
 std::string Session::StateProblem() {
   if (!driver || !driver->Registered()) return {};
   return driver->Panel().StateProblem();

@@ -15,6 +15,7 @@
 #include "app/NotificationFeed.h"
 #include "app/Options.h"
 #include "simulator/Cassette.h"
+#include "simulator/DeckModel.h"
 
 class ZeltoVideoDevice;
 
@@ -65,6 +66,9 @@ public:
   // Whether the deck is winding to a seek's track (which the library reads
   // as an unknown state); none where the driver does not tell (the system's).
   std::optional<bool> SeekUnderWay();
+  // What the simulated camcorder's preview was last told, by this program
+  // or another on its state file; none with the system's driver.
+  std::optional<zelto::sim::PreviewSettings> Preview();
   // Why the simulated camcorder's state could not be saved lately; empty
   // when all is well (and always with the system's driver).
   std::string StateProblem();

@@ -10,6 +10,33 @@
 
 namespace zelto::app {
 
+namespace {
+
+bool Told(const zelto::sim::PreviewSettings& p) {
+  return p.ownerWindow != 0 || p.rect || p.mode || p.quality || p.volume != zelto::sim::PreviewSettings{}.volume;
+}
+
+std::string WindowText(std::uint64_t window) {
+  std::ostringstream text;
+  text << "0x" << std::hex << std::uppercase << window;
+  return text.str();
+}
+
+const char* PreviewModeName(DWORD mode) {
+  switch (mode) {
+    case 0:
+      return "hidden";
+    case 2:
+      return "shown";
+    case 3:
+      return "scapturing";
+    default:
+      return "?";
+  }
+}
+
+}  // namespace
+
 StatusReport StatusReport::Read(Session& session) {
   ZeltoVideoDevice& device = session.Device();
   StatusReport report;
@@ -20,6 +47,7 @@ StatusReport StatusReport::Read(Session& session) {
   report.mode = device.GetCamcorderMode();
   report.timeCode = device.GetTimecode();
   report.tape = session.Position();
+  if (auto preview = session.Preview(); preview && Told(*preview)) report.preview = preview;
   return report;
 }
 
@@ -38,6 +66,23 @@ std::string StatusReport::Json() const {
                                                {"counter", TapeCounterText(tape->track)},
                                                {"lengthAtn", tape->lengthTracks}}
                       : nlohmann::ordered_json();
+  // null until something told the simulated camcorder's preview anything.
+  json["preview"] = nlohmann::ordered_json();
+  if (preview) {
+    auto optional = [](const std::optional<DWORD>& v) {
+      return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json();
+    };
+    json["preview"] = {
+        {"window", preview->ownerWindow ? nlohmann::ordered_json(WindowText(preview->ownerWindow))
+                                        : nlohmann::ordered_json()},
+        {"rect", preview->rect ? nlohmann::ordered_json{preview->rect->left, preview->rect->top,
+                                                        preview->rect->right, preview->rect->bottom}
+                               : nlohmann::ordered_json()},
+        {"mode", optional(preview->mode)},
+        {"volume", preview->volume},
+        {"quality", optional(preview->quality)},
+        {"deinterlace", preview->deinterlace}};
+  }
   // Names and model text come from the driver: never let bad bytes throw.
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -52,6 +97,17 @@ std::string StatusReport::Lines() const {
   if (tape)
     text << "tape         ATN " << tape->track << " of " << tape->lengthTracks << ", counter "
          << TapeCounterText(tape->track) << '\n';
+  if (preview) {
+    text << "preview      ";
+    text << (preview->mode ? PreviewModeName(*preview->mode) : "mode not set") << ", volume " << preview->volume;
+    if (preview->quality) text << ", quality " << *preview->quality;
+    text << ", deinterlace " << (preview->deinterlace ? "on" : "off");
+    if (preview->ownerWindow) text << ", window " << WindowText(preview->ownerWindow);
+    if (preview->rect)
+      text << " at " << preview->rect->left << ',' << preview->rect->top << '-' << preview->rect->right << ','
+           << preview->rect->bottom;
+    text << '\n';
+  }
   return text.str();
 }
 

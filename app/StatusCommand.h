@@ -22,6 +22,8 @@ struct StatusReport {
   Orvex::_OxCamcorderMode mode = Orvex::OX_CAMCORDER_MODE_UNKNOWN;
   Orvex::OxTimeCode timeCode;
   std::optional<TapePosition> tape;  // the simulated camcorder's, where known
+  // The simulated camcorder's preview, once anything has told it something.
+  std::optional<zelto::sim::PreviewSettings> preview;
 
   static StatusReport Read(Session& session);
   // One line; the fields are listed in the README ("version" counts changes

@@ -61,6 +61,7 @@ set(ZELTO_PUBLIC_HEADERS
   zelto/bridge/ZeltoComPtr.h
   zelto/cassette/MemoryInCassette.h
   zelto/events/ZeltoVideoDeviceNotification.h
+  host/cassettedb/ICassetteMemory.h
   host/cassettedb/IMicDatabaseManager.h
   host/devevents/EventNotifications.h
   host/devevents/OxCapturingEvent.h

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "platform/PlatformExtras.h"
+#include "simulator/Thumbnail.h"
 
 namespace zelto::sim {
 
@@ -16,6 +20,59 @@ std::int64_t WallNowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
+}
+
+template <std::size_t N>
+void CopyText(WCHAR (&to)[N], const std::string& utf8) {
+  const std::wstring wide = zelto::platform::FromUtf8(utf8);
+  const std::size_t n = std::min(wide.size(), N - 1);
+  std::copy_n(wide.begin(), n, to);
+  to[n] = 0;
+}
+
+// 0xHHMMSSFF: numeric order is tape order.
+DWORD PackedTimeCode(std::uint32_t frames, unsigned framesPerSecond) {
+  const auto r = TimeCodeRecord(frames, framesPerSecond);
+  return static_cast<DWORD>(r.hours) << 24 | static_cast<DWORD>(r.minutes) << 16 |
+         static_cast<DWORD>(r.seconds) << 8 | r.frames;
+}
+
+// "YYYY-MM-DDTHH:MM:SS" as seconds since 1970, the date taken as UTC; 0 for
+// anything else.
+LONGLONG RecordedAt(const std::string& date) {
+  int y = 0;
+  unsigned mo = 0, d = 0, h = 0, mi = 0, se = 0;
+  char tail = 0;
+  if (std::sscanf(date.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) return 0;
+  const std::chrono::year_month_day day{std::chrono::year{y}, std::chrono::month{mo}, std::chrono::day{d}};
+  if (!day.ok() || h > 23 || mi > 59 || se > 59) return 0;
+  const auto seconds = std::chrono::sys_days{day}.time_since_epoch() + std::chrono::hours{h} +
+                       std::chrono::minutes{mi} + std::chrono::seconds{se};
+  return std::chrono::duration_cast<std::chrono::seconds>(seconds).count();
+}
+
+// Whether a file is an MPEG transport stream this camcorder can send: 188-byte
+// packets, each of the first few and the last whole one starting with the
+// sync byte. The bytes of its whole packets (a cut-off packet at the end is
+// not sent), or none.
+std::optional<std::uint64_t> TransportStreamSize(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  if (error || size < kPacketBytes) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  const std::uint64_t packets = size / kPacketBytes;
+  auto syncAt = [&](std::uint64_t packet) {
+    char byte = 0;
+    in.seekg(static_cast<std::streamoff>(packet * kPacketBytes));
+    return in.get(byte) && static_cast<unsigned char>(byte) == 0x47;
+  };
+  constexpr std::uint64_t kChecked = 16;
+  for (std::uint64_t i = 0; i < std::min(packets, kChecked); ++i)
+    if (!syncAt(i)) return std::nullopt;
+  if (!syncAt(packets - 1)) return std::nullopt;
+  return packets * kPacketBytes;
 }
 
 }  // namespace
@@ -267,6 +324,7 @@ void Camcorder::AdvanceLocked(Tick now) {
 }
 
 void Camcorder::ReportLocked(Tick at) {
+  ReportNotesLocked(at);
   if (removed_) return;  // an unplugged camcorder tells nothing
   const Tick now = Now();
   // The stream ends before the deck reports the state that ended it, and
@@ -304,6 +362,36 @@ void Camcorder::ReportLocked(Tick at) {
   if (scene && !reported_.streaming) {
     reported_.streaming = true;
     QueueLocked(DRIVER_EVENT_STREAMING, 1, now);
+  }
+}
+
+void Camcorder::ReportNotesLocked(Tick) {
+  const std::vector<bool> ends = model_.TakeTransmitEnds();
+  const std::vector<DeckModel::ScanNote> notes = model_.TakeScanNotes();
+  if (removed_) return;
+  const Tick now = Now();
+  for (bool complete : ends)
+    QueueLocked(complete ? DRIVER_EVENT_RECORDING_COMPLETE : DRIVER_EVENT_RECORDING_ERROR, 0, now);
+  const Cassette* cassette = model_.LoadedCassette();
+  for (const DeckModel::ScanNote& note : notes) {
+    switch (note.kind) {
+      case DeckModel::ScanNote::Kind::Thumbnail: {
+        if (!cassette || note.sceneIndex >= cassette->scenes.size()) break;
+        const Scene& scene = cassette->scenes[note.sceneIndex];
+        const PictureContent picture{static_cast<unsigned>(note.sceneIndex + 1), scene.FrameAt(note.track),
+                                     scene.FramesPerSecond()};
+        // A cassette without memory has no records: its thumbnails carry no key.
+        const std::uint32_t key = cassette->hasMemory ? scene.memoryKey : 0;
+        QueueLocked(DRIVER_EVENT_THUMBNAIL, reinterpret_cast<LPARAM>(ThumbnailRecord(picture, key)), now);
+        break;
+      }
+      case DeckModel::ScanNote::Kind::Complete:
+        QueueLocked(DRIVER_EVENT_SCAN_COMPLETE, 0, now);
+        break;
+      case DeckModel::ScanNote::Kind::Error:
+        QueueLocked(DRIVER_EVENT_SCAN_ERROR, 0, now);
+        break;
+    }
   }
 }
 
@@ -625,6 +713,225 @@ void Camcorder::ClearCaptureFaults() {
   lateFiles_ = hiddenFiles_ = 0;
 }
 
+// --- Transmitting -----------------------------------------------------------
+
+HRESULT Camcorder::SetTransmitFile(const WCHAR* path) {
+  if (!path) return E_POINTER;
+  std::optional<TransmitFile> file;
+  if (*path) {
+    // Kept absolute: the tape refers to it, and a capture in another program
+    // (sharing the state file) reads it again.
+    std::error_code error;
+    const std::filesystem::path native = std::filesystem::absolute(zelto::platform::NativePath(path), error);
+    if (error) return E_INVALIDARG;
+    const std::optional<std::uint64_t> size = TransportStreamSize(native);
+    if (!size) return E_INVALIDARG;
+    file = TransmitFile{Utf8FromPath(native), *size, std::nullopt};
+  }
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  if (file && transmitBreak_) {
+    // The fault: the file cannot be read (at all, or from some point on).
+    const std::uint64_t readable = *std::exchange(transmitBreak_, std::nullopt);
+    if (readable == 0) return static_cast<HRESULT>(0x8007001EL);  // a read fault
+    file->readablePackets = readable;
+  }
+  transmitFile_ = std::move(file);
+  return S_OK;
+}
+
+HRESULT Camcorder::SetTransmitMargins(DWORD first, DWORD second) {
+  // An hour either side is more than any tape needs.
+  constexpr DWORD kMaxMargin = 360000;
+  if (first > kMaxMargin || second > kMaxMargin) return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  marginFirst_ = first;
+  marginSecond_ = second;
+  return S_OK;
+}
+
+HRESULT Camcorder::StartTransmit() {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  if (!transmitFile_) {
+    // Nothing it could send (no file, or one it refused): the recording
+    // fails at once, so that a caller that looks only at events hears of it.
+    QueueLocked(DRIVER_EVENT_RECORDING_ERROR, 0, Now());
+    return E_UNEXPECTED;
+  }
+  // Margins count hundredths of a second of the stream.
+  auto packets = [](DWORD hundredths) {
+    return std::uint64_t{hundredths} * kStreamBytesPerTrack * kTracksPerSecond / 100 / kPacketBytes;
+  };
+  DeckModel::TransmitSource source;
+  source.file = transmitFile_->path;
+  source.fileSize = transmitFile_->size;
+  source.leadInPackets = packets(marginFirst_);
+  source.leadOutPackets = packets(marginSecond_);
+  source.readablePackets = transmitFile_->readablePackets;
+  return ChangeLocked([&](Tick now) {
+    if (model_.Transmit() == DeckModel::TransmitState::Started) return kErrorBusy;
+    model_.StartTransmit(source, now);
+    return S_OK;
+  });
+}
+
+HRESULT Camcorder::StopTransmit() {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  return ChangeLocked([&](Tick now) {
+    model_.StopTransmit(now);
+    return S_OK;
+  });
+}
+
+void Camcorder::BreakTransmitFile(std::uint64_t readablePackets) {
+  std::lock_guard guard(lock_);
+  transmitBreak_ = readablePackets;
+}
+
+DeckModel::TransmitState Camcorder::Transmit() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.Transmit();
+}
+
+// --- Preview ----------------------------------------------------------------
+
+HRESULT Camcorder::ChangePreview(const std::function<void(PreviewSettings&)>& change) {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  return ChangeLocked([&](Tick) {
+    PreviewSettings preview = model_.Preview();
+    change(preview);
+    model_.SetPreview(preview);
+    return S_OK;
+  });
+}
+
+HRESULT Camcorder::SetPreviewOwner(HWND window) {
+  if (!window || !IsWindow(window)) return E_INVALIDARG;
+  return ChangePreview([&](PreviewSettings& p) { p.ownerWindow = reinterpret_cast<std::uintptr_t>(window); });
+}
+
+HRESULT Camcorder::SetPreviewRect(const RECT* rect) {
+  if (!rect) return E_POINTER;
+  if (rect->right < rect->left || rect->bottom < rect->top) return E_INVALIDARG;
+  const RECT r = *rect;
+  return ChangePreview([&](PreviewSettings& p) { p.rect = r; });
+}
+
+HRESULT Camcorder::SetPreviewMode(DWORD mode) {
+  if (mode != 0 && mode != 2 && mode != 3) return E_INVALIDARG;
+  return ChangePreview([&](PreviewSettings& p) { p.mode = mode; });
+}
+
+HRESULT Camcorder::SetPreviewVolume(DWORD level) {
+  if (level > 100) return E_INVALIDARG;
+  return ChangePreview([&](PreviewSettings& p) { p.volume = level; });
+}
+
+HRESULT Camcorder::SetDecodeQuality(DWORD code, BOOL deinterlace) {
+  // The decoder's three settings: 1 fastest, 3 balanced, 7 best.
+  if (code != 1 && code != 3 && code != 7) return E_INVALIDARG;
+  return ChangePreview([&](PreviewSettings& p) {
+    p.quality = code;
+    p.deinterlace = deinterlace != FALSE;
+  });
+}
+
+PreviewSettings Camcorder::Preview() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.Preview();
+}
+
+// --- Scanning ---------------------------------------------------------------
+
+HRESULT Camcorder::StartScan(DWORD flags) {
+  // The one way of scanning there is: the whole tape, with thumbnails.
+  constexpr DWORD kWholeTapeWithThumbnails = 0x301;
+  if (flags != kWholeTapeWithThumbnails) return E_INVALIDARG;
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  return ChangeLocked([&](Tick now) { return model_.StartScan(now); });
+}
+
+HRESULT Camcorder::StopScan() {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  return ChangeLocked([&](Tick now) {
+    model_.StopScan(now);
+    return S_OK;
+  });
+}
+
+void Camcorder::StallScanAfter(unsigned thumbnails) {
+  std::lock_guard guard(lock_);
+  model_.StallScanAfter(thumbnails);
+}
+
+bool Camcorder::Scanning() {
+  std::lock_guard guard(lock_);
+  AdvanceLocked(Now());
+  return model_.Scanning();
+}
+
+// --- Cassette memory --------------------------------------------------------
+
+HRESULT Camcorder::GetMemoryHeader(CASSETTE_MEMORY_HEADER* header) {
+  if (!header) return E_POINTER;
+  *header = CASSETTE_MEMORY_HEADER{};
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  AdvanceLocked(Now());
+  const Cassette* cassette = model_.MemoryCassette();
+  if (!cassette) return S_FALSE;
+  header->sequence = model_.MemorySequence();
+  header->recordCount = static_cast<DWORD>(cassette->scenes.size());
+  header->cleaning = cassette->cleaning ? TRUE : FALSE;
+  CopyText(header->identity, cassette->identity);
+  CopyText(header->title, cassette->title);
+  CopyText(header->text, cassette->text);
+  return S_OK;
+}
+
+HRESULT Camcorder::GetMemoryRecord(DWORD sequence, DWORD index, CASSETTE_MEMORY_RECORD* record) {
+  if (!record) return E_POINTER;
+  *record = CASSETTE_MEMORY_RECORD{};
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  AdvanceLocked(Now());
+  const Cassette* cassette = model_.MemoryCassette();
+  if (!cassette) return kErrorNotReady;
+  if (sequence != model_.MemorySequence()) return CASSETTE_MEMORY_E_CHANGED;
+  if (index >= cassette->scenes.size()) return E_INVALIDARG;
+  const Scene& scene = cassette->scenes[index];
+  record->key = scene.memoryKey;
+  record->startTimeCode = PackedTimeCode(scene.startFrame, scene.FramesPerSecond());
+  record->endTimeCode = PackedTimeCode(scene.FrameAt(scene.endTrack), scene.FramesPerSecond());
+  record->durationMs = static_cast<DWORD>(std::uint64_t{scene.endTrack - scene.startTrack} * 1000 / kTracksPerSecond);
+  record->recordedAt = RecordedAt(scene.recorded);
+  CopyText(record->text, scene.note);
+  return S_OK;
+}
+
+HRESULT Camcorder::SetMemoryRecordKey(DWORD sequence, DWORD index, DWORD key) {
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  return ChangeLocked([&](Tick) { return model_.SetMemoryKey(sequence, index, key); });
+}
+
+HRESULT Camcorder::SetMemoryText(const WCHAR* text) {
+  if (!text) return E_POINTER;
+  std::wstring wide(text);
+  wide.resize(std::min<std::size_t>(wide.size(), CASSETTE_MEMORY_TEXT_CHARS - 1));
+  std::lock_guard guard(lock_);
+  if (removed_) return kErrorDeviceRemoved;
+  return ChangeLocked([&](Tick) { return model_.SetMemoryText(zelto::platform::ToUtf8(wide)); });
+}
+
 // --- Control panel ----------------------------------------------------------
 
 void Camcorder::InsertCassette(Cassette cassette) {
@@ -638,7 +945,7 @@ bool Camcorder::Eject() {
 }
 
 void Camcorder::SetWriteProtected(bool on) {
-  Change([&](Tick) { model_.SetWriteProtected(on); });
+  Change([&](Tick now) { model_.SetWriteProtected(on, now); });
 }
 
 void Camcorder::SetCamcorderMode(CamcorderModeCode mode) {
@@ -655,6 +962,13 @@ void Camcorder::RemoveDevice() {
   const Tick now = Now();
   AdvanceLocked(now);
   QueueLocked(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED, now);
+  // A scan under way stops with an error, and so does a recording from the
+  // computer: its stream is gone.
+  ChangeLocked([&](Tick at) {
+    model_.FailScan();
+    model_.LoseTransmit(at);
+    return S_OK;
+  });
   removed_ = true;
   if (session_) session_->Abandon();
   Wake();

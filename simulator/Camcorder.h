@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/cassettedb/ICassetteMemory.h"
 #include "simulator/CaptureSession.h"
 #include "simulator/Cassette.h"
 #include "simulator/DeckModel.h"
@@ -85,6 +86,31 @@ class Camcorder : private CaptureDeck {
   HRESULT StartBatchCapture();
   HRESULT StopBatchCapture();
 
+  // IStreamTransmit. SetFile checks that the file is a transport stream it
+  // can read (an empty path lets go of it); margins are hundredths of a
+  // second of tape before and after the file's stream.
+  HRESULT SetTransmitFile(const WCHAR* path);
+  HRESULT SetTransmitMargins(DWORD first, DWORD second);
+  HRESULT StartTransmit();
+  HRESULT StopTransmit();
+
+  // IPreviewControl and IDecodeQuality.
+  HRESULT SetPreviewOwner(HWND window);
+  HRESULT SetPreviewRect(const RECT* rect);
+  HRESULT SetPreviewMode(DWORD mode);
+  HRESULT SetPreviewVolume(DWORD level);
+  HRESULT SetDecodeQuality(DWORD code, BOOL deinterlace);
+
+  // ITapeScan.
+  HRESULT StartScan(DWORD flags);
+  HRESULT StopScan();
+
+  // ICassetteMemory (host/cassettedb/ICassetteMemory.h).
+  HRESULT GetMemoryHeader(CASSETTE_MEMORY_HEADER* header);
+  HRESULT GetMemoryRecord(DWORD sequence, DWORD index, CASSETTE_MEMORY_RECORD* record);
+  HRESULT SetMemoryRecordKey(DWORD sequence, DWORD index, DWORD key);
+  HRESULT SetMemoryText(const WCHAR* text);
+
   // --- Control panel: the camcorder's buttons and the test's faults. ---
   void InsertCassette(Cassette cassette);  // loads for TransportTiming::loadMs
   bool Eject();                            // false with no cassette
@@ -116,6 +142,13 @@ class Camcorder : private CaptureDeck {
   void DelayFileAppearance(DWORD ms, unsigned count = 1);
   void HideFiles(unsigned count = 1);
   void ClearCaptureFaults();
+  // The next file given to the transmit can be read only up to this many
+  // of its 188-byte packets: 0 refuses it at SetFile; more fails the
+  // recording (event 8) when the stream reaches that point.
+  void BreakTransmitFile(std::uint64_t readablePackets);
+  // The transport stalls once the scan under way (or the next) has posted
+  // this many more thumbnails: the scan ends with event 20.
+  void StallScanAfter(unsigned thumbnails);
   // Posts an event with any code and argument, untouched by the faults above.
   void PostEvent(DWORD code, LPARAM argument);
   // Posts a raw record pointer, null included; the caller keeps it alive.
@@ -141,6 +174,11 @@ class Camcorder : private CaptureDeck {
   // time-out. For tests: no capture may start meanwhile.
   bool AwaitCaptureEnd(DWORD timeoutMs);
   std::vector<GUID> StreamTypes() const;
+  // What the preview was last told, by this program or another sharing the
+  // state file.
+  PreviewSettings Preview();
+  DeckModel::TransmitState Transmit();
+  bool Scanning();
   // Why the state file could not be read or written lately; empty while
   // every change has been saved.
   std::string StateProblem() const;
@@ -188,12 +226,15 @@ class Camcorder : private CaptureDeck {
   // Brings the model up to now, reporting each transition as it fires.
   void AdvanceLocked(Tick now);
   void ReportLocked(Tick now);
+  // The transmit's and the scan's endings and thumbnails, as events.
+  void ReportNotesLocked(Tick now);
   // A change, applied at the present moment to the state as every process
   // sharing the state file last left it, saved, then reported and shown to
   // the thread. A change that cannot be saved is undone
   // (kErrorStateNotSaved). Called with lock_ held.
   HRESULT ChangeLocked(const std::function<HRESULT(Tick)>& change);
   void Change(const std::function<void(Tick)>& change);  // from the control panel
+  HRESULT ChangePreview(const std::function<void(PreviewSettings&)>& change);
   // Takes in what other processes wrote to the state file; file lock held.
   void PullLocked(Tick now);
   // The thread's look at the state file, at most every kStatePollMs.
@@ -228,6 +269,16 @@ class Camcorder : private CaptureDeck {
   CaptureSettings capture_;
   std::vector<GUID> streamTypes_;
   std::unique_ptr<CaptureSession> session_;
+  // What the transmit was given.
+  struct TransmitFile {
+    std::string path;  // UTF-8 native
+    std::uint64_t size = 0;
+    std::optional<std::uint64_t> readablePackets;
+  };
+  std::optional<TransmitFile> transmitFile_;
+  DWORD marginFirst_ = 0;
+  DWORD marginSecond_ = 0;
+  std::optional<std::uint64_t> transmitBreak_;
   std::optional<std::uint64_t> diskRoom_;
   DWORD lateFileMs_ = 0;
   unsigned lateFiles_ = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 #include "simulator/CaptureStreamWriter.h"
 #include "zelto/bridge/DriverInterfaces.h"
@@ -43,13 +44,15 @@ struct CaptureSession::OpenFile {
   Tick appearsAt = 0;
   unsigned framesPerSecond = 25;
   bool wide = true;
-  std::uint64_t bytes = 0;  // frames in it at the stream rate
+  bool packets = false;  // copies a recorded stream (CreateForPackets)
+  std::uint64_t bytes = 0;  // frames in it at the stream rate, or packets
   struct Pending {
     unsigned sceneNumber;
     std::uint32_t firstFrame;
     unsigned count;
   };
   std::vector<Pending> pending;  // frames to write once it appears
+  std::vector<std::uint8_t> pendingPackets;
 };
 
 CaptureSession::CaptureSession(CaptureDeck& deck, CaptureSettings settings, Kind kind)
@@ -194,6 +197,10 @@ void CaptureSession::Write(const CaptureDeck::View& view, const CaptureFileName&
       const double from = std::max<double>(span.from, scene.startTrack);
       const double to = std::min<double>(span.to, scene.endTrack);
       if (from >= to) continue;
+      if (scene.content) {
+        WritePackets(scene, TrackAt(from) - scene.startTrack, TrackAt(to) - scene.startTrack, name);
+        continue;
+      }
       WriteFrames(scene, static_cast<unsigned>(i + 1), scene.FrameAt(TrackAt(from)), scene.FrameAt(TrackAt(to)),
                   name);
     }
@@ -214,8 +221,8 @@ bool CaptureSession::WriteFrames(const Scene& scene, unsigned sceneNumber, std::
   const std::uint64_t limit = split ? *settings_.maxFileSize : 0;
   while (from < to) {
     // A new file for a new scene (one file a scene) or another picture format.
-    if (file_ && ((perScene && fileScene_ != scene.startTrack) || file_->framesPerSecond != scene.FramesPerSecond() ||
-                  file_->wide != scene.wide))
+    if (file_ && ((perScene && fileScene_ != scene.startTrack) || file_->packets ||
+                  file_->framesPerSecond != scene.FramesPerSecond() || file_->wide != scene.wide))
       Close(true);
     if (!file_ && !Open(name, scene)) return false;
     const std::uint64_t frameBytes = CaptureStreamWriter::kStreamBytesPerSecond / file_->framesPerSecond;
@@ -244,6 +251,99 @@ bool CaptureSession::WriteFrames(const Scene& scene, unsigned sceneNumber, std::
   return true;
 }
 
+bool CaptureSession::WritePackets(const Scene& scene, std::uint32_t from, std::uint32_t to,
+                                  const CaptureFileName& name) {
+  if (!(settings_.options & CAPTURE_OPTION_WRITE_FILES)) return true;
+  const SceneContent& content = *scene.content;
+  const bool perScene = name.Placeholder() == CaptureFileName::Counts::Files;
+  const bool split = (settings_.options & CAPTURE_OPTION_SPLIT) && settings_.maxFileSize;
+  const std::uint64_t limit = split ? *settings_.maxFileSize : 0;
+  // Read and written a bounded stretch at a time.
+  constexpr std::uint64_t kChunk = 4096;
+  std::uint64_t first = PacketAtTrack(from);
+  // The stream fills the scene's tracks: null packets where nothing was sent.
+  const std::uint64_t last = PacketAtTrack(to);
+  while (first < last) {
+    // A recorded stream is a file of its own: it shares none with pictures.
+    if (file_ && ((perScene && fileScene_ != scene.startTrack) || !file_->packets)) Close(true);
+    if (!file_ && !Open(name, scene)) return false;
+    // As with frames: split before the packet that would pass the limit.
+    if (split && file_->bytes > 0 && file_->bytes + kPacketBytes > limit) {
+      Close(true);
+      continue;
+    }
+    std::uint64_t count = std::min(last - first, kChunk);
+    if (split)
+      count = std::min(count, std::max<std::uint64_t>(1, (limit - std::min(limit, file_->bytes)) / kPacketBytes));
+    const std::uint64_t fits = deck_.DiskRoom(count * kPacketBytes) / kPacketBytes;
+    if (fits > 0) {
+      if (!PutPackets(StreamPackets(content, first, fits))) {
+        Fail();
+        return false;
+      }
+      file_->bytes += fits * kPacketBytes;
+      first += fits;
+    }
+    if (fits < count) {
+      Fail();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::uint8_t> CaptureSession::StreamPackets(const SceneContent& content, std::uint64_t first,
+                                                        std::uint64_t count) {
+  std::vector<std::uint8_t> bytes(count * kPacketBytes, 0xFF);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint8_t* packet = &bytes[i * kPacketBytes];
+    packet[0] = 0x47;  // a null packet: PID 0x1FFF, payload only
+    packet[1] = 0x1F;
+    packet[2] = 0xFF;
+    packet[3] = 0x10;
+  }
+  // The file's packets that fall into [first, first + count).
+  const auto at = content.atPacket;
+  const auto length = static_cast<std::int64_t>(content.toPacket - content.fromPacket);
+  const std::int64_t lo = std::max<std::int64_t>(static_cast<std::int64_t>(first), at);
+  const std::int64_t hi = std::min<std::int64_t>(static_cast<std::int64_t>(first + count), at + length);
+  if (lo >= hi) return bytes;
+  if (!content_ || contentPath_ != content.file) {
+    contentPath_ = content.file;
+    content_ = std::make_unique<std::ifstream>(PathFromUtf8(content.file), std::ios::binary);
+  }
+  // Where the file cannot be read any more, its packets stay null packets.
+  const std::uint64_t filePacket = content.fromPacket + static_cast<std::uint64_t>(lo - at);
+  content_->clear();
+  content_->seekg(static_cast<std::streamoff>(filePacket * kPacketBytes));
+  content_->read(reinterpret_cast<char*>(&bytes[(static_cast<std::uint64_t>(lo) - first) * kPacketBytes]),
+                 static_cast<std::streamsize>(static_cast<std::uint64_t>(hi - lo) * kPacketBytes));
+  // A short read (the file shortened since) leaves a torn packet: it goes
+  // back to being a null packet, like the rest the file no longer has.
+  const auto got = static_cast<std::uint64_t>(std::max<std::streamsize>(content_->gcount(), 0));
+  const std::uint64_t whole = got / kPacketBytes;
+  if (whole < static_cast<std::uint64_t>(hi - lo)) {
+    std::uint8_t* torn = &bytes[(static_cast<std::uint64_t>(lo) - first + whole) * kPacketBytes];
+    std::fill(torn, torn + kPacketBytes, std::uint8_t{0xFF});
+    torn[0] = 0x47;
+    torn[1] = 0x1F;
+    torn[2] = 0xFF;
+    torn[3] = 0x10;
+  }
+  return bytes;
+}
+
+bool CaptureSession::PutPackets(std::vector<std::uint8_t> bytes) {
+  if (file_->neverAppears) return true;
+  if (!file_->writer && GetTickCount64() >= static_cast<std::uint64_t>(file_->appearsAt) && !Appear()) return false;
+  if (!file_->writer) {
+    file_->pendingPackets.insert(file_->pendingPackets.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  std::string error;
+  return file_->writer->WritePackets(bytes.data(), bytes.size(), &error);
+}
+
 bool CaptureSession::Put(unsigned sceneNumber, std::uint32_t firstFrame, unsigned count) {
   if (file_->neverAppears) return true;
   if (!file_->writer && GetTickCount64() >= static_cast<std::uint64_t>(file_->appearsAt) && !Appear()) return false;
@@ -257,6 +357,12 @@ bool CaptureSession::Put(unsigned sceneNumber, std::uint32_t firstFrame, unsigne
 
 bool CaptureSession::Appear() {
   std::string error;
+  if (file_->packets) {
+    file_->writer = CaptureStreamWriter::CreateForPackets(file_->path, &error);
+    if (!file_->writer) return false;
+    const std::vector<std::uint8_t> waiting = std::exchange(file_->pendingPackets, {});
+    return waiting.empty() || file_->writer->WritePackets(waiting.data(), waiting.size(), &error);
+  }
   file_->writer = CaptureStreamWriter::Create(file_->path, file_->framesPerSecond, file_->wide, &error);
   if (!file_->writer) return false;
   for (const OpenFile::Pending& p : file_->pending)
@@ -272,6 +378,7 @@ bool CaptureSession::Open(const CaptureFileName& name, const Scene& scene) {
   file->path = settings_.folder / name.Fill(number);
   file->framesPerSecond = scene.FramesPerSecond();
   file->wide = scene.wide;
+  file->packets = scene.content.has_value();
   const FileFaults faults = deck_.NextFileFaults();
   file->neverAppears = faults.neverAppears;
   file->appearsAt = static_cast<Tick>(GetTickCount64()) + faults.appearAfterMs;

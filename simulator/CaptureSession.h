@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -113,6 +114,12 @@ class CaptureSession {
   bool WriteFrames(const Scene& scene, unsigned sceneNumber, std::uint32_t from, std::uint32_t to,
                    const CaptureFileName& name);
   bool Put(unsigned sceneNumber, std::uint32_t firstFrame, unsigned count);
+  // A scene recorded from a file: its stream's packets, copied, for the
+  // tracks [from, to) counted from the scene's start.
+  bool WritePackets(const Scene& scene, std::uint32_t from, std::uint32_t to, const CaptureFileName& name);
+  bool PutPackets(std::vector<std::uint8_t> bytes);
+  // Packets [first, first + count) of a scene's stream.
+  std::vector<std::uint8_t> StreamPackets(const SceneContent& content, std::uint64_t first, std::uint64_t count);
   bool Appear();  // creates the open file's writer and writes what waited
   bool Open(const CaptureFileName& name, const Scene& scene);
   void Close(bool report);
@@ -138,6 +145,9 @@ class CaptureSession {
   bool searching_ = false;
   bool capturing_ = false;
   bool failed_ = false;
+  // The recorded file a scene's packets are read from, kept open.
+  std::string contentPath_;
+  std::unique_ptr<std::ifstream> content_;
 };
 
 }  // namespace zelto::sim

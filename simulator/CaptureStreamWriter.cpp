@@ -138,6 +138,22 @@ std::unique_ptr<CaptureStreamWriter> CaptureStreamWriter::Open(const std::filesy
   return writer;
 }
 
+std::unique_ptr<CaptureStreamWriter> CaptureStreamWriter::CreateForPackets(const std::filesystem::path& path,
+                                                                           std::string* error) {
+  std::unique_ptr<File> file = File::Open(path, true, error);
+  if (!file) return nullptr;
+  return std::unique_ptr<CaptureStreamWriter>(new CaptureStreamWriter(std::move(file), 25));
+}
+
+bool CaptureStreamWriter::WritePackets(const std::uint8_t* data, std::size_t size, std::string* error) {
+  if (content_ || (closed_ && failure_.empty())) {
+    if (error) *error = content_ ? "a picture file takes no packets" : "the capture file is closed";
+    return false;
+  }
+  if (failure_.empty() && !file_->Write(data, size)) Fail(file_->Error());
+  return Report(error);
+}
+
 CaptureStreamWriter::CaptureStreamWriter(std::unique_ptr<File> file, unsigned framesPerSecond)
     : file_(std::move(file)), framesPerSecond_(framesPerSecond) {}
 
@@ -159,8 +175,8 @@ bool CaptureStreamWriter::Report(std::string* error) const {
 
 bool CaptureStreamWriter::WriteFrames(unsigned sceneNumber, std::uint32_t firstTimeCodeFrame, unsigned count,
                                       std::string* error) {
-  if (closed_ && failure_.empty()) {
-    if (error) *error = "the capture file is closed";
+  if (!content_ && failure_.empty()) {
+    if (error) *error = closed_ ? "the capture file is closed" : "a packet file takes no pictures";
     return false;
   }
   if (framesWritten_ == 0) firstTimeCode_ = firstTimeCodeFrame;
@@ -195,7 +211,7 @@ bool CaptureStreamWriter::Close(std::string* error) {
   if (!closed_) {
     closed_ = true;
     std::string why;
-    if (failure_.empty() && !content_->Finish(&why)) Fail(why);
+    if (failure_.empty() && content_ && !content_->Finish(&why)) Fail(why);
     content_.reset();
     // The muxer stops short of the last frame's time on tape.
     PadToFramesWritten();

@@ -43,6 +43,12 @@ class CaptureStreamWriter {
   static std::unique_ptr<CaptureStreamWriter> Append(const std::filesystem::path& file, unsigned framesPerSecond,
                                                      bool wide, std::string* error);
 
+  // A file that takes a recorded stream's packets as they are (a scene
+  // recorded from a file): nothing is drawn, nothing padded. It takes
+  // WritePackets only.
+  static std::unique_ptr<CaptureStreamWriter> CreateForPackets(const std::filesystem::path& file,
+                                                               std::string* error);
+
   // Closes the file if Close has not, dropping any error.
   ~CaptureStreamWriter();
   CaptureStreamWriter(const CaptureStreamWriter&) = delete;
@@ -53,6 +59,9 @@ class CaptureStreamWriter {
   // with the reason in *error, once anything has failed (a full disk, say);
   // every later call fails the same way.
   bool WriteFrames(unsigned sceneNumber, std::uint32_t firstTimeCodeFrame, unsigned count, std::string* error);
+
+  // Appends whole packets of a packet file. False as WriteFrames.
+  bool WritePackets(const std::uint8_t* data, std::size_t size, std::string* error);
 
   // The bytes in the file so far. While frames are being written the file
   // trails them by up to a fifth of a second of the rate (the muxer's delay

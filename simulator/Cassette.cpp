@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/cassettedb/ICassetteMemory.h"
 #include "simulator/CassetteJson.h"
 
 namespace zelto::sim {
@@ -16,6 +17,56 @@ constexpr std::uint32_t kMaxTracks = 0x0FFFFFFF;  // what a seek command can add
 
 void SetError(std::string* error, std::string text) {
   if (error) *error = std::move(text);
+}
+
+// The memory's texts are kept to what its header holds (in UTF-8 bytes, at
+// most four a character).
+bool ReadMemory(const nlohmann::json& memory, Cassette& c, std::string* error) {
+  struct Field {
+    const char* name;
+    std::string* out;
+    unsigned chars;
+  };
+  const Field fields[] = {{"identity", &c.identity, CASSETTE_MEMORY_IDENTITY_CHARS},
+                          {"title", &c.title, CASSETTE_MEMORY_TITLE_CHARS},
+                          {"text", &c.text, CASSETTE_MEMORY_TEXT_CHARS}};
+  for (const Field& f : fields) {
+    const auto value = memory.value(f.name, nlohmann::json(""));
+    if (!value.is_string() || value.get<std::string>().size() >= 4 * f.chars) {
+      SetError(error, std::string("memory: \"") + f.name + "\" must be a text of fewer than " +
+                          std::to_string(f.chars) + " characters");
+      return false;
+    }
+    *f.out = value.get<std::string>();
+  }
+  const auto cleaning = memory.value("cleaning", nlohmann::json(false));
+  if (!cleaning.is_boolean()) {
+    SetError(error, "memory: \"cleaning\" must be true or false");
+    return false;
+  }
+  c.cleaning = cleaning.get<bool>();
+  c.hasMemory = true;
+  return true;
+}
+
+bool ReadContent(const nlohmann::json& json, Scene& s, std::string* error, const std::string& where) {
+  try {
+    SceneContent k;
+    k.file = json.at("file").get<std::string>();
+    k.fileSize = json.at("fileSize").get<std::uint64_t>();
+    k.fromPacket = json.at("fromPacket").get<std::uint64_t>();
+    k.toPacket = json.at("toPacket").get<std::uint64_t>();
+    k.atPacket = json.at("atPacket").get<std::int64_t>();
+    if (k.file.empty() || k.fromPacket > k.toPacket || k.toPacket > k.fileSize / kPacketBytes) {
+      SetError(error, where + "\"content\" does not fit its file");
+      return false;
+    }
+    s.content = std::move(k);
+    return true;
+  } catch (const nlohmann::json::exception&) {
+    SetError(error, where + "\"content\" needs file, fileSize, fromPacket, toPacket, atPacket");
+    return false;
+  }
 }
 
 }  // namespace
@@ -92,6 +143,12 @@ void Cassette::Overwrite(const Scene& scene) {
       Scene tail = s;
       tail.startFrame = s.FrameAt(scene.endTrack);
       tail.startTrack = scene.endTrack;
+      if (tail.content) {
+        const std::uint64_t cut = PacketAtTrack(scene.endTrack - s.startTrack);
+        tail.content->atPacket -= static_cast<std::int64_t>(cut);
+      }
+      // A new start is a new record in the memory; the head keeps the old one.
+      if (s.startTrack < scene.startTrack) tail.memoryKey = 0;
       kept.push_back(tail);
     }
   }
@@ -115,8 +172,31 @@ std::string Cassette::Problem() const {
   return {};
 }
 
+std::string Cassette::DerivedIdentity() const {
+  // FNV-1a over what the scenes are: stable across runs and platforms.
+  std::uint32_t hash = 2166136261u;
+  auto mix = [&](std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+      hash ^= (value >> (8 * i)) & 0xFF;
+      hash *= 16777619u;
+    }
+  };
+  mix(lengthTracks);
+  for (const Scene& s : scenes) {
+    mix(s.startTrack);
+    mix(s.endTrack);
+    mix(s.startFrame);
+    for (char ch : s.recorded) mix(static_cast<unsigned char>(ch));
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "ZL-%08X", static_cast<unsigned>(hash));
+  return text;
+}
+
 Cassette Cassette::Default() {
   Cassette c;
+  c.identity = "ZL-0000-0001";
+  c.title = "Holiday";
   auto scene = [](double start, double end, std::uint32_t frame, const char* date, bool wide) {
     Scene s;
     s.startTrack = static_cast<std::uint32_t>(start * kTracksPerSecond);
@@ -136,6 +216,9 @@ Cassette Cassette::Default() {
   Scene third = scene(330.0, 505.2, 0, "2025-07-13T09:02:27", false);
   third.startFrame = second.FrameAt(second.endTrack);
   c.scenes.push_back(third);
+  c.scenes[0].note = "Harbour";
+  c.scenes[1].note = "Market";
+  c.scenes[2].note = "Ferry";
   return c;
 }
 
@@ -145,17 +228,28 @@ nlohmann::json CassetteToJson(const Cassette& c) {
   auto seconds = [](std::uint32_t tracks) { return static_cast<double>(tracks) / kTracksPerSecond; };
   nlohmann::json scenes = nlohmann::json::array();
   for (const Scene& s : c.scenes) {
-    scenes.push_back({{"start", seconds(s.startTrack)},
-                      {"end", seconds(s.endTrack)},
-                      {"timeCode", FormatTimeCode(s.startFrame, s.FramesPerSecond())},
-                      {"recorded", s.recorded},
-                      {"videoSystem", s.videoSystem},
-                      {"wide", s.wide}});
+    nlohmann::json scene = {{"start", seconds(s.startTrack)},
+                            {"end", seconds(s.endTrack)},
+                            {"timeCode", FormatTimeCode(s.startFrame, s.FramesPerSecond())},
+                            {"recorded", s.recorded},
+                            {"videoSystem", s.videoSystem},
+                            {"wide", s.wide},
+                            {"key", s.memoryKey},
+                            {"note", s.note}};
+    if (s.content) {
+      const SceneContent& k = *s.content;
+      scene["content"] = {{"file", k.file},         {"fileSize", k.fileSize}, {"fromPacket", k.fromPacket},
+                          {"toPacket", k.toPacket}, {"atPacket", k.atPacket}};
+    }
+    scenes.push_back(std::move(scene));
   }
+  nlohmann::json memory = false;
+  if (c.hasMemory)
+    memory = {{"identity", c.identity}, {"title", c.title}, {"text", c.text}, {"cleaning", c.cleaning}};
   return {{"length", seconds(c.lengthTracks)},
           {"position", seconds(c.positionTrack)},
           {"writeProtected", c.writeProtected},
-          {"memory", c.hasMemory},
+          {"memory", memory},
           {"scenes", scenes}};
 }
 
@@ -182,14 +276,21 @@ std::optional<Cassette> CassetteFromJson(const nlohmann::json& json, std::string
     SetError(error, "\"position\" must be a number of seconds");
     return std::nullopt;
   }
-  for (const char* flag : {"writeProtected", "memory"}) {
-    if (json.contains(flag) && !json[flag].is_boolean()) {
-      SetError(error, std::string("\"") + flag + "\" must be true or false");
-      return std::nullopt;
-    }
+  if (json.contains("writeProtected") && !json["writeProtected"].is_boolean()) {
+    SetError(error, "\"writeProtected\" must be true or false");
+    return std::nullopt;
   }
   c.writeProtected = json.value("writeProtected", false);
-  c.hasMemory = json.value("memory", true);
+  // "memory": true or false, or the memory's header itself.
+  const nlohmann::json memory = json.value("memory", nlohmann::json(true));
+  if (memory.is_object()) {
+    if (!ReadMemory(memory, c, error)) return std::nullopt;
+  } else if (memory.is_boolean()) {
+    c.hasMemory = memory.get<bool>();
+  } else {
+    SetError(error, "\"memory\" must be true, false or an object");
+    return std::nullopt;
+  }
   if (json.contains("scenes")) {
     const auto& list = json["scenes"];
     if (!list.is_array()) {
@@ -222,6 +323,17 @@ std::optional<Cassette> CassetteFromJson(const nlohmann::json& json, std::string
         return std::nullopt;
       }
       s.startFrame = *frame;
+      const auto key = item.value("key", nlohmann::json(0));
+      const auto note = item.value("note", nlohmann::json(""));
+      if (!key.is_number_integer() || key.get<std::int64_t>() < 0 || key.get<std::int64_t>() > 0xFFFFFFFF ||
+          !note.is_string() ||
+          note.get<std::string>().size() >= 4 * CASSETTE_MEMORY_RECORD_TEXT_CHARS) {
+        SetError(error, where + "\"key\" must be a 32-bit number and \"note\" a short text");
+        return std::nullopt;
+      }
+      s.memoryKey = key.get<std::uint32_t>();
+      s.note = note.get<std::string>();
+      if (item.contains("content") && !ReadContent(item["content"], s, error, where)) return std::nullopt;
       c.scenes.push_back(std::move(s));
     }
   }
@@ -229,6 +341,7 @@ std::optional<Cassette> CassetteFromJson(const nlohmann::json& json, std::string
     SetError(error, problem);
     return std::nullopt;
   }
+  if (c.hasMemory && c.identity.empty()) c.identity = c.DerivedIdentity();
   return c;
 }
 

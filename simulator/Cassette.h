@@ -16,6 +16,41 @@ namespace zelto::sim {
 
 inline constexpr std::uint32_t kTracksPerSecond = 300;
 
+// What a recording from a file (the transmit) put into a scene: a stretch
+// of the file's packets lying somewhere in the scene's stream. The scene's
+// stream counts kStreamBytesPerTrack bytes of 188-byte packets a track from
+// its start, over all its tracks; packet j lies on track
+// startTrack + j * 188 / 5300. Packets of the stream outside the file's
+// stretch are null packets. The tape keeps a reference, not a copy: a
+// capture reads the file again, and where it can no longer be read (moved,
+// shortened) it gets null packets instead.
+struct SceneContent {
+  std::string file;            // UTF-8 native path
+  std::uint64_t fileSize = 0;  // bytes, when it was recorded
+  std::uint64_t fromPacket = 0;  // the file's packets [fromPacket, toPacket)
+  std::uint64_t toPacket = 0;
+  std::int64_t atPacket = 0;   // where fromPacket lies in the scene's stream (before its start when cut)
+
+  bool operator==(const SceneContent&) const = default;
+};
+
+// Paths kept in cassettes and states are UTF-8 text on every platform.
+inline std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+inline constexpr std::uint64_t kPacketBytes = 188;
+// The stream rate the library assumes, 1,590,000 bytes a second, per track.
+inline constexpr std::uint64_t kStreamBytesPerTrack = 1'590'000 / kTracksPerSecond;
+// The first packet of a scene's stream at or after `tracks` tracks into it.
+inline std::uint64_t PacketAtTrack(std::uint64_t tracks) {
+  return (tracks * kStreamBytesPerTrack + kPacketBytes - 1) / kPacketBytes;
+}
+
 // A recorded scene covering the tracks [startTrack, endTrack).
 struct Scene {
   std::uint32_t startTrack = 0;
@@ -24,6 +59,12 @@ struct Scene {
   std::string recorded;          // recording date, "YYYY-MM-DDTHH:MM:SS"
   int videoSystem = 1;           // 0: 30 frames per second; otherwise 25
   bool wide = true;              // 16:9 picture
+  // Its record in the cassette memory: the host's key (0: none given) and
+  // a note.
+  std::uint32_t memoryKey = 0;
+  std::string note;
+  // Recorded from a file; none: the camcorder's own pictures.
+  std::optional<SceneContent> content;
 
   unsigned FramesPerSecond() const { return videoSystem != 0 ? 25u : 30u; }
   // Time code frames at a track inside the scene (or at its end).
@@ -41,6 +82,12 @@ struct Cassette {
   std::uint32_t positionTrack = 0;  // where the tape stands when the cassette goes in
   bool writeProtected = false;
   bool hasMemory = true;
+  // The cassette memory's header (with hasMemory); each scene carries its
+  // own record. The identity names the cassette to the host's database.
+  std::string identity;
+  std::string title;
+  std::string text;
+  bool cleaning = false;
   std::vector<Scene> scenes;  // ordered by position, never overlapping
 
   // The scene under a track, or null on blank tape.
@@ -49,11 +96,16 @@ struct Cassette {
   std::optional<std::uint32_t> NextBoundaryAfter(std::uint32_t track) const;
 
   // Writes a scene over whatever was there: scenes it covers are dropped,
-  // scenes it overlaps are cut back (the time code of a cut start moves on).
+  // scenes it overlaps are cut back (the time code of a cut start moves on,
+  // and so does recorded content: what lay on the cut tracks is gone).
   void Overwrite(const Scene& scene);
 
   // Empty when the cassette is consistent, otherwise what is wrong.
   std::string Problem() const;
+
+  // An identity made from the scenes, for a cassette file that names none:
+  // loading the same file twice gives the same cassette.
+  std::string DerivedIdentity() const;
 
   // A 60-minute cassette with a few scenes and gaps.
   static Cassette Default();

@@ -6,7 +6,9 @@
 #include <ctime>
 #include <utility>
 
+#include "host/cassettedb/ICassetteMemory.h"
 #include "simulator/CassetteJson.h"
+#include "simulator/StateFile.h"
 
 namespace zelto::sim {
 
@@ -61,6 +63,32 @@ std::string NowAsDate() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
   return text;
+}
+
+nlohmann::json PreviewToJson(const PreviewSettings& p) {
+  nlohmann::json rect = nullptr;
+  if (p.rect) rect = {p.rect->left, p.rect->top, p.rect->right, p.rect->bottom};
+  auto optional = [](const std::optional<DWORD>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
+  return {{"ownerWindow", p.ownerWindow}, {"rect", rect},       {"mode", optional(p.mode)},
+          {"volume", p.volume},           {"quality", optional(p.quality)}, {"deinterlace", p.deinterlace}};
+}
+
+// False for a preview this model could not have saved. Throws on a wrong type.
+bool PreviewFromJson(const nlohmann::json& json, PreviewSettings& p) {
+  PreviewSettings read;
+  read.ownerWindow = json.at("ownerWindow").get<std::uint64_t>();
+  if (const auto& rect = json.at("rect"); !rect.is_null()) {
+    const auto edges = rect.get<std::vector<LONG>>();
+    if (edges.size() != 4 || edges[2] < edges[0] || edges[3] < edges[1]) return false;
+    read.rect = RECT{edges[0], edges[1], edges[2], edges[3]};
+  }
+  if (const auto& mode = json.at("mode"); !mode.is_null()) read.mode = mode.get<DWORD>();
+  read.volume = json.at("volume").get<DWORD>();
+  if (const auto& quality = json.at("quality"); !quality.is_null()) read.quality = quality.get<DWORD>();
+  read.deinterlace = json.at("deinterlace").get<bool>();
+  if (read.volume > 100) return false;
+  p = read;
+  return true;
 }
 
 // The modes in which the camcorder streams what is recorded under the head.
@@ -120,6 +148,8 @@ std::uint32_t DeckModel::Track(Tick now) const { return static_cast<std::uint32_
 
 void DeckModel::EnterAt(TransportMode mode, double position, Tick at) {
   if (mode_ == TransportMode::Record && mode != TransportMode::Record) CommitRecording(position);
+  if (mode == TransportMode::Record && mode_ != TransportMode::Record && transmit_ == TransmitState::Started)
+    BeginSending(static_cast<std::uint32_t>(std::floor(position)));
   if (logPlay_ && Streams(mode_) && position > playFrom_) played_.push_back(PlayedSpan{playFrom_, position});
   if (Streams(mode)) playFrom_ = position;
   mode_ = mode;
@@ -154,8 +184,33 @@ std::vector<DeckModel::PlayedSpan> DeckModel::TakePlayed(Tick now) {
 void DeckModel::CommitRecording(double position) {
   if (!cassette_) return;
   const auto end = static_cast<std::uint32_t>(std::floor(position));
+  const bool sent = sending_;
+  sending_ = false;
   if (end <= recordStart_) return;
   Scene scene;
+  if (sent) {
+    // What this pass sent: up to where the stream stopped exactly, or as far
+    // as the head got.
+    const std::uint64_t stopAt = TransmitStopAt();
+    const std::uint64_t count = std::min(sentExact_.value_or(sentBefore_ + PacketAtTrack(end - sendTrack_)), stopAt) -
+                                std::min(sentBefore_, stopAt);
+    const std::uint64_t before = PacketAtTrack(sendTrack_ - recordStart_);  // null packets before the data
+    const std::uint64_t fileStart = source_.leadInPackets;
+    const std::uint64_t fileEnd = fileStart + source_.fileSize / kPacketBytes;
+    SceneContent content;
+    content.file = source_.file;
+    content.fileSize = source_.fileSize;
+    const std::uint64_t from = std::max(sentBefore_, fileStart);
+    const std::uint64_t to = std::min(sentBefore_ + count, fileEnd);
+    if (from < to) {
+      content.fromPacket = from - fileStart;
+      content.toPacket = to - fileStart;
+      content.atPacket = static_cast<std::int64_t>(before + (from - sentBefore_));
+    }
+    scene.content = std::move(content);
+    sentBefore_ += count;
+    sentExact_.reset();
+  }
   scene.startTrack = recordStart_;
   scene.endTrack = end;
   scene.startFrame = recordFrame_;
@@ -163,6 +218,179 @@ void DeckModel::CommitRecording(double position) {
   scene.videoSystem = kRecordVideoSystem;
   scene.wide = kRecordWide;
   cassette_->Overwrite(scene);
+  ++memorySequence_;
+}
+
+// --- The transmit -------------------------------------------------------------
+
+std::uint64_t DeckModel::TransmitTotal() const {
+  return source_.leadInPackets + source_.fileSize / kPacketBytes + source_.leadOutPackets;
+}
+
+std::uint64_t DeckModel::TransmitStopAt() const {
+  std::uint64_t stop = TransmitTotal();
+  if (source_.readablePackets && *source_.readablePackets < source_.fileSize / kPacketBytes)
+    stop = source_.leadInPackets + *source_.readablePackets;
+  if (sendLimit_) stop = std::min(stop, *sendLimit_);
+  return stop;
+}
+
+std::optional<std::uint32_t> DeckModel::TransmitEndTrack() const {
+  if (mode_ != TransportMode::Record || transmit_ != TransmitState::Started || !sending_) return std::nullopt;
+  const std::uint64_t left = TransmitStopAt() - std::min(sentBefore_, TransmitStopAt());
+  // The first track by which the head has written `left` more packets.
+  std::uint64_t tracks = left * kPacketBytes / kStreamBytesPerTrack;
+  while (PacketAtTrack(tracks) < left) ++tracks;
+  const std::uint64_t track = sendTrack_ + tracks;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(track, 0xFFFFFFFFu));
+}
+
+std::uint32_t DeckModel::RecordFrameAt(std::uint32_t track) const {
+  // Recording that starts where a scene ends, or inside one, continues its
+  // time code; on blank tape the count starts again.
+  std::uint32_t frame = 0;
+  for (const Scene& s : cassette_->scenes)
+    if (s.startTrack <= track && track <= s.endTrack && s.FramesPerSecond() == 25) frame = s.FrameAt(track);
+  return frame;
+}
+
+void DeckModel::BeginSending(std::uint32_t track) {
+  sending_ = true;
+  sendTrack_ = track;
+  sentExact_.reset();
+}
+
+void DeckModel::StartTransmit(TransmitSource source, Tick now) {
+  Advance(now);
+  StopTransmit(now);
+  if (!cassette_ || !HasTape(mode_) || cassette_->writeProtected) {
+    // Nothing the stream could be written on.
+    transmit_ = TransmitState::Failed;
+    transmitEnds_.push_back(false);
+    return;
+  }
+  if (mode_ == TransportMode::Record && sending_) {
+    // The pass carried another file: that scene ends here, a new one begins.
+    const double position = Position(now);
+    CommitRecording(position);
+    recordStart_ = static_cast<std::uint32_t>(std::floor(position));
+    recordFrame_ = RecordFrameAt(recordStart_);
+  }
+  source_ = std::move(source);
+  sentBefore_ = 0;
+  sendLimit_.reset();
+  transmit_ = TransmitState::Started;
+  if (mode_ == TransportMode::Record) BeginSending(Track(now));
+}
+
+void DeckModel::StopTransmit(Tick now) {
+  Advance(now);
+  if (transmit_ == TransmitState::Started && sending_) {
+    // The data stops here; the deck records on, without it.
+    sendLimit_ = std::min(TransmitStopAt(), sentBefore_ + PacketAtTrack(Track(now) - sendTrack_));
+  }
+  transmit_ = TransmitState::Idle;
+}
+
+void DeckModel::LoseTransmit(Tick now) {
+  Advance(now);
+  if (transmit_ != TransmitState::Started) return;
+  if (mode_ == TransportMode::Record) Enter(TransportMode::Stop, now);  // keeps what was written
+  FailTransmit();
+}
+
+void DeckModel::FailTransmit() {
+  if (transmit_ != TransmitState::Started) return;
+  transmit_ = TransmitState::Failed;
+  sending_ = false;
+  transmitEnds_.push_back(false);
+}
+
+std::vector<bool> DeckModel::TakeTransmitEnds() {
+  std::vector<bool> taken;
+  taken.swap(transmitEnds_);
+  return taken;
+}
+
+// --- The scan -----------------------------------------------------------------
+
+std::optional<std::uint32_t> DeckModel::NextScanPoint() const {
+  std::optional<std::uint32_t> best;
+  for (const Scene& s : cassette_->scenes) {
+    std::uint32_t points[2] = {s.startTrack, s.startTrack};
+    if (s.endTrack - s.startTrack >= kTracksPerSecond) points[1] = s.startTrack + (s.endTrack - s.startTrack) / 2;
+    for (std::uint32_t p : points)
+      if (p >= scanFrom_ && (!best || p < *best)) best = p;
+  }
+  return best;
+}
+
+std::uint32_t DeckModel::ScanEnd() const {
+  std::uint32_t end = 0;
+  for (const Scene& s : cassette_->scenes) end = std::max(end, s.endTrack);
+  return end;
+}
+
+HRESULT DeckModel::StartScan(Tick now) {
+  Advance(now);
+  if (camcorderMode_ != CAMCORDER_MODE_DECK || switchDue_) return kErrorWrongMode;
+  if (mode_ == TransportMode::Stalled) return kErrorBusy;
+  if (!cassette_ || !HasTape(mode_)) return kErrorNotReady;
+  if (mode_ == TransportMode::Record || scan_ != ScanPhase::None) return kErrorBusy;
+  scanFrom_ = 0;
+  const double position = Position(now);
+  if (position > 0) {
+    scan_ = ScanPhase::Rewinding;
+    EnterAt(TransportMode::Rewind, position, now);
+  } else {
+    scan_ = ScanPhase::Playing;
+    EnterAt(TransportMode::FastestForward, 0, now);
+  }
+  return S_OK;
+}
+
+void DeckModel::StopScan(Tick now) {
+  Advance(now);
+  if (scan_ == ScanPhase::None) return;
+  scan_ = ScanPhase::None;
+  Enter(TransportMode::Stop, now);
+}
+
+void DeckModel::InterruptScan() {
+  if (scan_ == ScanPhase::None) return;
+  scan_ = ScanPhase::None;
+  scanNotes_.push_back(ScanNote{ScanNote::Kind::Error});
+}
+
+void DeckModel::FailScan() { InterruptScan(); }
+
+std::vector<DeckModel::ScanNote> DeckModel::TakeScanNotes() {
+  std::vector<ScanNote> taken;
+  taken.swap(scanNotes_);
+  return taken;
+}
+
+// --- The cassette memory ------------------------------------------------------
+
+const Cassette* DeckModel::MemoryCassette() const {
+  if (!cassette_ || !HasTape(mode_) || !cassette_->hasMemory) return nullptr;
+  return &*cassette_;
+}
+
+HRESULT DeckModel::SetMemoryKey(std::uint32_t sequence, std::uint32_t index, std::uint32_t key) {
+  if (!MemoryCassette()) return kErrorNotReady;
+  if (sequence != memorySequence_) return CASSETTE_MEMORY_E_CHANGED;
+  if (index >= cassette_->scenes.size()) return E_INVALIDARG;
+  cassette_->scenes[index].memoryKey = key;
+  return S_OK;
+}
+
+HRESULT DeckModel::SetMemoryText(std::string text) {
+  if (!MemoryCassette()) return kErrorNotReady;
+  if (cassette_->writeProtected) return kErrorWriteProtected;
+  cassette_->text = std::move(text);
+  ++memorySequence_;
+  return S_OK;
 }
 
 DeckModel::Transition DeckModel::Next(Tick* at) const {
@@ -177,12 +405,15 @@ DeckModel::Transition DeckModel::Next(Tick* at) const {
   if (switchDue_) consider(Transition::ModeSwitch, *switchDue_);
   if (phaseDue_) consider(Transition::Phase, *phaseDue_);
   if (cassette_ && speed_ != 0) {
-    const double length = cassette_->lengthTracks;
-    double limit = speed_ > 0 ? length : 0.0;
-    if (mode_ == TransportMode::SeekWinding) limit = seekTarget_;
-    if (mode_ == TransportMode::SeekPlaying) limit = std::min<double>(seekStop_, length);
+    const double limit = LimitPosition();
     const Tick limitAt = anchorTick_ + TimeToCover(limit - anchorPosition_, speed_);
     consider(Transition::Limit, limitAt);
+    if (const auto end = TransmitEndTrack())
+      consider(Transition::TransmitEnd, anchorTick_ + TimeToCover(*end - anchorPosition_, speed_));
+    if (scan_ == ScanPhase::Playing && mode_ == TransportMode::FastestForward) {
+      if (const auto point = NextScanPoint())
+        consider(Transition::ScanPoint, anchorTick_ + TimeToCover(*point - anchorPosition_, speed_));
+    }
     // Scene boundaries matter only where the camcorder streams.
     if (mode_ == TransportMode::Play || mode_ == TransportMode::SeekPlaying) {
       const auto from = static_cast<std::uint32_t>(std::floor(anchorPosition_));
@@ -193,6 +424,15 @@ DeckModel::Transition DeckModel::Next(Tick* at) const {
   }
   if (at) *at = bestAt;
   return best;
+}
+
+double DeckModel::LimitPosition() const {
+  const double length = cassette_->lengthTracks;
+  if (mode_ == TransportMode::SeekWinding) return seekTarget_;
+  if (mode_ == TransportMode::SeekPlaying) return std::min<double>(seekStop_, length);
+  if (scan_ == ScanPhase::Playing && mode_ == TransportMode::FastestForward)
+    return std::min<double>(ScanEnd(), length);
+  return speed_ > 0 ? length : 0.0;
 }
 
 std::optional<Tick> DeckModel::NextTransition() const {
@@ -215,6 +455,7 @@ void DeckModel::Fire(Transition transition, Tick at) {
       } else if (mode_ == TransportMode::Ejecting) {
         EnterAt(TransportMode::Empty, 0, at);
         cassette_.reset();
+        ++memorySequence_;
       } else if (mode_ == TransportMode::SeekSettling) {
         EnterAt(seekStop_ > seekTarget_ ? TransportMode::SeekPlaying : TransportMode::Stop, seekTarget_, at);
       } else {
@@ -222,14 +463,46 @@ void DeckModel::Fire(Transition transition, Tick at) {
       }
       return;
     case Transition::Limit: {
-      const double length = cassette_->lengthTracks;
+      const double limit = LimitPosition();
       if (mode_ == TransportMode::SeekWinding) {
-        EnterAt(TransportMode::SeekSettling, seekTarget_, at);
+        EnterAt(TransportMode::SeekSettling, limit, at);
         phaseDue_ = at + timing_.seekSettleMs;
-      } else if (mode_ == TransportMode::SeekPlaying) {
-        EnterAt(TransportMode::Stop, std::min<double>(seekStop_, length), at);
+      } else if (scan_ == ScanPhase::Rewinding && mode_ == TransportMode::Rewind) {
+        scan_ = ScanPhase::Playing;
+        EnterAt(TransportMode::FastestForward, 0, at);
+      } else if (scan_ == ScanPhase::Playing && mode_ == TransportMode::FastestForward) {
+        scan_ = ScanPhase::None;
+        EnterAt(TransportMode::Stop, limit, at);
+        scanNotes_.push_back(ScanNote{ScanNote::Kind::Complete});
       } else {
-        EnterAt(TransportMode::Stop, speed_ > 0 ? length : 0.0, at);
+        // A recording that runs into the end of the tape loses the rest of
+        // its stream.
+        const bool recording = mode_ == TransportMode::Record;
+        EnterAt(TransportMode::Stop, limit, at);
+        if (recording) FailTransmit();
+      }
+      return;
+    }
+    case Transition::TransmitEnd: {
+      const std::uint32_t track = *TransmitEndTrack();
+      const std::uint64_t stop = TransmitStopAt();
+      const bool complete = stop == TransmitTotal();
+      sentExact_ = stop;
+      EnterAt(TransportMode::RecordPause, track, at);  // commits the scene, ending with the stream
+      transmit_ = complete ? TransmitState::Completed : TransmitState::Failed;
+      transmitEnds_.push_back(complete);
+      return;
+    }
+    case Transition::ScanPoint: {
+      const std::uint32_t point = *NextScanPoint();
+      const Scene* scene = cassette_->SceneAt(point);
+      if (scene)
+        scanNotes_.push_back(ScanNote{ScanNote::Kind::Thumbnail,
+                                      static_cast<std::size_t>(scene - cassette_->scenes.data()), point});
+      scanFrom_ = point + 1;
+      if (scanStallAfter_ > 0 && --scanStallAfter_ == 0) {
+        EnterAt(TransportMode::Stalled, point, at);
+        InterruptScan();
       }
       return;
     }
@@ -290,6 +563,10 @@ HRESULT DeckModel::Command(DWORD command, Tick now) {
   if (camcorderMode_ != CAMCORDER_MODE_DECK || switchDue_) return kErrorWrongMode;
   if (mode_ == TransportMode::Stalled) return kErrorBusy;
   if (!cassette_ || !HasTape(mode_)) return kErrorNotReady;
+  // The transport is the user's again: a scan under way ends.
+  if ((command & 0xF0000000u) == DECK_COMMAND_SEEK_ATN ||
+      (command >= DECK_COMMAND_PLAY && command <= DECK_COMMAND_PLAY_SLOWEST_REVERSE))
+    InterruptScan();
   if ((command & 0xF0000000u) == DECK_COMMAND_SEEK_ATN) {
     if (mode_ == TransportMode::Record) return kErrorBusy;
     return SeekTo(command & 0x0FFFFFFFu, now);
@@ -324,14 +601,7 @@ HRESULT DeckModel::Command(DWORD command, Tick now) {
       if (cassette_->writeProtected) return kErrorWriteProtected;
       if (recording) return S_OK;
       recordStart_ = Track(now);
-      // Recording that starts where a scene ends, or inside one, continues
-      // its time code; on blank tape the count starts again.
-      recordFrame_ = 0;
-      for (const Scene& s : cassette_->scenes) {
-        if (s.startTrack <= recordStart_ && recordStart_ <= s.endTrack && s.FramesPerSecond() == 25) {
-          recordFrame_ = s.FrameAt(recordStart_);
-        }
-      }
+      recordFrame_ = RecordFrameAt(recordStart_);
       EnterAt(TransportMode::Record, recordStart_, now);
       return S_OK;
     }
@@ -347,10 +617,13 @@ HRESULT DeckModel::Command(DWORD command, Tick now) {
 void DeckModel::Insert(Cassette cassette, Tick now, bool immediate) {
   Advance(now);
   if (mode_ == TransportMode::Record) CommitRecording(Position(now));
+  FailTransmit();
+  InterruptScan();
   mode_ = TransportMode::Empty;  // the old cassette (if any) is gone, and what was played on it
   played_.clear();
   const double position = std::min(cassette.positionTrack, cassette.lengthTracks);
   cassette_ = std::move(cassette);
+  ++memorySequence_;
   if (immediate) {
     EnterAt(TransportMode::Stop, position, now);
     return;
@@ -364,19 +637,28 @@ bool DeckModel::Eject(Tick now) {
   if (!cassette_ || mode_ == TransportMode::Ejecting || mode_ == TransportMode::Empty) return false;
   const double position = Position(now);
   EnterAt(TransportMode::Ejecting, position, now);  // commits a recording
+  FailTransmit();
+  InterruptScan();
   cassette_->positionTrack = static_cast<std::uint32_t>(std::floor(position));
   phaseDue_ = now + timing_.ejectMs;
   return true;
 }
 
-void DeckModel::SetWriteProtected(bool on) {
-  if (cassette_) cassette_->writeProtected = on;
+void DeckModel::SetWriteProtected(bool on, Tick now) {
+  Advance(now);
+  if (!cassette_) return;
+  cassette_->writeProtected = on;
+  if (!on) return;
+  if (mode_ == TransportMode::Record || mode_ == TransportMode::RecordPause) Enter(TransportMode::Stop, now);
+  FailTransmit();
 }
 
 void DeckModel::SetStalled(bool on, Tick now) {
   Advance(now);
   if (on && cassette_ && HasTape(mode_) && mode_ != TransportMode::Stalled) {
     Enter(TransportMode::Stalled, now);
+    FailTransmit();
+    InterruptScan();
   } else if (!on && mode_ == TransportMode::Stalled) {
     Enter(TransportMode::Stop, now);
   }
@@ -389,6 +671,8 @@ void DeckModel::SwitchCamcorderMode(CamcorderModeCode mode, Tick now) {
   if (cassette_ && HasTape(mode_) && mode_ != TransportMode::Stop && mode_ != TransportMode::Stalled) {
     Enter(TransportMode::Stop, now);
   }
+  FailTransmit();
+  InterruptScan();
   if (mode == CAMCORDER_MODE_OFF || timing_.modeSwitchMs == 0) {
     camcorderMode_ = mode;
     switchDue_.reset();
@@ -492,7 +776,7 @@ std::string DeckModel::Save(const std::function<std::int64_t(Tick)>& toWall) con
   };
   nlohmann::json state = {
       {"format", "zelto-sim-state"},
-      {"version", 1},
+      {"version", kStateVersion},
       {"camcorderMode", static_cast<unsigned>(camcorderMode_)},
       {"switchTarget", static_cast<unsigned>(switchTarget_)},
       {"switchDue", optionalTime(switchDue_)},
@@ -506,13 +790,30 @@ std::string DeckModel::Save(const std::function<std::int64_t(Tick)>& toWall) con
       {"recordStart", recordStart_},
       {"recordFrame", recordFrame_},
       {"recordInput", recordInput_},
+      {"memorySequence", memorySequence_},
+      {"transmit",
+       {{"state", static_cast<int>(transmit_)},
+        {"file", source_.file},
+        {"fileSize", source_.fileSize},
+        {"leadIn", source_.leadInPackets},
+        {"leadOut", source_.leadOutPackets},
+        {"readable", source_.readablePackets ? nlohmann::json(*source_.readablePackets) : nlohmann::json(nullptr)},
+        {"sending", sending_},
+        {"sendTrack", sendTrack_},
+        {"sentBefore", sentBefore_},
+        {"sendLimit", sendLimit_ ? nlohmann::json(*sendLimit_) : nlohmann::json(nullptr)}}},
+      {"scan", {{"phase", static_cast<int>(scan_)}, {"from", scanFrom_}}},
+      {"preview", PreviewToJson(preview_)},
   };
   return state.dump(2);
 }
 
 bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall, Tick now) {
   const nlohmann::json state = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-  if (!state.is_object() || state.value("format", "") != "zelto-sim-state" || state.value("version", 0) != 1)
+  // Version 1 had no cassette memory to speak of, no recorded content, no
+  // transmit and no scan; what it lacks starts afresh.
+  const int version = state.is_object() ? state.value("version", 0) : 0;
+  if (!state.is_object() || state.value("format", "") != "zelto-sim-state" || version < 1 || version > kStateVersion)
     return false;
   try {
     DeckModel restored(timing_, camcorderMode_);
@@ -550,6 +851,37 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
     restored.recordStart_ = std::min<std::uint32_t>(state.at("recordStart").get<std::uint32_t>(), length);
     restored.recordFrame_ = state.at("recordFrame").get<std::uint32_t>();
     restored.recordInput_ = state.at("recordInput").get<bool>();
+    // Every process changes the state as the last one left it, so the saved
+    // sequence is the shared one; a version 1 state has none, and its
+    // memory counts as changed.
+    restored.memorySequence_ = state.contains("memorySequence") ? state.at("memorySequence").get<std::uint32_t>()
+                                                                : memorySequence_ + 1;
+    if (state.contains("transmit")) {
+      const auto& t = state.at("transmit");
+      const int transmit = t.at("state").get<int>();
+      if (transmit < 0 || transmit > static_cast<int>(TransmitState::Failed)) return false;
+      restored.transmit_ = static_cast<TransmitState>(transmit);
+      restored.source_.file = t.at("file").get<std::string>();
+      restored.source_.fileSize = t.at("fileSize").get<std::uint64_t>();
+      restored.source_.leadInPackets = t.at("leadIn").get<std::uint64_t>();
+      restored.source_.leadOutPackets = t.at("leadOut").get<std::uint64_t>();
+      if (!t.at("readable").is_null()) restored.source_.readablePackets = t.at("readable").get<std::uint64_t>();
+      restored.sending_ = t.at("sending").get<bool>() && restored.mode_ == TransportMode::Record;
+      restored.sendTrack_ = std::min<std::uint32_t>(t.at("sendTrack").get<std::uint32_t>(), length);
+      restored.sentBefore_ = t.at("sentBefore").get<std::uint64_t>();
+      if (!t.at("sendLimit").is_null()) restored.sendLimit_ = t.at("sendLimit").get<std::uint64_t>();
+    }
+    if (state.contains("preview") && !PreviewFromJson(state.at("preview"), restored.preview_)) return false;
+    if (state.contains("scan")) {
+      const int phase = state.at("scan").at("phase").get<int>();
+      if (phase < 0 || phase > static_cast<int>(ScanPhase::Playing)) return false;
+      restored.scan_ = static_cast<ScanPhase>(phase);
+      restored.scanFrom_ = state.at("scan").at("from").get<std::uint32_t>();
+      // A scan goes with the transport it runs.
+      if ((restored.scan_ == ScanPhase::Rewinding && restored.mode_ != TransportMode::Rewind) ||
+          (restored.scan_ == ScanPhase::Playing && restored.mode_ != TransportMode::FastestForward))
+        restored.scan_ = ScanPhase::None;
+    }
     if (restored.mode_ == TransportMode::SeekWinding) {
       restored.speed_ = kPlaySpeed * timing_.windSpeed * (restored.seekTarget_ < restored.anchorPosition_ ? -1 : 1);
     }
@@ -557,6 +889,10 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
     const bool needsPhase = restored.mode_ == TransportMode::Loading || restored.mode_ == TransportMode::Ejecting ||
                             restored.mode_ == TransportMode::SeekSettling;
     if (needsPhase != restored.phaseDue_.has_value()) return false;
+    // What this process has still to report stays.
+    restored.transmitEnds_ = std::move(transmitEnds_);
+    restored.scanNotes_ = std::move(scanNotes_);
+    restored.scanStallAfter_ = scanStallAfter_;
     restored.Advance(now);
     // What this process's capture has still to take stays.
     FlushPlayed(now);

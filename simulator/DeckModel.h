@@ -60,6 +60,16 @@ enum class TransportMode {
 const char* TransportModeName(TransportMode mode);
 std::optional<TransportMode> TransportModeFromName(std::string_view name);
 
+// What the preview interfaces were last told; none: never told.
+struct PreviewSettings {
+  std::uint64_t ownerWindow = 0;  // the window's handle, as a number; 0: none
+  std::optional<RECT> rect;
+  std::optional<DWORD> mode;  // 2 shown, 0 hidden, 3 while scapturing
+  DWORD volume = 100;         // 0 to 100
+  std::optional<DWORD> quality;  // decode quality: 1 fastest, 3 balanced, 7 best
+  bool deinterlace = false;
+};
+
 class DeckModel {
  public:
   explicit DeckModel(TransportTiming timing = {}, CamcorderModeCode mode = CAMCORDER_MODE_DECK);
@@ -75,7 +85,8 @@ class DeckModel {
   // Loads the cassette, then stops; already loaded when immediate.
   void Insert(Cassette cassette, Tick now, bool immediate = false);
   bool Eject(Tick now);                      // false when there is no cassette
-  void SetWriteProtected(bool on);
+  // Protecting a cassette that records takes it out of recording.
+  void SetWriteProtected(bool on, Tick now);
   void SetStalled(bool on, Tick now);        // the tape stops and refuses commands
   void SwitchCamcorderMode(CamcorderModeCode mode, Tick now);
 
@@ -107,6 +118,74 @@ class DeckModel {
   // keeps all of it (a restored model keeps the log, and its spans).
   void FlushPlayed(Tick now);
 
+  // The cassette memory. Its sequence number moves on with every change of
+  // what it holds (a cassette in or out, a scene written, the text). Reads
+  // see the tape as committed: a recording under way is not in it yet.
+  std::uint32_t MemorySequence() const { return memorySequence_; }
+  // The cassette whose memory can be read now: loaded, with a memory.
+  const Cassette* MemoryCassette() const;
+  // Keys record `index` of the memory at `sequence`; CASSETTE_MEMORY_E_CHANGED
+  // when the memory has moved on, E_INVALIDARG for no such record.
+  HRESULT SetMemoryKey(std::uint32_t sequence, std::uint32_t index, std::uint32_t key);
+  HRESULT SetMemoryText(std::string text);
+
+  // --- The transmit: a file sent to the record head. Its stream (null
+  // packets for the lead-in, the file's packets, null packets for the
+  // lead-out) flows while the deck records, kStreamBytesPerTrack a track,
+  // and is written into the scene being recorded. At its end the deck goes
+  // to record pause, so the scene ends with the stream.
+  struct TransmitSource {
+    std::string file;              // UTF-8 native path
+    std::uint64_t fileSize = 0;    // bytes: whole packets
+    std::uint64_t leadInPackets = 0;
+    std::uint64_t leadOutPackets = 0;
+    // The file can be read up to this many of its packets (a fault); none:
+    // all of it.
+    std::optional<std::uint64_t> readablePackets;
+  };
+  enum class TransmitState { Idle, Started, Completed, Failed };
+  // Starts sending; fails at once (Failed) without a cassette that can be
+  // recorded on.
+  void StartTransmit(TransmitSource source, Tick now);
+  // Ends the transmit where it is, without a word.
+  void StopTransmit(Tick now);
+  // The stream is gone (the camcorder is unplugged): a recording of it stops
+  // where the head is, and the transmit fails.
+  void LoseTransmit(Tick now);
+  TransmitState Transmit() const { return transmit_; }
+  // How each transmit that ended by itself ended since the last call, in
+  // order: true completed, false failed.
+  std::vector<bool> TakeTransmitEnds();
+
+  // --- The tape scan: rewinds, then plays the tape at the search speed,
+  // noting a thumbnail at each scene's start (and a second at the middle of
+  // a scene of a second or more), then completion where the recorded tape
+  // ends (the end of the last scene: the blank rest holds nothing to find).
+  // Any other use of the transport (a command, a stall, an ejection, a new
+  // cassette, the camera mode) ends it with an error note. ---
+  struct ScanNote {
+    enum class Kind { Thumbnail, Complete, Error };
+    Kind kind;
+    std::size_t sceneIndex = 0;  // a thumbnail's scene
+    std::uint32_t track = 0;     // and where on it the picture is
+  };
+  HRESULT StartScan(Tick now);
+  void StopScan(Tick now);  // stops the tape; no note
+  bool Scanning() const { return scan_ != ScanPhase::None; }
+  std::vector<ScanNote> TakeScanNotes();
+  // Ends a scan with an error note (the camcorder is being unplugged).
+  void FailScan();
+  // A fault: the transport stalls once the scan has noted this many more
+  // thumbnails (0: never).
+  void StallScanAfter(unsigned thumbnails) { scanStallAfter_ = thumbnails; }
+  // The cassette as committed (a recording under way not in it yet).
+  const Cassette* LoadedCassette() const { return cassette_ ? &*cassette_ : nullptr; }
+
+  // What the driver's preview was last told, kept with the state so that
+  // another program sharing the camcorder can show it.
+  PreviewSettings Preview() const { return preview_; }
+  void SetPreview(const PreviewSettings& preview) { preview_ = preview; }
+
   void SetRecordInput(bool on) { recordInput_ = on; }
   bool RecordInput() const { return recordInput_; }
 
@@ -119,7 +198,8 @@ class DeckModel {
   bool Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall, Tick now);
 
  private:
-  enum class Transition { None, Limit, Boundary, Phase, ModeSwitch };
+  enum class Transition { None, Limit, Boundary, Phase, ModeSwitch, TransmitEnd, ScanPoint };
+  enum class ScanPhase { None, Rewinding, Playing };
 
   double Speed(TransportMode mode) const;  // tracks per millisecond, signed
   double Position(Tick now) const;
@@ -128,8 +208,23 @@ class DeckModel {
   void EnterAt(TransportMode mode, double position, Tick at);
   void CommitRecording(double position);
   Transition Next(Tick* at) const;
+  // Where the moving transport stops by itself: the end of the tape, or of
+  // a search, a scene played after a seek, or the scan.
+  double LimitPosition() const;
   void Fire(Transition transition, Tick at);
   HRESULT SeekTo(std::uint32_t track, Tick now);
+  // The transmit's stream packets in all, and where it stops (its end, or
+  // where the file can no longer be read).
+  std::uint64_t TransmitTotal() const;
+  std::uint64_t TransmitStopAt() const;
+  std::optional<std::uint32_t> TransmitEndTrack() const;
+  void FailTransmit();
+  void BeginSending(std::uint32_t track);
+  // The time code a recording starting at this track begins with.
+  std::uint32_t RecordFrameAt(std::uint32_t track) const;
+  std::optional<std::uint32_t> NextScanPoint() const;
+  std::uint32_t ScanEnd() const;
+  void InterruptScan();
 
   TransportTiming timing_;
   CamcorderModeCode camcorderMode_;
@@ -150,6 +245,22 @@ class DeckModel {
   double playFrom_ = 0;  // where the span being played began
   std::vector<PlayedSpan> played_;
   bool stalledFromDeck_ = false;
+  std::uint32_t memorySequence_ = 1;
+  // The transmit.
+  TransmitState transmit_ = TransmitState::Idle;
+  TransmitSource source_;
+  bool sending_ = false;          // in this recording pass
+  std::uint32_t sendTrack_ = 0;   // where this pass began to send
+  std::uint64_t sentBefore_ = 0;  // stream packets sent in earlier passes
+  std::optional<std::uint64_t> sentExact_;  // where the stream stopped exactly
+  std::optional<std::uint64_t> sendLimit_;  // stopped: nothing sent past this
+  std::vector<bool> transmitEnds_;
+  // The scan.
+  ScanPhase scan_ = ScanPhase::None;
+  std::uint32_t scanFrom_ = 0;  // the next thumbnail lies at or after this track
+  unsigned scanStallAfter_ = 0;
+  std::vector<ScanNote> scanNotes_;
+  PreviewSettings preview_;
 };
 
 }  // namespace zelto::sim

@@ -68,7 +68,9 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
         receive_(*this),
         scan_(*this),
         transmit_(*this),
-        preview_(*this) {
+        preview_(*this),
+        quality_(*this),
+        memory_(*this) {
     Aggregate(static_cast<ISmartControl*>(this));
   }
   ZELTO_SIM_UNKNOWN_METHODS
@@ -89,8 +91,26 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       if (auto f = Fault(Method::QueryTapeScan)) return *f;
       return Hand(static_cast<ITapeScan*>(&scan_), out);
     }
-    if (out && IsEqualIID(iid, IID_IStreamTransmit)) return Hand(static_cast<IStreamTransmit*>(&transmit_), out);
-    if (out && IsEqualIID(iid, IID_IPreviewControl)) return Hand(static_cast<IPreviewControl*>(&preview_), out);
+    if (out && IsEqualIID(iid, IID_IStreamTransmit)) {
+      *out = nullptr;
+      if (auto f = Fault(Method::QueryStreamTransmit)) return *f;
+      return Hand(static_cast<IStreamTransmit*>(&transmit_), out);
+    }
+    if (out && IsEqualIID(iid, IID_IPreviewControl)) {
+      *out = nullptr;
+      if (auto f = Fault(Method::QueryPreviewControl)) return *f;
+      return Hand(static_cast<IPreviewControl*>(&preview_), out);
+    }
+    if (out && IsEqualIID(iid, IID_IDecodeQuality)) {
+      *out = nullptr;
+      if (auto f = Fault(Method::QueryDecodeQuality)) return *f;
+      return Hand(static_cast<IDecodeQuality*>(&quality_), out);
+    }
+    if (out && IsEqualIID(iid, IID_ICassetteMemory)) {
+      *out = nullptr;
+      if (auto f = Fault(Method::QueryCassetteMemory)) return *f;
+      return Hand(static_cast<ICassetteMemory*>(&memory_), out);
+    }
     return Query(static_cast<ISmartControl*>(this), IID_ISmartControl, iid, out);
   }
 
@@ -173,7 +193,6 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
     HRESULT STDMETHODCALLTYPE StopBatch() override { return camcorder().StopBatchCapture(); }
   };
 
-  // The tape scan is not simulated yet: it answers that it cannot scan.
   class Scan final : public Face<ITapeScan> {
    public:
     using Face::Face;
@@ -184,29 +203,58 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
     HRESULT STDMETHODCALLTYPE Reserved7() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE StartScan(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE StopScan() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE StartScan(DWORD flags) override {
+      if (auto f = Fault(Method::StartScan)) return *f;
+      return camcorder().StartScan(flags);
+    }
+    HRESULT STDMETHODCALLTYPE StopScan() override { return camcorder().StopScan(); }
   };
 
-  // Nor are the transmit and the preview: they are there because the
-  // library's device will not initialise without them, and answer that they
-  // cannot do what they are asked.
   class Transmit final : public Face<IStreamTransmit> {
    public:
     using Face::Face;
-    HRESULT STDMETHODCALLTYPE SetFile(const WCHAR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Start() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMargins(DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetFile(const WCHAR* path) override { return camcorder().SetTransmitFile(path); }
+    HRESULT STDMETHODCALLTYPE Start() override {
+      if (auto f = Fault(Method::StartTransmit)) return *f;
+      return camcorder().StartTransmit();
+    }
+    HRESULT STDMETHODCALLTYPE Stop() override { return camcorder().StopTransmit(); }
+    HRESULT STDMETHODCALLTYPE SetMargins(DWORD first, DWORD second) override {
+      return camcorder().SetTransmitMargins(first, second);
+    }
   };
 
   class Preview final : public Face<IPreviewControl> {
    public:
     using Face::Face;
-    HRESULT STDMETHODCALLTYPE SetOwnerWindow(HWND) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetWindowRect(const RECT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMode(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetVolume(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetOwnerWindow(HWND window) override { return camcorder().SetPreviewOwner(window); }
+    HRESULT STDMETHODCALLTYPE SetWindowRect(const RECT* rect) override { return camcorder().SetPreviewRect(rect); }
+    HRESULT STDMETHODCALLTYPE SetMode(DWORD mode) override { return camcorder().SetPreviewMode(mode); }
+    HRESULT STDMETHODCALLTYPE SetVolume(DWORD level) override { return camcorder().SetPreviewVolume(level); }
+  };
+
+  class Quality final : public Face<IDecodeQuality> {
+   public:
+    using Face::Face;
+    HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetQuality(DWORD code, BOOL deinterlace) override {
+      return camcorder().SetDecodeQuality(code, deinterlace);
+    }
+  };
+
+  class Memory final : public Face<ICassetteMemory> {
+   public:
+    using Face::Face;
+    HRESULT STDMETHODCALLTYPE GetHeader(CASSETTE_MEMORY_HEADER* header) override {
+      return camcorder().GetMemoryHeader(header);
+    }
+    HRESULT STDMETHODCALLTYPE GetRecord(DWORD sequence, DWORD index, CASSETTE_MEMORY_RECORD* record) override {
+      return camcorder().GetMemoryRecord(sequence, index, record);
+    }
+    HRESULT STDMETHODCALLTYPE SetRecordKey(DWORD sequence, DWORD index, DWORD key) override {
+      return camcorder().SetMemoryRecordKey(sequence, index, key);
+    }
+    HRESULT STDMETHODCALLTYPE SetText(const WCHAR* text) override { return camcorder().SetMemoryText(text); }
   };
 
   void Finish() override {
@@ -219,6 +267,8 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
   Scan scan_;
   Transmit transmit_;
   Preview preview_;
+  Quality quality_;
+  Memory memory_;
 };
 
 // --- Units ------------------------------------------------------------------

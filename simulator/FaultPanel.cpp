@@ -23,6 +23,12 @@ const char* MethodName(Method method) {
       "IStreamReceive::SetStreamTypes",
       "IStreamReceive::StartDirect/StartBatch",
       "ISmartControl::QueryInterface(ITapeScan)",
+      "ISmartControl::QueryInterface(IStreamTransmit)",
+      "ISmartControl::QueryInterface(IPreviewControl)",
+      "IPreviewControl::QueryInterface(IDecodeQuality)",
+      "ISmartControl::QueryInterface(ICassetteMemory)",
+      "IStreamTransmit::Start",
+      "ITapeScan::StartScan",
   };
   const auto index = static_cast<std::size_t>(method);
   return index < kMethodCount ? kNames[index] : "?";

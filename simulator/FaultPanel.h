@@ -32,8 +32,14 @@ enum class Method {
   SetStreamTypes,
   StartCapture,           // IStreamReceive::StartDirect and StartBatch
   QueryTapeScan,          // QueryInterface of the smart control for ITapeScan
+  QueryStreamTransmit,    // QueryInterface of the smart control for IStreamTransmit
+  QueryPreviewControl,    // QueryInterface of the smart control for IPreviewControl
+  QueryDecodeQuality,     // QueryInterface (of the preview) for IDecodeQuality
+  QueryCassetteMemory,    // QueryInterface of the smart control for ICassetteMemory
+  StartTransmit,          // IStreamTransmit::Start
+  StartScan,              // ITapeScan::StartScan
 };
-inline constexpr std::size_t kMethodCount = 19;
+inline constexpr std::size_t kMethodCount = 25;
 const char* MethodName(Method method);
 
 enum class FaultRepeat { Once, FromThenOn };

@@ -40,7 +40,9 @@ class StateFileError : public std::runtime_error {
 
 // What the state's JSON text says it is.
 inline constexpr std::string_view kStateFormat = "zelto-sim-state";
-inline constexpr int kStateVersion = 1;
+// 2: the cassette memory's header, scene records and recorded content, the
+// transmit and the scan. Version 1 states are still read.
+inline constexpr int kStateVersion = 2;
 
 class StateFile {
  public:

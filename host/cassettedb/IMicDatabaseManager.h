@@ -113,7 +113,22 @@ class IMicDatabaseManager {
   // 24: sets the flag of the record whose id is key.
   virtual bool UpdateRecInfo(long key, bool flag) = 0;
   // 25: the driver interface through which the cassette memory will be
-  // read; stored as given (no reference is taken).
+  // read; stored as given (no reference is taken), so it must outlive its
+  // use here (null lets go of it). Where the driver offers ICassetteMemory
+  // (host/cassettedb/ICassetteMemory.h) the memory is read into the open
+  // database at once, and again whenever an operation on the current
+  // cassette (IsCleaningTape, GetTapeTitle, GetTapeText, SetTapeText,
+  // GetRecInfoCount, GetRecInfoList, GetCassetteIdentity) finds that it
+  // changed (a cassette in or out, a scene recorded): the cassette becomes
+  // current, with the memory's title, text and cleaning mark and one record
+  // per scene (a scene keeps its record, with its pictures and flag, when
+  // its key or else its date and start match), and each record's id is
+  // written back to the memory as its key. With no cassette, or a cassette
+  // without memory, no cassette is current. A database opened read-only is
+  // never written; one opened later reads the memory afresh. SetTapeText also writes the text into the memory of the
+  // cassette in the camcorder when that is the current one (not on a
+  // write-protected cassette; the database keeps the text all the same).
+  // A read raises OX_MIC_READING_START, then COMPLETE or ERROR.
   virtual void SetSmartControl(ISmartControl* smartControl) = 0;
   // 26: closes the database; false when none was open.
   virtual bool Close() = 0;

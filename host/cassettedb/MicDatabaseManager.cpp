@@ -1,9 +1,11 @@
 #include "host/cassettedb/MicDatabaseManager.h"
 
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 
+#include "host/cassettedb/ICassetteMemory.h"
 #include "platform/PlatformExtras.h"
 
 namespace Orvex {
@@ -36,6 +38,28 @@ _OxMicDbRecInfo toRecInfo(const micdb::StoredRecord& r) {
 std::span<const std::uint8_t> bytesOf(const OxBitmap& picture) {
   return {picture.GetBitmap(), picture.GetBitmapSize()};
 }
+
+template <std::size_t N>
+std::wstring textOf(const WCHAR (&text)[N]) {
+  std::size_t n = 0;
+  while (n < N && text[n] != 0) ++n;
+  return std::wstring(text, text + n);
+}
+
+// The driver's cassette-memory interface, or null. Every driver interface
+// begins with IUnknown's table, so the smart control (declared only by the
+// device library) is queried as what it is underneath.
+ICassetteMemory* queryMemory(ISmartControl* control) {
+  if (control == nullptr) return nullptr;
+  void* memory = nullptr;
+  if (FAILED(reinterpret_cast<IUnknown*>(control)->QueryInterface(IID_ICassetteMemory, &memory))) return nullptr;
+  return static_cast<ICassetteMemory*>(memory);
+}
+
+struct MemoryReleaser {
+  void operator()(ICassetteMemory* memory) const { memory->Release(); }
+};
+using MemoryPtr = std::unique_ptr<ICassetteMemory, MemoryReleaser>;
 
 }  // namespace
 
@@ -84,8 +108,11 @@ bool MicDatabaseManager::Open(const OxString& path, int mode) {
   raise(OX_MIC_READING_START);
   bool opened = false;
   try {
+    std::lock_guard memoryGuard(memoryLock);
     std::lock_guard guard(lock);
-    // Whatever was open goes, even when the new file then fails to open.
+    // Whatever was open goes, even when the new file then fails to open;
+    // the cassette memory is read into the new one when it is next asked.
+    memorySeen.reset();
     store.close();
     if (!path.IsEmpty() && (mode == OX_MIC_DB_OPEN_READWRITE || mode == OX_MIC_DB_OPEN_READONLY)) {
       store.open(zelto::platform::NativePath(path.GetStdString()), mode == OX_MIC_DB_OPEN_READONLY);
@@ -107,6 +134,7 @@ bool MicDatabaseManager::SelectCassette(const OxString& identity, bool create) {
 }
 
 bool MicDatabaseManager::GetCassetteIdentity(OxString& identity) {
+  syncWithCassette(false);
   return read([&](micdb::MicStore& s) {
     const auto value = s.currentIdentity();
     if (value) identity = OxString(std::wstring_view(*value));
@@ -115,6 +143,7 @@ bool MicDatabaseManager::GetCassetteIdentity(OxString& identity) {
 }
 
 bool MicDatabaseManager::IsCleaningTape() {
+  syncWithCassette(false);
   bool cleaning = false;
   read([&](micdb::MicStore& s) {
     cleaning = s.isCleaning().value_or(false);
@@ -136,6 +165,7 @@ bool MicDatabaseManager::RemoveCassette(const OxString& identity) {
 }
 
 bool MicDatabaseManager::GetTapeTitle(OxString& title) {
+  syncWithCassette(false);
   return read([&](micdb::MicStore& s) {
     const auto value = s.title();
     if (value) title = OxString(std::wstring_view(*value));
@@ -144,10 +174,36 @@ bool MicDatabaseManager::GetTapeTitle(OxString& title) {
 }
 
 bool MicDatabaseManager::SetTapeText(OxString& text) {
-  return write([&](micdb::MicStore& s) { return s.setText(text.GetStdString()); });
+  syncWithCassette(false);
+  std::optional<std::wstring> current;
+  const bool written = write([&](micdb::MicStore& s) {
+    current = s.currentIdentity();
+    return s.setText(text.GetStdString());
+  });
+  if (!written || !current) return written;
+  // The cassette in the camcorder takes the text too, when it is the one
+  // the database calls current.
+  std::lock_guard memoryGuard(memoryLock);
+  ISmartControl* control = nullptr;
+  {
+    std::lock_guard guard(lock);
+    control = smartControl;
+  }
+  if (const MemoryPtr memory{queryMemory(control)}) {
+    CASSETTE_MEMORY_HEADER header{};
+    if (memory->GetHeader(&header) == S_OK && textOf(header.identity) == *current &&
+        SUCCEEDED(memory->SetText(text.GetStdString().c_str())) && memorySeen && memorySeen->present &&
+        memorySeen->sequence == header.sequence) {
+      // The memory now says what the database says: no need to read it again.
+      CASSETTE_MEMORY_HEADER after{};
+      if (memory->GetHeader(&after) == S_OK) memorySeen->sequence = after.sequence;
+    }
+  }
+  return written;
 }
 
 bool MicDatabaseManager::GetTapeText(OxString& text) {
+  syncWithCassette(false);
   return read([&](micdb::MicStore& s) {
     const auto value = s.text();
     if (value) text = OxString(std::wstring_view(*value));
@@ -156,6 +212,7 @@ bool MicDatabaseManager::GetTapeText(OxString& text) {
 }
 
 long MicDatabaseManager::GetRecInfoCount() {
+  syncWithCassette(false);
   long count = 0;
   read([&](micdb::MicStore& s) {
     const auto value = s.recordCount();
@@ -166,6 +223,7 @@ long MicDatabaseManager::GetRecInfoCount() {
 }
 
 bool MicDatabaseManager::GetRecInfoList(std::vector<_OxMicDbRecInfo>& list) {
+  syncWithCassette(false);
   return read([&](micdb::MicStore& s) {
     const auto records = s.records();
     if (!records) return false;
@@ -269,12 +327,108 @@ bool MicDatabaseManager::UpdateRecInfo(long key, bool flag) {
 }
 
 void MicDatabaseManager::SetSmartControl(ISmartControl* control) {
-  std::lock_guard guard(lock);
-  smartControl = control;
+  {
+    std::lock_guard memoryGuard(memoryLock);
+    std::lock_guard guard(lock);
+    smartControl = control;
+    memorySeen.reset();
+  }
+  syncWithCassette(true);
+}
+
+void MicDatabaseManager::syncWithCassette(bool force) {
+  // A memory that changes while it is read is read again, a few times.
+  constexpr int kTries = 3;
+  enum class Read { Nothing, Done, Failed } outcome = Read::Nothing;
+  {
+    std::lock_guard memoryGuard(memoryLock);
+    ISmartControl* control = nullptr;
+    {
+      std::lock_guard guard(lock);
+      // A file opened to be read only cannot take what the memory holds.
+      if (!store.isOpen() || store.isReadOnly()) return;
+      control = smartControl;
+    }
+    const MemoryPtr memory(queryMemory(control));
+    if (!memory) return;  // a driver that cannot tell: the database stays as it is
+    for (int attempt = 0; attempt < kTries && outcome != Read::Done; ++attempt) {
+      CASSETTE_MEMORY_HEADER header{};
+      const HRESULT hr = memory->GetHeader(&header);
+      if (FAILED(hr)) {
+        outcome = Read::Failed;
+        break;
+      }
+      const bool present = hr == S_OK;
+      if (!force && memorySeen && memorySeen->present == present &&
+          (!present || memorySeen->sequence == header.sequence))
+        return;  // unchanged since the last read
+      micdb::MemoryContents contents;
+      bool changed = false;
+      if (present) {
+        contents.identity = textOf(header.identity);
+        contents.title = textOf(header.title);
+        contents.text = textOf(header.text);
+        contents.cleaning = header.cleaning != FALSE;
+        for (DWORD i = 0; i < header.recordCount && !changed; ++i) {
+          CASSETTE_MEMORY_RECORD record{};
+          const HRESULT got = memory->GetRecord(header.sequence, i, &record);
+          changed = got == CASSETTE_MEMORY_E_CHANGED;
+          if (FAILED(got) && !changed) {
+            outcome = Read::Failed;
+            break;
+          }
+          micdb::MemoryContents::Record r;
+          r.key = record.key <= static_cast<DWORD>(std::numeric_limits<std::int32_t>::max())
+                      ? static_cast<std::int32_t>(record.key)
+                      : 0;
+          r.fields.recordedAt = record.recordedAt;
+          r.fields.startTimeCode = record.startTimeCode;
+          r.fields.endTimeCode = record.endTimeCode;
+          r.fields.duration = record.durationMs;
+          r.fields.text = textOf(record.text);
+          contents.records.push_back(std::move(r));
+        }
+        if (outcome == Read::Failed) break;
+        if (changed) continue;
+        if (contents.identity.empty()) {
+          outcome = Read::Failed;
+          break;
+        }
+      }
+      std::vector<std::int32_t> ids;
+      try {
+        std::lock_guard guard(lock);
+        if (!store.isOpen()) return;
+        if (present) {
+          ids = store.loadCassette(contents);
+        } else {
+          store.clearCurrent();
+        }
+      } catch (...) {
+        outcome = Read::Failed;
+        break;
+      }
+      // The ids go back to the memory as the records' keys, which the
+      // driver then hands back (the tape scan's thumbnails).
+      for (std::size_t i = 0; i < ids.size() && !changed; ++i) {
+        if (contents.records[i].key == ids[i]) continue;
+        changed = memory->SetRecordKey(header.sequence, static_cast<DWORD>(i), static_cast<DWORD>(ids[i])) ==
+                  CASSETTE_MEMORY_E_CHANGED;
+      }
+      if (changed) continue;
+      memorySeen = MemorySeen{present, header.sequence};
+      outcome = Read::Done;
+    }
+    if (outcome != Read::Done) memorySeen.reset();  // read again next time
+  }
+  raise(OX_MIC_READING_START);
+  raise(outcome == Read::Done ? OX_MIC_READING_COMPLETE : OX_MIC_READING_ERROR);
 }
 
 bool MicDatabaseManager::Close() {
+  std::lock_guard memoryGuard(memoryLock);
   std::lock_guard guard(lock);
+  memorySeen.reset();
   const bool wasOpen = store.isOpen();
   store.close();
   return wasOpen;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "host/cassettedb/MicStore.h"
@@ -59,6 +60,10 @@ class MicDatabaseManager final : public IMicDatabaseManager {
   bool read(Op&& op);
   template <typename Op>
   bool write(Op&& op);
+  // Reads the cassette memory through the driver into the database when it
+  // changed since the last read (always when forced); see
+  // IMicDatabaseManager::SetSmartControl.
+  void syncWithCassette(bool force);
   bool setPicture(long id, micdb::Picture which, const OxBitmap& picture, bool replace);
   bool getPicture(long id, micdb::Picture which, OxBitmap& picture);
   void raise(_OxReadingMicEventID id);
@@ -66,6 +71,16 @@ class MicDatabaseManager final : public IMicDatabaseManager {
   std::mutex lock;
   micdb::MicStore store;
   ISmartControl* smartControl = nullptr;
+  // Held through a whole read of the cassette memory, never while events
+  // are raised; taken before `lock`.
+  std::mutex memoryLock;
+  // What the last read found: the memory's sequence, or that there was no
+  // memory to read; none before the first read.
+  struct MemorySeen {
+    bool present = false;
+    unsigned long sequence = 0;
+  };
+  std::optional<MemorySeen> memorySeen;
   KelSafeEventSource<OxReadingMicEvent> events;
 };
 

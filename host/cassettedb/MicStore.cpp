@@ -186,6 +186,7 @@ void MicStore::open(const fs::path& path, bool readOnly) {
     tx.commit();
   }
   db_ = std::move(db);
+  readOnly_ = readOnly;
 }
 
 std::optional<std::int64_t> MicStore::currentCassetteId() {
@@ -212,6 +213,70 @@ bool MicStore::selectCassette(const std::wstring& identity, bool create) {
   tx.commit();
   return true;
 }
+
+std::vector<std::int32_t> MicStore::loadCassette(const MemoryContents& memory) {
+  Transaction tx(db_, Transaction::Kind::Immediate);
+  const std::string identity = ToUtf8(memory.identity);
+  std::int64_t cassette = cassetteIdOf(db_, identity);
+  if (cassette == 0) {
+    Statement insert(db_, "INSERT INTO cassette(identity) VALUES (?1)");
+    insert.bindText(1, identity).run();
+    cassette = db_.lastInsertRowId();
+  }
+  Statement header(db_, "UPDATE cassette SET title = ?1, tape_text = ?2, cleaning = ?3 WHERE id = ?4");
+  header.bindText(1, ToUtf8(memory.title))
+      .bindText(2, ToUtf8(memory.text))
+      .bind(3, memory.cleaning ? 1 : 0)
+      .bind(4, cassette)
+      .run();
+  Statement current(db_,
+                    "INSERT INTO current_cassette(slot, cassette_id) VALUES (1, ?1) "
+                    "ON CONFLICT(slot) DO UPDATE SET cassette_id = excluded.cassette_id");
+  current.bind(1, cassette).run();
+
+  db_.exec("CREATE TEMP TABLE IF NOT EXISTS kept_rec_info(id INTEGER PRIMARY KEY)");
+  db_.exec("DELETE FROM kept_rec_info");
+  std::vector<std::int32_t> ids;
+  for (const MemoryContents::Record& r : memory.records) {
+    const StoredRecord& f = r.fields;
+    // The key's record first (-1 matches no id when there is no key), then
+    // the oldest untaken record of the same scene.
+    Statement same(db_,
+                   "SELECT id FROM rec_info WHERE cassette_id = ?1 AND recorded_at = ?2 AND start_time_code = ?3 "
+                   "AND id NOT IN (SELECT id FROM kept_rec_info) ORDER BY id <> ?4, id LIMIT 1");
+    same.bind(1, cassette).bind(2, f.recordedAt).bind(3, f.startTimeCode).bind(4, r.key > 0 ? r.key : -1);
+    std::int64_t id = same.step() ? same.columnInt(0) : 0;
+    if (id != 0) {
+      Statement update(db_, "UPDATE rec_info SET end_time_code = ?1, duration = ?2 WHERE id = ?3");
+      update.bind(1, f.endTimeCode).bind(2, f.duration).bind(3, id).run();
+    } else {
+      Statement add(db_,
+                    "INSERT INTO rec_info(cassette_id, recorded_at, start_time_code, end_time_code, duration, note) "
+                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+      add.bind(1, cassette)
+          .bind(2, f.recordedAt)
+          .bind(3, f.startTimeCode)
+          .bind(4, f.endTimeCode)
+          .bind(5, f.duration)
+          .bindText(6, ToUtf8(f.text))
+          .run();
+      id = db_.lastInsertRowId();
+      if (id <= 0 || id > std::numeric_limits<std::int32_t>::max()) {
+        throw SqliteError(SQLITE_FULL, "record ids exhausted");
+      }
+    }
+    Statement keep(db_, "INSERT INTO kept_rec_info(id) VALUES (?1)");
+    keep.bind(1, id).run();
+    ids.push_back(static_cast<std::int32_t>(id));
+  }
+  Statement gone(db_, "DELETE FROM rec_info WHERE cassette_id = ?1 AND id NOT IN (SELECT id FROM kept_rec_info)");
+  gone.bind(1, cassette).run();
+  db_.exec("DELETE FROM kept_rec_info");
+  tx.commit();
+  return ids;
+}
+
+void MicStore::clearCurrent() { db_.exec("UPDATE current_cassette SET cassette_id = NULL"); }
 
 std::optional<std::wstring> MicStore::currentIdentity() {
   Statement st(db_, "SELECT identity FROM cassette WHERE id = " OX_CURRENT);

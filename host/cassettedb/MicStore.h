@@ -37,6 +37,19 @@ struct StoredRecord {
 
 enum class Picture { First, Second };
 
+// What a cassette's memory holds, as the manager read it through the driver.
+struct MemoryContents {
+  std::wstring identity;
+  std::wstring title;
+  std::wstring text;
+  bool cleaning = false;
+  struct Record {
+    std::int32_t key = 0;  // the id the record was given last time; 0: none
+    StoredRecord fields;   // recording date, time codes, duration, text
+  };
+  std::vector<Record> records;  // in tape order
+};
+
 // How long a call waits for another connection's lock before it fails.
 inline constexpr int kBusyTimeoutMs = 250;
 
@@ -61,11 +74,24 @@ class MicStore {
   void open(const std::filesystem::path& path, bool readOnly);
   void close() noexcept { db_.close(); }
   bool isOpen() const noexcept { return db_.isOpen(); }
+  bool isReadOnly() const noexcept { return readOnly_; }
 
   // Makes identity the current cassette. Unknown identities are created
   // when create is true, else false.
   bool selectCassette(const std::wstring& identity, bool create);
   std::optional<std::wstring> currentIdentity();
+  // Makes the memory's cassette current (added if unknown) and its header
+  // and records what the memory says, in one transaction. A memory record
+  // is a record of this cassette with the same recording date and start:
+  // the one its key names, or else (no key, or a key this file did not
+  // give) the oldest such record not taken yet. That record keeps its id,
+  // pictures, flag and text, and takes the end and duration. A memory record
+  // with no such record is added with the memory's fields. Records of the
+  // cassette the memory no longer holds (recorded over) go. Returns the ids
+  // of the memory's records, in its order.
+  std::vector<std::int32_t> loadCassette(const MemoryContents& memory);
+  // No cassette is current.
+  void clearCurrent();
   // Removes a cassette and its records; if it was current, none is current.
   bool removeCassette(const std::wstring& identity);
   std::vector<std::wstring> cassetteIdentities();
@@ -101,6 +127,7 @@ class MicStore {
   bool setCassetteColumn(const char* sql, std::int64_t value, const std::string* text);
 
   Connection db_;
+  bool readOnly_ = false;
 };
 
 }  // namespace Orvex::micdb

@@ -19,6 +19,7 @@ extern char** environ;
 
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
+#include "app/StatusCommand.h"
 #include "app/NotificationFeed.h"
 #include "platform/PlatformExtras.h"
 #include "tests/app/AppTestSupport.h"
@@ -59,7 +60,8 @@ TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
   EXPECT_EQ(json.at("camcorderMode"), (nlohmann::json{{"value", 1}, {"name", "deck"}}));
   EXPECT_EQ(json.at("timeCode"), "00:00:09:00");
   EXPECT_EQ(json.at("tape"), (nlohmann::json{{"atn", 3000}, {"counter", "0:00:10"}, {"lengthAtn", 36000}}));
-  EXPECT_EQ(json.size(), 8u);
+  EXPECT_TRUE(json.at("preview").is_null()) << "nothing has told the preview anything";
+  EXPECT_EQ(json.size(), 9u);
 
   // Blank tape has no time code; the cassette's flags reach the media name.
   const Result blank =
@@ -74,6 +76,26 @@ TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
             (std::vector<std::string>{"camcorder    HXQ-ZL5 (simulated driver)", "deck state   stop",
                                       "media        no cassette memory", "mode         deck",
                                       "time code    none (blank tape)", "tape         ATN 7500 of 36000, counter 0:00:25"}));
+}
+
+TEST(StatusReportTest, ThePreviewAsTheCamcorderWasLastToldIt) {
+  StatusReport report;
+  report.model = "HXQ-ZL5";
+  report.driver = "simulated";
+  report.preview = zelto::sim::PreviewSettings{0x1A2B, RECT{10, 20, 330, 200}, 2, 40, 3, true};
+  const auto json = nlohmann::json::parse(report.Json());
+  EXPECT_EQ(json.at("preview"), (nlohmann::json{{"window", "0x1A2B"},
+                                                {"rect", {10, 20, 330, 200}},
+                                                {"mode", 2},
+                                                {"volume", 40},
+                                                {"quality", 3},
+                                                {"deinterlace", true}}));
+  EXPECT_EQ(Lines(report.Lines()).back(),
+            "preview      shown, volume 40, quality 3, deinterlace on, window 0x1A2B at 10,20-330,200");
+  report.preview = zelto::sim::PreviewSettings{};
+  report.preview->volume = 0;
+  EXPECT_EQ(Lines(report.Lines()).back(), "preview      mode not set, volume 0, deinterlace off");
+  EXPECT_TRUE(nlohmann::json::parse(report.Json()).at("preview").at("window").is_null());
 }
 
 TEST_F(CommandsTest, PlayWaitsForPlayAndTheNextRunFindsTheTapeMoving) {
@@ -165,7 +187,7 @@ TEST_F(CommandsTest, StateFilesThatCannotBeUsed) {
   const std::vector<Case> cases = {
       {"letter.txt", "Dear camcorder,\n", "not a state file of the simulated camcorder"},
       {"tape.json", ShortTape(3), "not a state file of the simulated camcorder"},
-      {"newer.json", R"({"format": "zelto-sim-state", "version": 2})", "newer program"},
+      {"newer.json", R"({"format": "zelto-sim-state", "version": 99})", "newer program"},
       {"damaged.json", R"({"format": "zelto-sim-state", "version": 1, "mode": 7})", "--reset replaces it"},
   };
   for (const Case& c : cases) {

@@ -18,6 +18,9 @@ namespace {
 
 using namespace Orvex;
 using cassettedb_test::DumpDatabase;
+using cassettedb_test::ManagerPtr;
+using cassettedb_test::Picture;
+using cassettedb_test::Recorder;
 using cassettedb_test::ReadBytes;
 using cassettedb_test::ScratchDir;
 using cassettedb_test::WriteBytes;
@@ -50,31 +53,6 @@ TEST(MicDatabaseManagerLayout, OperationsSitAtTheirTablePositions) {
   for (const auto& [actual, expected] : slots) EXPECT_EQ(actual, expected) << "the operation for slot " << expected;
 }
 
-// Remembers every event it hears; optionally runs an action on each.
-class Recorder : public KelSafeEventListener<OxReadingMicEvent> {
- public:
-  void OnEvent(const OxReadingMicEvent& event) override {
-    std::unique_lock guard(mutex);
-    seen.push_back(event.GetEventID());
-    guard.unlock();
-    if (action) action(event);
-  }
-  std::vector<_OxReadingMicEventID> take() {
-    std::lock_guard guard(mutex);
-    return std::exchange(seen, {});
-  }
-  std::function<void(const OxReadingMicEvent&)> action;
-  std::mutex mutex;
-  std::vector<_OxReadingMicEventID> seen;
-};
-
-OxBitmap Picture(std::uint32_t size, std::uint8_t seed) {
-  const auto bytes = cassettedb_test::Bytes(size, seed);
-  OxBitmap out;
-  out.SetBitmap(bytes.data(), size);
-  return out;
-}
-
 _OxMicDbRecInfo Scene(std::uint32_t start, const wchar_t* text) {
   _OxMicDbRecInfo r;
   r.recordedAt = 1'700'000'000 + start;
@@ -84,11 +62,6 @@ _OxMicDbRecInfo Scene(std::uint32_t start, const wchar_t* text) {
   r.text = text;
   return r;
 }
-
-struct ManagerDeleter {
-  void operator()(IMicDatabaseManager* m) const { m->Destroy(); }
-};
-using ManagerPtr = std::unique_ptr<IMicDatabaseManager, ManagerDeleter>;
 
 class MicDatabaseManagerTest : public ::testing::Test {
  protected:

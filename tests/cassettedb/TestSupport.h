@@ -7,11 +7,16 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "host/cassettedb/IMicDatabaseManager.h"
 #include "host/cassettedb/MicStore.h"
 #include "tests/TestFolder.h"
 
@@ -103,5 +108,35 @@ inline std::vector<std::uint8_t> Bytes(std::size_t size, std::uint8_t seed) {
   for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(seed + i * 7);
   return out;
 }
+
+// Remembers every event it hears; optionally runs an action on each.
+class Recorder : public KelSafeEventListener<Orvex::OxReadingMicEvent> {
+ public:
+  void OnEvent(const Orvex::OxReadingMicEvent& event) override {
+    std::unique_lock guard(mutex);
+    seen.push_back(event.GetEventID());
+    guard.unlock();
+    if (action) action(event);
+  }
+  std::vector<Orvex::_OxReadingMicEventID> take() {
+    std::lock_guard guard(mutex);
+    return std::exchange(seen, {});
+  }
+  std::function<void(const Orvex::OxReadingMicEvent&)> action;
+  std::mutex mutex;
+  std::vector<Orvex::_OxReadingMicEventID> seen;
+};
+
+inline Orvex::OxBitmap Picture(std::uint32_t size, std::uint8_t seed) {
+  const auto bytes = Bytes(size, seed);
+  Orvex::OxBitmap out;
+  out.SetBitmap(bytes.data(), size);
+  return out;
+}
+
+struct ManagerDeleter {
+  void operator()(Orvex::IMicDatabaseManager* m) const { m->Destroy(); }
+};
+using ManagerPtr = std::unique_ptr<Orvex::IMicDatabaseManager, ManagerDeleter>;
 
 }  // namespace cassettedb_test

@@ -31,6 +31,34 @@ TEST(Cassette, JsonRoundTripKeepsEveryField) {
                      c.scenes[1].videoSystem, c.scenes[1].wide));
 }
 
+TEST(Cassette, TheMemoryAndRecordedContentSurviveTheRoundTrip) {
+  Cassette c = Cassette::Default();
+  c.identity = "ZL-TEST";
+  c.text = "Tape text \u00e9";
+  c.cleaning = true;
+  c.scenes[0].memoryKey = 4000000000u;
+  c.scenes[2].content = SceneContent{"/tapes/clip.m2t", 188 * 1000, 10, 900, -5};
+  std::string error;
+  const auto back = Cassette::FromJson(c.ToJson(), &error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(back->ToJson(), c.ToJson());
+  EXPECT_EQ(std::tie(back->identity, back->title, back->text, back->cleaning),
+            std::tie(c.identity, c.title, c.text, c.cleaning));
+  EXPECT_EQ(back->scenes[0].memoryKey, 4000000000u);
+  EXPECT_EQ(back->scenes[1].note, "Market");
+  EXPECT_EQ(back->scenes[2].content, c.scenes[2].content);
+
+  // A file that names no identity is given one from its scenes: the same
+  // every time it is loaded, another for other scenes.
+  const auto plain = Cassette::FromJson(R"({"length": 60, "scenes": [{"start": 5, "end": 9}]})", &error);
+  const auto again = Cassette::FromJson(R"({"length": 60, "scenes": [{"start": 5, "end": 9}]})", &error);
+  const auto other = Cassette::FromJson(R"({"length": 60, "scenes": [{"start": 5, "end": 10}]})", &error);
+  ASSERT_TRUE(plain && again && other);
+  EXPECT_FALSE(plain->identity.empty());
+  EXPECT_EQ(plain->identity, again->identity);
+  EXPECT_NE(plain->identity, other->identity);
+}
+
 TEST(Cassette, RefusesInconsistentFilesAndSaysWhy) {
   struct Case {
     const char* json;
@@ -52,6 +80,13 @@ TEST(Cassette, RefusesInconsistentFilesAndSaysWhy) {
       {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "wide": 1}]})", "wrong type"},
       {R"({"length": 60, "writeProtected": "yes"})", "true or false"},
       {R"({"length": 1e300})", "\"length\""},
+      {R"({"length": 60, "memory": "yes"})", "\"memory\""},
+      {R"({"length": 60, "memory": {"title": 5}})", "\"title\""},
+      {R"({"length": 60, "memory": {"cleaning": "no"}})", "\"cleaning\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "key": -1}]})", "\"key\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "content": {"file": "a.m2t"}}]})", "\"content\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "content": {"file": "a.m2t", "fileSize": 188,
+           "fromPacket": 0, "toPacket": 2, "atPacket": 0}}]})", "does not fit"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -98,4 +133,25 @@ TEST(Cassette, OverwriteDropsCoveredScenesAndCutsOverlappedOnes) {
   EXPECT_EQ(c.scenes[2].startTrack, 3300u);
   EXPECT_EQ(c.scenes[2].startFrame, 300u * 25 / 300) << "the cut start's time code moves on";
   EXPECT_EQ(c.Problem(), "");
+
+  // A recording in the middle of a scene recorded from a file: the part
+  // after it keeps the file's packets where they lay on the tape, and is a
+  // new scene to the cassette memory.
+  Cassette r;
+  r.lengthTracks = 10000;
+  r.scenes.resize(1);
+  r.scenes[0].startTrack = 1000;
+  r.scenes[0].endTrack = 4000;
+  r.scenes[0].memoryKey = 7;
+  r.scenes[0].content = SceneContent{"f.m2t", 188 * 100000, 0, 100000, 500};
+  Scene middle;
+  middle.startTrack = 2000;
+  middle.endTrack = 3000;
+  r.Overwrite(middle);
+  ASSERT_EQ(r.scenes.size(), 3u);
+  EXPECT_EQ(r.scenes[0].memoryKey, 7u);
+  EXPECT_EQ(r.scenes[2].memoryKey, 0u);
+  ASSERT_TRUE(r.scenes[2].content);
+  EXPECT_EQ(r.scenes[2].content->atPacket, 500 - static_cast<std::int64_t>(PacketAtTrack(2000)));
+  EXPECT_EQ(r.scenes[0].content, SceneContent({"f.m2t", 188 * 100000, 0, 100000, 500}));
 }
