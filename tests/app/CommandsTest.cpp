@@ -60,7 +60,13 @@ TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
   EXPECT_EQ(json.at("camcorderMode"), (nlohmann::json{{"value", 1}, {"name", "deck"}}));
   EXPECT_EQ(json.at("timeCode"), "00:00:09:00");
   EXPECT_EQ(json.at("tape"), (nlohmann::json{{"atn", 3000}, {"counter", "0:00:10"}, {"lengthAtn", 36000}}));
-  EXPECT_TRUE(json.at("preview").is_null()) << "nothing has told the preview anything";
+  // What the device told the driver's preview as it started: zelto starts it
+  // muted, with no window and the monitor hidden.
+  const auto& preview = json.at("preview");
+  EXPECT_EQ(preview.at("volume"), 0) << preview.dump();
+  EXPECT_TRUE(preview.at("mode").is_null()) << preview.dump();
+  EXPECT_TRUE(preview.at("window").is_null()) << preview.dump();
+  EXPECT_EQ(preview.at("quality"), 7) << preview.dump();
   EXPECT_EQ(json.size(), 9u);
 
   // Blank tape has no time code; the cassette's flags reach the media name.
@@ -75,7 +81,8 @@ TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {
   EXPECT_EQ(Lines(plain.out),
             (std::vector<std::string>{"camcorder    HXQ-ZL5 (simulated driver)", "deck state   stop",
                                       "media        no cassette memory", "mode         deck",
-                                      "time code    none (blank tape)", "tape         ATN 7500 of 36000, counter 0:00:25"}));
+                                      "time code    none (blank tape)", "tape         ATN 7500 of 36000, counter 0:00:25",
+                                      "preview      mode not set, volume 0, quality 7, deinterlace on"}));
 }
 
 TEST(StatusReportTest, ThePreviewAsTheCamcorderWasLastToldIt) {
