@@ -6,18 +6,15 @@
 // operations, into host events and progress figures.
 //
 // What is here: construction and teardown, the preparation shared by every
-// capture kind, the file reports, batch capturing and direct capturing.
+// capture kind, the file reports, batch capturing, direct capturing and
+// scapturing (ZeltoVideoDeviceReceiveScapture.cpp, which says how its runs
+// are kept).
 // Not here yet (their members are declared in place but nothing fills them):
 // - tape scanning: SetScanningParam, StartScanning, StopScanning,
 //   CancelScanning, NotifyGotThumbnail, NotifyScanTapeErrorStop,
 //   NotifyScanTapeCompleted and mergeThumbnails; nothing adds to
 //   thumbnailStore yet, and clearThumbnails is here only because every start
-//   drops the thumbnails;
-// - scapturing: SetupScapturing, StartScapturing, StopScapturing,
-//   ChangeStreaming, GetScapturingProgress, and the auto-capturing thread
-//   that the destructor is to stop and join. captureMode 1 is therefore
-//   never entered yet; the mode-1 branches of the file reports and of
-//   NotifyDeviceRemoved are in place for it.
+//   drops the thumbnails.
 //
 // Threads. The host's thread starts, stops and asks for progress; the
 // message receiver's thread delivers the reports. What both touch is safe to
@@ -155,6 +152,20 @@ public:
   void AbortCapturing();
   bool CheckDirectCapturingParam() const;
 
+  // ---- Scapturing (ZeltoVideoDeviceReceiveScapture.cpp) ----
+  void SetupScapturing(Orvex::_OxBatchCapturingParam param);
+  // After the device has marshalled its smart control into the singleton.
+  void StartScapturing();
+  // Ends the tracked run and waits until it has ended.
+  void StopScapturing();
+  void ChangeStreaming(bool on);
+  void GetScapturingProgress(Orvex::_OxScapturingProgress& progress);
+  // Before the device marshals for a new run: false while a run is going;
+  // otherwise waits for every earlier run to end.
+  bool readyForScapturing();
+  // Stops every run, tracked or not, and waits for all of them.
+  void endScapturingRuns();
+
 private:
   // Values of captureMode.
   enum : std::int32_t { modeIdle = 0, modeScapturing = 1, modeDirect = 2, modeBatch = 3 };
@@ -174,6 +185,8 @@ private:
   static Orvex::OxTimeCode millisecondsToTimeCode(std::uint32_t milliseconds);
   void clearThumbnails();
   std::size_t batchItemCount() const;
+  void untrackScapturingRun();
+  void finishScapturingRuns(bool stop);
 
   std::atomic<bool> scanCancelled{false};
   ZeltoComPtr<IStreamReceive> receiveInterface;
@@ -204,4 +217,8 @@ private:
   // Guards batchParam and batchItems between the host's thread, which
   // replaces them, and the reports that read them.
   mutable std::mutex batchLock;
+  // Every run not yet finished and let go, tracked (autoCapturingThread) or
+  // not; guarded by scapturingLock, as is autoCapturingThread's target.
+  std::mutex scapturingLock;
+  std::vector<std::shared_ptr<ZeltoVideoDeviceAutoCapturing>> scapturingRuns;
 };
