@@ -78,6 +78,7 @@ public:
   ScapturingEventNotification notification;
   ScapturingRecorder heard;
   _OxDirectCapturingParam param;
+  std::unique_ptr<FakeApartment> apartment;
   std::unique_ptr<ZeltoVideoDeviceAutoCapturing> run;
 };
 
@@ -142,6 +143,14 @@ TEST_F(AutoCapturingTest, HowARunEnds) {
       // with nothing to abort or stop.
       {"no deck control", [](AutoCapturingTest& t, ScriptedDeck&) { t.driver.deckAvailable = false; }, 0, error,
        {OX_CAPTURING_ERROR_DECK_STOPPED}, {}, 0},
+      {"the interfaces cannot be unmarshalled",
+       [](AutoCapturingTest& t, ScriptedDeck&) {
+         t.apartment = std::make_unique<FakeApartment>();
+         t.apartment->refuseUnmarshal = true;
+         t.driver.apartment = t.apartment.get();
+         t.driver.streamReceive.apartment = t.apartment.get();
+       },
+       0, error, {OX_CAPTURING_ERROR_DECK_STOPPED}, {}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,6 +173,9 @@ TEST_F(AutoCapturingTest, HowARunEnds) {
       EXPECT_EQ(scripted.StateReadsWhileCapturing(), c.capturePolls - 6);
     }
     run.reset();
+    driver.apartment = nullptr;
+    driver.streamReceive.apartment = nullptr;
+    apartment.reset();
   }
 }
 
