@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
                 tape, static_cast<double>(wakeups) / tape);
   }
 #else
-  std::printf("wake-ups: Linux only\n");
+  std::printf("wake-ups over %d s: Linux only\n", seconds);
 #endif
 
   std::vector<long long> samples;

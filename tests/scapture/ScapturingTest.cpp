@@ -188,15 +188,19 @@ TEST_F(ScapturingTest, ASecondStartLeavesTheRunningOneAlone) {
 }
 
 // The run never outlives the receive component, its notification source or
-// the device, whether a removal stopped tracking it or not.
+// the device, whether a removal stopped tracking it or not; the removal's
+// listener, on the message receiver's thread, may delete the device itself.
 TEST_F(ScapturingTest, TerminatingOrDeletingTheDeviceEndsTheRunFirst) {
   struct Case {
     const char* name;
     bool removedFirst;
     bool terminateFirst;
+    bool deletedByListener;
   };
-  for (const Case& c : {Case{"terminated", false, true}, Case{"deleted", false, false},
-                        Case{"removed, then terminated", true, true}, Case{"removed, then deleted", true, false}}) {
+  for (const Case& c : {Case{"terminated", false, true, false}, Case{"deleted", false, false, false},
+                        Case{"removed, then terminated", true, true, false},
+                        Case{"removed, then deleted", true, false, false},
+                        Case{"removed, and deleted by the listener", true, false, true}}) {
     SCOPED_TRACE(c.name);
     if (!device) {
       Start();
@@ -209,12 +213,23 @@ TEST_F(ScapturingTest, TerminatingOrDeletingTheDeviceEndsTheRunFirst) {
     driver.TakeCommands();
     device->StartScapturing();
     ASSERT_TRUE(gate.WaitFor(2));
+    ZeltoVideoDevice* owned = c.deletedByListener ? device.release() : nullptr;
+    const HANDLE deleted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    heard.onEvent = [owned, deleted](const OxScapturingEvent&) {
+      delete owned;
+      SetEvent(deleted);
+    };
     if (c.removedFirst) {
       ASSERT_TRUE(driver.Post(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED));
       ASSERT_TRUE(heard.WaitForCount(1));
     }
+    if (c.deletedByListener) {
+      EXPECT_EQ(WaitForSingleObject(deleted, RealTime(20000)), WAIT_OBJECT_0);
+    }
     if (c.terminateFirst) device->TerminateDevice();
     device.reset();
+    heard.onEvent = nullptr;
+    CloseHandle(deleted);
     const std::vector<DWORD> commands = driver.TakeCommands();
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(commands.back(), static_cast<DWORD>(DECK_COMMAND_STOP)) << "the run had ended";
