@@ -10,7 +10,8 @@ namespace zelto::platform::detail {
 std::int64_t ClockNowNs();
 
 // Real nanoseconds until the process clock reaches deadlineNs (0 if it has),
-// capped so that sleepers notice a scale change within a short while.
+// capped, once a test has changed the scale, so that sleepers notice the next
+// change within a short while.
 std::int64_t RealNsUntil(std::int64_t deadlineNs);
 
 // Process-clock deadline for a Win32 time-out in milliseconds; -1 for INFINITE.

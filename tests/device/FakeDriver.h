@@ -39,6 +39,51 @@ inline HRESULT HandOut(void** out, IUnknown* object) {
   return S_OK;
 }
 
+// What a thread other than the fakes' owner gets when it obtains one of
+// their interfaces, as unmarshalling does: by default the object itself (a
+// free-threaded driver); with an apartment set, whatever it hands out (see
+// tests/scapture/FakeApartment.h).
+class Apartment {
+public:
+  virtual bool OnOwnerThread() const = 0;
+  // `object` is the interface asked for, without a reference added.
+  virtual HRESULT HandOutProxy(REFIID iid, IUnknown* object, void** out) = 0;
+
+protected:
+  ~Apartment() = default;
+};
+
+// The reach of a fake across threads: the free-threaded marshaller,
+// aggregated as the simulated driver does (so that real COM marshals the
+// fakes without proxies of its own), and an optional apartment.
+class CrossThread {
+public:
+  std::atomic<Apartment*> apartment{nullptr};
+
+  ~CrossThread() {
+    if (marshaller) marshaller->Release();
+  }
+
+protected:
+  HRESULT Reach(REFIID iid, IUnknown* object, void** out) {
+    if (Apartment* owner = apartment.load(); owner && object && !owner->OnOwnerThread())
+      return owner->HandOutProxy(iid, object, out);
+    return HandOut(out, object);
+  }
+  HRESULT Marshaller(IUnknown* outer, void** out) {
+    {
+      std::lock_guard<std::mutex> guard(marshallerLock);
+      if (!marshaller && FAILED(CoCreateFreeThreadedMarshaler(outer, &marshaller))) marshaller = nullptr;
+    }
+    if (!marshaller) return HandOut(out, nullptr);
+    return marshaller->QueryInterface(IID_IMarshal, out);
+  }
+
+private:
+  std::mutex marshallerLock;
+  IUnknown* marshaller = nullptr;
+};
+
 // Records the calls of one driver interface as text, e.g.
 // L"AddBatchItem(100,0,Tape-001-%02d.zlt,1)", in the order they came.
 class CallLog {
@@ -61,7 +106,7 @@ private:
 };
 
 // The driver's receiving path: records every call.
-class FakeStreamReceive final : public Owned<IStreamReceive> {
+class FakeStreamReceive final : public Owned<IStreamReceive>, public CrossThread {
 public:
   HRESULT streamTypesResult = S_OK;
   // The stream types of the last SetStreamTypes.
@@ -69,7 +114,8 @@ public:
   CallLog log;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return HandOut(out, Same(iid, IID_IUnknown) || Same(iid, IID_IStreamReceive) ? this : nullptr);
+    if (Same(iid, IID_IMarshal)) return Marshaller(this, out);
+    return Reach(iid, Same(iid, IID_IUnknown) || Same(iid, IID_IStreamReceive) ? this : nullptr, out);
   }
   HRESULT STDMETHODCALLTYPE Stop() override { return Note(L"Stop"); }
   HRESULT STDMETHODCALLTYPE SetFolder(const WCHAR* path) override { return Note(L"SetFolder(" + Text(path) + L")"); }
@@ -239,7 +285,7 @@ inline std::wstring DeckCommandName(DWORD command) {
 // and record-mode changes ("deck.SetRecordMode(1)"), and every call of the
 // transmit ("transmit.Start") and the preview ("preview.SetMode(2)"); tests
 // may add what the host hears to it.
-class FakeDriver final : public Owned<ISmartControl, IDeckControl> {
+class FakeDriver final : public Owned<ISmartControl, IDeckControl>, public CrossThread {
 public:
   // Set before the device uses the fake.
   bool deckAvailable = true;
@@ -268,16 +314,17 @@ public:
 
   // Runs inside GetStatus, on whatever thread asks.
   std::function<void(DWORD kind)> onStatus;
-  // Runs inside SendCommand, after the command is noted.
+  // Runs inside SendCommand, after the command is noted, on whatever thread sends.
   std::function<void(DWORD command)> onCommand;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl)) return HandOut(out, static_cast<ISmartControl*>(this));
-    if (Same(iid, IID_IStreamReceive)) return HandOut(out, streamReceiveAvailable ? &streamReceive : nullptr);
+    if (Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl)) return Reach(iid, static_cast<ISmartControl*>(this), out);
+    if (Same(iid, IID_IStreamReceive)) return Reach(iid, streamReceiveAvailable ? &streamReceive : nullptr, out);
     if (Same(iid, IID_ITapeScan)) return HandOut(out, tapeScanAvailable ? &tapeScan : nullptr);
     if (Same(iid, IID_IStreamTransmit)) return HandOut(out, transmitAvailable ? &transmit : nullptr);
     if (Same(iid, IID_IPreviewControl)) return HandOut(out, previewAvailable ? &preview : nullptr);
-    return HandOut(out, Same(iid, IID_IDeckControl) && deckAvailable ? static_cast<IDeckControl*>(this) : nullptr);
+    if (Same(iid, IID_IMarshal)) return Marshaller(static_cast<ISmartControl*>(this), out);
+    return Reach(iid, Same(iid, IID_IDeckControl) && deckAvailable ? static_cast<IDeckControl*>(this) : nullptr, out);
   }
   ULONG STDMETHODCALLTYPE Release() override {
     if (HANDLE event = onRelease.load()) SetEvent(event);

@@ -29,7 +29,7 @@ private:
 };
 
 // A static object of the library; its destruction at unload deletes the
-// singleton.
+// singleton, and with it any marshal still waiting (see MarshalStream.h).
 class ZeltoVideoDeviceSmartControlSingletonStack {
 public:
   ZeltoVideoDeviceSmartControlSingletonStack() = default;

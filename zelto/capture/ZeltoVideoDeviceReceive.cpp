@@ -39,9 +39,8 @@ ZeltoVideoDeviceReceive::ZeltoVideoDeviceReceive(ZeltoComPtr<ISmartControl>* sma
 // the thumbnails, the notification sources, the stored parameters, and the
 // stream receive last.
 ZeltoVideoDeviceReceive::~ZeltoVideoDeviceReceive() {
-  // No auto-capturing thread can be running yet (see the header); the
-  // pointer is only cleared.
-  autoCapturingThread.store(nullptr);
+  // No run may outlive the notification source it reports to.
+  endScapturingRuns();
   ownedTextRecord.reset();
   clearThumbnails();
   DeleteCriticalSection(&thumbnailLock);
@@ -147,11 +146,11 @@ void ZeltoVideoDeviceReceive::NotifyCompleteCapturedFile(const OxString& fileNam
   if (mode == modeScapturing || mode == modeDirect) capturingNotification.NotifyCompleteCapturedFile(fileName);
 }
 
-// The thread, if any, is left running and only forgotten: the
-// AbortScapturing that follows a removal then finds none to stop.
+// The run, if any, is no longer tracked: the AbortScapturing that follows a
+// removal then finds none to stop.
 void ZeltoVideoDeviceReceive::NotifyDeviceRemoved() {
   if (captureMode.load() != modeScapturing) return;
-  autoCapturingThread.store(nullptr);
+  untrackScapturingRun();
   scapturingNotification.NotifyScapturingErrorStop(OX_CAPTURING_ERROR_DEVICE_REMOVED);
 }
 

@@ -7,13 +7,8 @@
 //
 // What is here: construction and teardown, the preparation shared by every
 // capture kind, the file reports, batch capturing, direct capturing and
-// tape scanning with its thumbnails.
-// Not here yet (its members are declared in place but nothing fills them):
-// - scapturing: SetupScapturing, StartScapturing, StopScapturing,
-//   ChangeStreaming, GetScapturingProgress, and the auto-capturing thread
-//   that the destructor is to stop and join. captureMode 1 is therefore
-//   never entered yet; the mode-1 branches of the file reports and of
-//   NotifyDeviceRemoved are in place for it.
+// tape scanning with its thumbnails, and scapturing
+// (ZeltoVideoDeviceReceiveScapture.cpp, which says how its runs are kept).
 //
 // Threads. The host's thread starts, stops and asks for progress; the
 // message receiver's thread delivers the reports. What both touch is safe to
@@ -203,6 +198,20 @@ public:
   void AbortCapturing();
   bool CheckDirectCapturingParam() const;
 
+  // ---- Scapturing (ZeltoVideoDeviceReceiveScapture.cpp) ----
+  void SetupScapturing(Orvex::_OxBatchCapturingParam param);
+  // After the device has marshalled its smart control into the singleton.
+  void StartScapturing();
+  // Ends the tracked run and waits until it has ended.
+  void StopScapturing();
+  void ChangeStreaming(bool on);
+  void GetScapturingProgress(Orvex::_OxScapturingProgress& progress);
+  // Before the device marshals for a new run: false while a run is going;
+  // otherwise waits for every earlier run to end.
+  bool readyForScapturing();
+  // Stops every run, tracked or not, and waits for all of them.
+  void endScapturingRuns();
+
 private:
   // Values of captureMode.
   enum : std::int32_t { modeIdle = 0, modeScapturing = 1, modeDirect = 2, modeBatch = 3 };
@@ -228,6 +237,8 @@ private:
   void mergeIntoCassetteMemory(const ThumbnailStore& store);
   void endScanning(Orvex::_OxScanningEventID event);
   std::size_t batchItemCount() const;
+  void untrackScapturingRun();
+  void finishScapturingRuns(bool stop);
 
   std::atomic<bool> scanCancelled{false};
   ZeltoComPtr<IStreamReceive> receiveInterface;
@@ -261,4 +272,8 @@ private:
   // From StartScanning until the scan is stopped, cancelled or ended by a
   // removal.
   std::atomic<bool> scanning{false};
+  // Every run not yet finished and let go, tracked (autoCapturingThread) or
+  // not; guarded by scapturingLock, as is autoCapturingThread's target.
+  std::mutex scapturingLock;
+  std::vector<std::shared_ptr<ZeltoVideoDeviceAutoCapturing>> scapturingRuns;
 };

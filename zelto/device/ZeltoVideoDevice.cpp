@@ -95,8 +95,15 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
 // calls in the same order as without the detach: the deck's release, then
 // the window's unadvise when the receiver is released, then the smart
 // control's release.
+//
+// Scapturing runs end before the detach: a handler under way may be waiting
+// for a run (AbortScapturing), and on Windows that run's driver calls are
+// carried out on this thread, which must dispatch its messages for them
+// while it waits; the detach's plain wait for that handler would not. So
+// the runs' aborts and deck stops reach the driver before the deck goes.
 void ZeltoVideoDevice::TerminateDevice() {
   live->live.store(false);
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->endScapturingRuns();
   if (ZeltoVideoDeviceMessageReceiver* receiver = messageReceiver.load()) receiver->DetachDevice();
 
   destroyComponent(deck);

@@ -221,7 +221,20 @@ public:
   void StopScanning();
   void CancelScanning();
 
-  // Scapturing.
+  // Scapturing: a worker thread of its own rewinds, plays and captures the
+  // whole cassette, and reports its end to the scapturing listeners on that
+  // thread. The driver's interfaces reach it only marshalled into an
+  // apartment of its own; on Windows, where a driver that is not
+  // free-threaded is then reached through proxies whose calls run on the
+  // host's thread, StartScapturing, StopScapturing, AbortScapturing and
+  // TerminateDevice dispatch the host thread's messages while they wait for
+  // a run to end (see zelto/scapture/MessagePumpingWait.h). A host window
+  // procedure reached from that dispatch must not terminate or delete the
+  // device. StartScapturing does nothing while a run is going. A removed
+  // camcorder is reported once (error 4); its run then ends without another
+  // report. Scapturing is started from the host's thread only; a listener
+  // of a run's final report may stop scapturing, but should not terminate
+  // or delete the device on that thread.
   void SetupScapturing(Orvex::_OxBatchCapturingParam param);
   void AbortSetupScapturing();
   void StartScapturing();

@@ -1,13 +1,14 @@
 // The device's exported operations: each checks the component it needs and
-// hands the call on. The receive component's scapturing operations are not
-// there yet, so the device's do nothing. The recording operations are in
-// zelto/record/ZeltoVideoDeviceRecording.cpp.
+// hands the call on. The recording operations are in
+// zelto/record/ZeltoVideoDeviceRecording.cpp, scapturing's run in the
+// receive component.
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 
 #include "zelto/bridge/DriverInterfaces.h"
 #include "zelto/capture/ZeltoVideoDevicePreview.h"
+#include "zelto/bridge/ZeltoVideoDeviceSmartControlSingleton.h"
 #include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/cassette/ItemDuration.h"
 #include "zelto/deck/ZeltoVideoDeviceDeck.h"
@@ -248,6 +249,7 @@ void ZeltoVideoDevice::ChangeDisplaySize(_OxAspectRatio newAspectRatio) {
 }
 
 void ZeltoVideoDevice::ChangeStreaming(bool on) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->ChangeStreaming(on);
   notification.NotifyEvent(on ? OX_NOTIFY_STREAMING_ON : OX_NOTIFY_STREAMING_OFF);
 }
 
@@ -385,14 +387,32 @@ void ZeltoVideoDevice::CancelScanning() {
   if (ZeltoVideoDevicePreview* p = preview.load()) p->SetMonitorMode(true);
 }
 
-// ---- Scapturing: the receive component's, not there yet ----
+// ---- Scapturing: the receive component's ----
 
-void ZeltoVideoDevice::SetupScapturing(_OxBatchCapturingParam) {}
+void ZeltoVideoDevice::SetupScapturing(_OxBatchCapturingParam param) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->SetupScapturing(std::move(param));
+}
 void ZeltoVideoDevice::AbortSetupScapturing() {}
-void ZeltoVideoDevice::StartScapturing() {}
-void ZeltoVideoDevice::StopScapturing() {}
-void ZeltoVideoDevice::AbortScapturing() {}
-void ZeltoVideoDevice::GetScapturingProgress(_OxScapturingProgress&) {}
+// The smart control goes to the run through the singleton's first position,
+// the receive component's stream receive through its third. Nothing is
+// marshalled while a run is still going: a second start does nothing.
+void ZeltoVideoDevice::StartScapturing() {
+  ZeltoVideoDeviceReceive* r = receive.load();
+  if (!r || !r->readyForScapturing()) return;
+  // With a preview component, its capture monitor mode goes off here and the
+  // receive component stops receiving, once that component exists.
+  if (!ZeltoVideoDeviceSmartControlSingleton::GetInstance()->GetSmartControlStream().Marshal(IID_ISmartControl,
+                                                                                            smartControl.Get()))
+    return;
+  r->StartScapturing();
+}
+void ZeltoVideoDevice::StopScapturing() {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->StopScapturing();
+}
+void ZeltoVideoDevice::AbortScapturing() { StopScapturing(); }
+void ZeltoVideoDevice::GetScapturingProgress(_OxScapturingProgress& progress) {
+  if (ZeltoVideoDeviceReceive* r = receive.load()) r->GetScapturingProgress(progress);
+}
 
 // ---- Cassette memory ----
 
