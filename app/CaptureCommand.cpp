@@ -31,11 +31,6 @@ constexpr double kStreamBytesPerSecond = 1'590'000.0;
 // Blank tape this long (process clock) after the picture ends a direct capture.
 constexpr std::uint64_t kRecordingEndsAfterMs = 5000;
 
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 // "H:MM:SS.s" of tape.
 std::string Duration(double seconds) {
   if (seconds < 0) seconds = 0;
@@ -91,7 +86,7 @@ private:
     std::error_code ec;
     std::filesystem::create_directories(options.folder, ec);
     if (!std::filesystem::is_directory(options.folder))
-      return Fail(kExitUsage, "cannot use the capture folder " + Utf8(options.folder) + (ec ? ": " + ec.message() : ""));
+      return Fail(kExitUsage, "cannot use the capture folder " + PathText(options.folder) + (ec ? ": " + ec.message() : ""));
     folder = std::filesystem::absolute(options.folder, ec);
     base = options.name;
     first = options.first;
@@ -110,16 +105,16 @@ private:
         std::string list;
         for (std::size_t i = 0; i < taken.size() && i < 3; ++i) list += (i ? ", " : "") + taken[i];
         if (taken.size() > 3) list += ", ...";
-        return Fail(kExitWouldOverwrite, Utf8(folder) + " holds files this capture would write: " + list +
+        return Fail(kExitWouldOverwrite, PathText(folder) + " holds files this capture would write: " + list +
                                              " (choose another --name, or --next-free)");
       }
       if (batch) {
         const std::optional<int> free = FreeFirstNumber(folder, base, first, sections.size());
-        if (!free) return Fail(kExitWouldOverwrite, "no free file number for " + base + " in " + Utf8(folder));
+        if (!free) return Fail(kExitWouldOverwrite, "no free file number for " + base + " in " + PathText(folder));
         first = *free;
       } else {
         const std::optional<std::string> free = FreeBaseName(folder, base);
-        if (!free) return Fail(kExitWouldOverwrite, "no free name for " + base + " in " + Utf8(folder));
+        if (!free) return Fail(kExitWouldOverwrite, "no free name for " + base + " in " + PathText(folder));
         base = *free;
       }
     }
@@ -161,9 +156,9 @@ private:
       }
       device.SetBatchCapturingList(param, items);
       device.StartBatchCapturing();
-      Event("start", "batch of " + Count(sections.size(), "section", "sections") + " into " + Utf8(folder) + ", files " +
+      Event("start", "batch of " + Count(sections.size(), "section", "sections") + " into " + PathText(folder) + ", files " +
                          base + "-" + Number3(WrapFileNumber(first)) + "-01.zlt on",
-            {{"folder", Utf8(folder)}, {"base", base}, {"first", first}, {"sections", sections.size()}});
+            {{"folder", PathText(folder)}, {"base", base}, {"first", first}, {"sections", sections.size()}});
     } else {
       _OxDirectCapturingParam param;
       param.folderPath = wideFolder;
@@ -175,8 +170,8 @@ private:
       device.StartDirectCapturing();
       if (device.GetDeviceState() != OX_DEVICE_STATE_PLAY) PressDeckButton(device, DeckAction::Play);
       sawPlay = device.GetDeviceState() == OX_DEVICE_STATE_PLAY;
-      Event("start", "direct capture into " + Utf8(folder) + ", files " + base + "-01.zlt on",
-            {{"folder", Utf8(folder)}, {"base", base}});
+      Event("start", "direct capture into " + PathText(folder) + ", files " + base + "-01.zlt on",
+            {{"folder", PathText(folder)}, {"base", base}});
     }
     capturing = true;
     const std::string problem = session.StateProblem();
@@ -334,9 +329,8 @@ private:
         // camcorder's last report comes after the abort, and only while the
         // capture is on does it reach the host: wait for it first (as long
         // as the exit would).
-        const auto limit = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(3.0 * zelto::platform::TimeScale()));
-        pump.Until([&](const FeedEvent* e) { return (e && Handle(*e)) || completed >= files.size(); }, limit);
+        pump.Until([&](const FeedEvent* e) { return (e && Handle(*e)) || completed >= files.size(); },
+                   OnProcessClock(3.0));
         device.ExitDirectCapturing();
         if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) PressDeckButton(device, DeckAction::Stop);
       }
@@ -384,7 +378,7 @@ private:
       Print(j);
       return;
     }
-    console.Line(Count(files.size(), "file", "files") + " in " + Utf8(folder) +
+    console.Line(Count(files.size(), "file", "files") + " in " + PathText(folder) +
                  (files.empty() ? "" : ":"));
     for (const std::string& f : files) {
       const std::uint64_t size = FileSize(f);

@@ -1,11 +1,18 @@
 #include "app/EventPump.h"
 
+#include "platform/PlatformExtras.h"
+
 #include "app/Names.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
 
 using namespace Orvex;
+
+std::chrono::steady_clock::duration OnProcessClock(double seconds) {
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(seconds * zelto::platform::TimeScale()));
+}
 
 void EventPump::Print(const FeedEvent& event) {
   const std::string at = event.timeCode ? " at " + TimeCodeText(*event.timeCode) : "";

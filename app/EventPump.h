@@ -14,6 +14,10 @@ class ZeltoVideoDevice;
 
 namespace zelto::app {
 
+// A span of the camcorder's clock (ZELTO_TIME_SCALE shortens it) as a wait
+// on the steady clock.
+std::chrono::steady_clock::duration OnProcessClock(double seconds);
+
 class EventPump {
 public:
   using Clock = NotificationFeed::Clock;

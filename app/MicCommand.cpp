@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/ExitCode.h"
+#include "app/Names.h"
 #include "app/Picture.h"
 #include "app/Session.h"
 #include "platform/PlatformExtras.h"
@@ -19,11 +20,6 @@ using namespace Orvex;
 namespace {
 
 std::string Utf8(const OxString& text) { return zelto::platform::ToUtf8(text.GetStdString()); }
-
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 // The recording date as the camcorder wrote it (its clock, shown as UTC).
 std::string DateText(std::int64_t secondsSince1970) {
@@ -130,7 +126,7 @@ int WritePicture(ZeltoVideoDevice& device, const MicOptions& options, Console& c
     return std::filesystem::exists(options.output) ? kExitWouldOverwrite : kExitOutputFailed;
   }
   console.Line("scene " + std::to_string(options.scene) + ": " + std::to_string(picture->width) + "x" +
-               std::to_string(picture->height) + " written to " + Utf8(options.output));
+               std::to_string(picture->height) + " written to " + PathText(options.output));
   return kExitOk;
 }
 

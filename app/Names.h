@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "host/devevents/OxCapturingEvent.h"
@@ -25,6 +26,8 @@ std::string RecordingEventName(Orvex::_OxRecordingEventID id);
 std::string ScanningEventName(Orvex::_OxScanningEventID id);
 // Why a capture stopped, as a phrase: "the disk is full".
 std::string CapturingErrorName(Orvex::_OxCapturingErrorID error);
+// A path as UTF-8 text, for output on every platform.
+std::string PathText(const std::filesystem::path& path);
 // "HH:MM:SS:FF", or "--:--:--:--" where the tape carries no time code.
 std::string TimeCodeText(const Orvex::OxTimeCode& timeCode);
 // The tape counter at an absolute track number: time from the start of the

@@ -15,6 +15,8 @@
 #  include <unistd.h>
 #endif
 
+#include "app/Names.h"
+
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO
 #include <stb/stb_easy_font.h>
@@ -35,11 +37,6 @@ constexpr std::uint32_t kBitFields = 3;  // BI_BITFIELDS
 // Larger pictures than this are not scene pictures: refused before any
 // allocation a lying header could ask for.
 constexpr std::int64_t kLargestSide = 8192;
-
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 }  // namespace
 
@@ -146,7 +143,7 @@ bool WriteNewPng(const RgbImage& image, const std::filesystem::path& file, std::
   const int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
 #endif
   if (fd < 0) {
-    *why = Utf8(file) + (errno == EEXIST ? ": exists already (it is left as it is)"
+    *why = PathText(file) + (errno == EEXIST ? ": exists already (it is left as it is)"
                                          : ": cannot be created: " + std::generic_category().message(errno));
     return false;
   }
@@ -170,7 +167,7 @@ bool WriteNewPng(const RgbImage& image, const std::filesystem::path& file, std::
   if (written < png.size() || !closed) {
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
-    *why = Utf8(file) + ": cannot be written: " + std::generic_category().message(written < png.size() ? error : errno);
+    *why = PathText(file) + ": cannot be written: " + std::generic_category().message(written < png.size() ? error : errno);
     return false;
   }
   return true;

@@ -31,11 +31,6 @@ constexpr std::uint64_t kStreamBytesPerSecond = 1'590'000;
 // 5 s of settling, then the record button; beyond this it has given up.
 constexpr double kDeckStartSeconds = 150 * 0.4 + 5 + 5;
 
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 // "H:MM:SS.s" from hundredths of a second.
 std::string Hundredths(std::uint64_t hundredths) {
   const std::uint64_t tenths = hundredths / 10;
@@ -44,11 +39,6 @@ std::string Hundredths(std::uint64_t hundredths) {
                 static_cast<unsigned long long>(tenths / 600 % 60), static_cast<unsigned long long>(tenths / 10 % 60),
                 static_cast<unsigned long long>(tenths % 10));
   return text;
-}
-
-std::chrono::steady_clock::duration OnProcessClock(double seconds) {
-  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(seconds * zelto::platform::TimeScale()));
 }
 
 class RecordRun {
@@ -75,7 +65,7 @@ public:
     device.SetRecordingList(list);
     total = static_cast<std::uint64_t>(item.end) + options.firstMargin + options.secondMargin;
 
-    console.Line("recording " + Utf8(options.file) + " (" + Hundredths(static_cast<std::uint64_t>(item.end)) +
+    console.Line("recording " + PathText(options.file) + " (" + Hundredths(static_cast<std::uint64_t>(item.end)) +
                  " of tape, margins " + Hundredths(options.firstMargin) + " and " + Hundredths(options.secondMargin) +
                  ")" + (options.direct ? "" : "; the deck goes to record pause, then records"));
     pump.Drain();
@@ -172,7 +162,7 @@ private:
       else device.StopBatchRecording();
     }
     if (code == kExitOk) {
-      console.Line("recorded " + Utf8(options.file) + ": " + Hundredths(total) + " of tape; the deck stands at " +
+      console.Line("recorded " + PathText(options.file) + ": " + Hundredths(total) + " of tape; the deck stands at " +
                    DeckPositionText(session));
     }
     if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; what reached the tape stays there");
@@ -199,7 +189,7 @@ private:
 }  // namespace
 
 bool CheckTransportStream(const std::filesystem::path& file, std::uint64_t* bytes, std::string* why) {
-  const std::string name = Utf8(file);
+  const std::string name = PathText(file);
   std::error_code ec;
   const auto status = std::filesystem::status(file, ec);
   if (ec || !std::filesystem::exists(status)) {

@@ -27,16 +27,6 @@ constexpr double kScanLimitSeconds = 4 * 3600;
 // How soon a scan the camcorder took says it started.
 constexpr double kStartLimitSeconds = 10;
 
-std::chrono::steady_clock::duration OnProcessClock(double seconds) {
-  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(seconds * zelto::platform::TimeScale()));
-}
-
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 class ScanRun {
 public:
   ScanRun(Session& session, const ScanOptions& options, Console& console)
@@ -44,7 +34,7 @@ public:
 
   int Run() {
     if (options.contactSheet && std::filesystem::exists(*options.contactSheet)) {
-      console.Error(Utf8(*options.contactSheet) + " exists already (it is left as it is); name another file");
+      console.Error(PathText(*options.contactSheet) + " exists already (it is left as it is); name another file");
       return kExitWouldOverwrite;
     }
     if (device.GetMediaInfo() == OX_MEDIA_NONE) return Fail(kExitRefused, "there is no cassette in the camcorder");
@@ -144,7 +134,7 @@ private:
     std::string why;
     if (!WriteNewPng(ComposeContactSheet(heading, cells), *options.contactSheet, &why))
       return Fail(kExitOutputFailed, why);
-    console.Line("contact sheet: " + Utf8(*options.contactSheet));
+    console.Line("contact sheet: " + PathText(*options.contactSheet));
     return kExitOk;
   }
 
