@@ -42,6 +42,14 @@ long itemLength(const _OxRecordingItem& item) {
 
 bool tapeBusy(const ZeltoVideoDeviceReceive* receive) { return receive && receive->isBusy(); }
 
+// The count is taken once; the bound is checked again for each item, since
+// a listener called on this thread may replace the list meanwhile.
+template <typename Record>
+void forEachItem(const std::vector<_OxRecordingItem>& list, Record record) {
+  const std::size_t count = list.size();
+  for (std::size_t i = 0; i < count && i < list.size(); ++i) record(list[i]);
+}
+
 }  // namespace
 
 // One file at a time goes to tape; a list of any other length is kept all
@@ -51,8 +59,6 @@ void ZeltoVideoDevice::SetRecordingList(std::vector<_OxRecordingItem>& items) {
   if (recordingList.size() != 1) throw std::runtime_error("ZeltoVideoDevice::SetRecordingList");
 }
 
-// The count is taken once; the bound is checked again for each item, since
-// a listener called on this thread may replace the list meanwhile.
 void ZeltoVideoDevice::StartBatchRecording(unsigned firstMargin, unsigned secondMargin) {
   batchRecording.store(true);
   if (!transmit.load()) return;
@@ -60,11 +66,9 @@ void ZeltoVideoDevice::StartBatchRecording(unsigned firstMargin, unsigned second
     recordingNotification.NotifyRecordingErrorStop(OX_RECORDING_ERROR_TRANSMIT);
     return;
   }
-  const std::size_t count = recordingList.size();
-  for (std::size_t i = 0; i < count && i < recordingList.size(); ++i) {
-    const _OxRecordingItem& item = recordingList[i];
+  forEachItem(recordingList, [&](const _OxRecordingItem& item) {
     startRecording(item.path, itemLength(item), static_cast<int>(firstMargin), secondMargin, true);
-  }
+  });
 }
 
 void ZeltoVideoDevice::StartDirectRecording(unsigned firstMargin, unsigned secondMargin) {
@@ -74,11 +78,9 @@ void ZeltoVideoDevice::StartDirectRecording(unsigned firstMargin, unsigned secon
     recordingNotification.NotifyRecordingErrorStop(OX_RECORDING_ERROR_TRANSMIT);
     return;
   }
-  const std::size_t count = recordingList.size();
-  for (std::size_t i = 0; i < count && i < recordingList.size(); ++i) {
-    const _OxRecordingItem& item = recordingList[i];
+  forEachItem(recordingList, [&](const _OxRecordingItem& item) {
     startRecording(item.path, itemLength(item), static_cast<int>(firstMargin), secondMargin, false);
-  }
+  });
 }
 
 void ZeltoVideoDevice::StopBatchRecording() { stopRecording(true); }
