@@ -26,7 +26,7 @@ RgbImage ComposeContactSheet(const std::string& title, const std::vector<SheetSc
   const int rows = std::max(1, (static_cast<int>(scenes.size()) + kColumns - 1) / kColumns);
   const int titleHeight = TextHeight(2) + kMargin;
   RgbImage sheet(kMargin + columns * cellWidth, kMargin + titleHeight + rows * cellHeight, kBackground);
-  DrawText(sheet, kMargin, kMargin, title, kText, 2);
+  PaintText(sheet, kMargin, kMargin, title, kText, 2);
 
   for (std::size_t i = 0; i < scenes.size(); ++i) {
     const SheetScene& scene = scenes[i];
@@ -36,11 +36,11 @@ RgbImage ComposeContactSheet(const std::string& title, const std::vector<SheetSc
       Blit(sheet, *scene.picture, x, y, kPictureWidth, kPictureHeight);
     } else {
       Blit(sheet, RgbImage(1, 1, kNoPicture), x, y, kPictureWidth, kPictureHeight);
-      DrawText(sheet, x + 50, y + kPictureHeight / 2 - 4, "no picture", kDim);
+      PaintText(sheet, x + 50, y + kPictureHeight / 2 - 4, "no picture", kDim);
     }
     const int textY = y + kPictureHeight + 4;
-    DrawText(sheet, x, textY, "Scene " + std::to_string(scene.number) + "   " + scene.length, kText);
-    DrawText(sheet, x, textY + line, scene.times, kDim);
+    PaintText(sheet, x, textY, "Scene " + std::to_string(scene.number) + "   " + scene.length, kText);
+    PaintText(sheet, x, textY + line, scene.times, kDim);
   }
   return sheet;
 }

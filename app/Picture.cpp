@@ -108,7 +108,7 @@ void Blit(RgbImage& target, const RgbImage& source, int x, int y, int w, int h) 
 
 int TextHeight(int scale) { return 10 * scale; }  // capitals 7, descenders 2, a gap
 
-int DrawText(RgbImage& image, int x, int y, const std::string& text, const std::uint8_t colour[3], int scale) {
+int PaintText(RgbImage& image, int x, int y, const std::string& text, const std::uint8_t colour[3], int scale) {
   // The font gives each character as rectangles (quads of four vertices of
   // 16 bytes); each is filled, scaled, into the image.
   std::vector<char> buffer(text.size() * 16 * 4 * 40 + 64);

@@ -33,7 +33,7 @@ void Blit(RgbImage& target, const RgbImage& source, int x, int y, int w, int h);
 
 // Text in a small bitmap font, each font pixel `scale` pixels wide; clipped
 // to the image. Returns the width drawn.
-int DrawText(RgbImage& image, int x, int y, const std::string& text, const std::uint8_t colour[3], int scale = 1);
+int PaintText(RgbImage& image, int x, int y, const std::string& text, const std::uint8_t colour[3], int scale = 1);
 // The height of a line of that text.
 int TextHeight(int scale = 1);
 
