@@ -38,6 +38,11 @@ struct DriverClassConfig {
 
 struct DriverConfig {
   bool registerEnumerator = true;
+  // false: every object aggregates the free-threaded marshaller, so any
+  // thread may call it. true: the objects live in the apartment of the
+  // thread that made them; another apartment reaches them only through a
+  // marshalled proxy whose calls run on that thread while it pumps messages.
+  bool apartmentThreaded = false;
   std::vector<DriverClassConfig> classes = {DriverClassConfig{}};
   CamcorderConfig camcorder;
 };
