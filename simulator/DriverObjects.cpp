@@ -1,5 +1,7 @@
 #include "simulator/DriverObjects.h"
 
+#include "simulator/Apartment.h"
+
 #include <cstring>
 #include <new>
 #include <string>
@@ -19,7 +21,9 @@ HRESULT Hand(T* itf, void** out) {
 }
 
 // What every driver object shares: the context, the audit's count and the
-// aggregated free-threaded marshaller.
+// aggregated marshaller: the free-threaded one, or in the apartment-threaded
+// mode one that hands other threads a proxy into the creating thread's
+// apartment.
 class DriverObject : public AuditedObject {
  protected:
   DriverObject(ContextPtr context, ObjectKind kind)
@@ -27,7 +31,10 @@ class DriverObject : public AuditedObject {
 
   // Called by the concrete constructor with the object's identity.
   void Aggregate(IUnknown* identity) {
-    if (FAILED(CoCreateFreeThreadedMarshaler(identity, &marshaler_))) marshaler_ = nullptr;
+    if (context_->config.apartmentThreaded)
+      marshaler_ = NewApartmentMarshaler(identity, Apartment::OfThisThread());
+    else if (FAILED(CoCreateFreeThreadedMarshaler(identity, &marshaler_)))
+      marshaler_ = nullptr;
   }
   // QueryInterface for an object with one interface of its own (besides
   // IUnknown and the marshaller's IMarshal).

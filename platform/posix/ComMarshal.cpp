@@ -220,18 +220,23 @@ HRESULT STDAPICALLTYPE CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter, LPUNKN
   return marshaler ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDAPICALLTYPE CoMarshalInterface(LPSTREAM pStm, REFIID riid, LPUNKNOWN pUnk, DWORD,
-                                          LPVOID, DWORD mshlflags) {
+HRESULT STDAPICALLTYPE CoMarshalInterface(LPSTREAM pStm, REFIID riid, LPUNKNOWN pUnk, DWORD dwDestContext,
+                                          LPVOID pvDestContext, DWORD mshlflags) {
   if (pStm == nullptr || pUnk == nullptr) return E_INVALIDARG;
-  // An object with a marshaller of its own (the free-threaded one) needs no
-  // apartment; any other would need a stub in the caller's apartment.
+  // An object with a marshaller of its own writes itself; only what the
+  // free-threaded unmarshaller reads can be unmarshalled here, as there is
+  // no class registry to make another unmarshaller from.
   IMarshal* marshal = nullptr;
-  if (SUCCEEDED(pUnk->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal))) &&
-      marshal != nullptr) {
+  if (SUCCEEDED(pUnk->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal))) && marshal != nullptr) {
+    CLSID unmarshaler{};
+    HRESULT hr = marshal->GetUnmarshalClass(riid, pUnk, dwDestContext, pvDestContext, mshlflags, &unmarshaler);
+    if (SUCCEEDED(hr) && !IsEqualGUID(unmarshaler, kFreeThreadedUnmarshaler)) hr = E_NOTIMPL;
+    if (SUCCEEDED(hr)) hr = marshal->MarshalInterface(pStm, riid, pUnk, dwDestContext, pvDestContext, mshlflags);
     marshal->Release();
-  } else if (zelto::platform::com::CurrentApartment() == 0) {
-    return CO_E_NOTINITIALIZED;
+    return hr;
   }
+  // Any other would need a stub in the caller's apartment.
+  if (zelto::platform::com::CurrentApartment() == 0) return CO_E_NOTINITIALIZED;
   return marshalObject(pStm, riid, pUnk, mshlflags);
 }
 
