@@ -379,14 +379,22 @@ TEST_F(CaptureCommandTest, ADirectCaptureStopsAtItsSecondsAndJsonTellsEveryStep)
   EXPECT_EQ(events.back(), "summary");
   EXPECT_NE(std::find(events.begin(), events.end(), "progress"), events.end());
   EXPECT_EQ(summary.at("result"), "complete");
-  // 3 s of tape in parts of at most 2 MiB: three parts (1.3 s, 1.3 s, the rest).
+  // 3 s of tape in parts of at most 2 MiB (1.3 s): every part full but the
+  // last. The stop comes after the third second, by as much as the machine
+  // is late in noticing it (the tape runs four times as fast here).
   double seconds = 0;
-  for (const auto& file : summary.at("files")) {
-    EXPECT_LE(file.at("bytes").get<std::uint64_t>(), 2u * 1'048'576u);
-    seconds += file.at("seconds").get<double>();
+  const auto& files = summary.at("files");
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const auto bytes = files[i].at("bytes").get<std::uint64_t>();
+    EXPECT_LE(bytes, 2u * 1'048'576u);
+    if (i + 1 < files.size()) {
+      EXPECT_GT(bytes, 2u * 1'048'576u - 150'000u) << "part " << i + 1 << " is not full";
+    }
+    seconds += files[i].at("seconds").get<double>();
   }
-  EXPECT_EQ(summary.at("files").size(), 3u);
-  EXPECT_NEAR(seconds, 3.0, 0.6);
+  EXPECT_GE(files.size(), 3u);
+  EXPECT_GE(seconds, 2.9);
+  EXPECT_LT(seconds, 4.5);
   // The deck is stopped where the capture ended.
   EXPECT_EQ(nlohmann::json::parse(Zelto({"status", "--json"}).out).at("deckState").at("name"), "stop");
 }

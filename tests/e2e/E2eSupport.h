@@ -57,11 +57,20 @@ public:
       noteFunction = note;
     }
     const long noted = noteFunction ? noteFunction(event) : 0;
+    HANDLE wakeHandle = nullptr;
     {
       std::lock_guard<std::mutex> guard(mutex);
       entries.push_back(Entry{event, GetCurrentThreadId(), noted});
+      wakeHandle = wake;
     }
     changed.notify_all();
+    if (wakeHandle) SetEvent(wakeHandle);
+  }
+  // Also signals this event (may be null) whenever an event is heard, for a
+  // thread that waits on its message queue as well.
+  void WakeOnEvent(HANDLE handle) {
+    std::lock_guard<std::mutex> guard(mutex);
+    wake = handle;
   }
   std::vector<Entry> Entries() {
     std::lock_guard<std::mutex> guard(mutex);
@@ -93,6 +102,7 @@ private:
   std::condition_variable changed;
   std::function<long(const T&)> note;
   std::vector<Entry> entries;
+  HANDLE wake = nullptr;
 };
 
 using DeviceRecorder = Recorder<Orvex::_OxVideoDeviceNotification>;
