@@ -108,7 +108,9 @@ TEST_F(ScapturingTest, AWholeRunThroughTheDeviceTwice) {
     deck->Restart();
     driver.TakeCommands();
     driver.streamReceive.log.Take();
+    driver.journal.Take();
     device->StartScapturing();
+    EXPECT_EQ(driver.journal.Take(), std::vector<std::wstring>{L"preview.SetMode(3)"}) << "the preview gives way";
     ASSERT_TRUE(gate.WaitFor(1));
     ASSERT_TRUE(driver.Post(DRIVER_EVENT_STREAMING, 1));
     WriteFile(L"Tape-001-01.zlt", kSecond);
@@ -124,10 +126,10 @@ TEST_F(ScapturingTest, AWholeRunThroughTheDeviceTwice) {
         << "the end is reported before the stop returns";
     EXPECT_EQ(driver.TakeCommands(), (std::vector<DWORD>{DECK_COMMAND_REWIND, DECK_COMMAND_PLAY, DECK_COMMAND_STOP}));
     EXPECT_EQ(driver.streamReceive.log.Take(),
-              (std::vector<std::wstring>{L"SetFolder(" + CaptureFolder().GetStdString() + L")",
+              (std::vector<std::wstring>{L"Stop", L"SetFolder(" + CaptureFolder().GetStdString() + L")",
                                          L"SetMaxFileSize(104857600)", L"SetOptions(31)",
                                          L"SetFileName(Tape-%03d-01.zlt,1)", L"StartDirect", L"Abort"}))
-        << "aborted once, by the run itself";
+        << "receiving stopped for the preview, then aborted once, by the run itself";
     ExpectNothingHeld();
     device->StopScapturing();
     EXPECT_EQ(heard.Count(), 2u) << "a second stop does nothing";

@@ -399,8 +399,11 @@ void ZeltoVideoDevice::AbortSetupScapturing() {}
 void ZeltoVideoDevice::StartScapturing() {
   ZeltoVideoDeviceReceive* r = receive.load();
   if (!r || !r->readyForScapturing()) return;
-  // With a preview component, its capture monitor mode goes off here and the
-  // receive component stops receiving, once that component exists.
+  // The preview gives the stream up to the capture.
+  if (ZeltoVideoDevicePreview* p = preview.load()) {
+    p->SetCaptureMonitorMode(false);
+    r->stopReceiving();
+  }
   if (!ZeltoVideoDeviceSmartControlSingleton::GetInstance()->GetSmartControlStream().Marshal(IID_ISmartControl,
                                                                                             smartControl.Get()))
     return;
