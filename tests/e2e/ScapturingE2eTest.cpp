@@ -203,6 +203,67 @@ TEST_P(ScapturingE2e, ARemovalMidRunIsReportedOnceAndNothingHangs) {
   EXPECT_EQ(CountOf(scapturing, OX_SCAPTURING_COMPLETE), 0u) << "a removed run reports nothing more";
 }
 
+// The ends a whole-cassette run meets on other cassettes, each loaded in
+// turn: what the host is told, and the files that are left.
+TEST_P(ScapturingE2e, WhatEndsARunOnOtherCassettes) {
+  enum class Midway { nothing, ejectWhileCapturing, ejectDuringTheRewind };
+  struct Case {
+    const char* name;
+    zelto::sim::Cassette tape;
+    Midway midway;
+    _OxScapturingEventID end;
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      // Blank tape plays to its end; the stopped deck ends the run.
+      {"all blank", e2e::Tape(6, 3, {}), Midway::nothing, OX_SCAPTURING_ERROR_STOP, {}},
+      {"a scene to the tape's end", e2e::Tape(6, 3, {e2e::SceneAt(1, 6)}), Midway::nothing, OX_SCAPTURING_ERROR_STOP,
+       {"Tape-001-01.zlt"}},
+      {"ejected while capturing", e2e::Tape(12, 3, {e2e::SceneAt(1, 10)}), Midway::ejectWhileCapturing,
+       OX_SCAPTURING_ERROR_STOP, {"Tape-001-01.zlt"}},
+      // The rewind waits for a stopped deck, which an ejected tape never
+      // gives: only the host's stop ends it.
+      {"ejected during the rewind", e2e::Tape(60, 50, {e2e::SceneAt(1, 3)}), Midway::ejectDuringTheRewind,
+       OX_SCAPTURING_COMPLETE, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (Panel().Eject()) {
+      ASSERT_TRUE(PumpUntil([&] { return !Panel().CurrentCassette(); }, arrived));
+    }
+    Panel().InsertCassette(c.tape);
+    ASSERT_TRUE(PumpUntil([&] { return Panel().DeckState() == DECK_STATE_STOP; }, arrived));
+    const std::size_t heardBefore = heard.Count();
+    const std::size_t scapturedBefore = scapturing.Count();
+    ASSERT_NO_FATAL_FAILURE(Start());
+    if (c.midway == Midway::ejectWhileCapturing) {
+      ASSERT_GE(PumpFor(OX_SCAPTURING_CREATE_FILE, scapturedBefore), 0);
+      EXPECT_TRUE(Panel().Eject());
+    } else if (c.midway == Midway::ejectDuringTheRewind) {
+      ASSERT_TRUE(PumpUntil(
+          [&] {
+            const auto entries = heard.Entries();
+            for (std::size_t i = heardBefore; i < entries.size(); ++i)
+              if (entries[i].value == OX_NOTIFY_DEVICE_STATE && entries[i].note == DECK_STATE_REWIND) return true;
+            return false;
+          },
+          arrived));
+      EXPECT_TRUE(Panel().Eject());
+      ASSERT_TRUE(PumpUntil([&] { return !Panel().CurrentCassette(); }, arrived));
+      EXPECT_LT(TimedStop(), std::chrono::seconds(4));
+    }
+    const long end = PumpFor(c.end, scapturedBefore);
+    ASSERT_GE(end, 0);
+    if (c.end == OX_SCAPTURING_ERROR_STOP) {
+      EXPECT_EQ(scapturing.Entries()[static_cast<std::size_t>(end)].value.GetErrorID(), OX_CAPTURING_ERROR_DECK_STOPPED);
+    }
+    EXPECT_EQ(scapturing.Count(), scapturedBefore + 1 + c.files.size() + 1) << "the set-up, the files, one end";
+    EXPECT_EQ(Files(), c.files);
+    device->StopScapturing();
+    for (const auto& name : Files()) std::filesystem::remove(captures / name);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Threading, ScapturingE2e, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? std::string("ApartmentThreaded") : std::string("FreeThreaded");
