@@ -27,10 +27,12 @@
 namespace bench {
 
 // COM on this thread, folders of our own, and the simulated camcorder with
-// a cassette standing still (the default one unless told).
+// a cassette standing still (the default one unless told), its objects
+// free-threaded or kept in this thread's apartment.
 class SimulatedCamcorder {
  public:
-  explicit SimulatedCamcorder(const char* name, zelto::sim::Cassette cassette = zelto::sim::Cassette::Default()) {
+  explicit SimulatedCamcorder(const char* name, zelto::sim::Cassette cassette = zelto::sim::Cassette::Default(),
+                              bool apartmentThreaded = false) {
     ok_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     folder_ = std::filesystem::temp_directory_path() / (std::string("zelto-bench-") + name);
     std::error_code ignored;
@@ -42,6 +44,7 @@ class SimulatedCamcorder {
     Orvex::OxUnique::GetInstance().SetTempFolder(Orvex::OxString(zelto::platform::WidePath(folder_ / "tmp").c_str()));
     zelto::sim::DriverConfig config;
     config.camcorder.cassette = std::move(cassette);
+    config.apartmentThreaded = apartmentThreaded;
     ok_ = ok_ && driver_.Register(config) == S_OK;
     if (!ok_) std::fprintf(stderr, "the simulated camcorder could not be registered\n");
   }
