@@ -17,7 +17,11 @@ using zelto::platform::ToUtf8;
 
 // Marks the file as ours in the database header ("OXMC").
 constexpr std::int64_t kApplicationId = 0x4F584D43;
-constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = 2;
+// Version 1 listed records by start time code, which is not tape order once
+// the camcorder restarts its time code after blank tape; it is still read,
+// and migrated where it may be written.
+constexpr std::int64_t kFirstSchemaVersion = 1;
 
 // Record ids are never reused (AUTOINCREMENT), so an id a caller kept from
 // an earlier listing cannot silently reach a newer record.
@@ -39,15 +43,30 @@ CREATE TABLE rec_info(
   flag            INTEGER NOT NULL DEFAULT 0,
   note            TEXT NOT NULL DEFAULT '',
   picture1        BLOB,
-  picture2        BLOB
+  picture2        BLOB,
+  tape_order      INTEGER NOT NULL DEFAULT 0
 );
-CREATE INDEX rec_info_by_cassette ON rec_info(cassette_id, start_time_code, id);
+CREATE INDEX rec_info_in_tape_order ON rec_info(cassette_id, tape_order, start_time_code, id);
 CREATE TABLE current_cassette(
   slot        INTEGER PRIMARY KEY CHECK (slot = 1),
   cassette_id INTEGER REFERENCES cassette(id) ON DELETE SET NULL
 );
 PRAGMA application_id = 1331187011;
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
+)sql";
+
+// From version 1: the records keep the order they were listed in until the
+// next load of their cassette puts them in tape order.
+constexpr const char* kMigrationFrom1 = R"sql(
+ALTER TABLE rec_info ADD COLUMN tape_order INTEGER NOT NULL DEFAULT 0;
+UPDATE rec_info SET tape_order = (
+  SELECT count(*) FROM rec_info AS other
+  WHERE other.cassette_id = rec_info.cassette_id
+    AND (other.start_time_code < rec_info.start_time_code
+         OR (other.start_time_code = rec_info.start_time_code AND other.id <= rec_info.id)));
+DROP INDEX rec_info_by_cassette;
+CREATE INDEX rec_info_in_tape_order ON rec_info(cassette_id, tape_order, start_time_code, id);
+PRAGMA user_version = 2;
 )sql";
 
 static_assert(kApplicationId == 1331187011, "the schema text repeats the application id");
@@ -60,18 +79,21 @@ std::int64_t cassetteIdOf(Connection& db, const std::string& identity) {
   return st.step() ? st.columnInt(0) : 0;
 }
 
-// Throws unless the connection holds a sound database of ours.
-void checkDatabase(Connection& db) {
+// Throws unless the connection holds a sound database of ours; its schema
+// version.
+std::int64_t checkDatabase(Connection& db) {
   if (db.queryInt("PRAGMA application_id") != kApplicationId) {
     throw SqliteError(SQLITE_NOTADB, "not a cassette-memory database");
   }
-  if (db.queryInt("PRAGMA user_version") != kSchemaVersion) {
+  const std::int64_t version = db.queryInt("PRAGMA user_version");
+  if (version < kFirstSchemaVersion || version > kSchemaVersion) {
     throw SqliteError(SQLITE_NOTADB, "unsupported cassette-memory database version");
   }
   Statement st(db, "PRAGMA quick_check(1)");
   if (!st.step() || st.columnText(0) != "ok") {
     throw SqliteError(SQLITE_CORRUPT, "cassette-memory database failed its integrity check");
   }
+  return version;
 }
 
 StoredRecord readRecord(const Statement& st) {
@@ -180,13 +202,20 @@ void MicStore::open(const fs::path& path, bool readOnly) {
   Connection db(SqlitePath(path), readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   db.setBusyTimeout(kBusyTimeoutMs);
   db.exec("PRAGMA foreign_keys = ON");
+  std::int64_t version = 0;
   {
-    Transaction tx(db, Transaction::Kind::Deferred);
-    checkDatabase(db);
+    // Immediate where it may migrate, so that two openers cannot both do it.
+    Transaction tx(db, readOnly ? Transaction::Kind::Deferred : Transaction::Kind::Immediate);
+    version = checkDatabase(db);
+    if (version == kFirstSchemaVersion && !readOnly) {
+      db.exec(kMigrationFrom1);
+      version = kSchemaVersion;
+    }
     tx.commit();
   }
   db_ = std::move(db);
   readOnly_ = readOnly;
+  inTapeOrder_ = version >= kSchemaVersion;
 }
 
 std::optional<std::int64_t> MicStore::currentCassetteId() {
@@ -237,8 +266,10 @@ std::vector<std::int32_t> MicStore::loadCassette(const MemoryContents& memory) {
   db_.exec("CREATE TEMP TABLE IF NOT EXISTS kept_rec_info(id INTEGER PRIMARY KEY)");
   db_.exec("DELETE FROM kept_rec_info");
   std::vector<std::int32_t> ids;
+  std::int64_t position = 0;
   for (const MemoryContents::Record& r : memory.records) {
     const StoredRecord& f = r.fields;
+    ++position;
     // The key's record first (-1 matches no id when there is no key), then
     // the oldest untaken record of the same scene.
     Statement same(db_,
@@ -247,18 +278,19 @@ std::vector<std::int32_t> MicStore::loadCassette(const MemoryContents& memory) {
     same.bind(1, cassette).bind(2, f.recordedAt).bind(3, f.startTimeCode).bind(4, r.key > 0 ? r.key : -1);
     std::int64_t id = same.step() ? same.columnInt(0) : 0;
     if (id != 0) {
-      Statement update(db_, "UPDATE rec_info SET end_time_code = ?1, duration = ?2 WHERE id = ?3");
-      update.bind(1, f.endTimeCode).bind(2, f.duration).bind(3, id).run();
+      Statement update(db_, "UPDATE rec_info SET end_time_code = ?1, duration = ?2, tape_order = ?3 WHERE id = ?4");
+      update.bind(1, f.endTimeCode).bind(2, f.duration).bind(3, position).bind(4, id).run();
     } else {
       Statement add(db_,
-                    "INSERT INTO rec_info(cassette_id, recorded_at, start_time_code, end_time_code, duration, note) "
-                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+                    "INSERT INTO rec_info(cassette_id, recorded_at, start_time_code, end_time_code, duration, note, "
+                    "tape_order) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
       add.bind(1, cassette)
           .bind(2, f.recordedAt)
           .bind(3, f.startTimeCode)
           .bind(4, f.endTimeCode)
           .bind(5, f.duration)
           .bindText(6, ToUtf8(f.text))
+          .bind(7, position)
           .run();
       id = db_.lastInsertRowId();
       if (id <= 0 || id > std::numeric_limits<std::int32_t>::max()) {
@@ -365,8 +397,8 @@ std::optional<std::vector<StoredRecord>> MicStore::records() {
   Transaction tx(db_, Transaction::Kind::Deferred);
   if (!currentCassetteId()) return std::nullopt;
   std::vector<StoredRecord> out;
-  Statement st(db_, (std::string(kRecordColumns) +
-                     "WHERE cassette_id = " OX_CURRENT " ORDER BY start_time_code, id")
+  Statement st(db_, (std::string(kRecordColumns) + "WHERE cassette_id = " OX_CURRENT +
+                     (inTapeOrder_ ? " ORDER BY tape_order, start_time_code, id" : " ORDER BY start_time_code, id"))
                         .c_str());
   while (st.step()) out.push_back(readRecord(st));
   tx.commit();
@@ -386,7 +418,8 @@ std::optional<std::int32_t> MicStore::addRecord(const StoredRecord& fields) {
   if (!cassette) return std::nullopt;
   Statement st(db_,
                "INSERT INTO rec_info(cassette_id, recorded_at, start_time_code, end_time_code, "
-               "duration, flag, note) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+               "duration, flag, note, tape_order) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+               "(SELECT coalesce(max(tape_order), 0) FROM rec_info WHERE cassette_id = ?1 AND start_time_code <= ?3))");
   st.bind(1, *cassette)
       .bind(2, fields.recordedAt)
       .bind(3, fields.startTimeCode)

@@ -128,6 +128,9 @@ class MicStore {
 
   Connection db_;
   bool readOnly_ = false;
+  // False for a database of the first version opened read-only: it has no
+  // tape order to list by.
+  bool inTapeOrder_ = true;
 };
 
 }  // namespace Orvex::micdb

@@ -78,6 +78,53 @@ TEST_F(MicStoreTest, ACassetteCannotReachAnothersRecords) {
   EXPECT_GT(store.addRecord(Scene(1, L"b")).value_or(0), *a);
 }
 
+// Records list in tape order, which is not time-code order once the time
+// code starts again after blank tape; a database of the first version, which
+// listed by time code, is read as it was and migrated where it is written.
+TEST_F(MicStoreTest, RecordsListInTapeOrderAndAFirstVersionDatabaseIsMigrated) {
+  Orvex::micdb::MemoryContents memory;
+  memory.identity = L"T";
+  for (std::uint32_t start : {36000u, 0u, 900u}) memory.records.push_back({0, Scene(start, L"")});
+  store.loadCassette(memory);
+  const auto starts = [&](MicStore& s) {
+    std::vector<std::uint32_t> out;
+    for (const StoredRecord& r : s.records().value_or(std::vector<StoredRecord>{})) out.push_back(r.startTimeCode);
+    return out;
+  };
+  EXPECT_EQ(starts(store), (std::vector<std::uint32_t>{36000, 0, 900}));
+  // A record added by hand follows the tape's record whose time code it
+  // follows.
+  ASSERT_TRUE(store.addRecord(Scene(5, L"by hand")));
+  EXPECT_EQ(starts(store), (std::vector<std::uint32_t>{36000, 0, 5, 900}));
+
+  // Turn the file back into the first version: no tape order column.
+  store.close();
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(Orvex::micdb::SqlitePath(db).c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "DROP INDEX rec_info_in_tape_order; ALTER TABLE rec_info DROP COLUMN tape_order; "
+                           "CREATE INDEX rec_info_by_cassette ON rec_info(cassette_id, start_time_code, id); "
+                           "PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+  }
+  MicStore reader;
+  reader.open(db, true);
+  EXPECT_EQ(starts(reader), (std::vector<std::uint32_t>{0, 5, 900, 36000})) << "read-only: as it was listed";
+  reader.close();
+
+  store.open(db, false);
+  EXPECT_EQ(starts(store), (std::vector<std::uint32_t>{0, 5, 900, 36000})) << "migrated in the order it had";
+  memory.records.insert(memory.records.begin() + 2, {0, Scene(5, L"")});
+  store.loadCassette(memory);
+  EXPECT_EQ(starts(store), (std::vector<std::uint32_t>{36000, 0, 5, 900})) << "tape order from the next load on";
+  MicStore again;
+  again.open(db, false);
+  EXPECT_EQ(starts(again), (std::vector<std::uint32_t>{36000, 0, 5, 900})) << "migrated once";
+}
+
 // Fault injection: cap the file's size at every page count from where it
 // stands up to where the whole script fits. Each write must then either
 // succeed or leave the file unchanged, byte for byte in content.
