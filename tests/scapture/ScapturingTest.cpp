@@ -110,7 +110,11 @@ TEST_F(ScapturingTest, AWholeRunThroughTheDeviceTwice) {
     driver.streamReceive.log.Take();
     driver.journal.Take();
     device->StartScapturing();
-    EXPECT_EQ(driver.journal.Take(), std::vector<std::wstring>{L"preview.SetMode(3)"}) << "the preview gives way";
+    // The run's deck commands may be in the journal too, by now.
+    std::vector<std::wstring> preview;
+    for (const std::wstring& call : driver.journal.Take())
+      if (call.rfind(L"preview.", 0) == 0) preview.push_back(call);
+    EXPECT_EQ(preview, std::vector<std::wstring>{L"preview.SetMode(3)"}) << "the preview gives way";
     ASSERT_TRUE(gate.WaitFor(1));
     ASSERT_TRUE(driver.Post(DRIVER_EVENT_STREAMING, 1));
     WriteFile(L"Tape-001-01.zlt", kSecond);
