@@ -12,6 +12,7 @@
 #include "app/ExitCode.h"
 #include "app/Names.h"
 #include "app/Session.h"
+#include "app/TapeCaptureCommand.h"
 #include "host/foundation/OxFolder.h"
 #include "host/foundation/OxUnique.h"
 #include "platform/PlatformExtras.h"
@@ -395,6 +396,7 @@ private:
 }  // namespace
 
 int RunCapture(Session& session, const CaptureOptions& options, Console& console) {
+  if (options.kind == CaptureOptions::Kind::Tape) return RunTapeCapture(session, options, console);
   return CaptureRun(session, options, console).Run();
 }
 
