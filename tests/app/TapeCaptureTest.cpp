@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <streambuf>
+#include <utility>
 
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
