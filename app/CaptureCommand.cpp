@@ -1,18 +1,18 @@
 #include "app/CaptureCommand.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
 
 #include "app/CapturePlan.h"
+#include "app/CaptureReport.h"
 #include "app/DeckButtons.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
 #include "app/Names.h"
 #include "app/Session.h"
+#include "app/TapeCaptureCommand.h"
 #include "host/foundation/OxFolder.h"
 #include "host/foundation/OxUnique.h"
 #include "platform/PlatformExtras.h"
@@ -26,48 +26,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// What the library takes as the stream rate: bytes per second of tape.
-constexpr double kStreamBytesPerSecond = 1'590'000.0;
 // Blank tape this long (process clock) after the picture ends a direct capture.
 constexpr std::uint64_t kRecordingEndsAfterMs = 5000;
 
-// "H:MM:SS.s" of tape.
-std::string Duration(double seconds) {
-  if (seconds < 0) seconds = 0;
-  const auto tenths = static_cast<long long>(seconds * 10 + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%lld", tenths / 36000, tenths / 600 % 60, tenths / 10 % 60,
-                tenths % 10);
-  return text;
-}
-
-// "1 section", "3 sections".
-std::string Count(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string Bytes(double bytes) {
-  char text[32];
-  if (bytes >= 1e9) std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
-  else std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-  return text;
-}
-
 std::string TimeCodeSeconds(const OxTimeCode& code) {
   return TimeCodeText(code).substr(0, 8);  // HH:MM:SS: the library's figures count whole seconds
-}
-
-std::uint64_t FileSize(const std::string& utf8Path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::u8path(utf8Path), ec);
-  return ec ? 0 : size;
 }
 
 class CaptureRun {
 public:
   CaptureRun(Session& session, const CaptureOptions& options, Console& console)
       : session(session), device(session.Device()), options(options), console(console),
-        pump(device, session.Feed(), console, false), batch(options.kind == CaptureOptions::Kind::Batch),
+        pump(device, session.Feed(), console, false), report(console, options.json), batch(options.kind == CaptureOptions::Kind::Batch),
         started(std::chrono::steady_clock::now()) {}
 
   int Run() {
@@ -257,11 +227,7 @@ private:
     return false;
   }
 
-  double CapturedSeconds() const {
-    double bytes = 0;
-    for (const std::string& f : files) bytes += static_cast<double>(FileSize(f));
-    return bytes / kStreamBytesPerSecond;
-  }
+  double CapturedSeconds() const { return TapeSeconds(files); }
 
   void Progress() {
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -299,7 +265,7 @@ private:
     std::optional<double> left;
     if (total && captured > 0 && rate > 0) left = (*total - captured) * kStreamBytesPerSecond / rate;
     if (options.json) {
-      nlohmann::ordered_json j = Json("progress");
+      nlohmann::ordered_json j = report.Object("progress");
       j["percent"] = percent ? nlohmann::ordered_json(*percent) : nlohmann::ordered_json();
       j["capturedSeconds"] = captured;
       j["totalSeconds"] = total ? nlohmann::ordered_json(*total) : nlohmann::ordered_json();
@@ -307,7 +273,7 @@ private:
       j["freeBytes"] = freeBytes;
       j["bytesPerSecond"] = static_cast<std::uint64_t>(rate);
       j["secondsLeft"] = left ? nlohmann::ordered_json(std::max(0.0, *left)) : nlohmann::ordered_json();
-      Print(j);
+      report.Print(j);
       return;
     }
     std::ostringstream line;
@@ -367,28 +333,13 @@ private:
 
   void Summary(int code) {
     if (options.json) {
-      nlohmann::ordered_json list = nlohmann::ordered_json::array();
-      for (const std::string& f : files) {
-        const std::uint64_t size = FileSize(f);
-        list.push_back({{"file", f}, {"bytes", size}, {"seconds", static_cast<double>(size) / kStreamBytesPerSecond}});
-      }
-      nlohmann::ordered_json j = Json("summary");
+      nlohmann::ordered_json j = report.Object("summary");
       j["result"] = code == kExitOk ? "complete" : code == kExitInterrupted ? "interrupted" : "failed";
-      j["files"] = list;
-      Print(j);
+      j["files"] = CaptureReport::FileArray(files);
+      report.Print(j);
       return;
     }
-    console.Line(Count(files.size(), "file", "files") + " in " + PathText(folder) +
-                 (files.empty() ? "" : ":"));
-    for (const std::string& f : files) {
-      const std::uint64_t size = FileSize(f);
-      const std::u8string name = std::filesystem::u8path(f).filename().u8string();
-      char line[512];
-      std::snprintf(line, sizeof line, "  %-32s %10s  %s", std::string(name.begin(), name.end()).c_str(),
-                    Bytes(static_cast<double>(size)).c_str(),
-                    Duration(static_cast<double>(size) / kStreamBytesPerSecond).c_str());
-      console.Line(line);
-    }
+    report.FileLines(folder, files);
   }
 
   std::string SectionText() const {
@@ -404,37 +355,11 @@ private:
     return text;
   }
 
-  nlohmann::ordered_json Json(const char* event) const {
-    nlohmann::ordered_json j;
-    j["version"] = 1;
-    j["event"] = event;
-    return j;
-  }
-
-  void Print(const nlohmann::ordered_json& j) {
-    console.Line(j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-  }
-
-  // One event: a JSON object, or a time-stamped line.
   void Event(const char* what, const std::string& detail, const nlohmann::ordered_json& fields) {
-    if (options.json) {
-      nlohmann::ordered_json j = Json(what);
-      for (const auto& [key, value] : fields.items()) j[key] = value;
-      Print(j);
-      return;
-    }
-    console.Event(std::chrono::system_clock::now(), what, detail);
+    report.Event(what, detail, fields);
   }
 
-  void Note(const std::string& text) {
-    if (options.json) {
-      nlohmann::ordered_json j = Json("note");
-      j["text"] = text;
-      Print(j);
-    } else {
-      console.Line(text);
-    }
-  }
+  void Note(const std::string& text) { report.Note(text); }
 
   int Fail(int code, const std::string& text) {
     console.Error(text);
@@ -446,6 +371,7 @@ private:
   const CaptureOptions& options;
   Console& console;
   EventPump pump;
+  CaptureReport report;
   const bool batch;
   const std::chrono::steady_clock::time_point started;
 
@@ -470,6 +396,7 @@ private:
 }  // namespace
 
 int RunCapture(Session& session, const CaptureOptions& options, Console& console) {
+  if (options.kind == CaptureOptions::Kind::Tape) return RunTapeCapture(session, options, console);
   return CaptureRun(session, options, console).Run();
 }
 

@@ -1,4 +1,4 @@
-// zelto capture direct|batch: tape to files through the library's direct or
+// zelto capture direct|batch (and tape, in TapeCaptureCommand): tape to files through the library's direct or
 // batch capturing, with a live progress line on a terminal, a plain line per
 // event in a pipe, or JSON; never overwriting a file; Ctrl-C stops the
 // capture the way the library stops it and keeps every file.

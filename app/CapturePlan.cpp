@@ -143,6 +143,16 @@ bool IsCaptureName(const std::string& name, const std::string& base, std::option
          numbers[0].size() >= 3 && Number(numbers[0]) == static_cast<std::uint32_t>(*file);
 }
 
+// BASE-NNN-PP.zlt for any file number NNN (three digits or more): a scene
+// of a whole-tape capture, or a batch section's part.
+bool IsSceneFileName(const std::string& name, const std::string& base) {
+  const std::string prefix = base + "-";
+  const std::size_t dash = name.find('-', prefix.size());
+  if (name.rfind(prefix, 0) != 0 || dash == std::string::npos) return false;
+  const auto number = Number(std::string_view(name).substr(prefix.size(), dash - prefix.size()));
+  return number && IsCaptureName(name, base, static_cast<int>(*number));
+}
+
 std::vector<std::string> Names(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;
@@ -191,16 +201,42 @@ std::optional<int> FreeFirstNumber(const std::filesystem::path& folder, const st
   return std::nullopt;
 }
 
-std::optional<std::string> FreeBaseName(const std::filesystem::path& folder, const std::string& base) {
+namespace {
+
+// The first of base, base-2, base-3, ... under which the folder holds no
+// file that `taken` claims for that base.
+std::optional<std::string> FirstFreeBase(const std::filesystem::path& folder, const std::string& base,
+                                         bool (*taken)(const std::string& name, const std::string& base)) {
   const std::vector<std::string> names = Names(folder);
   const auto free = [&](const std::string& candidate) {
-    return std::none_of(names.begin(), names.end(),
-                        [&](const std::string& name) { return IsCaptureName(name, candidate, std::nullopt); });
+    return std::none_of(names.begin(), names.end(), [&](const std::string& name) { return taken(name, candidate); });
   };
   if (free(base)) return base;
   for (int n = 2; n < 1'000'000; ++n)
     if (free(base + "-" + std::to_string(n))) return base + "-" + std::to_string(n);
   return std::nullopt;
+}
+
+bool IsDirectPartName(const std::string& name, const std::string& base) {
+  return IsCaptureName(name, base, std::nullopt);
+}
+
+}  // namespace
+
+std::optional<std::string> FreeBaseName(const std::filesystem::path& folder, const std::string& base) {
+  return FirstFreeBase(folder, base, &IsDirectPartName);
+}
+
+std::vector<std::string> ExistingSceneFiles(const std::filesystem::path& folder, const std::string& base) {
+  std::vector<std::string> found;
+  for (const std::string& name : Names(folder))
+    if (IsSceneFileName(name, base)) found.push_back(name);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::optional<std::string> FreeSceneBaseName(const std::filesystem::path& folder, const std::string& base) {
+  return FirstFreeBase(folder, base, &IsSceneFileName);
 }
 
 }  // namespace zelto::app

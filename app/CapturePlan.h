@@ -53,4 +53,11 @@ std::optional<int> FreeFirstNumber(const std::filesystem::path& folder, const st
                                    std::size_t sections);
 std::optional<std::string> FreeBaseName(const std::filesystem::path& folder, const std::string& base);
 
+// A whole-tape capture: the camcorder numbers one file a scene, BASE-001-01.zlt
+// on, as far as the tape goes, so any BASE-NNN-PP.zlt in the folder may be
+// written over. Those that exist (no folder in the names), and with
+// --next-free the first of base, base-2, ... that has none.
+std::vector<std::string> ExistingSceneFiles(const std::filesystem::path& folder, const std::string& base);
+std::optional<std::string> FreeSceneBaseName(const std::filesystem::path& folder, const std::string& base);
+
 }  // namespace zelto::app

@@ -44,6 +44,14 @@ namespace {
 
 // The seek command carries the track number in its low 28 bits.
 constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
+// A whole-tape capture's poll, in ms: below this the deck gets hardly a
+// moment to start playing before the run first checks that it does.
+constexpr std::uint64_t kShortestPollMs = 100;
+constexpr std::uint64_t kLongestPollMs = 10'000;
+// How long the picture may stay away, in ms, before the run takes it for
+// the end of the recordings: at least a second, at most an hour.
+constexpr std::uint64_t kShortestStreamTimeoutMs = 1'000;
+constexpr std::uint64_t kLongestStreamTimeoutMs = 3'600'000;
 
 constexpr CommandKind kCommands[] = {CommandKind::Status,  CommandKind::Deck, CommandKind::Watch,
                                      CommandKind::Capture, CommandKind::Record, CommandKind::Scan,
@@ -54,7 +62,7 @@ constexpr DeckAction kActions[] = {DeckAction::Play,        DeckAction::Stop,   
 // Options that take a value, so that the value is not read as the command.
 constexpr const char* kValueOptions[] = {"--driver", "--state-file", "--cassette", "--data-folder", "--to",
                                          "--name", "--first", "--split", "--seconds", "--timeout",
-                                         "--margins", "--contact-sheet"};
+                                         "--margins", "--contact-sheet", "--stream-timeout", "--poll"};
 
 struct UsageError {
   std::string text;
@@ -233,12 +241,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string first;
   std::string split = "auto";
   std::string captureSeconds;
+  std::string streamTimeout;
+  std::string poll;
   capture->add_option("kind", captureKind)->required();
   capture->add_option("--to", options.capture.folder)->required();
   capture->add_option("--name", options.capture.name);
   capture->add_option("--first", first);
   capture->add_option("--split", split);
   capture->add_option("--seconds", captureSeconds);
+  capture->add_option("--stream-timeout", streamTimeout);
+  capture->add_option("--poll", poll);
   capture->add_flag("--next-free", options.capture.nextFree);
   capture->add_flag("--json", options.capture.json);
   capture->add_option("SECTION", options.capture.sections);
@@ -284,6 +296,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
       options.watch.seconds = ParseSeconds("--seconds", seconds);
     if (options.command == CommandKind::Capture) {
       CaptureOptions& c = options.capture;
+      const bool tape = captureKind == "tape";
+      if (!tape && !streamTimeout.empty()) throw UsageError{"--stream-timeout is for a tape capture"};
+      if (!tape && !poll.empty()) throw UsageError{"--poll is for a tape capture"};
       if (captureKind == "direct") {
         c.kind = CaptureOptions::Kind::Direct;
         if (!c.sections.empty()) throw UsageError{"a direct capture takes no sections"};
@@ -296,8 +311,22 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (c.sections.empty()) throw UsageError{"a batch capture needs at least one SECTION"};
         if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};
         if (!first.empty()) c.first = static_cast<int>(ParseCount("--first", first, 0, 999999));
+      } else if (tape) {
+        c.kind = CaptureOptions::Kind::Tape;
+        if (!c.sections.empty()) throw UsageError{"a tape capture takes no sections: it captures every scene"};
+        if (!first.empty()) throw UsageError{"--first is for a batch capture"};
+        if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};
+        if (c.name.empty()) c.name = "Tape";
+        if (!streamTimeout.empty())
+          c.streamTimeoutMs = static_cast<std::uint32_t>(
+              ParseCount("--stream-timeout", streamTimeout, kShortestStreamTimeoutMs, kLongestStreamTimeoutMs));
+        if (!poll.empty())
+          c.pollMs = static_cast<std::uint32_t>(ParseCount("--poll", poll, kShortestPollMs, kLongestPollMs));
+        if (c.streamTimeoutMs && c.pollMs && *c.streamTimeoutMs < *c.pollMs)
+          throw UsageError{"--stream-timeout " + streamTimeout + " is shorter than --poll " + poll +
+                           "; the time-out is counted in polls"};
       } else {
-        throw UsageError{"unknown capture '" + captureKind + "'; the captures are direct, batch"};
+        throw UsageError{"unknown capture '" + captureKind + "'; the captures are direct, batch, tape"};
       }
       c.split = ParseSplit(split);
     }

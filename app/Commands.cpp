@@ -1,6 +1,7 @@
 #include "app/Commands.h"
 
 #include <exception>
+#include <mutex>
 
 #include "app/CaptureCommand.h"
 #include "app/CommandLine.h"
@@ -18,6 +19,12 @@ namespace zelto::app {
 
 namespace {
 
+std::mutex hookLock;
+std::function<void(Session&)>& OpenedHook() {
+  static std::function<void(Session&)> hook;
+  return hook;
+}
+
 int RunParsed(const Options& options, Console& console) {
   SessionSettings settings;
   settings.global = options.global;
@@ -29,6 +36,14 @@ int RunParsed(const Options& options, Console& console) {
   if (const int code = session.Open(&error); code != kExitOk) {
     console.Error(error);
     return code;
+  }
+  {
+    std::function<void(Session&)> hook;
+    {
+      std::lock_guard<std::mutex> guard(hookLock);
+      hook = OpenedHook();
+    }
+    if (hook) hook(session);
   }
   int code = kExitUsage;
   switch (options.command) {
@@ -51,6 +66,11 @@ int RunParsed(const Options& options, Console& console) {
 }
 
 }  // namespace
+
+void SetSessionOpenedHookForTesting(std::function<void(Session&)> hook) {
+  std::lock_guard<std::mutex> guard(hookLock);
+  OpenedHook() = std::move(hook);
+}
 
 int RunCommandLine(const std::vector<std::string>& args, Console& console) {
   const ParseOutcome parsed = ParseCommandLine(args, console.Out(), console.Err());

@@ -32,6 +32,13 @@ void EventPump::Print(const FeedEvent& event) {
     console.Event(event.at, "scan", ScanningEventName(event.scanning));
     return;
   }
+  if (event.kind == FeedEvent::Kind::Scapturing) {
+    std::string detail = ScapturingEventName(event.scapturing);
+    if (event.Is(OX_SCAPTURING_CREATE_FILE)) detail += ": " + event.file;
+    if (event.Is(OX_SCAPTURING_ERROR_STOP)) detail += ": " + CapturingErrorName(event.error);
+    console.Event(event.at, "tape capture", detail);
+    return;
+  }
   std::string detail;
   if (event.state) detail = DeviceStateName(*event.state) + at;
   if (event.media) detail = MediaInfoName(*event.media);

@@ -41,6 +41,7 @@ Commands:
   capture direct --to DIR capture what the tape plays into files
   capture batch --to DIR --name BASE SECTION...
                           capture sections of the tape, one file each
+  capture tape --to DIR   capture the whole cassette, one file a scene
   record FILE             record a transport stream onto the tape
   scan [--contact-sheet PNG]
                           find every scene's picture; store it in the
@@ -78,6 +79,11 @@ const char* const kEnvironment = R"(
 Environment:
   ZELTO_TIME_SCALE  the simulated camcorder's clock: 0.1 runs it ten times
                     as fast (every wait of the library shrinks alike)
+  ZELTO_SIM_THREADING
+                    free (default): the simulated camcorder's objects take
+                    calls from any thread; apartment: they stay on zelto's
+                    main thread, which carries out the other threads' calls
+                    while it waits (anything else: exit 2)
   NO_COLOR          no colour, even on a terminal
   XDG_STATE_HOME    (Linux) where the default data folder goes
   LOCALAPPDATA      (Windows) where the default data folder goes
@@ -146,6 +152,8 @@ Examples:
 const char* const kCapture = R"(Usage: zelto capture direct --to DIR [--name BASE] [--split RULE] [--seconds N]
        zelto capture batch --to DIR --name BASE [--first N] [--split RULE]
                            SECTION...
+       zelto capture tape --to DIR [--name BASE] [--split RULE]
+                          [--stream-timeout MS] [--poll MS]
 
 direct: plays the tape from where it stands and captures into DIR/BASE-01.zlt,
 BASE-02.zlt, ... until N seconds of tape are captured, the recording ends
@@ -153,6 +161,9 @@ BASE-02.zlt, ... until N seconds of tape are captured, the recording ends
 batch: captures each SECTION into its own file, DIR/BASE-NNN-01.zlt with NNN
 counting from --first (default 1); past 999 the numbers wrap as the library
 writes them (1000 is 001).
+tape: the camcorder rewinds the cassette, plays it and captures every scene
+into its own file, DIR/BASE-001-01.zlt, BASE-002-01.zlt, ... (a split file
+takes the next number), until no picture has come for --stream-timeout.
 
 SECTION is scene:K (the K-th scene of the simulated camcorder's tape) or
 IN-OUT, each a tape position H:MM:SS[.cc] or a recorded time code
@@ -161,21 +172,31 @@ recording it starts in.
 
 Options:
   --to DIR       the folder of the files (made when missing)
-  --name BASE    the files' base name (direct: default Clip)
+  --name BASE    the files' base name (direct: default Clip; tape: Tape)
   --split RULE   auto (default: at 4.2 GB off NTFS), size:MIB, frames:N
   --seconds N    direct: stop after N seconds of tape
+  --stream-timeout MS
+                 tape: how long (ms, 1000 to 3600000; default 10000) the
+                 picture may stay away before the recordings count as ended;
+                 keep it shorter than the blank tape after the last scene
+  --poll MS      tape: how often the camcorder is looked at (ms, 100 to
+                 10000; default 500); at most --stream-timeout
   --next-free    when a file of that name exists: batch, the first free
-                 --first; direct, BASE-2, BASE-3, ... (without it: exit 9)
+                 --first; direct and tape, BASE-2, BASE-3, ... (without it:
+                 exit 9)
   --json         one JSON object per event and progress tick (README)
 
 A file is never overwritten. Ctrl-C stops the capture the way the library
 stops it and keeps every file (exit 130); a capture that stops on an error
-(a full disk, the camcorder removed) keeps its files (exit 10).
+(a full disk, the camcorder removed, the deck stopped under a tape capture)
+keeps its files (exit 10). A write-protected cassette is refused for a tape
+capture (exit 5): the camcorder would end it at once.
 
 Examples:
   zelto capture direct --to clips --seconds 30
   zelto capture batch --to tapes --name Holiday scene:1 scene:3
   zelto capture batch --to tapes --name Holiday 0:01:00-0:02:30 --next-free
+  zelto capture tape --to tapes --name Holiday --stream-timeout 5000
 )";
 
 const char* const kRecord = R"(Usage: zelto record FILE [--margins FIRST,SECOND] [--direct]

@@ -114,6 +114,17 @@ std::string ScanningEventName(Orvex::_OxScanningEventID id) {
   return Unlisted("scan event", static_cast<int>(id));
 }
 
+std::string ScapturingEventName(Orvex::_OxScapturingEventID id) {
+  using namespace Orvex;
+  switch (id) {
+    case OX_SCAPTURING_CREATE_FILE: return "file created";
+    case OX_SCAPTURING_COMPLETE_SETUP: return "set up";
+    case OX_SCAPTURING_COMPLETE: return "whole-tape capture complete";
+    case OX_SCAPTURING_ERROR_STOP: return "whole-tape capture stopped on an error";
+  }
+  return Unlisted("whole-tape capture event", static_cast<int>(id));
+}
+
 std::string CapturingErrorName(Orvex::_OxCapturingErrorID error) {
   using namespace Orvex;
   switch (error) {

@@ -10,6 +10,7 @@
 #include "host/devevents/OxCapturingEvent.h"
 #include "host/devevents/OxRecordingEvent.h"
 #include "host/devevents/OxScanningEvent.h"
+#include "host/devevents/OxScapturingEvent.h"
 #include "host/devevents/OxSceneSearchEvent.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
@@ -24,6 +25,7 @@ std::string NotificationName(Orvex::_OxVideoDeviceNotification notification);
 std::string SceneSearchEventName(Orvex::_OxSceneSearchEventID id);
 std::string RecordingEventName(Orvex::_OxRecordingEventID id);
 std::string ScanningEventName(Orvex::_OxScanningEventID id);
+std::string ScapturingEventName(Orvex::_OxScapturingEventID id);
 // Why a capture stopped, as a phrase: "the disk is full".
 std::string CapturingErrorName(Orvex::_OxCapturingErrorID error);
 // A path as UTF-8 text, for output on every platform.

@@ -1,5 +1,7 @@
 #include "app/NotificationFeed.h"
 
+#include <stdexcept>
+
 #include "app/Interrupt.h"
 #include "platform/PlatformExtras.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -63,6 +65,22 @@ void NotificationFeed::CaptureRelay::OnEvent(const OxCapturingEvent& event) {
   feed.Fill(place, e);
 }
 
+void NotificationFeed::ScapturingRelay::OnEvent(const OxScapturingEvent& event) {
+  const std::uint64_t place = feed.Reserve();
+  FeedEvent e;
+  e.kind = FeedEvent::Kind::Scapturing;
+  e.at = std::chrono::system_clock::now();
+  e.scapturing = event.GetEventID();
+  e.error = event.GetErrorID();
+  try {
+    const std::u8string path = zelto::platform::NativePath(event.GetFileName().GetStdString()).u8string();
+    e.file.assign(path.begin(), path.end());
+  } catch (...) {
+    // The event is queued all the same: its place must be filled.
+  }
+  feed.Fill(place, e);
+}
+
 template <>
 void NotificationFeed::PlainRelay<OxRecordingEvent>::OnEvent(const OxRecordingEvent& event) {
   FeedEvent e;
@@ -92,30 +110,58 @@ void NotificationFeed::Fill(std::uint64_t place, const FeedEvent& event) {
     std::lock_guard<std::mutex> guard(mutex);
     events.emplace(place, event);
   }
-  arrived.notify_all();
+  SetEvent(arrived.handle);
 }
 
-void NotificationFeed::Wake() {
-  // Taking the lock orders this after a waiter's look at the flag: the
-  // notification cannot fall between that look and its wait.
-  { std::lock_guard<std::mutex> guard(mutex); }
-  arrived.notify_all();
+// Set after the queue or the flag changed, and auto-reset: a waiter that
+// looked just before still finds it set, and one signal serves any number
+// of arrivals, since the waiter looks at the whole queue each time.
+void NotificationFeed::Wake() { SetEvent(arrived.handle); }
+
+NotificationFeed::ArrivalEvent::ArrivalEvent() : handle(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  if (!handle) throw std::runtime_error("no event could be made for the device's notifications");
+}
+
+void NotificationFeed::AwaitArrival(Clock::time_point deadline) {
+  const Clock::time_point now = Clock::now();
+  if (now >= deadline) return;
+  // The wait's time-out runs on the process clock, which ZELTO_TIME_SCALE
+  // may speed up; the deadline is real time.
+  const double realMs = std::chrono::duration<double, std::milli>(deadline - now).count();
+  const double processMs = realMs / zelto::platform::TimeScale() + 1.0;
+  const DWORD timeout = processMs >= static_cast<double>(INFINITE - 1) ? INFINITE - 1 : static_cast<DWORD>(processMs);
+  const DWORD woke = MsgWaitForMultipleObjects(1, &arrived.handle, FALSE, timeout, QS_ALLINPUT);
+  if (woke == WAIT_OBJECT_0 + 1) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      // Nothing here runs a loop of its own that WM_QUIT could end.
+      if (message.message == WM_QUIT) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  } else if (woke == WAIT_FAILED) {
+    // The queue cannot be waited on: a plain wait is all that is left.
+    WaitForSingleObject(arrived.handle, timeout);
+  }
 }
 
 NotificationFeed::Wait NotificationFeed::Next(Clock::time_point deadline, FeedEvent& event) {
-  std::unique_lock<std::mutex> guard(mutex);
   for (;;) {
     // Ctrl-C first: a steady flow of events must not keep the program going.
     if (Interrupt::Requested()) return Wait::Interrupted;
-    const auto ready = [&] { return !events.empty() && events.begin()->first == taken + 1; };
-    if (ready()) {
-      event = events.begin()->second;
-      events.erase(events.begin());
-      ++taken;
-      return Wait::Event;
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      if (!events.empty() && events.begin()->first == taken + 1) {
+        event = events.begin()->second;
+        events.erase(events.begin());
+        ++taken;
+        return Wait::Event;
+      }
     }
-    if (arrived.wait_until(guard, deadline) == std::cv_status::timeout && !ready() && !Interrupt::Requested())
-      return Wait::TimedOut;
+    // Looked at once more after the deadline: what arrived as it passed
+    // (or from a message dispatched in the last wait) is still taken.
+    if (Clock::now() >= deadline) return Wait::TimedOut;
+    AwaitArrival(deadline);
   }
 }
 

@@ -46,7 +46,7 @@ struct SplitRule {
 };
 
 struct CaptureOptions {
-  enum class Kind { Direct, Batch };
+  enum class Kind { Direct, Batch, Tape };
   Kind kind = Kind::Direct;
   std::filesystem::path folder;
   std::string name;  // base name of the files
@@ -56,6 +56,10 @@ struct CaptureOptions {
   bool nextFree = false;
   bool json = false;
   std::vector<std::string> sections;  // batch, as written: resolved against the tape
+  // Tape: the host settings the library's whole-tape run reads, in ms of
+  // the camcorder's clock; none leaves the host's default.
+  std::optional<std::uint32_t> streamTimeoutMs;
+  std::optional<std::uint32_t> pollMs;
 };
 
 // Recording a file onto the tape where it stands. Margins are tape the

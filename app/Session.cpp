@@ -1,5 +1,6 @@
 #include "app/Session.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
@@ -21,6 +22,17 @@ std::string HexResult(HRESULT result) {
   std::ostringstream text;
   text << "0x" << std::hex << static_cast<unsigned long>(static_cast<std::uint32_t>(result));
   return text.str();
+}
+
+// ZELTO_SIM_THREADING: where the simulated driver's objects live. False
+// with *error set when the variable holds neither mode.
+bool SimulatorThreading(bool* apartment, std::string* error) {
+  const char* value = std::getenv("ZELTO_SIM_THREADING");
+  const std::string mode = value ? value : "";
+  *apartment = mode == "apartment";
+  if (mode.empty() || mode == "free" || mode == "apartment") return true;
+  *error = "ZELTO_SIM_THREADING is '" + mode + "'; it takes apartment or free (unset: free)";
+  return false;
 }
 
 }  // namespace
@@ -51,6 +63,10 @@ int Session::SetUpHostSettings(std::string* error) {
 
 int Session::RegisterSimulator(std::string* error) {
   zelto::sim::DriverConfig config;
+  // apartment: the driver's objects stay on this thread, and the library's
+  // scapturing thread reaches them through calls this thread dispatches
+  // while it waits for events.
+  if (!SimulatorThreading(&config.apartmentThreaded, error)) return kExitUsage;
   std::optional<zelto::sim::Cassette> asked;
   if (settings.global.cassette) {
     std::string problem;
@@ -161,6 +177,7 @@ int Session::Open(std::string* error) {
   device->AddEventListener(feed.CapturingListener());
   device->AddEventListener(feed.RecordingListener());
   device->AddEventListener(feed.ScanningListener());
+  device->AddEventListener(feed.ScapturingListener());
   listening = true;
   return kExitOk;
 }
@@ -176,6 +193,7 @@ void Session::Close() {
       device->RemoveEventListener(feed.CapturingListener());
       device->RemoveEventListener(feed.RecordingListener());
       device->RemoveEventListener(feed.ScanningListener());
+      device->RemoveEventListener(feed.ScapturingListener());
     }
     feed.Attach(nullptr);
     delete device;

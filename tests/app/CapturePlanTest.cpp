@@ -96,6 +96,15 @@ TEST_F(CaptureNamesTest, EveryNameACaptureCanWriteIsCheckedAndAFreeOneFound) {
   EXPECT_EQ(ExistingCaptureFiles(folder, "Clip", std::nullopt, 0), (std::vector<std::string>{"Clip-01.zlt"}));
   EXPECT_EQ(FreeBaseName(folder, "Clip"), "Clip-3");
   EXPECT_EQ(FreeBaseName(folder, "Fresh"), "Fresh");
+  // A whole-tape capture numbers as far as the tape goes: any scene file of
+  // its base counts, past 999 too, but not another base's nor a direct part.
+  Touch("Whole-1000-01.zlt");
+  Touch("Whole-2-001-01.zlt");
+  Touch("Whole-01.zlt");
+  EXPECT_EQ(ExistingSceneFiles(folder, "Tape"), (std::vector<std::string>{"Tape-001-01.zlt", "Tape-003-12.zlt"}));
+  EXPECT_EQ(ExistingSceneFiles(folder, "Whole"), (std::vector<std::string>{"Whole-1000-01.zlt"}));
+  EXPECT_EQ(FreeSceneBaseName(folder, "Whole"), "Whole-3");
+  EXPECT_EQ(FreeSceneBaseName(folder, "Clip"), "Clip") << "direct parts are no scene files";
 }
 
 }  // namespace

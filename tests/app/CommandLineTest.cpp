@@ -53,6 +53,17 @@ TEST(CommandLineTest, UsageErrorsExitTwoWithOneLineThatNamesTheMistake) {
       {{"--driver", "system", "--reset", "status"}, "need the simulated driver"},
       {{"status", "--unknown"}, "--unknown"},
       {{"help", "fly"}, "no help on 'fly'"},
+      {{"capture", "tape", "--to", "t", "--poll", "50"}, "--poll 50 is out of range (100 to 10000)"},
+      {{"capture", "tape", "--to", "t", "--poll", "0.5"}, "--poll '0.5' is not a number"},
+      {{"capture", "tape", "--to", "t", "--stream-timeout", "999"}, "--stream-timeout 999 is out of range (1000 to"},
+      {{"capture", "tape", "--to", "t", "--stream-timeout", "2000", "--poll", "3000"}, "shorter than --poll 3000"},
+      {{"capture", "tape", "--to", "t", "scene:1"}, "a tape capture takes no sections"},
+      {{"capture", "tape", "--to", "t", "--first", "2"}, "--first is for a batch capture"},
+      {{"capture", "tape", "--to", "t", "--seconds", "2"}, "--seconds is for a direct capture"},
+      {{"capture", "direct", "--to", "t", "--poll", "500"}, "--poll is for a tape capture"},
+      {{"capture", "batch", "--to", "t", "--name", "B", "--stream-timeout", "5000", "scene:1"},
+       "--stream-timeout is for a tape capture"},
+      {{"capture", "disc", "--to", "t"}, "the captures are direct, batch, tape"},
   };
   for (const auto& [args, says] : wrong) {
     std::string joined;
@@ -70,7 +81,7 @@ TEST(CommandLineTest, UsageErrorsExitTwoWithOneLineThatNamesTheMistake) {
 TEST(CommandLineTest, HelpFitsEightyColumnsAndSaysWhatAScriptNeeds) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--help"}, {"help"}, {"-h"}, {"deck", "--help"}, {"help", "deck"}, {"status", "-h"},
-           {"watch", "--help"}, {"demo", "--help"}}) {
+           {"watch", "--help"}, {"demo", "--help"}, {"capture", "--help"}}) {
     const Parsed parsed = Parse(args);
     EXPECT_FALSE(parsed.outcome.options);
     EXPECT_EQ(parsed.outcome.exitCode, kExitOk);
@@ -84,7 +95,7 @@ TEST(CommandLineTest, HelpFitsEightyColumnsAndSaysWhatAScriptNeeds) {
   const std::string main = Parse({"--help"}).out;
   for (const ExitCodeMeaning& m : kExitCodeMeanings)
     EXPECT_NE(main.find("  " + std::to_string(static_cast<int>(m.code)) + " "), std::string::npos) << m.meaning;
-  for (const char* name : {"ZELTO_TIME_SCALE", "NO_COLOR", "data folder", "simulator-state.json"})
+  for (const char* name : {"ZELTO_TIME_SCALE", "ZELTO_SIM_THREADING", "NO_COLOR", "data folder", "simulator-state.json"})
     EXPECT_NE(main.find(name), std::string::npos) << name;
 
   const Parsed version = Parse({"status", "--version"});
@@ -115,6 +126,19 @@ TEST(CommandLineTest, OptionsReachTheirCommand) {
   EXPECT_EQ(p.outcome.options->global.stateFile, std::filesystem::path("here.json"));
   EXPECT_EQ(p.outcome.options->global.dataFolder, std::filesystem::path("data"));
   EXPECT_FALSE(p.outcome.options->global.cassette);
+
+  // The limits themselves are taken; the base name has a default.
+  p = Parse({"capture", "tape", "--stream-timeout", "3600000", "--to", "t", "--poll", "100"});
+  ASSERT_TRUE(p.outcome.options) << p.err;
+  const CaptureOptions& tape = p.outcome.options->capture;
+  EXPECT_EQ(tape.kind, CaptureOptions::Kind::Tape);
+  EXPECT_EQ(tape.name, "Tape");
+  EXPECT_EQ(tape.streamTimeoutMs, 3'600'000u);
+  EXPECT_EQ(tape.pollMs, 100u);
+  p = Parse({"capture", "tape", "--to", "t"});
+  ASSERT_TRUE(p.outcome.options) << p.err;
+  EXPECT_FALSE(p.outcome.options->capture.streamTimeoutMs) << "the host's default stays";
+  EXPECT_FALSE(p.outcome.options->capture.pollMs);
 
   p = Parse({"deck", "rew"});
   ASSERT_TRUE(p.outcome.options);

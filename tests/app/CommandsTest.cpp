@@ -22,6 +22,7 @@ extern char** environ;
 #include "app/StatusCommand.h"
 #include "app/NotificationFeed.h"
 #include "platform/PlatformExtras.h"
+#include "platform/win32.h"
 #include "tests/app/AppTestSupport.h"
 
 using namespace apptest;
@@ -427,6 +428,44 @@ TEST(NotificationFeedTest, CtrlCOnAnotherThreadEndsAWaitAtOnce) {
   ctrlC.join();
   Interrupt::Clear();
   EXPECT_LT(NotificationFeed::Clock::now() - began, std::chrono::seconds(30));
+}
+
+// A driver whose objects live on the host's thread is called through
+// messages to that thread: a message that arrives while the command waits
+// for an event must be dispatched by the wait, or the event never comes.
+TEST(NotificationFeedTest, AWaitForAnEventDispatchesTheWindowMessagesThatLeadToIt) {
+  static NotificationFeed* feed = nullptr;
+  const auto procedure = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+    if (message != WM_USER + 7) return DefWindowProcW(window, message, wParam, lParam);
+    feed->DeviceListener()->OnEvent(Orvex::OX_NOTIFY_STREAMING_ON);
+    return 0;
+  };
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"ZeltoAppFeedPumpTest";
+  ASSERT_NE(RegisterClassExW(&windowClass), 0);
+  const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+
+  NotificationFeed theFeed;
+  feed = &theFeed;
+  const auto began = NotificationFeed::Clock::now();
+  std::thread caller([window] { PostMessageW(window, WM_USER + 7, 0, 0); });
+  FeedEvent event;
+  EXPECT_EQ(theFeed.Next(began + std::chrono::seconds(60), event), NotificationFeed::Wait::Event);
+  caller.join();
+  EXPECT_TRUE(event.Is(Orvex::OX_NOTIFY_STREAMING_ON));
+  EXPECT_LT(NotificationFeed::Clock::now() - began, std::chrono::seconds(30));
+  // With nothing more to come, the deadline still ends the wait.
+  EXPECT_EQ(theFeed.Next(NotificationFeed::Clock::now() + std::chrono::milliseconds(20), event),
+            NotificationFeed::Wait::TimedOut);
+
+  feed = nullptr;
+  DestroyWindow(window);
+  UnregisterClassW(windowClass.lpszClassName, GetModuleHandleW(nullptr));
 }
 
 TEST_F(CommandsTest, DemoTourRunsInOrderOnItsOwnCassette) {

@@ -1,0 +1,96 @@
+#include "app/CaptureReport.h"
+
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+#include "app/Names.h"
+
+namespace zelto::app {
+
+std::string Duration(double seconds) {
+  if (seconds < 0) seconds = 0;
+  const auto tenths = static_cast<long long>(seconds * 10 + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%lld", tenths / 36000, tenths / 600 % 60, tenths / 10 % 60,
+                tenths % 10);
+  return text;
+}
+
+std::string Count(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Bytes(double bytes) {
+  char text[32];
+  if (bytes >= 1e9) std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+  else std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
+}
+
+std::uint64_t FileSize(const std::string& utf8Path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(std::filesystem::u8path(utf8Path), ec);
+  return ec ? 0 : size;
+}
+
+double TapeSeconds(const std::vector<std::string>& utf8Paths) {
+  double bytes = 0;
+  for (const std::string& f : utf8Paths) bytes += static_cast<double>(FileSize(f));
+  return bytes / kStreamBytesPerSecond;
+}
+
+nlohmann::ordered_json CaptureReport::Object(const char* event) const {
+  nlohmann::ordered_json j;
+  j["version"] = 1;
+  j["event"] = event;
+  return j;
+}
+
+void CaptureReport::Print(const nlohmann::ordered_json& object) {
+  console.Line(object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
+void CaptureReport::Event(const char* what, const std::string& detail, const nlohmann::ordered_json& fields) {
+  if (json) {
+    nlohmann::ordered_json j = Object(what);
+    for (const auto& [key, value] : fields.items()) j[key] = value;
+    Print(j);
+    return;
+  }
+  console.Event(std::chrono::system_clock::now(), what, detail);
+}
+
+void CaptureReport::Note(const std::string& text) {
+  if (json) {
+    nlohmann::ordered_json j = Object("note");
+    j["text"] = text;
+    Print(j);
+  } else {
+    console.Line(text);
+  }
+}
+
+void CaptureReport::FileLines(const std::filesystem::path& folder, const std::vector<std::string>& files) {
+  console.Line(Count(files.size(), "file", "files") + " in " + PathText(folder) + (files.empty() ? "" : ":"));
+  for (const std::string& f : files) {
+    const std::uint64_t size = FileSize(f);
+    const std::u8string name = std::filesystem::u8path(f).filename().u8string();
+    char line[512];
+    std::snprintf(line, sizeof line, "  %-32s %10s  %s", std::string(name.begin(), name.end()).c_str(),
+                  Bytes(static_cast<double>(size)).c_str(),
+                  Duration(static_cast<double>(size) / kStreamBytesPerSecond).c_str());
+    console.Line(line);
+  }
+}
+
+nlohmann::ordered_json CaptureReport::FileArray(const std::vector<std::string>& files) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const std::string& f : files) {
+    const std::uint64_t size = FileSize(f);
+    list.push_back({{"file", f}, {"bytes", size}, {"seconds", static_cast<double>(size) / kStreamBytesPerSecond}});
+  }
+  return list;
+}
+
+}  // namespace zelto::app
