@@ -176,9 +176,9 @@ Options:
   --split RULE   auto (default: at 4.2 GB off NTFS), size:MIB, frames:N
   --seconds N    direct: stop after N seconds of tape
   --stream-timeout MS
-                 tape: how long (ms, 1000 to 3600000; default 10000) the
+                 tape: how long (ms, 1000 to 3600000; default 30000) the
                  picture may stay away before the recordings count as ended;
-                 keep it shorter than the blank tape after the last scene
+                 longer than the blank tape between two scenes
   --poll MS      tape: how often the camcorder is looked at (ms, 100 to
                  10000; default 500); at most --stream-timeout
   --next-free    when a file of that name exists: batch, the first free
@@ -188,15 +188,15 @@ Options:
 
 A file is never overwritten. Ctrl-C stops the capture the way the library
 stops it and keeps every file (exit 130); a capture that stops on an error
-(a full disk, the camcorder removed, the deck stopped under a tape capture)
-keeps its files (exit 10). A write-protected cassette is refused for a tape
+(a full disk, the camcorder removed, the deck stopped under a tape capture
+before the tape's end) keeps its files (exit 10). A write-protected cassette is refused for a tape
 capture (exit 5): the camcorder would end it at once.
 
 Examples:
   zelto capture direct --to clips --seconds 30
   zelto capture batch --to tapes --name Holiday scene:1 scene:3
   zelto capture batch --to tapes --name Holiday 0:01:00-0:02:30 --next-free
-  zelto capture tape --to tapes --name Holiday --stream-timeout 5000
+  zelto capture tape --to tapes --name Holiday
 )";
 
 const char* const kRecord = R"(Usage: zelto record FILE [--margins FIRST,SECOND] [--direct]

@@ -45,6 +45,10 @@ struct SplitRule {
   std::uint32_t frames = 0;     // ByDuration
 };
 
+// A tape capture's stream time-out unless told: longer than the blank
+// stretches a camcorder's owner leaves between recordings.
+inline constexpr std::uint32_t kTapeStreamTimeoutMs = 30'000;
+
 struct CaptureOptions {
   enum class Kind { Direct, Batch, Tape };
   Kind kind = Kind::Direct;
@@ -57,7 +61,7 @@ struct CaptureOptions {
   bool json = false;
   std::vector<std::string> sections;  // batch, as written: resolved against the tape
   // Tape: the host settings the library's whole-tape run reads, in ms of
-  // the camcorder's clock; none leaves the host's default.
+  // the camcorder's clock; none: kTapeStreamTimeoutMs, the host's poll.
   std::optional<std::uint32_t> streamTimeoutMs;
   std::optional<std::uint32_t> pollMs;
 };

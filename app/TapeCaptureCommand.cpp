@@ -88,7 +88,9 @@ private:
     // The library looks for the files it is told about in the capture folder.
     const OxString wideFolder(zelto::platform::WidePath(folder).c_str());
     settings.SetCaptureFolder(wideFolder);
-    if (options.streamTimeoutMs) settings.SetScaptureStreamTimeOut(*options.streamTimeoutMs);
+    // Longer than the host's 10 s: a camcorder's owner leaves longer blank
+    // stretches between recordings than that (the default cassette does).
+    settings.SetScaptureStreamTimeOut(options.streamTimeoutMs.value_or(kTapeStreamTimeoutMs));
     if (options.pollMs) settings.SetPollingTime(*options.pollMs);
     streamTimeoutMs = settings.GetScaptureStreamTimeOut();
     const DWORD pollMs = settings.GetPollingTime();
@@ -125,6 +127,13 @@ private:
     return kExitOk;
   }
 
+  // Where the simulated tape tells: whether the head stands at its end
+  // (within a second of tape: the deck stops on its last tracks).
+  bool AtTheEndOfTheTape() {
+    const std::optional<TapePosition> at = session.Position();
+    return at && at->lengthTracks > 0 && at->track + 300 >= at->lengthTracks;
+  }
+
   // Until the run ends: events as they come, a progress tick between.
   int Follow() {
     const auto tick = OnProcessClock(options.json ? 1.0 : 0.5);
@@ -151,6 +160,14 @@ private:
           ended = kExitOk;
           return true;
         case OX_SCAPTURING_ERROR_STOP:
+          // The library reads a deck stopped by the tape's end as a deck
+          // that stopped under the capture; every scene is in by then.
+          if (e.error == OX_CAPTURING_ERROR_DECK_STOPPED && AtTheEndOfTheTape()) {
+            tapeEnded = true;
+            report.Event("complete", "the tape ended", {{"files", files.size()}});
+            ended = kExitOk;
+            return true;
+          }
           error = e.error;
           report.Event("error", CapturingErrorName(e.error),
                        {{"error", static_cast<int>(e.error)}, {"reason", CapturingErrorName(e.error)}});
@@ -222,8 +239,6 @@ private:
     if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; " + kept);
     if (code == kExitCaptureFailed) {
       std::string why = CapturingErrorName(error);
-      if (error == OX_CAPTURING_ERROR_DECK_STOPPED)
-        why += " (at the end of the tape: a shorter --stream-timeout ends the capture before the deck stops)";
       console.Error("the tape capture stopped: " + why + "; " + kept);
     }
     return code;
@@ -243,7 +258,8 @@ private:
 
   std::string Ending(int code) const {
     switch (code) {
-      case kExitOk: return "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
+      case kExitOk:
+        return tapeEnded ? "the tape ended" : "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
       case kExitInterrupted: return "stopped by Ctrl-C";
       case kExitCaptureFailed: return "stopped: " + CapturingErrorName(error);
       default: return "stopped";
@@ -282,6 +298,7 @@ private:
   std::filesystem::path folder;
   std::string base;
   DWORD streamTimeoutMs = 0;
+  bool tapeEnded = false;
   bool running = false;
   std::vector<std::string> files;
   std::optional<_OxVideoDeviceState> deckState;

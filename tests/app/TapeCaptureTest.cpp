@@ -199,6 +199,27 @@ TEST_F(TapeCaptureTest, CtrlCARemovedCamcorderAndAStoppedDeckEndTheRunAndKeepThe
   }
 }
 
+// A scene recorded to the tape's very end: the deck stops there before the
+// stream time-out (30 s unless told) runs out, which the library reports as
+// a deck stopped under the capture; every scene is in, so the run is done.
+TEST_F(TapeCaptureTest, TheTapesEndCompletesTheRun) {
+  const Result r = Zelto({"--cassette", Cassette(R"({"length": 6, "position": 3, "scenes": [{"start": 1, "end": 6}]})"),
+                          "capture", "tape", "--to", Out().string(), "--json"});
+  ASSERT_EQ(r.code, kExitOk) << r.err << r.out;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  nlohmann::json summary;
+  for (const std::string& line : Lines(r.out)) {
+    const auto json = nlohmann::json::parse(line);
+    if (json.at("event") == "start") {
+      EXPECT_EQ(json.at("streamTimeoutMs"), 30000);
+    }
+    if (json.at("event") == "summary") summary = json;
+  }
+  EXPECT_EQ(summary.at("result"), "complete");
+  EXPECT_EQ(summary.at("ended"), "the tape ended");
+  EXPECT_NEAR(TapeSecondsOf(Out() / "Tape-001-01.zlt"), 5.0, 0.3);
+}
+
 TEST_F(TapeCaptureTest, RefusedBeforeTheTapeMoves) {
   const std::string protectedTape = Cassette(R"({"length": 20, "position": 5, "writeProtected": true,
                                                  "scenes": [{"start": 1, "end": 3}]})", "protected.json");
