@@ -66,13 +66,7 @@ class Proxy : public I {
     if (const DWORD thread = bound.load()) apartment->WrongThread(thread);
     const long left = --refs;
     if (left == 0) {
-      I* object = target;
-      // Where the owner is gone there is no one else to let the object go.
-      if (apartment->Call([object] {
-            object->Release();
-            return S_OK;
-          }) == RPC_E_DISCONNECTED)
-        object->Release();
+      apartment->ReleaseOnOwner(target);
       count(&ApartmentCounters::liveProxies, apartment->counters, -1);
       delete this;
     }
@@ -167,12 +161,9 @@ class StreamReceiveProxy final : public Proxy<IStreamReceive> {
   HRESULT STDMETHODCALLTYPE StopBatch() override { return forward([](R& t) { return t.StopBatch(); }); }
 };
 
-// Makes the proxy for `iid`, or null where there is none to make.
 template <typename P, typename I>
-IUnknown* make(std::shared_ptr<Apartment> apartment, REFIID iid, IUnknown* object, DWORD thread, void** out) {
-  auto* proxy = new (std::nothrow) P(std::move(apartment), iid, static_cast<I*>(object), thread);
-  *out = proxy ? static_cast<I*>(proxy) : nullptr;
-  return proxy ? static_cast<I*>(proxy) : nullptr;
+I* make(std::shared_ptr<Apartment> apartment, REFIID iid, IUnknown* object, DWORD thread) {
+  return new (std::nothrow) P(std::move(apartment), iid, static_cast<I*>(object), thread);
 }
 
 // Arms whichever proxy `itf` is (made by Wrap for `iid`).
@@ -375,6 +366,15 @@ HRESULT Apartment::Call(const std::function<HRESULT()>& body) {
   return task->result;
 }
 
+void Apartment::ReleaseOnOwner(IUnknown* object) {
+  // Where the owner is gone there is no one else to let the object go.
+  if (Call([object] {
+        object->Release();
+        return S_OK;
+      }) == RPC_E_DISCONNECTED)
+    object->Release();
+}
+
 bool Apartment::WrongThread(DWORD bound) {
   if (GetCurrentThreadId() == bound) return false;
   count(&ApartmentCounters::wrongThreadCalls, counters);
@@ -384,22 +384,20 @@ bool Apartment::WrongThread(DWORD bound) {
 HRESULT Apartment::Wrap(REFIID iid, IUnknown* object, DWORD thread, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  IUnknown* made = nullptr;
+  void* made = nullptr;
   auto self = shared_from_this();
   if (Same(iid, IID_ISmartControl))
-    made = make<SmartControlProxy, ISmartControl>(self, iid, object, thread, out);
+    made = make<SmartControlProxy, ISmartControl>(self, iid, object, thread);
   else if (Same(iid, IID_IDeckControl))
-    made = make<DeckControlProxy, IDeckControl>(self, iid, object, thread, out);
+    made = make<DeckControlProxy, IDeckControl>(self, iid, object, thread);
   else if (Same(iid, IID_IStreamReceive))
-    made = make<StreamReceiveProxy, IStreamReceive>(self, iid, object, thread, out);
+    made = make<StreamReceiveProxy, IStreamReceive>(self, iid, object, thread);
   else if (Same(iid, IID_IUnknown))
-    made = make<UnknownProxy, IUnknown>(self, iid, object, thread, out);
+    made = make<UnknownProxy, IUnknown>(self, iid, object, thread);
+  *out = made;
   if (made) return S_OK;
   // No proxy: the object's reference goes back where it came from.
-  Call([object] {
-    object->Release();
-    return S_OK;
-  });
+  ReleaseOnOwner(object);
   return proxied(iid) ? E_OUTOFMEMORY : E_NOINTERFACE;
 }
 

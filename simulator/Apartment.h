@@ -62,6 +62,9 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
   // a thread of 0 binds it to the first thread that asks it for an
   // interface once Arm has been called on it (see NewMarshaler).
   HRESULT Wrap(REFIID iid, IUnknown* object, DWORD thread, void** out);
+  // Releases a reference to an object of the apartment on its owner's
+  // thread (or here, once the owner is gone).
+  void ReleaseOnOwner(IUnknown* object);
   // Counts a call from a thread the proxy does not belong to.
   bool WrongThread(DWORD bound);
 
