@@ -189,8 +189,8 @@ Options:
 A file is never overwritten. Ctrl-C stops the capture the way the library
 stops it and keeps every file (exit 130); a capture that stops on an error
 (a full disk, the camcorder removed, the deck stopped under a tape capture
-before the tape's end) keeps its files (exit 10). A write-protected cassette is refused for a tape
-capture (exit 5): the camcorder would end it at once.
+before the tape's end) keeps its files (exit 10). A write-protected cassette
+is refused for a tape capture (exit 5): the camcorder would end it at once.
 
 Examples:
   zelto capture direct --to clips --seconds 30
