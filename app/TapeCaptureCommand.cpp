@@ -237,10 +237,8 @@ private:
     Summary(code);
     const std::string kept = Count(files.size(), "file", "files") + " kept";
     if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; " + kept);
-    if (code == kExitCaptureFailed) {
-      std::string why = CapturingErrorName(error);
-      console.Error("the tape capture stopped: " + why + "; " + kept);
-    }
+    if (code == kExitCaptureFailed)
+      console.Error("the tape capture stopped: " + CapturingErrorName(error) + "; " + kept);
     return code;
   }
 
@@ -259,7 +257,8 @@ private:
   std::string Ending(int code) const {
     switch (code) {
       case kExitOk:
-        return tapeEnded ? "the tape ended" : "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
+        if (tapeEnded) return "the tape ended";
+        return "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
       case kExitInterrupted: return "stopped by Ctrl-C";
       case kExitCaptureFailed: return "stopped: " + CapturingErrorName(error);
       default: return "stopped";

@@ -54,7 +54,8 @@ class Proxy : public I {
       return S_OK;
     }
     IUnknown* object = nullptr;
-    const HRESULT hr = apartment->Call([&] { return target->QueryInterface(wanted, reinterpret_cast<void**>(&object)); });
+    const HRESULT hr =
+        apartment->Call([&] { return target->QueryInterface(wanted, reinterpret_cast<void**>(&object)); });
     if (FAILED(hr) || !object) return FAILED(hr) ? hr : E_NOINTERFACE;
     return apartment->Wrap(wanted, object, thread, out);
   }
@@ -193,7 +194,9 @@ class ApartmentMarshaler final : public IMarshal {
 
   IUnknown* Inner() { return &inner_; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return outer_->QueryInterface(riid, ppv); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    return outer_->QueryInterface(riid, ppv);
+  }
   ULONG STDMETHODCALLTYPE AddRef() override { return outer_->AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return outer_->Release(); }
 

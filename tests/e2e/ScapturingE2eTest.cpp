@@ -85,7 +85,8 @@ protected:
         << "the host's thread left a call of the run unserved";
     EXPECT_EQ(zelto::sim::Apartment::Totals().liveProxies.load(), liveProxiesBefore) << "a proxy never released";
     if (GetParam()) {
-      EXPECT_GT(zelto::sim::Apartment::Totals().proxiesMade.load(), proxiesBefore) << "the run reached the driver directly";
+      EXPECT_GT(zelto::sim::Apartment::Totals().proxiesMade.load(), proxiesBefore)
+          << "the run reached the driver directly";
     }
   }
 
@@ -255,7 +256,8 @@ TEST_P(ScapturingE2e, WhatEndsARunOnOtherCassettes) {
     const long end = PumpFor(c.end, scapturedBefore);
     ASSERT_GE(end, 0);
     if (c.end == OX_SCAPTURING_ERROR_STOP) {
-      EXPECT_EQ(scapturing.Entries()[static_cast<std::size_t>(end)].value.GetErrorID(), OX_CAPTURING_ERROR_DECK_STOPPED);
+      EXPECT_EQ(scapturing.Entries()[static_cast<std::size_t>(end)].value.GetErrorID(),
+                OX_CAPTURING_ERROR_DECK_STOPPED);
     }
     EXPECT_EQ(scapturing.Count(), scapturedBefore + 1 + c.files.size() + 1) << "the set-up, the files, one end";
     EXPECT_EQ(Files(), c.files);
