@@ -3,6 +3,7 @@
 // reference count can be read after the library has let go of it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -389,10 +390,10 @@ public:
   }
 
   // Posts a driver event to the advised window, as the driver does; the
-  // record lives as long as the fake.
+  // record lives as long as the fake and is never written again, since the
+  // window's thread may still be reading it for an earlier post.
   bool Post(DWORD code, LPARAM argument = 0) {
     if (code >= kMaxCode || !window.load()) return false;
-    records[code] = DRIVER_EVENT_RECORD{0, code};
     return PostMessageW(window.load(), RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME),
                         reinterpret_cast<WPARAM>(&records[code]), argument) != 0;
   }
@@ -404,7 +405,11 @@ private:
   static constexpr DWORD kMaxCode = 64;
   std::mutex lock;
   std::vector<DWORD> commands;
-  DRIVER_EVENT_RECORD records[kMaxCode] = {};
+  const std::array<DRIVER_EVENT_RECORD, kMaxCode> records = [] {
+    std::array<DRIVER_EVENT_RECORD, kMaxCode> all{};
+    for (DWORD code = 0; code < kMaxCode; ++code) all[code] = DRIVER_EVENT_RECORD{0, code};
+    return all;
+  }();
 };
 
 // One unit: moniker and properties.
