@@ -48,6 +48,22 @@ void NotificationFeed::SceneRelay::OnEvent(const OxSceneSearchEvent& event) {
   feed.Fill(place, e);
 }
 
+namespace {
+
+// A file the library names the Windows way, as a path of this system in
+// UTF-8; empty where it cannot be converted (the event is queued all the
+// same: its place must be filled).
+std::string FileText(const OxString& name) noexcept {
+  try {
+    const std::u8string path = zelto::platform::NativePath(name.GetStdString()).u8string();
+    return std::string(path.begin(), path.end());
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace
+
 void NotificationFeed::CaptureRelay::OnEvent(const OxCapturingEvent& event) {
   const std::uint64_t place = feed.Reserve();
   FeedEvent e;
@@ -55,13 +71,7 @@ void NotificationFeed::CaptureRelay::OnEvent(const OxCapturingEvent& event) {
   e.at = std::chrono::system_clock::now();
   e.capture = event.GetEventID();
   e.error = event.GetErrorID();
-  try {
-    // The library names files the Windows way; here they are paths of this system.
-    const std::u8string path = zelto::platform::NativePath(event.GetFileName().GetStdString()).u8string();
-    e.file.assign(path.begin(), path.end());
-  } catch (...) {
-    // The event is queued all the same: its place must be filled.
-  }
+  e.file = FileText(event.GetFileName());
   feed.Fill(place, e);
 }
 
@@ -72,12 +82,7 @@ void NotificationFeed::ScapturingRelay::OnEvent(const OxScapturingEvent& event) 
   e.at = std::chrono::system_clock::now();
   e.scapturing = event.GetEventID();
   e.error = event.GetErrorID();
-  try {
-    const std::u8string path = zelto::platform::NativePath(event.GetFileName().GetStdString()).u8string();
-    e.file.assign(path.begin(), path.end());
-  } catch (...) {
-    // The event is queued all the same: its place must be filled.
-  }
+  e.file = FileText(event.GetFileName());
   feed.Fill(place, e);
 }
 

@@ -38,10 +38,6 @@ class Proxy : public I {
   }
   virtual ~Proxy() = default;
 
-  // The marshaller has written the proxy out: the next thread to ask it for
-  // an interface is the one that unmarshalled it.
-  void Arm() { armed.store(true); }
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID wanted, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -78,23 +74,25 @@ class Proxy : public I {
   template <typename Body>
   HRESULT forward(Body&& body) {
     bindToCaller();
-    if (apartment->WrongThread(bound.load())) return RPC_E_WRONG_THREAD;
+    const DWORD thread = bound.load();
+    if (thread != 0 && apartment->WrongThread(thread)) return RPC_E_WRONG_THREAD;
     return apartment->Call([&] { return body(*target); });
   }
 
  private:
+  // A marshalled proxy belongs to the thread that unmarshals it, the first
+  // other than the owner to use it (the marshaller's own use of it is on the
+  // owner's thread).
   void bindToCaller() {
-    if (!armed.load()) return;
+    if (bound.load() != 0 || apartment->OnOwnerThread()) return;
     DWORD none = 0;
     bound.compare_exchange_strong(none, GetCurrentThreadId());
-    armed.store(false);
   }
 
   std::shared_ptr<Apartment> apartment;
   IID iid;
   I* target;
   std::atomic<DWORD> bound;
-  std::atomic<bool> armed{false};
   std::atomic<long> refs{1};
 };
 
@@ -167,18 +165,6 @@ I* make(std::shared_ptr<Apartment> apartment, REFIID iid, IUnknown* object, DWOR
   return new (std::nothrow) P(std::move(apartment), iid, static_cast<I*>(object), thread);
 }
 
-// Arms whichever proxy `itf` is (made by Wrap for `iid`).
-void arm(REFIID iid, void* itf) {
-  if (Same(iid, IID_ISmartControl))
-    static_cast<SmartControlProxy*>(static_cast<ISmartControl*>(itf))->Arm();
-  else if (Same(iid, IID_IDeckControl))
-    static_cast<DeckControlProxy*>(static_cast<IDeckControl*>(itf))->Arm();
-  else if (Same(iid, IID_IStreamReceive))
-    static_cast<StreamReceiveProxy*>(static_cast<IStreamReceive*>(itf))->Arm();
-  else
-    static_cast<UnknownProxy*>(static_cast<IUnknown*>(itf))->Arm();
-}
-
 bool proxied(REFIID iid) {
   return Same(iid, IID_IUnknown) || Same(iid, IID_ISmartControl) || Same(iid, IID_IDeckControl) ||
          Same(iid, IID_IStreamReceive);
@@ -222,7 +208,6 @@ class ApartmentMarshaler final : public IMarshal {
     if (FAILED(hr)) return hr;
     // The marshaller takes a reference of its own to what it writes.
     hr = freeThreaded_->MarshalInterface(stream, riid, proxy, context, contextData, flags);
-    if (SUCCEEDED(hr)) arm(riid, proxy);
     static_cast<IUnknown*>(proxy)->Release();
     return hr;
   }

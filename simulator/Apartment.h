@@ -59,8 +59,8 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
   // queue, waiting at most the call limit.
   HRESULT Call(const std::function<HRESULT()>& body);
   // A proxy for `object` (whose reference it takes over) bound to `thread`;
-  // a thread of 0 binds it to the first thread that asks it for an
-  // interface once Arm has been called on it (see NewMarshaler).
+  // a thread of 0 binds it to the first thread other than the owner that
+  // uses it (the one that unmarshals it, see NewApartmentMarshaler).
   HRESULT Wrap(REFIID iid, IUnknown* object, DWORD thread, void** out);
   // Releases a reference to an object of the apartment on its owner's
   // thread (or here, once the owner is gone).

@@ -114,6 +114,18 @@ protected:
         arrived);
     return found;
   }
+  // Until the deck is heard rewinding after device notification `from`,
+  // waited for pumping.
+  bool PumpForRewind(std::size_t from) {
+    return PumpUntil(
+        [&] {
+          const auto entries = heard.Entries();
+          for (std::size_t i = from; i < entries.size(); ++i)
+            if (entries[i].value == OX_NOTIFY_DEVICE_STATE && entries[i].note == DECK_STATE_REWIND) return true;
+          return false;
+        },
+        arrived);
+  }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(captures))
@@ -168,14 +180,7 @@ TEST_P(ScapturingE2e, AStopDuringTheRewindOrTheCaptureReturnsPromptlyAndKeepsThe
     if (c.duringCapture) {
       ASSERT_GE(PumpFor(OX_SCAPTURING_CREATE_FILE, scapturedBefore), 0);
     } else {
-      ASSERT_TRUE(PumpUntil(
-          [&] {
-            const auto entries = heard.Entries();
-            for (std::size_t i = heardBefore; i < entries.size(); ++i)
-              if (entries[i].value == OX_NOTIFY_DEVICE_STATE && entries[i].note == DECK_STATE_REWIND) return true;
-            return false;
-          },
-          arrived));
+      ASSERT_TRUE(PumpForRewind(heardBefore));
     }
     // The run stops at its next wait: the pause after the rewind is a plain
     // sleep (3 s of the process clock), a poll is 250 ms; then the abort and
@@ -241,14 +246,7 @@ TEST_P(ScapturingE2e, WhatEndsARunOnOtherCassettes) {
       ASSERT_GE(PumpFor(OX_SCAPTURING_CREATE_FILE, scapturedBefore), 0);
       EXPECT_TRUE(Panel().Eject());
     } else if (c.midway == Midway::ejectDuringTheRewind) {
-      ASSERT_TRUE(PumpUntil(
-          [&] {
-            const auto entries = heard.Entries();
-            for (std::size_t i = heardBefore; i < entries.size(); ++i)
-              if (entries[i].value == OX_NOTIFY_DEVICE_STATE && entries[i].note == DECK_STATE_REWIND) return true;
-            return false;
-          },
-          arrived));
+      ASSERT_TRUE(PumpForRewind(heardBefore));
       EXPECT_TRUE(Panel().Eject());
       ASSERT_TRUE(PumpUntil([&] { return !Panel().CurrentCassette(); }, arrived));
       EXPECT_LT(TimedStop(), std::chrono::seconds(4));
