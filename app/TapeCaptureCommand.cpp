@@ -93,7 +93,7 @@ private:
     settings.SetScaptureStreamTimeOut(options.streamTimeoutMs.value_or(kTapeStreamTimeoutMs));
     if (options.pollMs) settings.SetPollingTime(*options.pollMs);
     streamTimeoutMs = settings.GetScaptureStreamTimeOut();
-    const DWORD pollMs = settings.GetPollingTime();
+    pollMs = settings.GetPollingTime();
 
     _OxBatchCapturingParam param;
     param.folderPath = wideFolder;
@@ -134,6 +134,22 @@ private:
     return at && at->lengthTracks > 0 && at->track + 300 >= at->lengthTracks;
   }
 
+  // Whether the stream had been off for the time-out when the run's end was
+  // heard, judged by when the two were heard (not when this thread got to
+  // them) on the camcorder's clock, with a poll's worth of slack: the run
+  // judges it at its polls.
+  bool PictureGoneForTheTimeOut(std::chrono::system_clock::time_point endHeard) const {
+    if (streaming || !streamOffHeard) return false;
+    const double realMs = std::chrono::duration<double, std::milli>(endHeard - *streamOffHeard).count();
+    return realMs / zelto::platform::TimeScale() + pollMs >= streamTimeoutMs;
+  }
+  // Whether the capture folder's disk has no room for another second of tape.
+  bool DiskFull() const {
+    std::error_code ec;
+    const std::filesystem::space_info space = std::filesystem::space(folder, ec);
+    return !ec && space.available < 2'000'000;
+  }
+
   // Until the run ends: events as they come, a progress tick between.
   int Follow() {
     const auto tick = OnProcessClock(options.json ? 1.0 : 0.5);
@@ -155,6 +171,16 @@ private:
           report.Event("file-created", e.file, {{"file", e.file}, {"number", files.size()}});
           return false;
         case OX_SCAPTURING_COMPLETE:
+          // The library also calls a run complete that the camcorder ended
+          // on an error of its own (a full disk, a file it cannot write):
+          // only a picture gone for the whole time-out is the tape's end.
+          if (!PictureGoneForTheTimeOut(e.at)) {
+            error = DiskFull() ? OX_CAPTURING_ERROR_DISK_FULL : OX_CAPTURING_ERROR_UNKNOWN;
+            report.Event("error", CapturingErrorName(error),
+                         {{"error", static_cast<int>(error)}, {"reason", CapturingErrorName(error)}});
+            ended = kExitCaptureFailed;
+            return true;
+          }
           report.Event("complete", "no picture for longer than " + Seconds(streamTimeoutMs),
                        {{"files", files.size()}});
           ended = kExitOk;
@@ -186,6 +212,7 @@ private:
     } else if (e.Is(OX_NOTIFY_STREAMING_OFF)) {
       streaming = false;
       streamOffAt = GetTickCount64();
+      streamOffHeard = e.at;
     }
     return false;
   }
@@ -297,12 +324,14 @@ private:
   std::filesystem::path folder;
   std::string base;
   DWORD streamTimeoutMs = 0;
+  DWORD pollMs = 0;
   bool tapeEnded = false;
   bool running = false;
   std::vector<std::string> files;
   std::optional<_OxVideoDeviceState> deckState;
   bool streaming = false;
   std::uint64_t streamOffAt = 0;
+  std::optional<std::chrono::system_clock::time_point> streamOffHeard;
   int ended = kExitOk;
   _OxCapturingErrorID error = OX_CAPTURING_ERROR_NONE;
 };

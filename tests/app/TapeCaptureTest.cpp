@@ -179,6 +179,10 @@ TEST_F(TapeCaptureTest, CtrlCARemovedCamcorderAndAStoppedDeckEndTheRunAndKeepThe
        "stopped by Ctrl-C; 2 files kept"},
       {"removed", [](zelto::sim::SimulatedDriver& d) { d.Panel().RemoveDevice(); }, kExitCaptureFailed,
        "the tape capture stopped: the camcorder was removed; 2 files kept"},
+      // The library calls such a run complete; the picture had not been
+      // gone for the time-out, so it is not.
+      {"a full disk", [](zelto::sim::SimulatedDriver& d) { d.Panel().FillDiskAfter(100'000); }, kExitCaptureFailed,
+       "the tape capture stopped: an error the camcorder did not name; 2 files kept"},
       {"stalled", [](zelto::sim::SimulatedDriver& d) { d.Panel().StallTransport(true); }, kExitCaptureFailed,
        "the tape capture stopped: the deck stopped under the capture"},
   };
