@@ -16,7 +16,11 @@ enum ExitCode : int {
   kExitWouldOverwrite = 9,  // a capture file of that name exists already
   kExitCaptureFailed = 10,  // a capture stopped on an error (its files are kept)
   kExitRecordFailed = 11,   // a recording or a scan stopped on an error
+  kExitNoRecording = 12,    // a capture found no recording on the tape to capture
+  kExitBusy = 13,           // another zelto job has the camcorder (capture, scan, record, demo)
+  kExitTakenOver = 14,      // another command took the deck and ended this job (its files are kept)
   kExitInterrupted = 130,  // Ctrl-C (the shell's 128 + SIGINT)
+  kExitTerminated = 143,   // SIGTERM (128 + SIGTERM), or the console closing on Windows
 };
 
 struct ExitCodeMeaning {
@@ -37,7 +41,11 @@ inline constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitWouldOverwrite, "a capture would overwrite a file (see --next-free)"},
     {kExitCaptureFailed, "a capture stopped on an error; its files are kept"},
     {kExitRecordFailed, "a recording or a tape scan stopped on an error"},
+    {kExitNoRecording, "a capture found no recording on the tape"},
+    {kExitBusy, "another zelto job is using the camcorder"},
+    {kExitTakenOver, "another command took the deck and ended the job"},
     {kExitInterrupted, "interrupted by Ctrl-C"},
+    {kExitTerminated, "ended by SIGTERM (or the console closing)"},
 };
 
 }  // namespace zelto::app
