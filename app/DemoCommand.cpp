@@ -7,6 +7,7 @@
 #include "app/DeckButtons.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "app/StatusCommand.h"
@@ -127,7 +128,7 @@ private:
   bool Check(EventPump::Outcome outcome, const std::string& timedOut) {
     switch (outcome) {
       case EventPump::Outcome::Done: return true;
-      case EventPump::Outcome::Interrupted: failure = "interrupted"; failureCode = kExitInterrupted; break;
+      case EventPump::Outcome::Interrupted: failure = Interrupt::StoppedBy(); failureCode = kExitInterrupted; break;
       case EventPump::Outcome::OutputFailed: failure = "the output could not be written"; failureCode = kExitOutputFailed; break;
       case EventPump::Outcome::TimedOut: failure = timedOut; failureCode = kExitTimedOut; break;
     }
