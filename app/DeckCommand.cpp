@@ -230,8 +230,7 @@ private:
   std::optional<int> TakenAway(const std::string& doing) {
     const std::optional<DeckTakeover> by = Taken();
     if (!by) return std::nullopt;
-    return Fail(kExitTakenOver, "the " + doing + " was stopped by another command, " + by->Text() + "; deck: " +
-                                    DeviceStateName(device.GetDeviceState()) + Where());
+    return Fail(kExitTakenOver, "the " + doing + " was stopped by another command, " + by->Text() + Where());
   }
 
   int Fail(int code, const std::string& text) {
