@@ -1,11 +1,15 @@
 // One job at a time on a camcorder, across processes: the second job is
 // refused before anything moves, the commands that share the camcorder
 // still work, a deck button from another terminal is noted for the job it
-// takes the deck from, and a signal ends a job with its own status.
+// takes the deck from, a signal ends a job with its own status, and
+// writers of the cassette memory take turns.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <ctime>
 #include <fstream>
+#include <set>
 
 #include "app/ExitCode.h"
 #include "app/JobLock.h"
@@ -190,6 +194,25 @@ TEST_F(JobsTest, ASeekStoppedFromAnotherTerminalSaysSo) {
       << seek.Output();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Finish(), kExitOk);
+}
+
+TEST_F(JobsTest, FourTextsWrittenAtOnceEachTakeTheirTurn) {
+  std::vector<std::unique_ptr<ChildZelto>> writers;
+  std::set<std::string> texts;
+  for (int i = 1; i <= 4; ++i) {
+    texts.insert("text " + std::to_string(i));
+    writers.push_back(std::make_unique<ChildZelto>(folder, std::vector<std::string>{"mic", "text", "text " + std::to_string(i)}));
+  }
+  for (int i = 1; i <= 4; ++i) {
+    ChildZelto& writer = *writers[i - 1];
+    EXPECT_EQ(writer.Finish(), kExitOk) << writer.Output();
+    EXPECT_EQ(writer.Output(), "text set: text " + std::to_string(i) + "\n");
+  }
+  // One of them is the tape's text now.
+  const Result mic = Zelto({"mic", "--json"});
+  ASSERT_EQ(mic.code, kExitOk) << mic.err;
+  const std::string text = nlohmann::json::parse(mic.out).at("text");
+  EXPECT_TRUE(texts.count(text)) << text;
 }
 
 #endif
