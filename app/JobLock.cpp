@@ -41,7 +41,7 @@ HANDLE H(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
 std::string Reason() { return std::system_category().message(static_cast<int>(GetLastError())); }
 
-std::intptr_t OpenFile(const std::filesystem::path& path, DWORD access, std::string* error) {
+std::intptr_t OpenShared(const std::filesystem::path& path, DWORD access, std::string* error) {
   HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -59,7 +59,7 @@ std::intptr_t OpenFile(const std::filesystem::path& path, DWORD access, std::str
 }
 
 std::intptr_t OpenForReading(const std::filesystem::path& path, std::string* error) {
-  return OpenFile(path, GENERIC_READ | GENERIC_WRITE, error);
+  return OpenShared(path, GENERIC_READ | GENERIC_WRITE, error);
 }
 
 void CloseFile(std::intptr_t file) { CloseHandle(H(file)); }
@@ -110,13 +110,13 @@ void Unlock(std::intptr_t file) {
 bool Append(const std::filesystem::path& path, const std::string& line, std::string* error) {
   {
     // Started again when large: a writer of its own, apart from the appends.
-    const std::intptr_t file = OpenFile(path, GENERIC_READ | GENERIC_WRITE, error);
+    const std::intptr_t file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, error);
     if (file == kNoFile) return false;
     if (FileSize(file) > kLargestLog) Replace(file, "");
     CloseFile(file);
   }
   // Appended whole, after whatever another process appended meanwhile.
-  const std::intptr_t file = OpenFile(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, error);
+  const std::intptr_t file = OpenShared(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, error);
   if (file == kNoFile) return false;
   DWORD written = 0;
   const bool ok = WriteFile(H(file), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
@@ -139,7 +139,7 @@ bool ProcessAlive(std::uint64_t process) {
 
 std::string Reason() { return std::generic_category().message(errno); }
 
-std::intptr_t OpenFile(const std::filesystem::path& path, int flags, std::string* error) {
+std::intptr_t OpenShared(const std::filesystem::path& path, int flags, std::string* error) {
   // Never through a link, and never waiting on a pipe someone put there.
   const int file = open(path.c_str(), flags | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (file < 0) {
@@ -157,7 +157,7 @@ std::intptr_t OpenFile(const std::filesystem::path& path, int flags, std::string
 }
 
 std::intptr_t OpenForReading(const std::filesystem::path& path, std::string* error) {
-  return OpenFile(path, O_RDWR, error);
+  return OpenShared(path, O_RDWR, error);
 }
 
 void CloseFile(std::intptr_t file) { close(static_cast<int>(file)); }
@@ -192,7 +192,7 @@ LockResult TryLock(std::intptr_t file) {
 void Unlock(std::intptr_t file) { flock(static_cast<int>(file), LOCK_UN); }
 
 bool Append(const std::filesystem::path& path, const std::string& line, std::string* error) {
-  const std::intptr_t file = OpenFile(path, O_WRONLY | O_APPEND, error);
+  const std::intptr_t file = OpenShared(path, O_WRONLY | O_APPEND, error);
   if (file == kNoFile) return false;
   if (FileSize(file) > kLargestLog && ftruncate(static_cast<int>(file), 0) != 0) {
     // Too large and not to be started again: still a log that works.

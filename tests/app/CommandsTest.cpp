@@ -169,11 +169,20 @@ TEST_F(CommandsTest, StopEndsASeekUnderWayAndCtrlCEndsAWait) {
   EXPECT_EQ(json.at("deckState").at("name"), "stop");
   EXPECT_LT(json.at("tape").at("atn").get<int>(), 17000) << "stopped on the way";
 
-  Interrupt::Request();
-  const Result interrupted = Zelto({"deck", "seek", "17000", "--wait"});
-  Interrupt::Clear();
-  EXPECT_EQ(interrupted.code, kExitInterrupted);
-  EXPECT_EQ(Lines(interrupted.err), (std::vector<std::string>{"zelto: interrupted"}));
+  // The signal that ended the wait is the one named, and its status.
+  const struct {
+    Interrupt::Signal signal;
+    int code;
+    const char* message;
+  } signals[] = {{Interrupt::Signal::CtrlC, kExitInterrupted, "zelto: stopped by Ctrl-C"},
+                 {Interrupt::Signal::Terminate, kExitTerminated, "zelto: stopped by SIGTERM"}};
+  for (const auto& c : signals) {
+    Interrupt::Request(c.signal);
+    const Result interrupted = Zelto({"deck", "seek", "17000", "--wait"});
+    Interrupt::Clear();
+    EXPECT_EQ(interrupted.code, c.code);
+    EXPECT_EQ(Lines(interrupted.err), (std::vector<std::string>{c.message}));
+  }
 }
 
 // A state file that is not a state of ours, or cannot be used, stops every
