@@ -126,6 +126,13 @@ private:
   }
 
   bool Check(EventPump::Outcome outcome, const std::string& timedOut) {
+    // A button pressed in another terminal ends the tour, whatever the
+    // wait made of what the deck did then.
+    if (const std::optional<DeckTakeover> by = session.DeckTaken()) {
+      failure = "another command took the deck: " + by->Text();
+      failureCode = kExitTakenOver;
+      return false;
+    }
     switch (outcome) {
       case EventPump::Outcome::Done: return true;
       case EventPump::Outcome::Interrupted: failure = Interrupt::StoppedBy(); failureCode = kExitInterrupted; break;

@@ -182,6 +182,18 @@ TEST_F(JobsTest, AJobLearnsWhichCommandInAnotherProcessTookTheDeck) {
   EXPECT_EQ(job->Taken()->command, "zelto deck ff");
 }
 
+TEST_F(JobsTest, TheDemoEndsWhenAnotherTerminalTakesItsDeck) {
+  ChildZelto demo(folder, {"demo"});
+  ASSERT_TRUE(demo.WaitFor("rewind to the start")) << demo.Output();
+  const Result stop = Zelto({"deck", "stop"});
+  EXPECT_EQ(stop.code, kExitOk) << stop.err;
+  EXPECT_TRUE(Contains(stop.out, "taking the deck from zelto demo (process " + std::to_string(demo.Pid()) + ")"))
+      << stop.out;
+  EXPECT_EQ(demo.Finish(), kExitTakenOver) << demo.Output();
+  EXPECT_TRUE(Contains(demo.Output(), "demo stopped: another command took the deck: zelto deck stop (process "))
+      << demo.Output();
+}
+
 TEST_F(JobsTest, ASeekStoppedFromAnotherTerminalSaysSo) {
   ChildZelto watch(folder, {"watch", "--seconds", "120"});
   ASSERT_TRUE(watch.WaitFor("watching")) << watch.Output();
