@@ -75,8 +75,9 @@ void Close(std::intptr_t file) { close(static_cast<int>(file)); }
 #endif
 
 // Exclusive locks kept past their compaction, and the thread that lets each
-// go once its copy is gone. Never destroyed while the thread runs: the
-// destructor stops and joins it.
+// go once its copy is gone. The thread runs only while a lock is kept (a
+// moment after each compaction), so that a library unloaded later has no
+// thread of its own left; the destructor stops and joins it all the same.
 class Held {
  public:
   static Held& Instance() {
@@ -87,7 +88,11 @@ class Held {
   void Add(std::unique_ptr<DatabaseUseLock> lock, const fs::path& database, const fs::path& file) {
     std::lock_guard guard(mutex_);
     entries_.push_back({std::move(lock), database, file, std::chrono::steady_clock::now() + kLongestReplacement});
-    if (!watcher_.joinable()) watcher_ = std::thread([this] { Watch(); });
+    if (watching_) return;
+    // A thread that has ended (it said so under the lock) is joined at once.
+    if (watcher_.joinable()) watcher_.join();
+    watching_ = true;
+    watcher_ = std::thread([this] { Watch(); });
   }
 
   // This process uses the database again: its own replacement is over (one
@@ -126,7 +131,7 @@ class Held {
 
   void Watch() {
     std::unique_lock guard(mutex_);
-    while (!stopping_) {
+    while (!stopping_ && !entries_.empty()) {
       const auto now = std::chrono::steady_clock::now();
       for (auto it = entries_.begin(); it != entries_.end();) {
         std::error_code ec;
@@ -136,15 +141,17 @@ class Held {
           ++it;
         }
       }
-      wake_.wait_for(guard, kLookEvery);
+      if (!entries_.empty()) wake_.wait_for(guard, kLookEvery);
     }
     entries_.clear();
+    watching_ = false;
   }
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<Entry> entries_;
   bool stopping_ = false;
+  bool watching_ = false;
   std::thread watcher_;
 };
 
