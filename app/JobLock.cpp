@@ -194,9 +194,9 @@ void Unlock(std::intptr_t file) { flock(static_cast<int>(file), LOCK_UN); }
 bool Append(const std::filesystem::path& path, const std::string& line, std::string* error) {
   const std::intptr_t file = OpenShared(path, O_WRONLY | O_APPEND, error);
   if (file == kNoFile) return false;
-  if (FileSize(file) > kLargestLog && ftruncate(static_cast<int>(file), 0) != 0) {
-    // Too large and not to be started again: still a log that works.
-  }
+  // Started again when large (appends go on at its new end); a log that
+  // cannot be is still a log.
+  if (FileSize(file) > kLargestLog) Replace(file, "");
   // One write of a short line: appended whole, never inside another's.
   const bool ok = write(static_cast<int>(file), line.data(), line.size()) == static_cast<ssize_t>(line.size());
   if (!ok && error) *error = PathText(path) + ": " + Reason();
