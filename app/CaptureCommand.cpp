@@ -10,6 +10,7 @@
 #include "app/DeckButtons.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "app/TapeCaptureCommand.h"
@@ -312,7 +313,7 @@ private:
     CollectFiles();
     Summary(code);
     const std::string kept = Count(files.size(), "file", "files") + " kept";
-    if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; " + kept);
+    if (code == kExitInterrupted) console.Error(Interrupt::StoppedBy() + "; " + kept);
     if (code == kExitCaptureFailed) console.Error("the capture stopped: " + CapturingErrorName(error) + "; " + kept);
     return code;
   }

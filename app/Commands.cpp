@@ -8,6 +8,7 @@
 #include "app/DeckCommand.h"
 #include "app/DemoCommand.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/MicCommand.h"
 #include "app/RecordCommand.h"
 #include "app/ScanCommand.h"
@@ -25,9 +26,33 @@ std::function<void(Session&)>& OpenedHook() {
   return hook;
 }
 
+// The words a job is named by to whoever finds the camcorder busy; empty
+// for the commands that share the camcorder (status, watch, mic, the deck's
+// buttons).
+std::string JobName(const Options& options) {
+  switch (options.command) {
+    case CommandKind::Capture:
+      switch (options.capture.kind) {
+        case CaptureOptions::Kind::Direct: return "zelto capture direct";
+        case CaptureOptions::Kind::Batch: return "zelto capture batch";
+        case CaptureOptions::Kind::Tape: return "zelto capture tape";
+      }
+      return "zelto capture";
+    case CommandKind::Record:
+    case CommandKind::Scan:
+    case CommandKind::Demo: return std::string("zelto ") + CommandWord(options.command);
+    case CommandKind::Status:
+    case CommandKind::Deck:
+    case CommandKind::Watch:
+    case CommandKind::Mic: return "";
+  }
+  return "";
+}
+
 int RunParsed(const Options& options, Console& console) {
   SessionSettings settings;
   settings.global = options.global;
+  settings.job = JobName(options);
   if (options.command == CommandKind::Demo && options.global.driver == DriverKind::Simulated)
     settings.freshCassette = DemoCassette();
 
@@ -84,6 +109,9 @@ int RunCommandLine(const std::vector<std::string>& args, Console& console) {
       code = kExitDeviceFailed;
     }
   }
+  // The commands report an interruption as Ctrl-C's; SIGTERM has a status
+  // of its own.
+  if (code == kExitInterrupted) code = Interrupt::ExitCode();
   // Whatever the command did, output that did not reach its reader is a
   // failure a script must see.
   console.Out().flush();

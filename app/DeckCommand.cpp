@@ -1,10 +1,13 @@
 #include "app/DeckCommand.h"
 
+#include <memory>
 #include <sstream>
 
 #include "app/DeckButtons.h"
+#include "app/JobLock.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -48,7 +51,10 @@ public:
     const std::string refusal =
         DeckRefusal(options.action, before, device.GetMediaInfo(), device.GetCamcorderMode());
     if (!refusal.empty()) return Fail(kExitRefused, refusal);
-    if (options.action == DeckAction::Seek) return Seek();
+    if (options.action == DeckAction::Seek) {
+      NotePress();
+      return Seek();
+    }
 
     const _OxVideoDeviceState target = *DeckTarget(options.action, before);
     if (Winds(target) && AtEndOfWind(target)) {
@@ -56,6 +62,7 @@ public:
                    " of the tape" + Where() + "; " + DeviceStateName(before));
       return kExitOk;
     }
+    NotePress();
     PressDeckButton(device, options.action);
     if (int code = Saved(); code != kExitOk) return code;
     if (!options.wait) {
@@ -68,7 +75,8 @@ public:
       console.Line("deck: " + DeviceStateName(target) + " at " + TimeCodeText(device.GetTimecode()));
       return kExitOk;
     }
-    return Unfinished(outcome, "the deck did not reach " + DeviceStateName(target));
+    return Unfinished(outcome, "the deck did not reach " + DeviceStateName(target),
+                      DeckActionWord(options.action) + std::string(" to ") + DeviceStateName(target));
   }
 
 private:
@@ -89,15 +97,18 @@ private:
     // scene found before it is a search that found nothing.
     bool found = false;
     bool ended = false;
+    const std::string what = "seek to ATN " + std::to_string(track);
     const EventPump::Outcome outcome = pump.Until(
         [&](const FeedEvent* e) {
           found = found || (e && e->Is(OX_SCENE_SEARCH_COMPLETE));
           ended = e && e->Is(OX_SCENE_PLAYING_COMPLETE);
-          return found || ended;
+          // What another command's seek or stop makes the deck announce is
+          // not this seek's.
+          return found || ended || (e && Taken());
         },
         limit);
-    if (outcome != EventPump::Outcome::Done)
-      return Unfinished(outcome, "the seek to ATN " + std::to_string(track) + " did not finish");
+    if (outcome != EventPump::Outcome::Done) return Unfinished(outcome, "the " + what + " did not finish", what);
+    if (const std::optional<int> code = TakenAway(what)) return *code;
     if (found) {
       console.Line("scene found" + FoundAt(track) + ", playing from " + TimeCodeText(device.GetTimecode()));
     } else {
@@ -124,6 +135,7 @@ private:
   // stands in a state whose stop button works. Without a track to seek to
   // (the system's driver does not tell one), the seek is let finish.
   int StopSeek() {
+    NotePress();
     if (const std::optional<TapePosition> tape = session.Position()) {
       device.StartSeekATN(tape->track);
       if (int code = Saved(); code != kExitOk) return code;
@@ -134,7 +146,8 @@ private:
           return state != OX_DEVICE_STATE_UNKNOWN;
         },
         limit);
-    if (settled != EventPump::Outcome::Done) return Unfinished(settled, "the seek under way did not end");
+    if (settled != EventPump::Outcome::Done)
+      return Unfinished(settled, "the seek under way did not end", "stop of the seek under way");
     const _OxVideoDeviceState now = device.GetDeviceState();
     if (now != OX_DEVICE_STATE_STOP) {
       if (!DeckTarget(DeckAction::Stop, now))
@@ -143,7 +156,7 @@ private:
       if (int code = Saved(); code != kExitOk) return code;
       if (options.wait) {
         const EventPump::Outcome stopped = pump.UntilState(OX_DEVICE_STATE_STOP, limit);
-        if (stopped != EventPump::Outcome::Done) return Unfinished(stopped, "the deck did not reach stop");
+        if (stopped != EventPump::Outcome::Done) return Unfinished(stopped, "the deck did not reach stop", "stop");
       }
     }
     console.Line("stop sent (a seek was under way: ended first); deck: " + DeviceStateName(device.GetDeviceState()) +
@@ -157,7 +170,8 @@ private:
     _OxVideoDeviceState ended = wind;
     const EventPump::Outcome outcome = pump.UntilWindEnds(wind, AtEndOfWind(wind), limit, &ended);
     if (outcome != EventPump::Outcome::Done)
-      return Unfinished(outcome, "the " + DeviceStateName(wind) + " did not end");
+      return Unfinished(outcome, "the " + DeviceStateName(wind) + " did not end", DeviceStateName(wind));
+    if (const std::optional<int> code = TakenAway(DeviceStateName(wind))) return *code;
     console.Line("deck: " + DeviceStateName(wind) + " ended; " + DeviceStateName(ended) + Where() + " at " +
                  TimeCodeText(device.GetTimecode()));
     return kExitOk;
@@ -183,11 +197,40 @@ private:
     return problem.empty() ? kExitOk : Fail(kExitStateFile, "the command was not kept: " + problem);
   }
 
-  int Unfinished(EventPump::Outcome outcome, const std::string& what) {
-    if (outcome == EventPump::Outcome::Interrupted) return Fail(kExitInterrupted, "interrupted");
+  // `doing`: what the wait was for, as "the seek to ATN 5 was stopped by
+  // ..." says it when another command took the deck meanwhile.
+  int Unfinished(EventPump::Outcome outcome, const std::string& what, const std::string& doing) {
+    if (outcome == EventPump::Outcome::Interrupted) return Fail(kExitInterrupted, Interrupt::StoppedBy());
     if (outcome == EventPump::Outcome::OutputFailed) return kExitOutputFailed;
+    if (const std::optional<int> code = TakenAway(doing)) return *code;
     return Fail(kExitTimedOut, what + " within " + Seconds(limit) + " (deck state: " +
                                    DeviceStateName(device.GetDeviceState()) + ")");
+  }
+
+  // Notes the button in the camcorder's press log before it is pressed, so
+  // that a job, or another deck command waiting, learns who took the deck;
+  // and says whose job that is. The button is pressed all the same when
+  // the log cannot be written: a person must be able to stop a runaway job.
+  void NotePress() {
+    const std::optional<CamcorderFiles>& files = session.JobFiles();
+    if (!files) return;
+    const std::string command = std::string("zelto deck ") + DeckActionWord(options.action);
+    if (const std::optional<JobHolder> holder = ReadJobHolder(*files))
+      console.Line("taking the deck from " + JobText(*holder));
+    std::string why;
+    if (!NoteDeckPress(*files, command, &why))
+      console.Error(why + "; a job using the camcorder will not learn that the deck was taken");
+    presses = std::make_unique<DeckPressWatch>(files->presses);
+  }
+
+  std::optional<DeckTakeover> Taken() { return presses ? presses->Taken() : std::nullopt; }
+
+  // When another command pressed a button while this one waited: says so
+  // and answers the status; none when nobody did.
+  std::optional<int> TakenAway(const std::string& doing) {
+    const std::optional<DeckTakeover> by = Taken();
+    if (!by) return std::nullopt;
+    return Fail(kExitTakenOver, "the " + doing + " was stopped by another command, " + by->Text() + Where());
   }
 
   int Fail(int code, const std::string& text) {
@@ -201,6 +244,8 @@ private:
   Console& console;
   EventPump pump;
   std::chrono::milliseconds limit;
+  // Deck buttons other processes press from the moment this one is noted.
+  std::unique_ptr<DeckPressWatch> presses;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/DeckButtons.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "app/StatusCommand.h"
@@ -125,9 +126,16 @@ private:
   }
 
   bool Check(EventPump::Outcome outcome, const std::string& timedOut) {
+    // A button pressed in another terminal ends the tour, whatever the
+    // wait made of what the deck did then.
+    if (const std::optional<DeckTakeover> by = session.DeckTaken()) {
+      failure = "another command took the deck: " + by->Text();
+      failureCode = kExitTakenOver;
+      return false;
+    }
     switch (outcome) {
       case EventPump::Outcome::Done: return true;
-      case EventPump::Outcome::Interrupted: failure = "interrupted"; failureCode = kExitInterrupted; break;
+      case EventPump::Outcome::Interrupted: failure = Interrupt::StoppedBy(); failureCode = kExitInterrupted; break;
       case EventPump::Outcome::OutputFailed: failure = "the output could not be written"; failureCode = kExitOutputFailed; break;
       case EventPump::Outcome::TimedOut: failure = timedOut; failureCode = kExitTimedOut; break;
     }

@@ -52,6 +52,11 @@ Commands:
   demo                    a short tour: the deck, then a capture of two scenes
   help [COMMAND]          this text, or a command's
 
+A camcorder does one job at a time: capture, scan, record and the demo on a
+shared camcorder. Another job on the same camcorder is refused at once (exit
+13), naming the job and its process. status, watch, mic and the deck's
+buttons work meanwhile; a job whose deck a button took ends with exit 14.
+
 Global options (before or after the command):
   --driver simulated|system
                      simulated (default): the built-in simulated camcorder;
@@ -120,6 +125,10 @@ Actions:
          the next scene; with none after it, "no scene found"
 
 A button the deck does not take in its present state is refused (exit 5).
+A button pressed while a job (capture, scan, record, demo) uses the
+camcorder takes the deck from it: the job ends (exit 14). So does a wait
+of another zelto deck: a --wait that another command's button ended says
+so, and which (exit 14).
 
 Options:
   --wait             return once the deck has got there: the state reached;
@@ -137,7 +146,8 @@ const char* const kWatch = R"(Usage: zelto watch [--seconds N]
 
 Prints the device's notifications as they arrive, one line each, with the
 time of day and what the notification announced (the deck state and time
-code it reported). Ends after N seconds, or at Ctrl-C (exit 0 either way).
+code it reported). Ends after N seconds, or at Ctrl-C or SIGTERM (exit 0
+either way).
 Deck commands given meanwhile by another zelto on the same state file show
 here.
 
@@ -250,7 +260,8 @@ mark, and a record per scene (start and end time codes, length, recording
 date, flag, note, and how many pictures zelto scan has stored).
 
   text TEXT      set the tape text (quote it); kept in the database and, on
-                 a cassette that is not write-protected, in its memory
+                 a cassette that is not write-protected, in its memory;
+                 several zelto at once take turns, the last text stands
   picture SCENE  write scene SCENE's picture (1 is the first scene) as a
                  PNG; --second for its second picture; never overwrites
 

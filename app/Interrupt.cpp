@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "app/ExitCode.h"
 
 #ifdef _WIN32
 #include "platform/win32.h"
@@ -17,12 +21,14 @@ namespace zelto::app {
 
 namespace {
 
-std::atomic<bool> requested{false};
+std::atomic<Interrupt::Signal> requested{Interrupt::Signal::None};
 
 // Never destroyed: a signal may still arrive while the program's statics go.
 struct Wakers {
   std::mutex lock;
   std::vector<Interrupt::Waker*> list;
+  std::condition_variable ended;
+  bool programEnded = false;
 };
 Wakers& TheWakers() {
   static auto* wakers = new Wakers;
@@ -31,10 +37,20 @@ Wakers& TheWakers() {
 
 #ifdef _WIN32
 // Windows runs console control handlers on a thread of their own, so the
-// handler may take locks.
+// handler may take locks and wait.
 BOOL WINAPI OnConsoleEvent(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  Interrupt::Request();
+  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+    Interrupt::Request(Interrupt::Signal::CtrlC);
+    return TRUE;
+  }
+  if (type != CTRL_CLOSE_EVENT && type != CTRL_LOGOFF_EVENT && type != CTRL_SHUTDOWN_EVENT) return FALSE;
+  Interrupt::Request(Interrupt::Signal::Terminate);
+  // The system ends the process once this returns (and after about five
+  // seconds in any case): give the program that long to stop the camcorder
+  // and keep its files.
+  Wakers& wakers = TheWakers();
+  std::unique_lock guard(wakers.lock);
+  wakers.ended.wait_for(guard, std::chrono::milliseconds(4500), [&] { return wakers.programEnded; });
   return TRUE;
 }
 #endif
@@ -59,22 +75,47 @@ void Interrupt::InstallHandlers() {
   std::thread([signals] {
     for (;;) {
       int signal = 0;
-      if (sigwait(&signals, &signal) == 0) Interrupt::Request();
+      if (sigwait(&signals, &signal) == 0)
+        Interrupt::Request(signal == SIGTERM ? Interrupt::Signal::Terminate : Interrupt::Signal::CtrlC);
     }
   }).detach();
 #endif
 }
 
-bool Interrupt::Requested() { return requested.load(); }
+bool Interrupt::Requested() { return requested.load() != Signal::None; }
 
-void Interrupt::Request() {
-  requested.store(true);
+void Interrupt::Request(Signal signal) {
+  if (signal == Signal::None) return;
+  Signal none = Signal::None;
+  requested.compare_exchange_strong(none, signal);
   Wakers& wakers = TheWakers();
   std::lock_guard guard(wakers.lock);
   for (Waker* waker : wakers.list) waker->wake();
 }
 
-void Interrupt::Clear() { requested.store(false); }
+void Interrupt::Clear() { requested.store(Signal::None); }
+
+Interrupt::Signal Interrupt::Which() { return requested.load(); }
+
+std::string Interrupt::What() {
+  if (Which() != Signal::Terminate) return "Ctrl-C";
+#ifdef _WIN32
+  return "the console closing";
+#else
+  return "SIGTERM";
+#endif
+}
+
+std::string Interrupt::StoppedBy() { return "stopped by " + What(); }
+
+int Interrupt::ExitCode() { return Which() == Signal::Terminate ? kExitTerminated : kExitInterrupted; }
+
+void Interrupt::ProgramEnded() {
+  Wakers& wakers = TheWakers();
+  std::lock_guard guard(wakers.lock);
+  wakers.programEnded = true;
+  wakers.ended.notify_all();
+}
 
 Interrupt::Waker::Waker(std::function<void()> wake) : wake(std::move(wake)) {
   Wakers& wakers = TheWakers();

@@ -95,9 +95,9 @@ int SetText(ZeltoVideoDevice& device, const std::string& text, Console& console)
     console.Error("the cassette memory did not take the text (no cassette with memory, or a database problem)");
     return kExitRefused;
   }
-  OxString now;
-  device.GetTapeText(now);
-  console.Line("text set: " + Utf8(now));
+  // What was written, not what is read back: another zelto may have set
+  // its own text since, and the later text stands.
+  console.Line("text set: " + Utf8(wide));
   return kExitOk;
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "app/StatusCommand.h"
@@ -165,7 +166,7 @@ private:
       console.Line("recorded " + PathText(options.file) + ": " + Hundredths(total) + " of tape; the deck stands at " +
                    DeckPositionText(session));
     }
-    if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; what reached the tape stays there");
+    if (code == kExitInterrupted) console.Error(Interrupt::StoppedBy() + "; what reached the tape stays there");
     return code;
   }
 

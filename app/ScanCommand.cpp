@@ -7,6 +7,7 @@
 #include "app/ContactSheet.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/MicCommand.h"
 #include "app/Names.h"
 #include "app/Picture.h"
@@ -111,7 +112,7 @@ private:
     if (options.contactSheet && !scenes.empty()) {
       if (const int sheet = WriteSheet(); sheet != kExitOk && code == kExitOk) code = sheet;
     }
-    if (code == kExitInterrupted) console.Error("scan cancelled by Ctrl-C; the pictures found so far are kept");
+    if (code == kExitInterrupted) console.Error("scan cancelled by " + Interrupt::What() + "; the pictures found so far are kept");
     return code;
   }
 

@@ -76,13 +76,10 @@ int Session::RegisterSimulator(std::string* error) {
       return kExitUsage;
     }
   }
-  // The demo's tape lives in this run alone unless a state file is named;
-  // everything else works the camcorder of a state file, shared with every
-  // zelto that names it.
-  if (settings.freshCassette && !settings.global.stateFile) {
+  if (const std::optional<std::filesystem::path> stateFile = StateFile(); !stateFile) {
     config.camcorder.cassette = asked ? asked : settings.freshCassette;
   } else {
-    config.camcorder.stateFile = settings.global.stateFile.value_or(dataFolder / "simulator-state.json");
+    config.camcorder.stateFile = *stateFile;
     if (asked) {
       config.camcorder.cassette = asked;
       config.camcorder.insertCassette = true;
@@ -108,6 +105,34 @@ int Session::RegisterSimulator(std::string* error) {
     return kExitDeviceFailed;
   }
   return kExitOk;
+}
+
+std::optional<std::filesystem::path> Session::StateFile() const {
+  // The demo's tape lives in this run alone unless a state file is named;
+  // everything else works the camcorder of a state file, shared with every
+  // zelto that names it.
+  if (settings.freshCassette && !settings.global.stateFile) return std::nullopt;
+  return settings.global.stateFile.value_or(dataFolder / "simulator-state.json");
+}
+
+int Session::TakeCamcorder(std::string* error) {
+  if (Simulated()) {
+    if (const std::optional<std::filesystem::path> stateFile = StateFile()) jobFiles = CamcorderFiles::Beside(*stateFile);
+  } else {
+    jobFiles = CamcorderFiles::Beside(dataFolder / "camcorder");
+  }
+  // A cassette put in changes the tape under a job as surely as a job does.
+  const bool inserts = Simulated() && settings.global.cassette && jobFiles;
+  if (!jobFiles || (settings.job.empty() && !inserts)) return kExitOk;
+  JobHolder holder;
+  switch (JobLock::Take(*jobFiles, settings.job.empty() ? "zelto --cassette" : settings.job, &jobLock, &holder, error)) {
+    case JobLock::Outcome::Taken: return kExitOk;
+    case JobLock::Outcome::Busy:
+      *error = BusyText(holder, settings.job.empty() ? "no cassette can be put in meanwhile" : "");
+      return kExitBusy;
+    case JobLock::Outcome::Unusable: return kExitStateFile;
+  }
+  return kExitStateFile;
 }
 
 std::optional<zelto::sim::Cassette> Session::CurrentCassette() {
@@ -148,9 +173,13 @@ int Session::Open(std::string* error) {
   }
   comInitialised = true;
 
+  // Before the camcorder starts: a second job must not move anything.
+  if (int code = TakeCamcorder(error); code != kExitOk) return code;
   if (Simulated()) {
     if (int code = RegisterSimulator(error); code != kExitOk) return code;
   }
+  // The cassette is in; only a job keeps the camcorder.
+  if (settings.job.empty()) jobLock.reset();
 
   model = ProbeCamcorderModel();
   try {
@@ -207,6 +236,8 @@ void Session::Close() {
     CoUninitialize();
     comInitialised = false;
   }
+  // Only once the camcorder is taken down may another job begin.
+  jobLock.reset();
 }
 
 }  // namespace zelto::app

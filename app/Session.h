@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/JobLock.h"
 #include "app/NotificationFeed.h"
 #include "app/Options.h"
 #include "simulator/Cassette.h"
@@ -30,6 +31,10 @@ struct SessionSettings {
   // The demo's fresh cassette: used unless --cassette or --state-file names
   // a camcorder's tape; no state file is then read or written.
   std::optional<zelto::sim::Cassette> freshCassette;
+  // A job ("zelto capture direct"): the session holds the camcorder for it
+  // from before the camcorder starts until everything is taken down, and a
+  // camcorder another job holds is refused. Empty: not a job.
+  std::string job;
 };
 
 // Where the simulated camcorder's head stands, in absolute tracks.
@@ -45,7 +50,9 @@ public:
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // kExitOk, or the exit code with *error saying why.
+  // kExitOk, or the exit code with *error saying why: kExitBusy when the
+  // session is a job, or puts a cassette in, and another job holds the
+  // camcorder.
   int Open(std::string* error);
 
   ZeltoVideoDevice& Device() { return *device; }
@@ -73,9 +80,22 @@ public:
   // when all is well (and always with the system's driver).
   std::string StateProblem();
 
+  // The camcorder's job file and press log (after Open); none for the
+  // demo's tape of its own, which nobody else can reach.
+  const std::optional<CamcorderFiles>& JobFiles() const { return jobFiles; }
+  // For a job: which other command took the deck since the job began (a
+  // deck button pressed in another process); none while nobody has, and
+  // always for a session that is not a job. Cheap and never blocks: call
+  // it at every progress tick and whenever the deck does what the job did
+  // not ask.
+  std::optional<DeckTakeover> DeckTaken() { return jobLock ? jobLock->Taken() : std::nullopt; }
+
 private:
   int SetUpHostSettings(std::string* error);
   int RegisterSimulator(std::string* error);
+  int TakeCamcorder(std::string* error);
+  // The simulated camcorder's state file; none for the demo's own tape.
+  std::optional<std::filesystem::path> StateFile() const;
   void Close();
 
   SessionSettings settings;
@@ -86,6 +106,8 @@ private:
   ZeltoVideoDevice* device = nullptr;
   bool listening = false;
   std::string model;
+  std::optional<CamcorderFiles> jobFiles;
+  std::unique_ptr<JobLock> jobLock;
 };
 
 }  // namespace zelto::app

@@ -9,6 +9,7 @@
 #include "app/DeckButtons.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "host/foundation/OxUnique.h"
@@ -263,7 +264,7 @@ private:
     CollectFiles();
     Summary(code);
     const std::string kept = Count(files.size(), "file", "files") + " kept";
-    if (code == kExitInterrupted) console.Error("stopped by Ctrl-C; " + kept);
+    if (code == kExitInterrupted) console.Error(Interrupt::StoppedBy() + "; " + kept);
     if (code == kExitCaptureFailed)
       console.Error("the tape capture stopped: " + CapturingErrorName(error) + "; " + kept);
     return code;
@@ -286,7 +287,7 @@ private:
       case kExitOk:
         if (tapeEnded) return "the tape ended";
         return "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
-      case kExitInterrupted: return "stopped by Ctrl-C";
+      case kExitInterrupted: return Interrupt::StoppedBy();
       case kExitCaptureFailed: return "stopped: " + CapturingErrorName(error);
       default: return "stopped";
     }

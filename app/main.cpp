@@ -11,5 +11,7 @@ int main(int argc, char** argv) {
   zelto::app::Interrupt::InstallHandlers();
   zelto::app::Console console(std::cout, std::cerr, zelto::app::Console::StdoutWantsColour(),
                               zelto::app::Console::StdoutIsTerminal());
-  return zelto::app::RunCommandLine(std::vector<std::string>(argv, argv + argc), console);
+  const int code = zelto::app::RunCommandLine(std::vector<std::string>(argv, argv + argc), console);
+  zelto::app::Interrupt::ProgramEnded();
+  return code;
 }

@@ -137,8 +137,10 @@ std::string SqlitePath(const fs::path& path) {
 bool MicStore::CreateFile(const fs::path& path) {
   std::error_code ec;
   const auto status = fs::status(path, ec);
-  const bool existed = fs::exists(status);
-  if (existed && !fs::is_regular_file(status)) return false;
+  if (fs::exists(status) && !fs::is_regular_file(status)) return false;
+  // Not while another process's compaction has the file away.
+  const DatabaseUseLock use(path, DatabaseUseLock::Mode::Shared);
+  const bool existed = fs::exists(path, ec);
   try {
     Connection db(SqlitePath(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     db.setBusyTimeout(kBusyTimeoutMs);
@@ -198,7 +200,8 @@ bool MicStore::Compact(const fs::path& source, const fs::path& destination) {
 }
 
 void MicStore::open(const fs::path& path, bool readOnly) {
-  db_.close();
+  close();
+  auto use = std::make_unique<DatabaseUseLock>(path, DatabaseUseLock::Mode::Shared);
   Connection db(SqlitePath(path), readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   db.setBusyTimeout(kBusyTimeoutMs);
   db.exec("PRAGMA foreign_keys = ON");
@@ -214,6 +217,7 @@ void MicStore::open(const fs::path& path, bool readOnly) {
     tx.commit();
   }
   db_ = std::move(db);
+  use_ = std::move(use);
   readOnly_ = readOnly;
   inTapeOrder_ = version >= kSchemaVersion;
 }

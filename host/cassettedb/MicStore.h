@@ -12,11 +12,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "host/cassettedb/DatabaseUseLock.h"
 #include "host/cassettedb/SqliteDb.h"
 
 namespace Orvex::micdb {
@@ -50,8 +52,9 @@ struct MemoryContents {
   std::vector<Record> records;  // in tape order
 };
 
-// How long a call waits for another connection's lock before it fails.
-inline constexpr int kBusyTimeoutMs = 250;
+// How long a call waits for another connection's lock before it fails:
+// several programs on one file take turns.
+inline constexpr int kBusyTimeoutMs = 2000;
 
 // A native path as the UTF-8 name sqlite3_open_v2 expects.
 std::string SqlitePath(const std::filesystem::path& path);
@@ -70,9 +73,13 @@ class MicStore {
   static bool Compact(const std::filesystem::path& source, const std::filesystem::path& destination);
 
   // Opens and checks an existing database; throws if it is missing, locked,
-  // not ours, or fails the integrity check.
+  // not ours, or fails the integrity check. While it is open, the file is
+  // in use (DatabaseUseLock): no other process's compaction replaces it.
   void open(const std::filesystem::path& path, bool readOnly);
-  void close() noexcept { db_.close(); }
+  void close() noexcept {
+    db_.close();
+    use_.reset();
+  }
   bool isOpen() const noexcept { return db_.isOpen(); }
   bool isReadOnly() const noexcept { return readOnly_; }
 
@@ -127,6 +134,7 @@ class MicStore {
   bool setCassetteColumn(const char* sql, std::int64_t value, const std::string* text);
 
   Connection db_;
+  std::unique_ptr<DatabaseUseLock> use_;
   bool readOnly_ = false;
   // False for a database of the first version opened read-only: it has no
   // tape order to list by.

@@ -1,6 +1,7 @@
 // Creating and compacting the database file: what is produced, and that a
 // refusal or failure leaves every file as it was.
 #include <gtest/gtest.h>
+#include <chrono>
 #include <sqlite3.h>
 
 #include "host/cassettedb/IMicDatabaseManager.h"
@@ -97,6 +98,35 @@ TEST_F(CassetteDbFileTest, CreationAndCompactionRefuseOrFailWithoutLoss) {
   WriteBytes(sourceFile, std::vector<char>(sourceBytes.begin(), sourceBytes.begin() + 6000));
   EXPECT_FALSE(CompactDatabase(&source, &destination, nullptr, nullptr));
   EXPECT_FALSE(fs::exists(destinationFile));
+}
+
+}  // namespace
+
+namespace {
+
+// The file is replaced by its compacted copy (deleted and copied anew): a
+// connection still open on it would write into the deleted file.
+TEST_F(CassetteDbFileTest, CompactionWaitsForTheFileToBeItsAloneAndHoldsItUntilReplaced) {
+  IMicDatabaseManager* user = CreateMicDatabaseManager();
+  ASSERT_TRUE(user->Open(source, 0));
+  WriteBytes(destinationFile, {});
+  EXPECT_FALSE(CompactDatabase(&source, &destination, nullptr, nullptr)) << "another connection has it open";
+  EXPECT_EQ(ReadBytes(sourceFile), sourceBytes);
+  EXPECT_FALSE(fs::exists(destinationFile)) << "the empty placeholder is not left behind";
+  user->Destroy();
+
+  WriteBytes(destinationFile, {});
+  ASSERT_TRUE(CompactDatabase(&source, &destination, nullptr, nullptr));
+  // Until the copy is gone (it has replaced the file), nobody else compacts.
+  const OxString other = Wide(dir.file("micdb5678.tmp"));
+  EXPECT_FALSE(CompactDatabase(&source, &other, nullptr, nullptr));
+  // This process using the file again is never held up by its own compaction.
+  IMicDatabaseManager* again = CreateMicDatabaseManager();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(again->Open(source, 0));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(again->GetRecInfoCount(), 2);
+  again->Destroy();
 }
 
 }  // namespace
