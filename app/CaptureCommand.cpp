@@ -427,7 +427,9 @@ private:
         pump.Until([&](const FeedEvent* e) { return (e && HandleCapture(*e)) || completed >= files.Reported(); },
                    OnProcessClock(3.0));
         device.ExitDirectCapturing();
-        if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) PressDeckButton(device, DeckAction::Stop);
+        // A deck another command took is left as that command left it.
+        if (code != kExitTakenOver && device.GetDeviceState() != OX_DEVICE_STATE_STOP)
+          PressDeckButton(device, DeckAction::Stop);
       }
     }
     // What the capture reported while it was taken down.

@@ -158,6 +158,13 @@ private:
       if (outcome == EventPump::Outcome::Interrupted) return kExitInterrupted;
       if (outcome == EventPump::Outcome::OutputFailed || console.OutputFailed()) return kExitOutputFailed;
       if (outcome == EventPump::Outcome::Done) return ended;
+      // The library waits for a first picture as long as the tape plays;
+      // the time-out holds before it too.
+      if (playingSince && files.Reported() == 0 && !streaming && !streamOffHeard &&
+          GetTickCount64() - *playingSince > streamTimeoutMs) {
+        endedWords = "no recording found: no picture for " + Seconds(streamTimeoutMs) + " of tape from the start";
+        return kExitNoRecording;
+      }
       Progress();
     }
   }
@@ -230,6 +237,7 @@ private:
     }
     if (e.state && e.state != deckState) {
       deckState = e.state;
+      if (deckState == OX_DEVICE_STATE_PLAY && !playingSince) playingSince = GetTickCount64();
       report.Event("deck", DeviceStateName(*e.state), {{"state", DeviceStateName(*e.state)}});
     }
     if (e.Is(OX_NOTIFY_STREAMING_ON)) {
@@ -358,6 +366,7 @@ private:
   bool tapeEnded = false;
   bool running = false;
   std::optional<_OxVideoDeviceState> deckState;
+  std::optional<std::uint64_t> playingSince;  // ms of the camcorder's clock
   bool streaming = false;
   std::uint64_t streamOffAt = 0;
   std::optional<std::chrono::system_clock::time_point> streamOffHeard;

@@ -109,9 +109,9 @@ TEST_F(CaptureEndingsTest, FromWhereTheTapeStands) {
        kExitNoRecording, "no recording found at or after its start (the last scene ends at 0:00:07)", 0},
       {"batch, a section beyond the tape", TwoScenes(2), {"capture", "batch", "--name", "B", "0:00:30-0:00:31"},
        kExitRefused, "it begins beyond the end of the tape (0:00:00 to 0:00:20)", 0},
-      {"tape, a blank cassette", R"({"length": 10, "position": 4})",
+      {"tape, a blank cassette", R"({"length": 100, "position": 4})",
        {"capture", "tape", "--stream-timeout", "2000", "--poll", "250"}, kExitNoRecording,
-       "zelto: no recording found", 0},
+       "zelto: no recording found: no picture for 2 s of tape from the start", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -144,6 +144,7 @@ TEST_F(CaptureEndingsTest, ADeckAnotherCommandTakesEndsTheCaptureWithItsOwnStatu
     std::vector<std::string> capture;
     std::function<void(zelto::sim::SimulatedDriver&)> act;
     const char* says;
+    const char* leftIn = nullptr;  // the deck's state after, where it is checked
   };
   const auto press = [](DWORD command) {
     return [command](zelto::sim::SimulatedDriver& d) { d.Panel().SendCommand(command); };
@@ -152,7 +153,7 @@ TEST_F(CaptureEndingsTest, ADeckAnotherCommandTakesEndsTheCaptureWithItsOwnStatu
   const std::vector<std::string> batch{"capture", "batch", "--name", "B", "scene:1", "scene:2", "--to"};
   const Case cases[] = {
       {"direct, stop", direct, press(DECK_COMMAND_STOP), "another command stopped the deck at ATN"},
-      {"direct, pause", direct, press(DECK_COMMAND_PAUSE), "another command put the deck into pause"},
+      {"direct, pause", direct, press(DECK_COMMAND_PAUSE), "another command put the deck into pause", "pause"},
       {"direct, fast forward", direct, press(DECK_COMMAND_FAST_FORWARD), "another command put the deck into fast"},
       {"direct, a seek", direct, press(DECK_COMMAND_SEEK_ATN | 5000), "another command sent the deck to seek"},
       {"direct, ejected", direct, [](zelto::sim::SimulatedDriver& d) { d.Panel().Eject(); }, "the deck was taken"},
@@ -173,6 +174,9 @@ TEST_F(CaptureEndingsTest, ADeckAnotherCommandTakesEndsTheCaptureWithItsOwnStatu
     EXPECT_FALSE(Contains(r.out, "; every section captured")) << r.out;
     EXPECT_EQ(FilesIn(Out()).size(), 1u);
     EXPECT_TRUE(CaptureJournal::Unfinished(Out()).empty());
+    if (c.leftIn) {
+      EXPECT_EQ(DeckState(), c.leftIn) << "left as the other command left it";
+    }
   }
 }
 
