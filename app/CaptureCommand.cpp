@@ -448,16 +448,7 @@ private:
     if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
     if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
     Summary(code, made);
-    const std::string kept = Count(made.size(), "file", "files") + " kept";
-    switch (code) {
-      case kExitInterrupted: console.Error("stopped by Ctrl-C; " + kept); break;
-      case kExitCaptureFailed: console.Error("the capture stopped: " + endedWords + "; " + kept); break;
-      case kExitTakenOver:
-        console.Error("the deck was taken from the capture: " + endedWords + "; " + kept);
-        break;
-      case kExitNoRecording: console.Error(endedWords); break;
-      default: break;
-    }
+    report.Unwell(code, "capture", endedWords, made.size());
     return code;
   }
 

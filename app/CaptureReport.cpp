@@ -101,6 +101,17 @@ void CaptureReport::Captured(double seconds, std::size_t files, const std::strin
   console.Line("captured " + Duration(seconds) + " of tape in " + Count(files, "file", "files") + "; " + ended);
 }
 
+void CaptureReport::Unwell(int code, const std::string& capture, const std::string& how, std::size_t files) {
+  const std::string kept = Count(files, "file", "files") + " kept";
+  switch (code) {
+    case kExitInterrupted: console.Error("stopped by Ctrl-C; " + kept); break;
+    case kExitCaptureFailed: console.Error("the " + capture + " stopped: " + how + "; " + kept); break;
+    case kExitTakenOver: console.Error("the deck was taken from the " + capture + ": " + how + "; " + kept); break;
+    case kExitNoRecording: console.Error(how); break;
+    default: break;
+  }
+}
+
 const char* CaptureReport::Result(int code) {
   switch (code) {
     case kExitOk: return "complete";

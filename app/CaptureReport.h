@@ -50,6 +50,9 @@ public:
   // The closing line under the file list: "captured H:MM:SS.s of tape in N
   // files; <how it ended>".
   void Captured(double seconds, std::size_t files, const std::string& ended);
+  // The error line of a capture (or "tape capture") that did not end
+  // well, saying how and what it kept; nothing for one that did.
+  void Unwell(int code, const std::string& capture, const std::string& how, std::size_t files);
   // The summary's result word for an exit status: "complete",
   // "interrupted", "taken-over", "no-recording" or "failed".
   static const char* Result(int code);
