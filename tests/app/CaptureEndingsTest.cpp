@@ -6,8 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 
 #ifndef _WIN32
 #include <signal.h>
@@ -225,7 +228,7 @@ TEST_F(CaptureEndingsTest, RefusalsSayWhyInJsonToo) {
       {{"capture", "tape", "--to", Out().string(), "--name", ""}, kExitUsage, "the base name is empty"},
       {{"capture", "direct", "--to", (folder / "a-file-here" / "x").string()}, kExitUsage, "is not a folder"},
       {{"capture", "direct", "--to", (folder / "a-file-here" / "x" / "y").string()}, kExitUsage,
-       "a part of the path is not a folder"},
+       "cannot make the capture folder"},
       {{"capture", "batch", "--to", Out().string(), "--name", "B", "0:01:00-0:01:10"}, kExitRefused,
        "beyond the end of the tape"},
   };
