@@ -3,18 +3,23 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 
+#include "app/CaptureFiles.h"
+#include "app/CaptureFolder.h"
+#include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
 #include "app/CaptureReport.h"
+#include "app/CaptureSplit.h"
 #include "app/DeckButtons.h"
+#include "app/DeckTakeover.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
 #include "app/TapeCaptureCommand.h"
-#include "host/foundation/OxFolder.h"
 #include "host/foundation/OxUnique.h"
 #include "platform/PlatformExtras.h"
 #include "platform/win32.h"
@@ -27,26 +32,34 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Blank tape this long (process clock) after the picture ends a direct capture.
+// A direct capture ends once no picture has come for this long (ms of the
+// camcorder's clock): from the start, or since the picture stopped.
 constexpr std::uint64_t kRecordingEndsAfterMs = 5000;
 
 std::string TimeCodeSeconds(const OxTimeCode& code) {
   return TimeCodeText(code).substr(0, 8);  // HH:MM:SS: the library's figures count whole seconds
 }
 
+std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 class CaptureRun {
 public:
   CaptureRun(Session& session, const CaptureOptions& options, Console& console)
       : session(session), device(session.Device()), options(options), console(console),
-        pump(device, session.Feed(), console, false), report(console, options.json), batch(options.kind == CaptureOptions::Kind::Batch),
-        started(std::chrono::steady_clock::now()) {}
+        pump(device, session.Feed(), console, false), report(console, options.json),
+        batch(options.kind == CaptureOptions::Kind::Batch), started(std::chrono::steady_clock::now()) {}
 
   int Run() {
-    if (int code = Plan(); code != kExitOk) return code;
+    if (int code = Plan(); code != kExitOk) {
+      folderGuard.RemoveIfMadeAndEmpty();
+      return code;
+    }
     pump.Drain();
-    if (int code = Start(); code != kExitOk) return code;
-    const int code = Follow();
-    return Finish(code);
+    if (int code = Start(); code != kExitOk) return Finish(code);
+    return Finish(Follow());
   }
 
 private:
@@ -54,24 +67,23 @@ private:
   // before the camcorder moves.
   int Plan() {
     if (std::string problem = BaseNameProblem(options.name); !problem.empty()) return Fail(kExitUsage, problem);
-    std::error_code ec;
-    std::filesystem::create_directories(options.folder, ec);
-    if (!std::filesystem::is_directory(options.folder))
-      return Fail(kExitUsage, "cannot use the capture folder " + PathText(options.folder) + (ec ? ": " + ec.message() : ""));
-    folder = std::filesystem::absolute(options.folder, ec);
-    base = options.name;
-    first = options.first;
+    if (std::string problem = folderGuard.Prepare(options.folder); !problem.empty()) return Fail(kExitUsage, problem);
+    folder = folderGuard.Path();
+    for (const std::string& name : CaptureJournal::Unfinished(folder))
+      Note(name + " in this folder was left unfinished by an earlier capture");
+    names.kind = batch ? CaptureNames::Kind::Batch : CaptureNames::Kind::Direct;
+    names.base = options.name;
+    names.first = options.first;
+    const std::optional<zelto::sim::Cassette> cassette = session.CurrentCassette();
     if (batch) {
-      const std::optional<zelto::sim::Cassette> cassette = session.CurrentCassette();
       try {
         for (const std::string& text : options.sections) sections.push_back(ResolveSection(text, cassette));
-      } catch (const std::invalid_argument& e) {
-        return Fail(kExitUsage, e.what());
+      } catch (const SectionError& e) {
+        return Fail(e.code, e.what());
       }
+      names.sections = sections.size();
     }
-    const std::vector<std::string> taken =
-        ExistingCaptureFiles(folder, base, batch ? std::optional<int>(first) : std::nullopt, sections.size());
-    if (!taken.empty()) {
+    if (const std::vector<std::string> taken = CoveredFiles(folder, names); !taken.empty()) {
       if (!options.nextFree) {
         std::string list;
         for (std::size_t i = 0; i < taken.size() && i < 3; ++i) list += (i ? ", " : "") + taken[i];
@@ -80,20 +92,14 @@ private:
                                              " (choose another --name, or --next-free)");
       }
       if (batch) {
-        const std::optional<int> free = FreeFirstNumber(folder, base, first, sections.size());
-        if (!free) return Fail(kExitWouldOverwrite, "no free file number for " + base + " in " + PathText(folder));
-        first = *free;
+        const std::optional<int> free = FreeFirstNumber(folder, names.base, names.first, sections.size());
+        if (!free) return Fail(kExitWouldOverwrite, "no free file number for " + names.base + " in " + PathText(folder));
+        names.first = *free;
       } else {
-        const std::optional<std::string> free = FreeBaseName(folder, base);
-        if (!free) return Fail(kExitWouldOverwrite, "no free name for " + base + " in " + PathText(folder));
-        base = *free;
+        const std::optional<std::string> free = FreeBaseName(folder, names.base);
+        if (!free) return Fail(kExitWouldOverwrite, "no free name for " + names.base + " in " + PathText(folder));
+        names.base = *free;
       }
-    }
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-      if (sections[i].cameraOut)
-        Note("section " + std::to_string(i + 1) + " (" + sections[i].written +
-             "): the camcorder captures to the end of its recording, at " +
-             Duration(*sections[i].cameraOut / 100.0));
     }
     const _OxVideoDeviceState state = device.GetDeviceState();
     const std::string refusal =
@@ -102,6 +108,27 @@ private:
             ? std::string()
             : DeckRefusal(DeckAction::Play, state, device.GetMediaInfo(), device.GetCamcorderMode());
     if (!refusal.empty()) return Fail(kExitRefused, refusal);
+    const std::optional<TapePosition> tape = session.Position();
+    // A direct capture plays from where the tape stands: from its end
+    // nothing would ever play.
+    if (!batch && tape && tape->track >= tape->lengthTracks)
+      return Fail(kExitRefused, "the tape stands at its end (ATN " + std::to_string(tape->track) + "; the tape is ATN 0 to " +
+                                    std::to_string(tape->lengthTracks) +
+                                    "): a direct capture plays from where the tape stands; rewind or seek first");
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+      if (sections[i].cameraOut)
+        Note("section " + std::to_string(i + 1) + " (" + sections[i].written +
+             "): the camcorder captures to the end of its recording, at " +
+             Duration(*sections[i].cameraOut / 100.0));
+    }
+    const std::optional<std::uint32_t> from =
+        batch ? (sections.empty() ? std::nullopt : std::optional<std::uint32_t>(sections.front().inPoint * 3))
+              : (tape ? std::optional<std::uint32_t>(tape->track) : std::nullopt);
+    split = std::make_unique<CaptureSplit>(session, options.split, from.value_or(0));
+    if (const std::string note = split->Note(); !note.empty()) Note(note);
+    // Declared before anything moves: a capture cut short from here on
+    // leaves files the next one can tell are unfinished.
+    if (std::string problem = files.Begin(folder, names); !problem.empty()) return Fail(kExitUsage, problem);
     return kExitOk;
   }
 
@@ -109,15 +136,16 @@ private:
     // The library looks for the files it is told about in the capture folder.
     OxUnique::GetInstance().SetCaptureFolder(OxString(zelto::platform::WidePath(folder).c_str()));
     const OxString wideFolder(zelto::platform::WidePath(folder).c_str());
-    const OxString wideBase(zelto::platform::FromUtf8(base).c_str());
+    const OxString wideBase(zelto::platform::FromUtf8(names.base).c_str());
+    const SplitRule& rule = split->Rule();
     if (batch) {
       _OxBatchCapturingParam param;
       param.folderPath = wideFolder;
       param.fileBaseName = wideBase;
-      param.firstFileNumber = first;
-      param.splitKind = static_cast<std::int32_t>(options.split.kind);
-      param.splitSizeMegabytes = options.split.megabytes;
-      param.splitDurationFrames = options.split.frames;
+      param.firstFileNumber = names.first;
+      param.splitKind = static_cast<std::int32_t>(rule.kind);
+      param.splitSizeMegabytes = rule.megabytes;
+      param.splitDurationFrames = rule.frames;
       std::vector<_OxBatchCapturingItem> items;
       for (const PlannedSection& s : sections) {
         _OxBatchCapturingItem item;
@@ -127,108 +155,210 @@ private:
       }
       device.SetBatchCapturingList(param, items);
       device.StartBatchCapturing();
-      Event("start", "batch of " + Count(sections.size(), "section", "sections") + " into " + PathText(folder) + ", files " +
-                         base + "-" + Number3(WrapFileNumber(first)) + "-01.zlt on",
-            {{"folder", PathText(folder)}, {"base", base}, {"first", first}, {"sections", sections.size()}});
+      Event("start",
+            "batch of " + Count(sections.size(), "section", "sections") + " into " + PathText(folder) + ", files " +
+                names.base + "-" + Number3(WrapFileNumber(names.first)) + "-01.zlt on",
+            {{"folder", PathText(folder)}, {"base", names.base}, {"first", names.first}, {"sections", sections.size()}});
     } else {
       _OxDirectCapturingParam param;
       param.folderPath = wideFolder;
       param.fileBaseName = wideBase;
-      param.splitKind = static_cast<std::int32_t>(options.split.kind);
-      param.splitSizeMegabytes = options.split.megabytes;
-      param.splitDurationFrames = options.split.frames;
+      param.splitKind = static_cast<std::int32_t>(rule.kind);
+      param.splitSizeMegabytes = rule.megabytes;
+      param.splitDurationFrames = rule.frames;
       device.SetDirectCapturingStructure(param);
       device.StartDirectCapturing();
       if (device.GetDeviceState() != OX_DEVICE_STATE_PLAY) PressDeckButton(device, DeckAction::Play);
       sawPlay = device.GetDeviceState() == OX_DEVICE_STATE_PLAY;
-      Event("start", "direct capture into " + PathText(folder) + ", files " + base + "-01.zlt on",
-            {{"folder", PathText(folder)}, {"base", base}});
+      Event("start", "direct capture into " + PathText(folder) + ", files " + names.base + "-01.zlt on",
+            {{"folder", PathText(folder)}, {"base", names.base}});
     }
     capturing = true;
+    startedAt = lastGrowthAt = GetTickCount64();
     const std::string problem = session.StateProblem();
     if (!problem.empty()) return Fail(kExitStateFile, "the camcorder did not keep the command: " + problem);
     return kExitOk;
   }
 
-  // Until the capture ends: events as they come, a progress tick between.
+  // Until the capture ends: events as they come, the files looked at and
+  // the progress shown between.
   int Follow() {
-    // Ticks on the camcorder's clock (ZELTO_TIME_SCALE speeds it), and
-    // sooner when a direct capture's seconds are nearly reached.
-    const double scale = zelto::platform::TimeScale();
+    // On the camcorder's clock (ZELTO_TIME_SCALE speeds it).
+    const double shownEvery = options.json ? 1.0 : 0.5;
+    double shownAt = 0;
     for (;;) {
-      double tickSeconds = options.json ? 1.0 : 0.5;
-      if (!batch && options.seconds) tickSeconds = std::clamp(*options.seconds - CapturedSeconds(), 0.02, tickSeconds);
-      const auto tick = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-          std::chrono::duration<double>(tickSeconds * scale));
-      const EventPump::Outcome outcome = pump.Until([&](const FeedEvent* e) { return e && Handle(*e); }, tick);
+      double wait = shownEvery;
+      // Near the end of --seconds the files are looked at often, to stop
+      // close to it.
+      if (!batch && options.seconds) wait = std::clamp(*options.seconds - EstimatedSeconds(), 0.01, wait);
+      const EventPump::Outcome outcome =
+          pump.Until([&](const FeedEvent* e) { return e && Handle(*e); }, OnProcessClock(wait));
       if (outcome == EventPump::Outcome::Interrupted) return kExitInterrupted;
       if (outcome == EventPump::Outcome::OutputFailed || console.OutputFailed()) return kExitOutputFailed;
       if (outcome == EventPump::Outcome::Done) return ended;
-      Progress();
-      if (!batch && DirectDone()) return kExitOk;
-    }
-  }
-
-  // True when the capture is over; `ended` says how.
-  bool Handle(const FeedEvent& e) {
-    if (e.kind == FeedEvent::Kind::Capture) {
-      switch (e.capture) {
-        case OX_CAPTURING_CREATE_FILE:
-          files.push_back(e.file);
-          Event("file-created", e.file, {{"file", e.file}});
-          return false;
-        case OX_CAPTURING_COMPLETE_FILE:
-          ++completed;
-          Event("file-complete", e.file, {{"file", e.file}});
-          return false;
-        case OX_CAPTURING_SEARCH_IN: Event("searching", SectionText(), {{"section", sectionsDone + 1}}); return false;
-        case OX_CAPTURING_SEARCH_OUT: Event("found", SectionText(), {{"section", sectionsDone + 1}}); return false;
-        case OX_CAPTURING_COMPLETE_SECTION:
-          ++sectionsDone;
-          Event("section-complete", "section " + std::to_string(sectionsDone) + " of " + std::to_string(sections.size()),
-                {{"section", sectionsDone}});
-          return false;
-        case OX_CAPTURING_COMPLETE_BATCH:
-          Event("batch-complete", Count(sectionsDone, "section", "sections"), {{"sections", sectionsDone}});
-          ended = kExitOk;
-          return true;
-        case OX_CAPTURING_ERROR_STOP:
-          error = e.error;
-          Event("error", CapturingErrorName(e.error), {{"error", static_cast<int>(e.error)},
-                                                       {"reason", CapturingErrorName(e.error)}});
-          ended = kExitCaptureFailed;
-          return true;
+      // A button pressed in another terminal that the deck has not shown
+      // yet (or never will: a play while it plays) ends the job all the same.
+      if (const std::optional<DeckTakeover> by = session.DeckTaken()) {
+        End(kExitTakenOver, TakenWords(*by));
+        return ended;
       }
-      return false;
+      if (!batch) {
+        LookAtTheFiles();
+        if (const std::optional<int> code = DirectDone()) return *code;
+      }
+      const double now = SecondsSinceStart();
+      if (now - shownAt >= shownEvery * 0.99) {
+        shownAt = now;
+        Progress();
+      }
     }
-    if (batch) return false;
-    // A direct capture ends where the recording ends: the picture gone for
-    // a while, or the deck stopped (the end of the tape).
+  }
+
+  double SecondsSinceStart() const { return static_cast<double>(GetTickCount64() - startedAt) / 1000.0; }
+
+  // True when the capture is over; `ended` and `endedWords` say how.
+  bool Handle(const FeedEvent& e) {
+    if (e.kind == FeedEvent::Kind::Capture) return HandleCapture(e);
+    if (e.Is(OX_NOTIFY_STREAMING_ON)) PictureOn(true);
+    if (e.Is(OX_NOTIFY_STREAMING_OFF)) PictureOn(false);
+    if (!e.state && !e.media && !e.mode) return false;
+    DeckView view;
+    view.media = e.media;
+    view.mode = e.mode;
     if (e.state == OX_DEVICE_STATE_PLAY) sawPlay = true;
-    if (e.Is(OX_NOTIFY_STREAMING_ON)) {
-      streaming = true;
-      sawStream = true;
-    } else if (e.Is(OX_NOTIFY_STREAMING_OFF)) {
-      streaming = false;
-      streamOffAt = GetTickCount64();
-    } else if (sawPlay && e.state == OX_DEVICE_STATE_STOP) {
-      Note("the deck stopped");
-      ended = kExitOk;
-      return true;
+    if (batch) {
+      // The library's own searches move the deck: only a capturing
+      // section's deck is judged, and its stop at the scene's end is due.
+      if (sectionCapturing) view.state = e.state;
+    } else if (sawPlay) {
+      view.state = e.state;  // before the deck played, a stop is old news
+    }
+    if (!view.state && !view.media && !view.mode) return false;
+    view.position = session.Position();
+    view.seekUnderWay = session.SeekUnderWay();
+    view.takenBy = session.DeckTaken();
+    view.stopExpected = batch && SectionEndReached(view.position);
+    const DeckDeparture departure = JudgeDeck(view);
+    switch (departure.kind) {
+      case DeckDeparture::Kind::None: return false;
+      case DeckDeparture::Kind::TapeEnded:
+        LookAtTheFiles();
+        return End(capturedBytes == 0 ? kExitNoRecording : kExitOk,
+                   capturedBytes == 0 ? "no recording found before the end of the tape" : departure.words);
+      case DeckDeparture::Kind::TakenOver: return End(kExitTakenOver, departure.words);
+      case DeckDeparture::Kind::Failed:
+        error = OX_CAPTURING_ERROR_DECK_STOPPED;
+        return End(kExitCaptureFailed, departure.words);
     }
     return false;
   }
 
-  bool DirectDone() {
-    if (options.seconds && CapturedSeconds() >= *options.seconds) return true;
-    if (sawStream && !streaming && GetTickCount64() - streamOffAt >= kRecordingEndsAfterMs) {
-      Note("the recording has ended");
-      return true;
+  bool HandleCapture(const FeedEvent& e) {
+    if (e.kind != FeedEvent::Kind::Capture) return false;
+    switch (e.capture) {
+      case OX_CAPTURING_CREATE_FILE:
+        // The camcorder opens the first file as the first picture comes:
+        // where the deck played already, no stream was announced.
+        if (files.Reported() == 0 && !pictureOnSince && pictureMs == 0) PictureOn(true);
+        files.Created(e.file);
+        Event("file-created", e.file, {{"file", e.file}});
+        return false;
+      case OX_CAPTURING_COMPLETE_FILE:
+        files.Closed(e.file);
+        Event("file-complete", e.file, {{"file", e.file}});
+        ++completed;
+        return false;
+      case OX_CAPTURING_SEARCH_IN: Event("searching", SectionText(), {{"section", sectionsDone + 1}}); return false;
+      case OX_CAPTURING_SEARCH_OUT:
+        sectionCapturing = true;
+        Event("found", SectionText(), {{"section", sectionsDone + 1}});
+        return false;
+      case OX_CAPTURING_COMPLETE_SECTION:
+        sectionCapturing = false;
+        files.AllClosed();
+        ++sectionsDone;
+        Event("section-complete", "section " + std::to_string(sectionsDone) + " of " + std::to_string(sections.size()),
+              {{"section", sectionsDone}});
+        return false;
+      case OX_CAPTURING_COMPLETE_BATCH:
+        Event("batch-complete", Count(sectionsDone, "section", "sections"), {{"sections", sectionsDone}});
+        return End(kExitOk, "every section captured");
+      case OX_CAPTURING_ERROR_STOP: {
+        error = e.error;
+        std::string words = CapturingErrorName(e.error);
+        if (e.error == OX_CAPTURING_ERROR_FILE_WRITE || e.error == OX_CAPTURING_ERROR_UNKNOWN) {
+          // The driver does not say why a file could not be written; the
+          // folder may.
+          const std::string why = folderGuard.WhyNoWrite(session.SimulatedDiskFull().value_or(false));
+          if (why == "the disk is full") error = OX_CAPTURING_ERROR_DISK_FULL;
+          words = why == "the disk is full" ? why : why.empty() ? words : "a capture file could not be written: " + why;
+        }
+        Event("error", words, {{"error", static_cast<int>(error)}, {"reason", words}});
+        return End(kExitCaptureFailed, words);
+      }
     }
     return false;
   }
 
-  double CapturedSeconds() const { return TapeSeconds(files); }
+  bool End(int code, const std::string& words) {
+    ended = code;
+    endedWords = words;
+    return true;
+  }
+
+  // Whether the head stands at (or within a second before) the end of the
+  // scene the batch section being captured runs to; true where the tape
+  // does not tell.
+  bool SectionEndReached(const std::optional<TapePosition>& at) const {
+    if (!at || sectionsDone >= sections.size()) return true;
+    const PlannedSection& s = sections[sectionsDone];
+    const std::uint32_t endTrack = s.cameraOut.value_or(s.outPoint) * 3;
+    return at->track + 300 >= endTrack;
+  }
+
+  // The direct capture's parts as the folder holds them, and when they last grew.
+  void LookAtTheFiles() {
+    std::uint64_t bytes = 0;
+    for (int part = 1;; ++part) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, "-%02d.zlt", part);
+      const std::uint64_t size = FileSize(Utf8(folder / std::filesystem::u8path(names.base + suffix)));
+      if (size == 0) break;
+      bytes += size;
+    }
+    if (bytes > capturedBytes) lastGrowthAt = GetTickCount64();
+    capturedBytes = std::max(capturedBytes, bytes);
+  }
+
+  // The picture as the camcorder announces it, timed on its clock.
+  void PictureOn(bool on) {
+    const std::uint64_t now = GetTickCount64();
+    if (on && !pictureOnSince) pictureOnSince = now;
+    if (!on && pictureOnSince) {
+      pictureMs += now - *pictureOnSince;
+      pictureOnSince.reset();
+    }
+  }
+
+  // Seconds of tape captured by now: the files lag behind the head (the
+  // driver encodes and writes in steps and closes them up to where the
+  // head stands), so the picture's time counts too.
+  double EstimatedSeconds() const {
+    const std::uint64_t ms = pictureMs + (pictureOnSince ? GetTickCount64() - *pictureOnSince : 0);
+    return std::max(static_cast<double>(capturedBytes) / kStreamBytesPerSecond, static_cast<double>(ms) / 1000.0);
+  }
+
+  std::optional<int> DirectDone() {
+    if (options.seconds && EstimatedSeconds() >= *options.seconds) {
+      End(kExitOk, "the " + Duration(*options.seconds) + " asked for were captured");
+      return ended;
+    }
+    const std::uint64_t silentMs = GetTickCount64() - lastGrowthAt;
+    if (silentMs < kRecordingEndsAfterMs) return std::nullopt;
+    if (capturedBytes == 0) End(kExitNoRecording, "no recording found: no picture within 5 s of tape from the start");
+    else End(kExitOk, "the recording ended: no picture for 5 s of tape");
+    return ended;
+  }
 
   void Progress() {
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -236,7 +366,8 @@ private:
     double captured = 0;
     std::optional<double> total;
     std::uint64_t freeBytes = 0;
-    unsigned fileCount = static_cast<unsigned>(files.size());
+    std::size_t fileCount = files.Reported();
+    std::string capturedText;
     if (batch) {
       _OxBatchCapturingProgress p;
       device.GetBatchCapturingProgress(p);
@@ -244,22 +375,26 @@ private:
       // search begins; a person is shown the most reached so far.
       shownPercent = std::max(shownPercent, p.percent);
       percent = shownPercent;
-      captured = CapturedSeconds();
+      captured = files.ReportedSeconds();
       std::uint64_t totalHundredths = 0;
       for (const PlannedSection& s : sections) totalHundredths += s.cameraOut.value_or(s.outPoint) - s.inPoint;
       total = static_cast<double>(totalHundredths) / 100.0;
       freeBytes = p.freeDiskSpace;
       capturedText = TimeCodeSeconds(p.capturedTime) + " / " + TimeCodeSeconds(p.totalTime);
     } else {
-      _OxDirectCapturingProgress p;
-      device.GetDirectCapturingProgress(p);
-      captured = CapturedSeconds();
+      // The library's figures look for the current part, for a while when
+      // there is none yet.
+      if (files.Reported() > 0) {
+        _OxDirectCapturingProgress p;
+        device.GetDirectCapturingProgress(p);
+        freeBytes = p.freeDiskSpace;
+        fileCount = p.filesCreated;
+      }
+      captured = static_cast<double>(capturedBytes) / kStreamBytesPerSecond;
       if (options.seconds) {
         total = *options.seconds;
         percent = static_cast<unsigned>(std::min(100.0, captured * 100.0 / *options.seconds));
       }
-      freeBytes = p.freeDiskSpace;
-      fileCount = p.filesCreated;
       capturedText = Duration(captured) + (total ? " / " + Duration(*total) : "");
     }
     const double rate = wall > 0 ? captured * kStreamBytesPerSecond / wall : 0;  // bytes a second
@@ -279,10 +414,11 @@ private:
     }
     std::ostringstream line;
     if (percent) line << *percent << "%  ";
-    line << capturedText << "  files " << fileCount << "  free " << Bytes(static_cast<double>(freeBytes)) << "  "
-         << Bytes(rate) << "/s";
+    line << capturedText << "  files " << fileCount;
+    if (batch || files.Reported() > 0) line << "  free " << Bytes(static_cast<double>(freeBytes));
+    line << "  " << Bytes(rate) << "/s";
     if (left) line << "  left " << Duration(std::max(0.0, *left));
-    console.Status(line.str());
+    report.Progress(line.str());
   }
 
   // Ends the capture the way the library ends it, then says what was made.
@@ -296,51 +432,52 @@ private:
         // camcorder's last report comes after the abort, and only while the
         // capture is on does it reach the host: wait for it first (as long
         // as the exit would).
-        pump.Until([&](const FeedEvent* e) { return (e && Handle(*e)) || completed >= files.size(); },
+        pump.Until([&](const FeedEvent* e) { return (e && HandleCapture(*e)) || completed >= files.Reported(); },
                    OnProcessClock(3.0));
         device.ExitDirectCapturing();
-        if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) PressDeckButton(device, DeckAction::Stop);
+        // A deck another command took is left as that command left it.
+        if (code != kExitTakenOver && device.GetDeviceState() != OX_DEVICE_STATE_STOP)
+          PressDeckButton(device, DeckAction::Stop);
       }
     }
     // What the capture reported while it was taken down.
     pump.Until(
         [&](const FeedEvent* e) {
-          if (e && e->kind == FeedEvent::Kind::Capture) Handle(*e);
+          if (e) HandleCapture(*e);
           return false;
         },
         0ms);
     console.Status("");
-    CollectFiles();
-    Summary(code);
-    const std::string kept = Count(files.size(), "file", "files") + " kept";
-    if (code == kExitInterrupted) console.Error(Interrupt::StoppedBy() + "; " + kept);
-    if (code == kExitCaptureFailed) console.Error("the capture stopped: " + CapturingErrorName(error) + "; " + kept);
+    // Every file of the capture's names that it made: a part the camcorder
+    // finished after the library's capture had ended is reported to nobody.
+    // Once the driver has been stopped it has closed every file; a removed
+    // camcorder closed nothing it could tell of.
+    const std::vector<std::string> made = files.Made(capturing && error != OX_CAPTURING_ERROR_DEVICE_REMOVED);
+    if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
+    if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
+    Summary(code, made);
+    report.Unwell(code, "capture", endedWords, made.size());
     return code;
   }
 
-  // Every file of the capture's names in the folder: none was there before
-  // it started, and a part the camcorder finished after the library's
-  // capture had ended is reported to nobody.
-  void CollectFiles() {
-    const std::vector<std::string> names =
-        ExistingCaptureFiles(folder, base, batch ? std::optional<int>(first) : std::nullopt, sections.size());
-    for (const std::string& name : names) {
-      const std::u8string path = (folder / std::filesystem::u8path(name)).u8string();
-      const std::string text(path.begin(), path.end());
-      if (std::find(files.begin(), files.end(), text) == files.end()) files.push_back(text);
-    }
-    std::sort(files.begin(), files.end());
-  }
-
-  void Summary(int code) {
+  void Summary(int code, const std::vector<std::string>& made) {
+    const double seconds = TapeSeconds(made);
+    std::string how = endedWords;
+    if (code == kExitInterrupted) how = Interrupt::StoppedBy();
+    else if (code == kExitOutputFailed) how = "the output could not be written";
+    else if (code == kExitTakenOver) how = "the deck was taken: " + endedWords;
+    else if (how.empty()) how = "stopped";
     if (options.json) {
       nlohmann::ordered_json j = report.Object("summary");
-      j["result"] = code == kExitOk ? "complete" : code == kExitInterrupted ? "interrupted" : "failed";
-      j["files"] = CaptureReport::FileArray(files);
+      j["result"] = CaptureReport::Result(code);
+      j["ended"] = how;
+      j["capturedSeconds"] = seconds;
+      j["files"] = CaptureReport::FileArray(made);
       report.Print(j);
       return;
     }
-    report.FileLines(folder, files);
+    report.FileLines(folder, made);
+    report.Captured(seconds, made.size(), how);
   }
 
   std::string SectionText() const {
@@ -363,7 +500,7 @@ private:
   void Note(const std::string& text) { report.Note(text); }
 
   int Fail(int code, const std::string& text) {
-    console.Error(text);
+    report.Refuse(code, text);
     return code;
   }
 
@@ -376,21 +513,25 @@ private:
   const bool batch;
   const std::chrono::steady_clock::time_point started;
 
+  CaptureFolder folderGuard;
   std::filesystem::path folder;
-  std::string base;
-  int first = 1;
+  CaptureNames names;
+  CaptureFiles files;
+  std::unique_ptr<CaptureSplit> split;
   std::vector<PlannedSection> sections;
   bool capturing = false;
-  std::vector<std::string> files;
-  std::size_t completed = 0;  // files reported complete
+  std::size_t completed = 0;          // files reported complete
   unsigned sectionsDone = 0;
-  bool streaming = false;
-  bool sawStream = false;
-  bool sawPlay = false;  // a stop before the deck played is old news
-  std::uint64_t streamOffAt = 0;
+  bool sectionCapturing = false;  // a batch section's scene plays into its file
+  bool sawPlay = false;
+  std::uint64_t startedAt = 0;     // ms of the camcorder's clock
+  std::uint64_t capturedBytes = 0;  // what the direct capture's parts hold
+  std::uint64_t lastGrowthAt = 0;  // when they last grew (or the start)
+  std::uint64_t pictureMs = 0;     // the picture's time before pictureOnSince
+  std::optional<std::uint64_t> pictureOnSince;
   int ended = kExitOk;
+  std::string endedWords;
   _OxCapturingErrorID error = OX_CAPTURING_ERROR_NONE;
-  std::string capturedText;
   unsigned shownPercent = 0;
 };
 

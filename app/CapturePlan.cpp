@@ -2,8 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <map>
 #include <set>
 #include <stdexcept>
+
+#include "app/CaptureReport.h"
+#include "app/ExitCode.h"
+#include "app/Names.h"
 
 namespace zelto::app {
 
@@ -37,8 +44,8 @@ std::vector<std::string_view> Split(std::string_view text, char at) {
   }
 }
 
-[[noreturn]] void Bad(const std::string& section, const std::string& why) {
-  throw std::invalid_argument("section '" + section + "': " + why);
+[[noreturn]] void Bad(const std::string& section, const std::string& why, int code = kExitUsage) {
+  throw SectionError(code, "section '" + section + "': " + why);
 }
 
 // A point: "H:MM:SS[.cc]" on the tape counter, or "HH:MM:SS:FF" as recorded.
@@ -110,6 +117,11 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
   if (section.outPoint <= section.inPoint) Bad(text, "it ends before it begins");
   if (cassette) {
     const std::uint32_t inTrack = section.inPoint * kTracksPerSecond / 100;
+    if (inTrack >= cassette->lengthTracks)
+      Bad(text,
+          "it begins beyond the end of the tape (" + TapeCounterText(0) + " to " +
+              TapeCounterText(cassette->lengthTracks) + ")",
+          kExitRefused);
     const Scene* scene = cassette->SceneAt(inTrack);
     if (!scene) {
       for (const Scene& next : cassette->scenes)
@@ -118,7 +130,11 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
           break;
         }
     }
-    if (!scene) Bad(text, "no scene is recorded at or after its start");
+    if (!scene)
+      Bad(text,
+          "no recording found at or after its start (the last scene ends at " +
+              TapeCounterText(cassette->scenes.empty() ? 0 : cassette->scenes.back().endTrack) + ")",
+          kExitNoRecording);
     if (Hundredths(scene->endTrack) != section.outPoint) section.cameraOut = Hundredths(scene->endTrack);
   }
   return section;
@@ -167,18 +183,12 @@ std::vector<std::string> Names(const std::filesystem::path& folder) {
 
 std::vector<std::string> ExistingCaptureFiles(const std::filesystem::path& folder, const std::string& base,
                                               std::optional<int> first, std::size_t sections) {
-  std::set<int> numbers;
-  if (first)
-    for (std::size_t i = 0; i < sections; ++i) numbers.insert(WrapFileNumber(*first + static_cast<int>(i)));
-  std::vector<std::string> found;
-  for (const std::string& name : Names(folder)) {
-    bool taken = false;
-    if (!first) taken = IsCaptureName(name, base, std::nullopt);
-    for (int n : numbers) taken = taken || IsCaptureName(name, base, n);
-    if (taken) found.push_back(name);
-  }
-  std::sort(found.begin(), found.end());
-  return found;
+  CaptureNames names;
+  names.kind = first ? CaptureNames::Kind::Batch : CaptureNames::Kind::Direct;
+  names.base = base;
+  names.first = first.value_or(1);
+  names.sections = sections;
+  return CoveredFiles(folder, names);
 }
 
 std::optional<int> FreeFirstNumber(const std::filesystem::path& folder, const std::string& base, int first,
@@ -228,15 +238,151 @@ std::optional<std::string> FreeBaseName(const std::filesystem::path& folder, con
 }
 
 std::vector<std::string> ExistingSceneFiles(const std::filesystem::path& folder, const std::string& base) {
-  std::vector<std::string> found;
-  for (const std::string& name : Names(folder))
-    if (IsSceneFileName(name, base)) found.push_back(name);
-  std::sort(found.begin(), found.end());
-  return found;
+  CaptureNames names;
+  names.kind = CaptureNames::Kind::Tape;
+  names.base = base;
+  return CoveredFiles(folder, names);
 }
 
 std::optional<std::string> FreeSceneBaseName(const std::filesystem::path& folder, const std::string& base) {
   return FirstFreeBase(folder, base, &IsSceneFileName);
+}
+
+std::optional<std::pair<int, int>> CaptureNames::Numbers(const std::string& name) const {
+  const std::string prefix = base + "-";
+  if (name.rfind(prefix, 0) != 0 || name.size() < prefix.size() + 4) return std::nullopt;
+  const std::vector<std::string_view> numbers =
+      Split(std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4), '-');
+  if (kind == Kind::Direct) {
+    if (!IsCaptureName(name, base, std::nullopt)) return std::nullopt;
+    return std::pair<int, int>{0, static_cast<int>(*Number(numbers[0]))};
+  }
+  if (!IsSceneFileName(name, base)) return std::nullopt;
+  const auto file = static_cast<int>(*Number(numbers[0]));
+  if (kind == Kind::Batch) {
+    bool listed = false;
+    for (std::size_t i = 0; i < sections && !listed; ++i) listed = WrapFileNumber(first + static_cast<int>(i)) == file;
+    if (!listed) return std::nullopt;
+  }
+  return std::pair<int, int>{file, static_cast<int>(*Number(numbers[1]))};
+}
+
+bool CaptureNames::Covers(const std::string& name) const { return Numbers(name).has_value(); }
+
+std::vector<std::string> CoveredFiles(const std::filesystem::path& folder, const CaptureNames& names) {
+  std::vector<std::string> found;
+  for (const std::string& name : Names(folder))
+    if (names.Covers(name)) found.push_back(name);
+  std::sort(found.begin(), found.end(), NaturalLess);
+  return found;
+}
+
+std::vector<std::string> CaptureMadeFiles(const std::filesystem::path& folder, const CaptureNames& names,
+                                          const std::vector<std::string>& reported) {
+  // In numeric order each name follows the one it continues.
+  std::vector<std::pair<std::pair<int, int>, std::string>> present;
+  for (const std::string& name : CoveredFiles(folder, names)) present.emplace_back(*names.Numbers(name), name);
+  std::sort(present.begin(), present.end());
+  std::set<std::pair<int, int>> made;
+  for (const std::string& name : reported)
+    if (const auto numbers = names.Numbers(name)) made.insert(*numbers);
+  std::vector<std::string> files;
+  for (const auto& [numbers, name] : present) {
+    const auto [file, part] = numbers;
+    bool ours = made.count(numbers) || (part > 1 && made.count({file, part - 1}));
+    if (!ours && part == 1) {
+      // Direct parts and batch sections begin at part 01 of a name of
+      // their own; a whole-tape run's scenes follow one another.
+      ours = names.kind != CaptureNames::Kind::Tape || file == 1 || made.count({file - 1, 1});
+    }
+    if (ours) {
+      made.insert(numbers);
+      files.push_back(name);
+    }
+  }
+  std::sort(files.begin(), files.end(), NaturalLess);
+  return files;
+}
+
+std::optional<unsigned> FrameRateFrom(const Cassette& cassette, std::uint32_t track) {
+  for (const Scene& scene : cassette.scenes)
+    if (scene.endTrack > track) return scene.FramesPerSecond();
+  return std::nullopt;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      std::size_t ei = i, ej = j;
+      while (ei < a.size() && digit(a[ei])) ++ei;
+      while (ej < b.size() && digit(b[ej])) ++ej;
+      // Leading zeros aside, the longer run of digits is the larger number.
+      std::size_t zi = i, zj = j;
+      while (zi + 1 < ei && a[zi] == '0') ++zi;
+      while (zj + 1 < ej && b[zj] == '0') ++zj;
+      if (ei - zi != ej - zj) return ei - zi < ej - zj;
+      if (const int order = a.compare(zi, ei - zi, b, zj, ej - zj); order != 0) return order < 0;
+      i = ei;
+      j = ej;
+      continue;
+    }
+    if (a[i] != b[j]) return a[i] < b[j];
+    ++i;
+    ++j;
+  }
+  if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+  return a < b;
+}
+
+namespace {
+
+// The MiB of a second of stream (1,590,000 bytes), as the library writes it.
+constexpr double kMegabytesPerSecond = 1.5163421630859375;
+constexpr std::uint64_t kMegabyte = 1'048'576;
+// The library makes the split size in 32 bits: from 4 GiB on it wraps.
+constexpr std::uint64_t kLibraryLargestMegabytes = 4095;
+
+}  // namespace
+
+std::uint64_t LibraryMegabytesForFrames(std::uint32_t frames, unsigned framesPerSecond) {
+  const std::uint64_t seconds = frames / framesPerSecond + 1;
+  const auto megabytes = static_cast<std::int64_t>(std::floor(static_cast<double>(seconds) * kMegabytesPerSecond)) - 1;
+  return static_cast<std::uint64_t>(std::max<std::int64_t>(megabytes, 0));
+}
+
+unsigned FramesInMegabytes(std::uint64_t megabytes, unsigned framesPerSecond) {
+  const std::uint64_t frameBytes = static_cast<std::uint64_t>(kStreamBytesPerSecond) / framesPerSecond;
+  return static_cast<unsigned>(std::max<std::uint64_t>(1, megabytes * kMegabyte / frameBytes));
+}
+
+SplitChoice ChooseSplit(const SplitRule& asked, unsigned framesPerSecond) {
+  SplitChoice choice;
+  choice.rule = asked;
+  if (asked.kind != SplitRule::Kind::ByDuration) return choice;
+  // The whole MiB on either side of the frames' bytes; the one whose parts
+  // hold the nearer number of frames (the shorter on a tie).
+  const double ideal = static_cast<double>(asked.frames) / framesPerSecond * kMegabytesPerSecond;
+  std::uint64_t best = 0;
+  for (const auto candidate : {static_cast<std::uint64_t>(std::floor(ideal)), static_cast<std::uint64_t>(std::ceil(ideal))}) {
+    if (candidate == 0) continue;
+    const auto miss = [&](std::uint64_t m) {
+      return std::llabs(static_cast<long long>(FramesInMegabytes(m, framesPerSecond)) - static_cast<long long>(asked.frames));
+    };
+    if (best == 0 || miss(candidate) < miss(best)) best = candidate;
+  }
+  if (best == 0) best = 1;
+  choice.megabytes = best;
+  choice.framesPerPart = FramesInMegabytes(best, framesPerSecond);
+  choice.secondsPerPart = static_cast<double>(choice.framesPerPart) / framesPerSecond;
+  const std::uint64_t library = LibraryMegabytesForFrames(asked.frames, framesPerSecond);
+  if (library != best || library > kLibraryLargestMegabytes) {
+    choice.rule.kind = SplitRule::Kind::BySize;
+    choice.rule.megabytes = best;
+    choice.rule.frames = 0;
+  }
+  return choice;
 }
 
 }  // namespace zelto::app

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Options.h"
@@ -25,6 +27,15 @@ struct PlannedSection {
   std::optional<std::uint32_t> cameraOut;
 };
 
+// Why a SECTION cannot be captured, with the exit status that says so: a
+// section the command line gets wrong (kExitUsage), one beyond the tape's
+// end (kExitRefused), one after the last recording (kExitNoRecording).
+class SectionError : public std::invalid_argument {
+public:
+  SectionError(int code, const std::string& what) : std::invalid_argument(what), code(code) {}
+  int code;
+};
+
 // Whether a base name can name files on every system the capture may
 // write to; empty when it can, otherwise why not.
 std::string BaseNameProblem(const std::string& base);
@@ -33,7 +44,7 @@ std::string BaseNameProblem(const std::string& base);
 // "IN-OUT" with tape counter positions "H:MM:SS[.cc]" or recorded time codes
 // "HH:MM:SS:FF" (which need the cassette to be found on the tape). The
 // cassette is the simulated camcorder's, when known. Throws
-// std::invalid_argument with a message naming the section.
+// SectionError with a message naming the section.
 PlannedSection ResolveSection(const std::string& text, const std::optional<zelto::sim::Cassette>& cassette);
 
 // The number the library gives a batch file: past 999 the thousands are
@@ -59,5 +70,58 @@ std::optional<std::string> FreeBaseName(const std::filesystem::path& folder, con
 // --next-free the first of base, base-2, ... that has none.
 std::vector<std::string> ExistingSceneFiles(const std::filesystem::path& folder, const std::string& base);
 std::optional<std::string> FreeSceneBaseName(const std::filesystem::path& folder, const std::string& base);
+
+// The names one capture may write: the parts of a direct capture, the parts
+// of each batch section, or every scene file of a whole-tape capture.
+struct CaptureNames {
+  enum class Kind { Direct, Batch, Tape };
+  Kind kind = Kind::Direct;
+  std::string base;
+  int first = 1;              // batch
+  std::size_t sections = 0;   // batch
+
+  bool Covers(const std::string& name) const;
+  // The file and part numbers a covered name carries (a direct part is
+  // file 0); none for a name not covered.
+  std::optional<std::pair<int, int>> Numbers(const std::string& name) const;
+};
+
+// The covered names in the folder (no folder in them), in numeric order.
+std::vector<std::string> CoveredFiles(const std::filesystem::path& folder, const CaptureNames& names);
+
+// Of the covered names in the folder, those a capture that has reported
+// `reported` (names, no folder) made too: the unbroken run of parts on
+// from each reported file, a first part where the capture begins one. A file
+// of the same form dropped into the folder at some other number is not
+// the capture's.
+std::vector<std::string> CaptureMadeFiles(const std::filesystem::path& folder, const CaptureNames& names,
+                                          const std::vector<std::string>& reported);
+
+// The frame rate of the first scene a capture from `track` meets: the
+// scene under it, or the next one; none on blank tape to the end.
+std::optional<unsigned> FrameRateFrom(const zelto::sim::Cassette& cassette, std::uint32_t track);
+
+// Orders names as a person counts: Clip-99.zlt before Clip-100.zlt.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+// What a split by frames is given to the camcorder as. The camcorder
+// splits at whole MiB (1,048,576 bytes) of a stream of 1,590,000 bytes a
+// second, before the frame that would pass the size; the library turns
+// frames into MiB by a rule of its own, at the frame rate of the
+// application's video system. Where that rule gives the size nearest the
+// frames asked for, the split is passed on as asked; otherwise as that
+// size. Other splits pass unchanged.
+struct SplitChoice {
+  SplitRule rule;               // what the library is given
+  std::uint64_t megabytes = 0;  // the size of a part (by frames)
+  unsigned framesPerPart = 0;   // what each whole part holds (by frames)
+  double secondsPerPart = 0;
+};
+SplitChoice ChooseSplit(const SplitRule& asked, unsigned framesPerSecond);
+// The MiB the library makes of `frames` at a frame rate.
+std::uint64_t LibraryMegabytesForFrames(std::uint32_t frames, unsigned framesPerSecond);
+// Whole frames in a part of this many MiB (at least one: the camcorder
+// puts one frame in a part too small for it).
+unsigned FramesInMegabytes(std::uint64_t megabytes, unsigned framesPerSecond);
 
 }  // namespace zelto::app

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <system_error>
 
+#include "app/ExitCode.h"
+#include "app/Interrupt.h"
 #include "app/Names.h"
+#include "platform/win32.h"
 
 namespace zelto::app {
 
@@ -71,7 +74,58 @@ void CaptureReport::Note(const std::string& text) {
   }
 }
 
+void CaptureReport::Refuse(int code, const std::string& text) {
+  console.Error(text);
+  if (!json) return;
+  nlohmann::ordered_json j = Object("error");
+  j["error"] = nullptr;  // not one of the library's capture errors
+  j["reason"] = text;
+  j["status"] = code;
+  Print(j);
+}
+
+void CaptureReport::Progress(const std::string& line) {
+  if (console.Interactive()) {
+    console.Status(line);
+    return;
+  }
+  // In a pipe a line stays: one every few seconds is enough to follow.
+  constexpr std::uint64_t kPipeProgressMs = 5000;
+  const std::uint64_t now = GetTickCount64();
+  if (lastProgressLine == 0) lastProgressLine = now;
+  if (now - lastProgressLine < kPipeProgressMs) return;
+  lastProgressLine = now;
+  console.Event(std::chrono::system_clock::now(), "progress", line);
+}
+
+void CaptureReport::Captured(double seconds, std::size_t files, const std::string& ended) {
+  console.Line("captured " + Duration(seconds) + " of tape in " + Count(files, "file", "files") + "; " + ended);
+}
+
+void CaptureReport::Unwell(int code, const std::string& capture, const std::string& how, std::size_t files) {
+  const std::string kept = Count(files, "file", "files") + " kept";
+  switch (code) {
+    case kExitInterrupted: console.Error(Interrupt::StoppedBy() + "; " + kept); break;
+    case kExitCaptureFailed: console.Error("the " + capture + " stopped: " + how + "; " + kept); break;
+    case kExitTakenOver: console.Error("the deck was taken from the " + capture + ": " + how + "; " + kept); break;
+    case kExitNoRecording: console.Error(how); break;
+    default: break;
+  }
+}
+
+const char* CaptureReport::Result(int code) {
+  switch (code) {
+    case kExitOk: return "complete";
+    case kExitInterrupted:
+    case kExitTerminated: return "interrupted";
+    case kExitTakenOver: return "taken-over";
+    case kExitNoRecording: return "no-recording";
+    default: return "failed";
+  }
+}
+
 void CaptureReport::FileLines(const std::filesystem::path& folder, const std::vector<std::string>& files) {
+  if (files.empty()) return;  // the closing line says so
   console.Line(Count(files.size(), "file", "files") + " in " + PathText(folder) + (files.empty() ? "" : ":"));
   for (const std::string& f : files) {
     const std::uint64_t size = FileSize(f);

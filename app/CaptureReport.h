@@ -41,14 +41,31 @@ public:
   void Event(const char* what, const std::string& detail, const nlohmann::ordered_json& fields);
   // Something the capture wants said: a "note" object, or a plain line.
   void Note(const std::string& text);
+  // A refusal or a failure: the error line, and with JSON an "error" event
+  // with the same words and the exit status.
+  void Refuse(int code, const std::string& text);
+  // The progress line: redrawn in place on a terminal; in a pipe a
+  // time-stamped line every few seconds of the camcorder's clock.
+  void Progress(const std::string& line);
+  // The closing line under the file list: "captured H:MM:SS.s of tape in N
+  // files; <how it ended>".
+  void Captured(double seconds, std::size_t files, const std::string& ended);
+  // The error line of a capture (or "tape capture") that did not end
+  // well, saying how and what it kept; nothing for one that did.
+  void Unwell(int code, const std::string& capture, const std::string& how, std::size_t files);
+  // The summary's result word for an exit status: "complete",
+  // "interrupted", "taken-over", "no-recording" or "failed".
+  static const char* Result(int code);
   // The files made, for the summary: a line each with its size and length
-  // under "N files in FOLDER:"; in JSON an array of {file, bytes, seconds}.
+  // under "N files in FOLDER:" (nothing without files); in JSON an array
+  // of {file, bytes, seconds}.
   void FileLines(const std::filesystem::path& folder, const std::vector<std::string>& files);
   static nlohmann::ordered_json FileArray(const std::vector<std::string>& files);
 
 private:
   Console& console;
   bool json;
+  std::uint64_t lastProgressLine = 0;  // ms of the camcorder's clock; 0: none yet
 };
 
 }  // namespace zelto::app

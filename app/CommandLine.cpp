@@ -245,10 +245,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string poll;
   capture->add_option("kind", captureKind)->required();
   capture->add_option("--to", options.capture.folder)->required();
-  capture->add_option("--name", options.capture.name);
-  capture->add_option("--first", first);
+  CLI::Option* nameOption = capture->add_option("--name", options.capture.name);
+  CLI::Option* firstOption = capture->add_option("--first", first);
   capture->add_option("--split", split);
-  capture->add_option("--seconds", captureSeconds);
+  CLI::Option* secondsOption = capture->add_option("--seconds", captureSeconds);
   capture->add_option("--stream-timeout", streamTimeout);
   capture->add_option("--poll", poll);
   capture->add_flag("--next-free", options.capture.nextFree);
@@ -302,21 +302,21 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
       if (captureKind == "direct") {
         c.kind = CaptureOptions::Kind::Direct;
         if (!c.sections.empty()) throw UsageError{"a direct capture takes no sections"};
-        if (!first.empty()) throw UsageError{"--first is for a batch capture"};
-        if (!captureSeconds.empty()) c.seconds = ParseSeconds("--seconds", captureSeconds);
-        if (c.name.empty()) c.name = "Clip";
+        if (firstOption->count()) throw UsageError{"--first is for a batch capture"};
+        if (secondsOption->count()) c.seconds = ParseSeconds("--seconds", captureSeconds);
+        if (!nameOption->count()) c.name = "Clip";
       } else if (captureKind == "batch") {
         c.kind = CaptureOptions::Kind::Batch;
-        if (c.name.empty()) throw UsageError{"a batch capture needs --name BASE"};
+        if (!nameOption->count()) throw UsageError{"a batch capture needs --name BASE"};
         if (c.sections.empty()) throw UsageError{"a batch capture needs at least one SECTION"};
         if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};
-        if (!first.empty()) c.first = static_cast<int>(ParseCount("--first", first, 0, 999999));
+        if (firstOption->count()) c.first = static_cast<int>(ParseCount("--first", first, 0, 999999));
       } else if (tape) {
         c.kind = CaptureOptions::Kind::Tape;
         if (!c.sections.empty()) throw UsageError{"a tape capture takes no sections: it captures every scene"};
-        if (!first.empty()) throw UsageError{"--first is for a batch capture"};
+        if (firstOption->count()) throw UsageError{"--first is for a batch capture"};
         if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};
-        if (c.name.empty()) c.name = "Tape";
+        if (!nameOption->count()) c.name = "Tape";
         if (!streamTimeout.empty())
           c.streamTimeoutMs = static_cast<std::uint32_t>(
               ParseCount("--stream-timeout", streamTimeout, kShortestStreamTimeoutMs, kLongestStreamTimeoutMs));

@@ -166,8 +166,10 @@ const char* const kCapture = R"(Usage: zelto capture direct --to DIR [--name BAS
                           [--stream-timeout MS] [--poll MS]
 
 direct: plays the tape from where it stands and captures into DIR/BASE-01.zlt,
-BASE-02.zlt, ... until N seconds of tape are captured, the recording ends
-(no picture for 5 s, or the deck stops), or Ctrl-C.
+BASE-02.zlt, ... until N seconds of tape are captured, the recording ends (no
+picture for 5 s of tape, from the start or after the picture), the tape ends,
+or Ctrl-C. From the end of the tape it is refused (exit 5); with no picture
+at all it ends "no recording found" (exit 12).
 batch: captures each SECTION into its own file, DIR/BASE-NNN-01.zlt with NNN
 counting from --first (default 1); past 999 the numbers wrap as the library
 writes them (1000 is 001).
@@ -183,7 +185,9 @@ recording it starts in.
 Options:
   --to DIR       the folder of the files (made when missing)
   --name BASE    the files' base name (direct: default Clip; tape: Tape)
-  --split RULE   auto (default: at 4.2 GB off NTFS), size:MIB, frames:N
+  --split RULE   auto (default: at 4.2 GB off NTFS), size:MIB, frames:N;
+                 the camcorder splits at whole MiB: for frames:N zelto says
+                 how many frames each part holds at the tape's frame rate
   --seconds N    direct: stop after N seconds of tape
   --stream-timeout MS
                  tape: how long (ms, 1000 to 3600000; default 30000) the
@@ -196,11 +200,16 @@ Options:
                  exit 9)
   --json         one JSON object per event and progress tick (README)
 
-A file is never overwritten. Ctrl-C stops the capture the way the library
-stops it and keeps every file (exit 130); a capture that stops on an error
-(a full disk, the camcorder removed, the deck stopped under a tape capture
-before the tape's end) keeps its files (exit 10). A write-protected cassette
-is refused for a tape capture (exit 5): the camcorder would end it at once.
+A file is never overwritten. A folder that takes no files (permission
+denied, the disk is full) is refused before the deck moves (exit 2). Ctrl-C
+stops the capture the way the library stops it and keeps every file (exit
+130); a capture that stops on an error (the disk is full, the camcorder
+removed, a stalled deck) keeps its files (exit 10); so does one whose deck
+another command takes: a stop, a button, an ejection (exit 14). A
+write-protected cassette is refused for a tape capture (exit 5): the
+camcorder would end it at once. Each file the camcorder has closed is listed
+with its size in DIR/.zelto-captures; a capture into DIR names any file of
+an earlier one that was left unfinished (the program killed while writing).
 
 Examples:
   zelto capture direct --to clips --seconds 30

@@ -158,6 +158,12 @@ std::optional<zelto::sim::PreviewSettings> Session::Preview() {
   return driver->Panel().Preview();
 }
 
+std::optional<bool> Session::SimulatedDiskFull() {
+  if (!driver || !driver->Registered()) return std::nullopt;
+  const std::optional<std::uint64_t> room = driver->Panel().DiskRoomLeft();
+  return room && *room < 1'590'000;  // not a second of tape
+}
+
 std::string Session::StateProblem() {
   if (!driver || !driver->Registered()) return {};
   return driver->Panel().StateProblem();

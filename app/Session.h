@@ -76,6 +76,9 @@ public:
   // What the simulated camcorder's preview was last told, by this program
   // or another on its state file; none with the system's driver.
   std::optional<zelto::sim::PreviewSettings> Preview();
+  // Whether the simulated camcorder's disk is made full (its fault panel
+  // stands in for the disk); none with the system's driver.
+  std::optional<bool> SimulatedDiskFull();
   // Why the simulated camcorder's state could not be saved lately; empty
   // when all is well (and always with the system's driver).
   std::string StateProblem();

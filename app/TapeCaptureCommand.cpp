@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <sstream>
 
+#include "app/CaptureFiles.h"
+#include "app/CaptureFolder.h"
+#include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
 #include "app/CaptureReport.h"
+#include "app/CaptureSplit.h"
 #include "app/DeckButtons.h"
+#include "app/DeckTakeover.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
@@ -41,7 +47,10 @@ public:
         pump(device, session.Feed(), console, false), report(console, options.json) {}
 
   int Run() {
-    if (int code = Plan(); code != kExitOk) return code;
+    if (int code = Plan(); code != kExitOk) {
+      folderGuard.RemoveIfMadeAndEmpty();
+      return code;
+    }
     pump.Drain();
     if (int code = Start(); code != kExitOk) return Finish(code);
     return Finish(Follow());
@@ -52,12 +61,10 @@ private:
   // before the tape moves.
   int Plan() {
     if (std::string problem = BaseNameProblem(options.name); !problem.empty()) return Fail(kExitUsage, problem);
-    std::error_code ec;
-    std::filesystem::create_directories(options.folder, ec);
-    if (!std::filesystem::is_directory(options.folder))
-      return Fail(kExitUsage,
-                  "cannot use the capture folder " + PathText(options.folder) + (ec ? ": " + ec.message() : ""));
-    folder = std::filesystem::absolute(options.folder, ec);
+    if (std::string problem = folderGuard.Prepare(options.folder); !problem.empty()) return Fail(kExitUsage, problem);
+    folder = folderGuard.Path();
+    for (const std::string& name : CaptureJournal::Unfinished(folder))
+      report.Note(name + " in this folder was left unfinished by an earlier capture");
     base = options.name;
     if (const std::vector<std::string> taken = ExistingSceneFiles(folder, base); !taken.empty()) {
       if (!options.nextFree) {
@@ -81,6 +88,13 @@ private:
       return Fail(kExitRefused,
                   "the cassette is write-protected, and the camcorder ends a whole-tape capture at once on such a "
                   "cassette; capture its scenes with capture batch");
+    // The run rewinds: its first scene is the tape's.
+    split = std::make_unique<CaptureSplit>(session, options.split, std::nullopt);
+    if (const std::string note = split->Note(); !note.empty()) report.Note(note);
+    CaptureNames names;
+    names.kind = CaptureNames::Kind::Tape;
+    names.base = base;
+    if (std::string problem = files.Begin(folder, names); !problem.empty()) return Fail(kExitUsage, problem);
     return kExitOk;
   }
 
@@ -100,9 +114,9 @@ private:
     param.folderPath = wideFolder;
     param.fileBaseName = OxString(zelto::platform::FromUtf8(base).c_str());
     param.firstFileNumber = 1;
-    param.splitKind = static_cast<std::int32_t>(options.split.kind);
-    param.splitSizeMegabytes = options.split.megabytes;
-    param.splitDurationFrames = options.split.frames;
+    param.splitKind = static_cast<std::int32_t>(split->Rule().kind);
+    param.splitSizeMegabytes = split->Rule().megabytes;
+    param.splitDurationFrames = split->Rule().frames;
     device.SetupScapturing(param);
     device.StartScapturing();
     running = true;
@@ -128,13 +142,6 @@ private:
     return kExitOk;
   }
 
-  // Where the simulated tape tells: whether the head stands at its end
-  // (within a second of tape: the deck stops on its last tracks).
-  bool AtTheEndOfTheTape() {
-    const std::optional<TapePosition> at = session.Position();
-    return at && at->lengthTracks > 0 && at->track + 300 >= at->lengthTracks;
-  }
-
   // Whether the stream had been off for the time-out when the run's end was
   // heard, judged by when the two were heard (not when this thread got to
   // them) on the camcorder's clock, with a poll's worth of slack: the run
@@ -144,13 +151,6 @@ private:
     const double realMs = std::chrono::duration<double, std::milli>(endHeard - *streamOffHeard).count();
     return realMs / zelto::platform::TimeScale() + pollMs >= streamTimeoutMs;
   }
-  // Whether the capture folder's disk has no room for another second of tape.
-  bool DiskFull() const {
-    std::error_code ec;
-    const std::filesystem::space_info space = std::filesystem::space(folder, ec);
-    return !ec && space.available < 2'000'000;
-  }
-
   // Until the run ends: events as they come, a progress tick between.
   int Follow() {
     const auto tick = OnProcessClock(options.json ? 1.0 : 0.5);
@@ -159,53 +159,93 @@ private:
       if (outcome == EventPump::Outcome::Interrupted) return kExitInterrupted;
       if (outcome == EventPump::Outcome::OutputFailed || console.OutputFailed()) return kExitOutputFailed;
       if (outcome == EventPump::Outcome::Done) return ended;
+      // A button pressed in another terminal ends the run even where the
+      // library goes on (a stop during its rewind or its pause before play).
+      if (const std::optional<DeckTakeover> by = session.DeckTaken()) {
+        endedWords = TakenWords(*by);
+        return kExitTakenOver;
+      }
+      // The library waits for a first picture as long as the tape plays;
+      // the time-out holds before it too.
+      if (playingSince && files.Reported() == 0 && !streaming && !streamOffHeard &&
+          GetTickCount64() - *playingSince > streamTimeoutMs) {
+        endedWords = "no recording found: no picture for " + Seconds(streamTimeoutMs) + " of tape from the start";
+        return kExitNoRecording;
+      }
       Progress();
     }
   }
 
   // True when the run is over; `ended` says how.
   bool Handle(const FeedEvent& e) {
+    if (e.Is(OX_CAPTURING_COMPLETE_FILE)) {
+      files.Closed(e.file);
+      return false;
+    }
     if (e.kind == FeedEvent::Kind::Scapturing) {
       switch (e.scapturing) {
         case OX_SCAPTURING_CREATE_FILE:
-          files.push_back(e.file);
-          report.Event("file-created", e.file, {{"file", e.file}, {"number", files.size()}});
+          files.Created(e.file);
+          report.Event("file-created", e.file, {{"file", e.file}, {"number", files.Reported()}});
           return false;
         case OX_SCAPTURING_COMPLETE:
           // The library also calls a run complete that the camcorder ended
           // on an error of its own (a full disk, a file it cannot write):
           // only a picture gone for the whole time-out is the tape's end.
-          if (!PictureGoneForTheTimeOut(e.at)) {
-            error = DiskFull() ? OX_CAPTURING_ERROR_DISK_FULL : OX_CAPTURING_ERROR_UNKNOWN;
-            report.Event("error", CapturingErrorName(error),
-                         {{"error", static_cast<int>(error)}, {"reason", CapturingErrorName(error)}});
-            ended = kExitCaptureFailed;
+          // A tape that never showed a picture ends at the time-out too.
+          if (!PictureGoneForTheTimeOut(e.at) && !(files.Reported() == 0 && !streaming && !streamOffHeard)) {
+            const std::string why = folderGuard.WhyNoWrite(session.SimulatedDiskFull().value_or(false));
+            error = why == "the disk is full" ? OX_CAPTURING_ERROR_DISK_FULL : OX_CAPTURING_ERROR_UNKNOWN;
+            return Failed(why.empty() ? CapturingErrorName(error) : why == "the disk is full" ? why
+                                                                     : "a capture file could not be written: " + why);
+          }
+          if (files.Reported() == 0) {
+            endedWords = "no recording found: no picture for longer than " + Seconds(streamTimeoutMs);
+            ended = kExitNoRecording;
             return true;
           }
+          endedWords = "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
           report.Event("complete", "no picture for longer than " + Seconds(streamTimeoutMs),
-                       {{"files", files.size()}});
+                       {{"files", files.Reported()}});
           ended = kExitOk;
           return true;
-        case OX_SCAPTURING_ERROR_STOP:
-          // The library reads a deck stopped by the tape's end as a deck
-          // that stopped under the capture; every scene is in by then.
-          if (e.error == OX_CAPTURING_ERROR_DECK_STOPPED && AtTheEndOfTheTape()) {
+        case OX_SCAPTURING_ERROR_STOP: {
+          error = e.error;
+          // The library reads every stop of the deck under the run as an
+          // error: the tape's end (every scene is in by then), another
+          // command's button, or a transport that gave up.
+          DeckView view;
+          view.state = device.GetDeviceState();
+          view.media = e.error == OX_CAPTURING_ERROR_TAPE_EJECTED ? OX_MEDIA_NONE : device.GetMediaInfo();
+          view.position = session.Position();
+          view.seekUnderWay = session.SeekUnderWay();
+          view.takenBy = session.DeckTaken();
+          const DeckDeparture departure =
+              e.error == OX_CAPTURING_ERROR_DECK_STOPPED || e.error == OX_CAPTURING_ERROR_TAPE_EJECTED
+                  ? JudgeDeck(view)
+                  : DeckDeparture{};
+          if (departure.kind == DeckDeparture::Kind::TapeEnded) {
             tapeEnded = true;
-            report.Event("complete", "the tape ended", {{"files", files.size()}});
-            ended = kExitOk;
+            endedWords = departure.words;
+            report.Event("complete", departure.words, {{"files", files.Reported()}});
+            ended = files.Reported() == 0 ? kExitNoRecording : kExitOk;
+            if (ended == kExitNoRecording) endedWords = "no recording found before the end of the tape";
             return true;
           }
-          error = e.error;
-          report.Event("error", CapturingErrorName(e.error),
-                       {{"error", static_cast<int>(e.error)}, {"reason", CapturingErrorName(e.error)}});
-          ended = kExitCaptureFailed;
-          return true;
+          if (departure.kind == DeckDeparture::Kind::TakenOver) {
+            endedWords = departure.words;
+            ended = kExitTakenOver;
+            return true;
+          }
+          return Failed(CapturingErrorName(e.error));
+        }
         case OX_SCAPTURING_COMPLETE_SETUP: return false;
       }
       return false;
     }
     if (e.state && e.state != deckState) {
       deckState = e.state;
+      if (deckState == OX_DEVICE_STATE_PLAY && !playingSince) playingSince = GetTickCount64();
       report.Event("deck", DeviceStateName(*e.state), {{"state", DeviceStateName(*e.state)}});
     }
     if (e.Is(OX_NOTIFY_STREAMING_ON)) {
@@ -222,7 +262,7 @@ private:
   std::string Phase() const {
     if (streaming) return "capturing";
     if (deckState == OX_DEVICE_STATE_REWIND) return "rewinding";
-    if (files.empty()) {
+    if (files.Reported() == 0) {
       if (deckState == OX_DEVICE_STATE_PLAY) return "playing, no picture yet";
       return deckState == OX_DEVICE_STATE_STOP ? "rewound, about to play" : "waiting for the deck";
     }
@@ -235,11 +275,12 @@ private:
   void Progress() {
     _OxScapturingProgress p;
     device.GetScapturingProgress(p);
-    const std::string current = files.empty() ? std::string() : zelto::platform::ToUtf8(p.currentFile.GetStdString());
+    const std::string current =
+        files.Reported() == 0 ? std::string() : zelto::platform::ToUtf8(p.currentFile.GetStdString());
     const std::string captured = TimeCodeText(p.capturedTime).substr(0, 8);  // whole seconds: HH:MM:SS
     if (options.json) {
       nlohmann::ordered_json j = report.Object("progress");
-      j["files"] = files.size();
+      j["files"] = files.Reported();
       j["currentFile"] = current.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(current);
       j["capturedTime"] = captured;
       j["freeBytes"] = p.freeDiskSpace;
@@ -248,11 +289,11 @@ private:
       return;
     }
     std::ostringstream line;
-    line << "file " << files.size();
+    line << "file " << files.Reported();
     if (!current.empty()) line << "  " << current;
     line << "  captured " << captured << "  free " << Bytes(static_cast<double>(p.freeDiskSpace)) << "  "
          << Phase();
-    console.Status(line.str());
+    report.Progress(line.str());
   }
 
   // Ends the run the way the library ends it, then says what was made.
@@ -261,57 +302,51 @@ private:
     // aborted and its deck stopped; after a removal there is none.
     if (running) device.StopScapturing();
     console.Status("");
-    CollectFiles();
-    Summary(code);
-    const std::string kept = Count(files.size(), "file", "files") + " kept";
-    if (code == kExitInterrupted) console.Error(Interrupt::StoppedBy() + "; " + kept);
-    if (code == kExitCaptureFailed)
-      console.Error("the tape capture stopped: " + CapturingErrorName(error) + "; " + kept);
+    // Every scene file of this base the run made: none was there before it
+    // began, and a file the library did not get to report is still made.
+    // Once the run is stopped every file is closed, but after a removal.
+    const std::vector<std::string> made = files.Made(running && error != OX_CAPTURING_ERROR_DEVICE_REMOVED);
+    if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
+    if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
+    Summary(code, made);
+    report.Unwell(code, "tape capture", endedWords, made.size());
     return code;
   }
 
-  // Every scene file of this base in the folder: none was there before the
-  // run began, and a file the library did not get to report is still made.
-  void CollectFiles() {
-    if (folder.empty()) return;
-    for (const std::string& name : ExistingSceneFiles(folder, base)) {
-      const std::u8string path = (folder / std::filesystem::u8path(name)).u8string();
-      const std::string text(path.begin(), path.end());
-      if (std::find(files.begin(), files.end(), text) == files.end()) files.push_back(text);
-    }
-    std::sort(files.begin(), files.end());
+  bool Failed(const std::string& words) {
+    endedWords = words;
+    report.Event("error", words, {{"error", static_cast<int>(error)}, {"reason", words}});
+    ended = kExitCaptureFailed;
+    return true;
   }
 
   std::string Ending(int code) const {
     switch (code) {
-      case kExitOk:
-        if (tapeEnded) return "the tape ended";
-        return "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
       case kExitInterrupted: return Interrupt::StoppedBy();
-      case kExitCaptureFailed: return "stopped: " + CapturingErrorName(error);
-      default: return "stopped";
+      case kExitCaptureFailed: return "stopped: " + endedWords;
+      case kExitTakenOver: return "the deck was taken: " + endedWords;
+      default: return endedWords.empty() ? "stopped" : endedWords;
     }
   }
 
-  void Summary(int code) {
+  void Summary(int code, const std::vector<std::string>& made) {
     if (!running) return;
-    const double seconds = TapeSeconds(files);
+    const double seconds = TapeSeconds(made);
     if (options.json) {
       nlohmann::ordered_json j = report.Object("summary");
-      j["result"] = code == kExitOk ? "complete" : code == kExitInterrupted ? "interrupted" : "failed";
+      j["result"] = CaptureReport::Result(code);
       j["ended"] = Ending(code);
       j["capturedSeconds"] = seconds;
-      j["files"] = CaptureReport::FileArray(files);
+      j["files"] = CaptureReport::FileArray(made);
       report.Print(j);
       return;
     }
-    report.FileLines(folder, files);
-    console.Line("captured " + Duration(seconds) + " of tape in " + Count(files.size(), "file", "files") + "; " +
-                 Ending(code));
+    report.FileLines(folder, made);
+    report.Captured(seconds, made.size(), Ending(code));
   }
 
   int Fail(int code, const std::string& text) {
-    console.Error(text);
+    report.Refuse(code, text);
     return code;
   }
 
@@ -322,18 +357,22 @@ private:
   EventPump pump;
   CaptureReport report;
 
+  CaptureFolder folderGuard;
+  std::unique_ptr<CaptureSplit> split;
+  CaptureFiles files;
   std::filesystem::path folder;
   std::string base;
   DWORD streamTimeoutMs = 0;
   DWORD pollMs = 0;
   bool tapeEnded = false;
   bool running = false;
-  std::vector<std::string> files;
   std::optional<_OxVideoDeviceState> deckState;
+  std::optional<std::uint64_t> playingSince;  // ms of the camcorder's clock
   bool streaming = false;
   std::uint64_t streamOffAt = 0;
   std::optional<std::chrono::system_clock::time_point> streamOffHeard;
   int ended = kExitOk;
+  std::string endedWords;
   _OxCapturingErrorID error = OX_CAPTURING_ERROR_NONE;
 };
 

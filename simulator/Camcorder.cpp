@@ -696,6 +696,11 @@ void Camcorder::FillDiskAfter(std::uint64_t bytes) {
   diskRoom_ = bytes;
 }
 
+std::optional<std::uint64_t> Camcorder::DiskRoomLeft() const {
+  std::lock_guard guard(lock_);
+  return diskRoom_;
+}
+
 void Camcorder::DelayFileAppearance(DWORD ms, unsigned count) {
   std::lock_guard guard(lock_);
   lateFileMs_ = ms;

@@ -139,6 +139,8 @@ class Camcorder : private CaptureDeck {
   // full; the next `count` files are reported created `ms` before they
   // exist, or never appear at all.
   void FillDiskAfter(std::uint64_t bytes);
+  // The room FillDiskAfter left; none while the disk is the real one.
+  std::optional<std::uint64_t> DiskRoomLeft() const;
   void DelayFileAppearance(DWORD ms, unsigned count = 1);
   void HideFiles(unsigned count = 1);
   void ClearCaptureFaults();

@@ -8,9 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -24,6 +26,8 @@ extern char** environ;
 
 #include "app/Commands.h"
 #include "app/Console.h"
+#include "app/Session.h"
+#include "simulator/SimulatedDriver.h"
 #include "tests/TestFolder.h"
 
 namespace apptest {
@@ -32,6 +36,23 @@ struct Result {
   int code = -1;
   std::string out;
   std::string err;
+};
+
+// Output that calls `act` once, on the writing thread, as soon as `cue` has
+// been written: a test acts at a moment the command itself reports.
+class CueBuffer : public std::stringbuf {
+public:
+  CueBuffer(std::string cue, std::function<void()> act) : cue(std::move(cue)), act(std::move(act)) {}
+
+protected:
+  int sync() override {
+    if (act && str().find(cue) != std::string::npos) std::exchange(act, nullptr)();
+    return 0;
+  }
+
+private:
+  std::string cue;
+  std::function<void()> act;
 };
 
 class AppTest : public ::testing::Test {
@@ -59,6 +80,27 @@ protected:
     Result result;
     result.code = zelto::app::RunCommandLine(full, console);
     result.out = out.str();
+    result.err = err.str();
+    return result;
+  }
+
+  // As Zelto, with `act` run (given the simulated driver) once `cue` is
+  // printed on standard output.
+  Result ZeltoActingOn(const std::vector<std::string>& args, const std::string& cue,
+                       const std::function<void(zelto::sim::SimulatedDriver&)>& act) {
+    zelto::sim::SimulatedDriver* driver = nullptr;
+    zelto::app::SetSessionOpenedHookForTesting([&](zelto::app::Session& session) { driver = session.Simulator(); });
+    CueBuffer buffer(cue, [&] { act(*driver); });
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    zelto::app::Console console(out, err);
+    std::vector<std::string> full{"zelto", "--data-folder", (folder / "data").string(), "--state-file",
+                                  (folder / "state.json").string()};
+    full.insert(full.end(), args.begin(), args.end());
+    Result result;
+    result.code = zelto::app::RunCommandLine(full, console);
+    zelto::app::SetSessionOpenedHookForTesting(nullptr);
+    result.out = buffer.str();
     result.err = err.str();
     return result;
   }

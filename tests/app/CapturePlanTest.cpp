@@ -4,7 +4,9 @@
 
 #include <fstream>
 
+#include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
+#include "app/ExitCode.h"
 #include "tests/app/AppTestSupport.h"
 
 using namespace zelto::app;
@@ -51,10 +53,24 @@ TEST(CapturePlanTest, SectionsBecomeTapePositions) {
     EXPECT_EQ(s.cameraOut, c.cameraOut);
   }
 
-  for (const char* wrong : {"scene:0", "scene:3", "scene:x", "0:00:05", "0:00:10-0:00:05", "1:2:3-0:00:04",
-                            "0:00:61-0:01:00", "0:00:01.123-0:00:02", "00:30:00:00-00:31:00:00",
-                            "0:01:05-0:01:10"}) {
-    EXPECT_THROW(ResolveSection(wrong, Tape()), std::invalid_argument) << wrong;
+  // Each refusal with the status a script gets: the command line's
+  // mistakes, a start beyond the tape (as a seek there), and one after the
+  // last recording.
+  const std::pair<const char*, int> wrong[] = {
+      {"scene:0", kExitUsage}, {"scene:3", kExitUsage}, {"scene:x", kExitUsage}, {"0:00:05", kExitUsage},
+      {"0:00:10-0:00:05", kExitUsage}, {"1:2:3-0:00:04", kExitUsage}, {"0:00:61-0:01:00", kExitUsage},
+      {"0:00:01.123-0:00:02", kExitUsage}, {"00:30:00:00-00:31:00:00", kExitUsage},
+      {"0:01:05-0:01:10", kExitNoRecording}, {"0:02:00-0:02:30", kExitRefused}, {"0:05:00-0:06:00", kExitRefused}};
+  for (const auto& [section, code] : wrong) {
+    try {
+      ResolveSection(section, Tape());
+      ADD_FAILURE() << section << " was taken";
+    } catch (const SectionError& e) {
+      EXPECT_EQ(e.code, code) << section << ": " << e.what();
+      if (code == kExitRefused) {
+        EXPECT_NE(std::string(e.what()).find("(0:00:00 to 0:02:00)"), std::string::npos) << e.what();
+      }
+    }
   }
   // Without the simulated camcorder's tape, only tape positions can be read.
   EXPECT_EQ(ResolveSection("0:00:05-0:00:10", std::nullopt).inPoint, 500u);
@@ -105,6 +121,140 @@ TEST_F(CaptureNamesTest, EveryNameACaptureCanWriteIsCheckedAndAFreeOneFound) {
   EXPECT_EQ(ExistingSceneFiles(folder, "Whole"), (std::vector<std::string>{"Whole-1000-01.zlt"}));
   EXPECT_EQ(FreeSceneBaseName(folder, "Whole"), "Whole-3");
   EXPECT_EQ(FreeSceneBaseName(folder, "Clip"), "Clip") << "direct parts are no scene files";
+}
+
+// What a split by frames is given to the camcorder as, and what its parts
+// then hold: the library's own rule where it gives the nearest size, the
+// nearest size where it does not (a 30 frames/s tape, a part below a MiB,
+// a size past the library's 32 bits).
+TEST(CapturePlanTest, FramesBecomeTheNearestWholeMegabytes) {
+  using Kind = SplitRule::Kind;
+  struct Case {
+    std::uint32_t frames;
+    unsigned rate;
+    Kind passed;
+    std::uint64_t megabytes;
+    unsigned framesPerPart;
+  };
+  const Case cases[] = {
+      {25, 25, Kind::ByDuration, 2, 32}, {50, 25, Kind::ByDuration, 3, 49}, {100, 25, Kind::ByDuration, 6, 98},
+      {25, 30, Kind::BySize, 1, 19},     {10, 25, Kind::BySize, 1, 16},     {1, 30, Kind::BySize, 1, 19},
+      {90, 30, Kind::ByDuration, 5, 98}, {100000, 25, Kind::BySize, 6065, 99993},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.frames) + " frames at " + std::to_string(c.rate));
+    SplitRule asked;
+    asked.kind = Kind::ByDuration;
+    asked.frames = c.frames;
+    const SplitChoice choice = ChooseSplit(asked, c.rate);
+    EXPECT_EQ(choice.rule.kind, c.passed);
+    EXPECT_EQ(choice.megabytes, c.megabytes);
+    EXPECT_EQ(choice.framesPerPart, c.framesPerPart);
+    if (c.passed == Kind::ByDuration) EXPECT_EQ(LibraryMegabytesForFrames(c.frames, c.rate), c.megabytes);
+    else EXPECT_EQ(choice.rule.megabytes, c.megabytes);
+  }
+  SplitRule bySize;
+  bySize.kind = Kind::BySize;
+  bySize.megabytes = 7;
+  EXPECT_EQ(ChooseSplit(bySize, 25).rule.megabytes, 7u) << "a split by size passes as it is";
+}
+
+TEST(CapturePlanTest, NamesSortAsNumbers) {
+  const std::vector<std::pair<const char*, const char*>> ordered = {
+      {"Clip-99.zlt", "Clip-100.zlt"}, {"Clip-09.zlt", "Clip-10.zlt"}, {"Tape-001-09.zlt", "Tape-001-10.zlt"},
+      {"Tape-999-01.zlt", "Tape-1000-01.zlt"}, {"Clip-2-01.zlt", "Clip-10-01.zlt"}, {"A-01.zlt", "B-01.zlt"}};
+  for (const auto& [before, after] : ordered) {
+    EXPECT_TRUE(NaturalLess(before, after)) << before << " < " << after;
+    EXPECT_FALSE(NaturalLess(after, before)) << after << " < " << before;
+  }
+}
+
+// The files a capture made: what it reported, the parts that continue
+// them, a first part it began; not a file of its form at another number.
+TEST_F(CaptureNamesTest, ACaptureOwnsTheRunOfPartsItMadeInNumericOrder) {
+  struct Case {
+    const char* name;
+    CaptureNames names;
+    std::vector<std::string> present;
+    std::vector<std::string> reported;
+    std::vector<std::string> made;
+  };
+  const CaptureNames direct{CaptureNames::Kind::Direct, "Clip", 1, 0};
+  const CaptureNames batch{CaptureNames::Kind::Batch, "Tape", 1, 3};
+  const CaptureNames tape{CaptureNames::Kind::Tape, "Tape", 1, 0};
+  const Case cases[] = {
+      {"past 99 parts", direct, {"Clip-100.zlt", "Clip-98.zlt", "Clip-99.zlt"}, {"Clip-98.zlt", "Clip-99.zlt"},
+       {"Clip-98.zlt", "Clip-99.zlt", "Clip-100.zlt"}},
+      {"a foreign part", direct, {"Clip-01.zlt", "Clip-02.zlt", "Clip-07.zlt"}, {"Clip-01.zlt"},
+       {"Clip-01.zlt", "Clip-02.zlt"}},
+      {"nothing reported", direct, {"Clip-01.zlt"}, {}, {"Clip-01.zlt"}},
+      {"sections, one empty", batch, {"Tape-001-01.zlt", "Tape-003-01.zlt", "Tape-003-02.zlt", "Tape-004-01.zlt"},
+       {"Tape-001-01.zlt"}, {"Tape-001-01.zlt", "Tape-003-01.zlt", "Tape-003-02.zlt"}},
+      {"scenes one after another", tape, {"Tape-001-01.zlt", "Tape-002-01.zlt", "Tape-009-01.zlt"},
+       {"Tape-001-01.zlt"}, {"Tape-001-01.zlt", "Tape-002-01.zlt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const std::string& name : c.present) Touch(name);
+    std::vector<std::string> made;
+    for (const std::string& path : CaptureMadeFiles(folder, c.names, c.reported))
+      made.push_back(std::filesystem::path(path).filename().string());
+    EXPECT_EQ(made, c.made);
+  }
+}
+
+// The files a folder's capture list does not vouch for: never listed
+// whole, listed with another size, listed before their names were declared
+// again; a line cut short counts for nothing, and a file of no declared
+// name is nobody's.
+TEST_F(CaptureNamesTest, TheCaptureListTellsUnfinishedFilesFromWholeOnes) {
+  struct Case {
+    const char* name;
+    std::string list;
+    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    std::vector<std::string> unfinished;
+  };
+  const std::string head = "zelto capture list 1\n";
+  const Case cases[] = {
+      {"one left open", head + "begin direct Clip\ncomplete 3 Clip-01.zlt\n",
+       {{"Clip-01.zlt", "abc"}, {"Clip-02.zlt", "ab"}}, {"Clip-02.zlt"}},
+      {"its line cut short", head + "begin direct Clip\ncomplete 3 Clip-01.zlt\ncomplete 2 Clip-0",
+       {{"Clip-01.zlt", "abc"}, {"Clip-02.zlt", "ab"}}, {"Clip-02.zlt"}},
+      {"changed since", head + "begin direct Clip\ncomplete 3 Clip-01.zlt\n", {{"Clip-01.zlt", "abcdef"}},
+       {"Clip-01.zlt"}},
+      {"declared again", head + "begin direct Clip\ncomplete 3 Clip-01.zlt\nbegin direct Clip\n",
+       {{"Clip-01.zlt", "abc"}}, {"Clip-01.zlt"}},
+      {"other names", head + "begin batch 1 2 Tape\ncomplete 1 Tape-001-01.zlt\n",
+       {{"Tape-001-01.zlt", "a"}, {"Tape-002-01.zlt", "ab"}, {"Tape-003-01.zlt", "x"}, {"Clip-01.zlt", "x"}},
+       {"Tape-002-01.zlt"}},
+      {"no list of ours", "some notes\nbegin direct Clip\n", {{"Clip-01.zlt", "x"}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / CaptureJournal::kFileName, std::ios::binary) << c.list;
+    for (const auto& [name, content] : c.files) std::ofstream(folder / name, std::ios::binary) << content;
+    EXPECT_EQ(CaptureJournal::Unfinished(folder), c.unfinished);
+  }
+
+  // Written as a capture goes: declared, one file whole; then a capture
+  // that made nothing takes its fresh list back.
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  CaptureJournal journal(folder);
+  ASSERT_EQ(journal.Begin(CaptureNames{CaptureNames::Kind::Direct, "Clip", 1, 0}), "");
+  Touch("Clip-01.zlt");
+  Touch("Clip-02.zlt");
+  ASSERT_EQ(journal.Complete("Clip-01.zlt"), "");
+  EXPECT_EQ(CaptureJournal::Unfinished(folder), (std::vector<std::string>{"Clip-02.zlt"}));
+  CaptureJournal nothing(folder / "empty");
+  std::filesystem::create_directories(folder / "empty");
+  ASSERT_EQ(nothing.Begin(CaptureNames{CaptureNames::Kind::Tape, "Tape", 1, 0}), "");
+  nothing.Withdraw();
+  EXPECT_TRUE(std::filesystem::is_empty(folder / "empty"));
 }
 
 }  // namespace

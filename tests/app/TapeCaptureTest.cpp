@@ -8,8 +8,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <streambuf>
-#include <utility>
 
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
@@ -17,6 +15,7 @@
 #include "platform/PlatformExtras.h"
 #include "simulator/SimulatedDriver.h"
 #include "tests/app/AppTestSupport.h"
+#include "zelto/bridge/DriverInterfaces.h"
 
 namespace {
 
@@ -49,23 +48,6 @@ void SetThreading(const char* mode) {
 #endif
 }
 
-// Output that calls `act` once, on the writing thread, as soon as `cue` has
-// been written: the test acts at a moment the command itself reports.
-class CueBuffer : public std::stringbuf {
-public:
-  CueBuffer(std::string cue, std::function<void()> act) : cue(std::move(cue)), act(std::move(act)) {}
-
-protected:
-  int sync() override {
-    if (act && Contains(str(), cue)) std::exchange(act, nullptr)();
-    return 0;
-  }
-
-private:
-  std::string cue;
-  std::function<void()> act;
-};
-
 class TapeCaptureTest : public AppTest {
 protected:
   void SetUp() override {
@@ -87,26 +69,6 @@ protected:
                                   "--poll", "250"};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
-  }
-
-  // As Zelto, with `act` run (given the simulated driver) once `cue` is printed.
-  Result ZeltoActingOn(const std::vector<std::string>& args, const std::string& cue,
-                       const std::function<void(zelto::sim::SimulatedDriver&)>& act) {
-    zelto::sim::SimulatedDriver* driver = nullptr;
-    SetSessionOpenedHookForTesting([&](Session& session) { driver = session.Simulator(); });
-    CueBuffer buffer(cue, [&] { act(*driver); });
-    std::ostream out(&buffer);
-    std::ostringstream err;
-    Console console(out, err);
-    std::vector<std::string> full{"zelto", "--data-folder", (folder / "data").string(), "--state-file",
-                                  (folder / "state.json").string()};
-    full.insert(full.end(), args.begin(), args.end());
-    Result result;
-    result.code = RunCommandLine(full, console);
-    SetSessionOpenedHookForTesting(nullptr);
-    result.out = buffer.str();
-    result.err = err.str();
-    return result;
   }
 
   std::string DeckState() {
@@ -166,7 +128,7 @@ TEST_F(TapeCaptureTest, OneFileASceneFromTheStartOfTheTapeAndNeverOverThoseFiles
 
 // Each way a run ends before the tape is done, triggered once the second
 // scene's file is reported: its status, its words, and both files kept.
-TEST_F(TapeCaptureTest, CtrlCARemovedCamcorderAndAStoppedDeckEndTheRunAndKeepTheFiles) {
+TEST_F(TapeCaptureTest, CtrlCARemovedCamcorderAndATakenDeckEndTheRunAndKeepTheFiles) {
   struct Case {
     const char* name;
     std::function<void(zelto::sim::SimulatedDriver&)> act;
@@ -180,9 +142,14 @@ TEST_F(TapeCaptureTest, CtrlCARemovedCamcorderAndAStoppedDeckEndTheRunAndKeepThe
       {"removed", [](zelto::sim::SimulatedDriver& d) { d.Panel().RemoveDevice(); }, kExitCaptureFailed,
        "the tape capture stopped: the camcorder was removed; 2 files kept"},
       // The library calls such a run complete; the picture had not been
-      // gone for the time-out, so it is not.
+      // gone for the time-out, so it is not, and the disk says why.
       {"a full disk", [](zelto::sim::SimulatedDriver& d) { d.Panel().FillDiskAfter(100'000); }, kExitCaptureFailed,
-       "the tape capture stopped: an error the camcorder did not name; 2 files kept"},
+       "the tape capture stopped: the disk is full; 2 files kept"},
+      // Another command's stop and an ejection are no errors of the run's.
+      {"stopped", [](zelto::sim::SimulatedDriver& d) { d.Panel().SendCommand(DECK_COMMAND_STOP); }, kExitTakenOver,
+       "the deck was taken from the tape capture: another command stopped the deck at ATN"},
+      {"ejected", [](zelto::sim::SimulatedDriver& d) { d.Panel().Eject(); }, kExitTakenOver,
+       "the deck was taken from the tape capture: the cassette was ejected"},
       {"stalled", [](zelto::sim::SimulatedDriver& d) { d.Panel().StallTransport(true); }, kExitCaptureFailed,
        "the tape capture stopped: the deck stopped under the capture"},
   };

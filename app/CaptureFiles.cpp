@@ -1,0 +1,62 @@
+#include "app/CaptureFiles.h"
+
+#include "app/CaptureReport.h"
+
+namespace zelto::app {
+
+namespace {
+
+std::string FileName(const std::string& utf8Path) {
+  const std::u8string name = std::filesystem::u8path(utf8Path).filename().u8string();
+  return std::string(name.begin(), name.end());
+}
+
+}  // namespace
+
+std::string CaptureFiles::Begin(const std::filesystem::path& folder, const CaptureNames& names) {
+  this->folder = folder;
+  this->names = names;
+  journal = CaptureJournal(folder);
+  return journal.Begin(names);
+}
+
+void CaptureFiles::Created(const std::string& path) {
+  Whole(reported);
+  reported.push_back(FileName(path));
+}
+
+void CaptureFiles::Closed(const std::string& path) { Whole({FileName(path)}); }
+
+void CaptureFiles::AllClosed() { Whole(reported); }
+
+double CaptureFiles::ReportedSeconds() const { return TapeSeconds(Paths(reported)); }
+
+std::vector<std::string> CaptureFiles::Made(bool closed) {
+  if (folder.empty()) return {};
+  const std::vector<std::string> made = CaptureMadeFiles(folder, names, reported);
+  if (closed) Whole(made);
+  if (made.empty()) journal.Withdraw();
+  return Paths(made);
+}
+
+std::string CaptureFiles::Problem() {
+  if (problemSaid || problem.empty()) return {};
+  problemSaid = true;
+  return problem;
+}
+
+void CaptureFiles::Whole(const std::vector<std::string>& whole) {
+  for (const std::string& name : whole)
+    if (std::string why = journal.Complete(name); !why.empty() && problem.empty()) problem = why;
+}
+
+std::vector<std::string> CaptureFiles::Paths(const std::vector<std::string>& made) const {
+  std::vector<std::string> paths;
+  for (const std::string& name : made) {
+    const std::u8string text = (folder / std::filesystem::u8path(name)).u8string();
+    paths.emplace_back(text.begin(), text.end());
+  }
+  return paths;
+}
+
+}  // namespace zelto::app
