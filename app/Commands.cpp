@@ -28,6 +28,7 @@ std::function<void(Session&)>& OpenedHook() {
 int RunParsed(const Options& options, Console& console) {
   SessionSettings settings;
   settings.global = options.global;
+  settings.onlyReads = OnlyReads(options);
   if (options.command == CommandKind::Demo && options.global.driver == DriverKind::Simulated)
     settings.freshCassette = DemoCassette();
 
