@@ -876,7 +876,7 @@ bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, do
     // Saved times become ticks of this model, clamped to a few decades so
     // that a file with absurd times cannot overflow the clock arithmetic.
     constexpr double kFarMs = 1e12;
-    auto near = [&](double offset) { return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs)); };
+    auto aroundNow = [&](double offset) { return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs)); };
     std::function<Tick(std::int64_t)> fromSaved;
     Tick savedAt = now;  // when the state was saved; unknown before version 3
     if (version >= 3) {
@@ -889,12 +889,12 @@ bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, do
       const double passed = std::clamp(static_cast<double>(wallMs - savedWall) / scale, 0.0, kFarMs);
       const double clockNow = static_cast<double>(savedNow) + passed;
       restored.clockOffset_ = static_cast<std::int64_t>(clockNow) - now;
-      fromSaved = [&, clockNow](std::int64_t t) { return near(static_cast<double>(t) - clockNow); };
+      fromSaved = [&, clockNow](std::int64_t t) { return aroundNow(static_cast<double>(t) - clockNow); };
       savedAt = std::min(now, fromSaved(savedNow));
     } else {
       // Wall-clock times, which the tape followed at this program's scale.
       restored.clockOffset_ = clockOffset_;
-      fromSaved = [&](std::int64_t wall) { return near(static_cast<double>(wall - wallMs) / scale); };
+      fromSaved = [&](std::int64_t wall) { return aroundNow(static_cast<double>(wall - wallMs) / scale); };
     }
     auto optionalTime = [&](const char* key) -> std::optional<Tick> {
       const auto& v = state.at(key);
