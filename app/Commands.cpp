@@ -53,6 +53,7 @@ int RunParsed(const Options& options, Console& console) {
   SessionSettings settings;
   settings.global = options.global;
   settings.job = JobName(options);
+  settings.onlyReads = OnlyReads(options);
   if (options.command == CommandKind::Demo && options.global.driver == DriverKind::Simulated)
     settings.freshCassette = DemoCassette();
 

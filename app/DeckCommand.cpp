@@ -48,6 +48,13 @@ public:
         session.SeekUnderWay().value_or(device.GetCamcorderMode() == OX_CAMCORDER_MODE_DECK &&
                                         device.GetMediaInfo() != OX_MEDIA_NONE))
       return StopSeek();
+    // Nor does it take a button in record pause (which it reads for
+    // recording too); a record pause is ended as the library ends a
+    // recording. One left by a recording whose program is gone would
+    // otherwise keep the deck until the camcorder gives up by itself.
+    if (options.action == DeckAction::Stop && before == OX_DEVICE_STATE_RECORD_PAUSE &&
+        !session.RecordingUnderWay().value_or(false))
+      return StopRecordPause();
     const std::string refusal =
         DeckRefusal(options.action, before, device.GetMediaInfo(), device.GetCamcorderMode());
     if (!refusal.empty()) return Fail(kExitRefused, refusal);
@@ -161,6 +168,18 @@ private:
     }
     console.Line("stop sent (a seek was under way: ended first); deck: " + DeviceStateName(device.GetDeviceState()) +
                  " at " + TimeCodeText(device.GetTimecode()));
+    return kExitOk;
+  }
+
+  int StopRecordPause() {
+    device.StopBatchRecording();
+    if (int code = Saved(); code != kExitOk) return code;
+    if (options.wait) {
+      const EventPump::Outcome stopped = pump.UntilState(OX_DEVICE_STATE_STOP, limit);
+      if (stopped != EventPump::Outcome::Done) return Unfinished(stopped, "the deck did not reach stop", "stop");
+    }
+    console.Line("stop sent (the deck was in record pause: its recording ended); deck: " +
+                 DeviceStateName(device.GetDeviceState()) + Where());
     return kExitOk;
   }
 

@@ -83,7 +83,8 @@ Examples:
 const char* const kEnvironment = R"(
 Environment:
   ZELTO_TIME_SCALE  the simulated camcorder's clock: 0.1 runs it ten times
-                    as fast (every wait of the library shrinks alike)
+                    as fast (every wait of the library shrinks alike);
+                    a number above zero, or exit 2
   ZELTO_SIM_THREADING
                     free (default): the simulated camcorder's objects take
                     calls from any thread; apartment: they stay on zelto's
@@ -115,7 +116,8 @@ const char* const kDeck = R"(Usage: zelto deck ACTION [--wait] [--timeout SECOND
 
 Actions:
   play   play the tape
-  stop   stop the tape; a seek under way is ended first
+  stop   stop the tape; a seek under way is ended first, and a record
+         pause is ended as the library ends a recording
   pause  pause, or play on from a pause
   ff     wind forward; while playing, play at the fastest forward speed
   rew    wind back; while playing, play at the fastest reverse speed

@@ -37,6 +37,18 @@ bool SimulatorThreading(bool* apartment, std::string* error) {
 
 }  // namespace
 
+bool OnlyReads(const Options& options) {
+  switch (options.command) {
+    case CommandKind::Status:
+    case CommandKind::Watch:
+      return true;
+    case CommandKind::Mic:
+      return options.mic.action != MicOptions::Action::Text;
+    default:
+      return false;
+  }
+}
+
 Session::Session(SessionSettings settings) : settings(std::move(settings)) {}
 
 Session::~Session() { Close(); }
@@ -86,6 +98,7 @@ int Session::RegisterSimulator(std::string* error) {
     }
   }
   config.camcorder.replaceDamagedState = settings.global.resetState;
+  config.camcorder.readOnlyState = settings.onlyReads && !asked && !settings.global.resetState;
 
   driver = std::make_unique<zelto::sim::SimulatedDriver>();
   HRESULT result = E_FAIL;
@@ -95,6 +108,8 @@ int Session::RegisterSimulator(std::string* error) {
     *error = std::string("state file ") + e.what();
     if (e.kind() == zelto::sim::StateFileError::Kind::Damaged)
       *error += "; --reset replaces it with a fresh camcorder";
+    if (e.kind() == zelto::sim::StateFileError::Kind::ReadOnly)
+      *error += " (status, watch and mic still read it)";
     return kExitStateFile;
   } catch (const std::exception& e) {
     *error = std::string("the simulated camcorder did not start: ") + e.what();
@@ -153,6 +168,11 @@ std::optional<bool> Session::SeekUnderWay() {
   return mode == zelto::sim::TransportMode::SeekWinding || mode == zelto::sim::TransportMode::SeekSettling;
 }
 
+std::optional<bool> Session::RecordingUnderWay() {
+  if (!driver || !driver->Registered()) return std::nullopt;
+  return driver->Panel().Mode() == zelto::sim::TransportMode::Record;
+}
+
 std::optional<zelto::sim::PreviewSettings> Session::Preview() {
   if (!driver || !driver->Registered()) return std::nullopt;
   return driver->Panel().Preview();
@@ -170,6 +190,11 @@ std::string Session::StateProblem() {
 }
 
 int Session::Open(std::string* error) {
+  // The clock runs at the speed asked for, or not at all.
+  if (std::string problem = zelto::platform::TimeScaleProblem(); !problem.empty()) {
+    *error = problem;
+    return kExitUsage;
+  }
   if (int code = SetUpHostSettings(error); code != kExitOk) return code;
 
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);

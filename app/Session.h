@@ -35,7 +35,16 @@ struct SessionSettings {
   // from before the camcorder starts until everything is taken down, and a
   // camcorder another job holds is refused. Empty: not a job.
   std::string job;
+  // The command only reads the camcorder: the simulated camcorder's state
+  // file is then only read (never made, locked for writing or written), so
+  // that it works on a read-only file or folder and a full disk. --cassette
+  // and --reset change the camcorder all the same.
+  bool onlyReads = false;
 };
+
+// Whether a command only reads the camcorder (status, watch, the cassette
+// memory shown or a picture of it written elsewhere).
+bool OnlyReads(const Options& options);
 
 // Where the simulated camcorder's head stands, in absolute tracks.
 struct TapePosition {
@@ -73,6 +82,9 @@ public:
   // Whether the deck is winding to a seek's track (which the library reads
   // as an unknown state); none where the driver does not tell (the system's).
   std::optional<bool> SeekUnderWay();
+  // Whether the deck is recording, not paused in record (the library reads
+  // both as record pause); none where the driver does not tell (the system's).
+  std::optional<bool> RecordingUnderWay();
   // What the simulated camcorder's preview was last told, by this program
   // or another on its state file; none with the system's driver.
   std::optional<zelto::sim::PreviewSettings> Preview();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,17 @@ std::wstring FromUtf8(std::string_view text);
 
 // The factor by which the process clock runs faster than real time: Sleep,
 // GetTickCount and wait time-outs all follow it. Read once from
-// ZELTO_TIME_SCALE (default 1). Always 1 on Windows, where the system's clock
+// ZELTO_TIME_SCALE (default 1; a value it cannot take counts as 1, since the
+// library has nobody to tell). Always 1 on Windows, where the system's clock
 // is used.
 double TimeScale();
+// What ZELTO_TIME_SCALE's text asks for: 1 when unset or empty, none when it
+// is not a finite number above zero.
+std::optional<double> ParseTimeScale(const char* text);
+// Empty when ZELTO_TIME_SCALE is unset or a value TimeScale() takes;
+// otherwise one line naming the variable, its value and what it takes, for a
+// program that must refuse rather than run at a speed nobody asked for.
+std::string TimeScaleProblem();
 // Tests only: change the factor while the process runs. No effect on Windows.
 void SetTimeScaleForTesting(double scale);
 

@@ -94,19 +94,30 @@ const DRIVER_EVENT_RECORD* EventRecord(DWORD code) {
   return record.get();
 }
 
-Camcorder::Camcorder(CamcorderConfig config) : model_(config.timing, config.mode) {
+Camcorder::Camcorder(CamcorderConfig config)
+    : self_(NewOwner()), readOnly_(config.readOnlyState), model_(config.timing, config.mode) {
+  model_.SetSelf(self_);
   message_ = RegisterWindowMessageW(DRIVER_EVENT_MESSAGE_NAME);
   const Tick now = Now();
-  OpenState(config, now);
+  try {
+    OpenState(config, now);
+  } catch (...) {
+    RetireOwner(self_);
+    throw;
+  }
   reported_.deck = model_.DeckState();
   reported_.media = model_.MediaInfo();
   reported_.mode = model_.CamcorderMode();
   reported_.streaming = model_.StreamingScene(now) != nullptr;
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!wake_) throw std::runtime_error("Camcorder: no wake event");
+  if (!wake_) {
+    RetireOwner(self_);
+    throw std::runtime_error("Camcorder: no wake event");
+  }
   thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Camcorder::ThreadMain, this, 0, nullptr));
   if (!thread_) {
     CloseHandle(wake_);
+    RetireOwner(self_);
     throw std::runtime_error("Camcorder: no thread");
   }
 }
@@ -127,6 +138,8 @@ Camcorder::~Camcorder() {
   WaitForSingleObject(thread_, INFINITE);
   CloseHandle(thread_);
   CloseHandle(wake_);
+  // Whatever this camcorder was sending has stopped, for any other here.
+  RetireOwner(self_);
 }
 
 Tick Camcorder::Now() const { return static_cast<Tick>(GetTickCount64()); }
@@ -136,7 +149,7 @@ void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
     if (config.cassette) model_.Insert(*config.cassette, now, true);
     return;
   }
-  stateFile_.emplace(*config.stateFile);
+  stateFile_.emplace(*config.stateFile, readOnly_ ? StateFile::Access::ReadOnly : StateFile::Access::ReadWrite);
   StateFile::Lock lock(*stateFile_);
   bool restored = false;
   try {
@@ -147,44 +160,52 @@ void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
                              stateFile_->Name() + ": the state in it is damaged");
     }
   } catch (const StateFileError& e) {
-    if (e.kind() != StateFileError::Kind::Damaged || !config.replaceDamagedState) throw;
+    if (e.kind() != StateFileError::Kind::Damaged || !config.replaceDamagedState || readOnly_) throw;
   }
   if ((!restored || config.insertCassette) && config.cassette) model_.Insert(*config.cassette, now, true);
+  // What ended before this camcorder was there is no news to its windows.
+  model_.TakeTransmitEnds();
+  model_.TakeScanNotes();
   // Saved at once: a file that cannot be written is found out before any
   // command is taken.
+  if (!readOnly_) WriteLocked(now);
+}
+
+bool Camcorder::RestoreLocked(const std::string& text, Tick now, bool* orphaned) {
+  return model_.Restore(
+      text, now, WallNowMs(), platform::TimeScale(), [this](const Owner& owner) { return GoneLocked(owner); },
+      orphaned);
+}
+
+std::string Camcorder::SaveText(Tick now) const { return model_.Save(now, WallNowMs()); }
+
+void Camcorder::WriteLocked(Tick now) {
   stateFile_->Write(SaveText(now));
+  lastSave_ = now;
 }
 
-bool Camcorder::RestoreLocked(const std::string& text, Tick now) {
-  // Wall-clock times in the file become ticks of this run: the tape has gone
-  // on moving, at the speed of the process clock, while no program looked.
-  const std::int64_t wallNow = WallNowMs();
-  const double scale = platform::TimeScale();
-  auto fromWall = [&](std::int64_t wall) {
-    // Clamped to a few decades, so that a file with absurd times cannot
-    // overflow the clock arithmetic.
-    constexpr double kFarMs = 1e12;
-    const double offset = (static_cast<double>(wall) - static_cast<double>(wallNow)) / scale;
-    return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs));
-  };
-  return model_.Restore(text, fromWall, now);
-}
+bool Camcorder::GoneLocked(const Owner& owner) const { return !(owner == self_) && !OwnerAlive(owner); }
 
-std::string Camcorder::SaveText(Tick now) const {
-  const std::int64_t wallNow = WallNowMs();
-  const double scale = platform::TimeScale();
-  auto toWall = [&](Tick tick) { return wallNow + static_cast<std::int64_t>(static_cast<double>(tick - now) * scale); };
-  return model_.Save(toWall);
-}
-
-void Camcorder::PullLocked(Tick now) {
-  const std::optional<std::string> text = stateFile_->ReadIfChanged();
-  if (!text) return;
-  if (!RestoreLocked(*text, now)) {
-    stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read";
-    return;
+bool Camcorder::PullLocked(Tick now) {
+  std::optional<std::string> text = stateFile_->ReadIfChanged();
+  const std::optional<Owner> owner = model_.TransmitOwner();
+  const bool ownerGone = model_.Transmit() == DeckModel::TransmitState::Started && owner && GoneLocked(*owner);
+  // Gone since this camcorder last read the state: the state as it was
+  // saved last tells where the data stopped.
+  if (!text && ownerGone) text = stateFile_->ReadAgain();
+  bool orphaned = false;
+  if (text) {
+    if (!RestoreLocked(*text, now, &orphaned)) {
+      stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read";
+      return false;
+    }
+  } else if (ownerGone) {
+    // No state left to tell: the data stops here.
+    model_.OrphanTransmit(now);
+    orphaned = true;
   }
-  ReportLocked(now);
+  if (text || orphaned) ReportLocked(now);
+  return orphaned;
 }
 
 void Camcorder::PollStateLocked(Tick now) {
@@ -192,10 +213,20 @@ void Camcorder::PollStateLocked(Tick now) {
   // Real time, whatever the clock scale: how soon another process's change
   // shows here.
   constexpr double kStatePollMs = 250;
-  nextStatePoll_ = now + std::max<Tick>(1, static_cast<Tick>(kStatePollMs / platform::TimeScale()));
+  // How often, in real time, a program sending a transmit saves the state
+  // while it runs: what another program finds recorded should this one end
+  // without a word.
+  constexpr double kTransmitHoldMs = 1000;
+  const double scale = platform::TimeScale();
+  nextStatePoll_ = now + std::max<Tick>(1, static_cast<Tick>(kStatePollMs / scale));
   try {
     StateFile::Lock lock(*stateFile_);
-    PullLocked(now);
+    bool save = PullLocked(now);
+    const std::optional<Owner> owner = model_.TransmitOwner();
+    if (model_.Transmit() == DeckModel::TransmitState::Started && owner == self_ &&
+        now - lastSave_ >= static_cast<Tick>(kTransmitHoldMs / scale))
+      save = true;
+    if (save && !readOnly_) WriteLocked(now);
   } catch (const StateFileError& e) {
     stateProblem_ = e.what();
   }
@@ -210,12 +241,13 @@ HRESULT Camcorder::ChangeLocked(const std::function<HRESULT(Tick)>& change) {
   } else {
     try {
       StateFile::Lock lock(*stateFile_);
-      PullLocked(now);
+      const bool settled = PullLocked(now);
       const DeckModel before = model_;
       hr = change(now);
-      if (SUCCEEDED(hr)) {
+      // Read-only, the change stays in this program.
+      if ((SUCCEEDED(hr) || settled) && !readOnly_) {
         try {
-          stateFile_->Write(SaveText(now));
+          WriteLocked(now);
         } catch (const StateFileError&) {
           model_ = before;
           throw;
@@ -295,6 +327,7 @@ void Camcorder::Run() {
     std::uint64_t posted = 0, failed = 0;
     for (const Pending& p : due) {
       for (HWND w : windows) {
+        if (p.only && p.only != w) continue;
         if (PostMessageW(w, message_, reinterpret_cast<WPARAM>(p.record), p.argument))
           ++posted;
         else
@@ -395,7 +428,7 @@ void Camcorder::ReportNotesLocked(Tick) {
   }
 }
 
-void Camcorder::QueueLocked(DWORD code, LPARAM argument, Tick now) {
+void Camcorder::QueueLocked(DWORD code, LPARAM argument, Tick now, HWND only) {
   Tick due = now;
   for (auto it = eventRules_.begin(); it != eventRules_.end();) {
     if (it->code && *it->code != code) {
@@ -414,11 +447,11 @@ void Camcorder::QueueLocked(DWORD code, LPARAM argument, Tick now) {
     }
     return;  // dropped
   }
-  QueueRawLocked(EventRecord(code), argument, due);
+  QueueRawLocked(EventRecord(code), argument, due, only);
 }
 
-void Camcorder::QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due) {
-  queue_.emplace(due, Pending{record, argument});
+void Camcorder::QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due, HWND only) {
+  queue_.emplace(due, Pending{record, argument, only});
   // The thread looks at the queue after advancing anyway; anyone else wakes it.
   if (wake_ && GetCurrentThreadId() != threadId_) Wake();
 }
@@ -480,9 +513,19 @@ HRESULT Camcorder::Advise(HWND window, DWORD* cookie, const void* owner) {
   if (!window || !IsWindow(window)) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
+  const Tick now = Now();
+  AdvanceLocked(now);
   if (++lastCookie_ == 0) ++lastCookie_;  // 0 means "not advised" to the client
   advices_.push_back(Advice{lastCookie_, window, owner});
   *cookie = lastCookie_;
+  // A window advised while the camcorder streams hears so, with the
+  // picture's format first, as every other window heard it: a client that
+  // hears nothing knows there is no picture.
+  if (const Scene* scene = model_.StreamingScene(now); scene && reported_.streaming) {
+    QueueLocked(DRIVER_EVENT_VIDEO_SYSTEM, scene->videoSystem != 0 ? 1 : 0, now, window);
+    QueueLocked(DRIVER_EVENT_DISPLAY_SIZE, scene->wide ? 1 : 0, now, window);
+    QueueLocked(DRIVER_EVENT_STREAMING, 1, now, window);
+  }
   return S_OK;
 }
 

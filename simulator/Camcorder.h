@@ -23,6 +23,7 @@
 #include "simulator/Cassette.h"
 #include "simulator/DeckModel.h"
 #include "simulator/FaultPanel.h"
+#include "simulator/Owner.h"
 #include "simulator/StateFile.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
@@ -43,6 +44,12 @@ struct CamcorderConfig {
   std::optional<std::filesystem::path> stateFile;
   // A damaged state file is replaced by a fresh state instead of refused.
   bool replaceDamagedState = false;
+  // Only reads the state file: never makes, writes or replaces it (nor the
+  // lock file beside it), so a read-only file or folder, or a full disk, is
+  // fine. What this program changes (a preview setting, a record's key)
+  // stays in this program; a missing file is a fresh camcorder here alone,
+  // and a damaged one is refused.
+  bool readOnlyState = false;
 };
 
 // What a driver call answers when its change could not be saved in the
@@ -196,6 +203,7 @@ class Camcorder : private CaptureDeck {
   struct Pending {
     const DRIVER_EVENT_RECORD* record;
     LPARAM argument;
+    HWND only = nullptr;  // for this window alone; null: every window
   };
   struct EventRule {
     std::optional<DWORD> code;
@@ -238,17 +246,27 @@ class Camcorder : private CaptureDeck {
   void Change(const std::function<void(Tick)>& change);  // from the control panel
   HRESULT ChangePreview(const std::function<void(PreviewSettings&)>& change);
   // Takes in what other processes wrote to the state file; file lock held.
-  void PullLocked(Tick now);
+  // A transmit whose program is gone is found stopped where that program's
+  // state was saved last (while it runs, it saves now and then). True when
+  // that changed the state without a new file: it is this camcorder's to save.
+  bool PullLocked(Tick now);
+  // Whether the camcorder object that started something is gone: not this
+  // one, and not alive in its process, or its process ended.
+  bool GoneLocked(const Owner& owner) const;
+  void WriteLocked(Tick now);
   // The thread's look at the state file, at most every kStatePollMs.
   void PollStateLocked(Tick now);
-  bool RestoreLocked(const std::string& text, Tick now);
+  bool RestoreLocked(const std::string& text, Tick now, bool* orphaned = nullptr);
   std::string SaveText(Tick now) const;
-  void QueueLocked(DWORD code, LPARAM argument, Tick now);          // through the event faults
-  void QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due);
+  // Through the event faults; to every advised window, or to one alone.
+  void QueueLocked(DWORD code, LPARAM argument, Tick now, HWND only = nullptr);
+  void QueueRawLocked(const DRIVER_EVENT_RECORD* record, LPARAM argument, Tick due, HWND only = nullptr);
   void OpenState(const CamcorderConfig& config, Tick now);
   void Wake();
   void AwaitPosting();
 
+  const Owner self_;  // before the model, which is told it
+  bool readOnly_ = false;
   mutable std::mutex lock_;
   std::mutex postLock_;  // held by the thread while it posts; taken after lock_, never before
   CallFaults faults_;
@@ -256,6 +274,7 @@ class Camcorder : private CaptureDeck {
   std::optional<StateFile> stateFile_;
   std::string stateProblem_;
   Tick nextStatePoll_ = 0;
+  Tick lastSave_ = 0;
   Reported reported_;
   bool removed_ = false;
   std::vector<Advice> advices_;

@@ -98,6 +98,18 @@ bool HasTape(TransportMode mode) {
   return mode != TransportMode::Empty && mode != TransportMode::Loading && mode != TransportMode::Ejecting;
 }
 
+nlohmann::ordered_json OwnerToJson(const std::optional<Owner>& owner) {
+  if (!owner) return nullptr;
+  return {{"process", owner->process}, {"started", owner->started}, {"camcorder", owner->camcorder}};
+}
+
+// Throws on a wrong type.
+std::optional<Owner> OwnerFromJson(const nlohmann::json& json) {
+  if (json.is_null()) return std::nullopt;
+  return Owner{json.at("process").get<std::uint64_t>(), json.at("started").get<std::uint64_t>(),
+               json.at("camcorder").get<std::uint64_t>()};
+}
+
 }  // namespace
 
 const char* TransportModeName(TransportMode mode) {
@@ -262,11 +274,14 @@ void DeckModel::BeginSending(std::uint32_t track) {
 
 void DeckModel::StartTransmit(TransmitSource source, Tick now) {
   Advance(now);
-  StopTransmit(now);
+  EndSending(now);
+  transmit_ = TransmitState::Idle;
+  transmitOwner_ = self_;
+  ++transmitRun_;
   if (!cassette_ || !HasTape(mode_) || cassette_->writeProtected) {
     // Nothing the stream could be written on.
     transmit_ = TransmitState::Failed;
-    transmitEnds_.push_back(false);
+    NoteTransmitEnd(false);
     return;
   }
   if (mode_ == TransportMode::Record && sending_) {
@@ -283,13 +298,27 @@ void DeckModel::StartTransmit(TransmitSource source, Tick now) {
   if (mode_ == TransportMode::Record) BeginSending(Track(now));
 }
 
+void DeckModel::EndSending(Tick now) {
+  if (transmit_ == TransmitState::Started && sending_)
+    sendLimit_ = std::min(TransmitStopAt(), sentBefore_ + PacketAtTrack(Track(now) - sendTrack_));
+}
+
 void DeckModel::StopTransmit(Tick now) {
   Advance(now);
-  if (transmit_ == TransmitState::Started && sending_) {
-    // The data stops here; the deck records on, without it.
-    sendLimit_ = std::min(TransmitStopAt(), sentBefore_ + PacketAtTrack(Track(now) - sendTrack_));
-  }
+  if (transmit_ == TransmitState::Started && !Mine(transmitOwner_)) return;
+  // The data stops here; the deck records on, without it.
+  EndSending(now);
   transmit_ = TransmitState::Idle;
+}
+
+void DeckModel::OrphanTransmit(Tick now) {
+  Advance(now);
+  if (transmit_ != TransmitState::Started) return;
+  // As when a computer's stream stops arriving: what came is on the tape,
+  // and the deck waits in record pause for more.
+  EndSending(now);
+  if (mode_ == TransportMode::Record) Enter(TransportMode::RecordPause, now);
+  FailTransmit();
 }
 
 void DeckModel::LoseTransmit(Tick now) {
@@ -303,7 +332,7 @@ void DeckModel::FailTransmit() {
   if (transmit_ != TransmitState::Started) return;
   transmit_ = TransmitState::Failed;
   sending_ = false;
-  transmitEnds_.push_back(false);
+  NoteTransmitEnd(false);
 }
 
 std::vector<bool> DeckModel::TakeTransmitEnds() {
@@ -314,13 +343,13 @@ std::vector<bool> DeckModel::TakeTransmitEnds() {
 
 // --- The scan -----------------------------------------------------------------
 
-std::optional<std::uint32_t> DeckModel::NextScanPoint() const {
+std::optional<std::uint32_t> DeckModel::ScanPointFrom(std::uint32_t track) const {
   std::optional<std::uint32_t> best;
   for (const Scene& s : cassette_->scenes) {
     std::uint32_t points[2] = {s.startTrack, s.startTrack};
     if (s.endTrack - s.startTrack >= kTracksPerSecond) points[1] = s.startTrack + (s.endTrack - s.startTrack) / 2;
     for (std::uint32_t p : points)
-      if (p >= scanFrom_ && (!best || p < *best)) best = p;
+      if (p >= track && (!best || p < *best)) best = p;
   }
   return best;
 }
@@ -338,6 +367,9 @@ HRESULT DeckModel::StartScan(Tick now) {
   if (!cassette_ || !HasTape(mode_)) return kErrorNotReady;
   if (mode_ == TransportMode::Record || scan_ != ScanPhase::None) return kErrorBusy;
   scanFrom_ = 0;
+  scanOwner_ = self_;
+  ++scanRun_;
+  scanOutcome_ = ScanOutcome::Running;
   const double position = Position(now);
   if (position > 0) {
     scan_ = ScanPhase::Rewinding;
@@ -353,13 +385,15 @@ void DeckModel::StopScan(Tick now) {
   Advance(now);
   if (scan_ == ScanPhase::None) return;
   scan_ = ScanPhase::None;
+  scanOutcome_ = ScanOutcome::Stopped;
   Enter(TransportMode::Stop, now);
 }
 
 void DeckModel::InterruptScan() {
   if (scan_ == ScanPhase::None) return;
   scan_ = ScanPhase::None;
-  scanNotes_.push_back(ScanNote{ScanNote::Kind::Error});
+  scanOutcome_ = ScanOutcome::Error;
+  NoteScan(ScanNote{ScanNote::Kind::Error});
 }
 
 void DeckModel::FailScan() { InterruptScan(); }
@@ -404,6 +438,8 @@ DeckModel::Transition DeckModel::Next(Tick* at) const {
   };
   if (switchDue_) consider(Transition::ModeSwitch, *switchDue_);
   if (phaseDue_) consider(Transition::Phase, *phaseDue_);
+  if (mode_ == TransportMode::RecordPause && timing_.recordPauseLimitMs > 0)
+    consider(Transition::RecordPauseLimit, anchorTick_ + timing_.recordPauseLimitMs);
   if (cassette_ && speed_ != 0) {
     const double limit = LimitPosition();
     const Tick limitAt = anchorTick_ + TimeToCover(limit - anchorPosition_, speed_);
@@ -472,8 +508,9 @@ void DeckModel::Fire(Transition transition, Tick at) {
         EnterAt(TransportMode::FastestForward, 0, at);
       } else if (scan_ == ScanPhase::Playing && mode_ == TransportMode::FastestForward) {
         scan_ = ScanPhase::None;
+        scanOutcome_ = ScanOutcome::Complete;
         EnterAt(TransportMode::Stop, limit, at);
-        scanNotes_.push_back(ScanNote{ScanNote::Kind::Complete});
+        NoteScan(ScanNote{ScanNote::Kind::Complete});
       } else {
         // A recording that runs into the end of the tape loses the rest of
         // its stream.
@@ -490,15 +527,14 @@ void DeckModel::Fire(Transition transition, Tick at) {
       sentExact_ = stop;
       EnterAt(TransportMode::RecordPause, track, at);  // commits the scene, ending with the stream
       transmit_ = complete ? TransmitState::Completed : TransmitState::Failed;
-      transmitEnds_.push_back(complete);
+      NoteTransmitEnd(complete);
       return;
     }
     case Transition::ScanPoint: {
       const std::uint32_t point = *NextScanPoint();
       const Scene* scene = cassette_->SceneAt(point);
       if (scene)
-        scanNotes_.push_back(ScanNote{ScanNote::Kind::Thumbnail,
-                                      static_cast<std::size_t>(scene - cassette_->scenes.data()), point});
+        NoteScan(ScanNote{ScanNote::Kind::Thumbnail, static_cast<std::size_t>(scene - cassette_->scenes.data()), point});
       scanFrom_ = point + 1;
       if (scanStallAfter_ > 0 && --scanStallAfter_ == 0) {
         EnterAt(TransportMode::Stalled, point, at);
@@ -514,6 +550,12 @@ void DeckModel::Fire(Transition transition, Tick at) {
       anchorTick_ = at;
       return;
     }
+    case Transition::RecordPauseLimit:
+      // The camcorder spares the tape: it stops, and a stream still waiting
+      // to be recorded has nowhere to go.
+      EnterAt(TransportMode::Stop, anchorPosition_, at);
+      FailTransmit();
+      return;
   }
 }
 
@@ -770,57 +812,94 @@ std::optional<Cassette> DeckModel::CurrentCassette(Tick now) const {
   return copy.cassette_;
 }
 
-std::string DeckModel::Save(const std::function<std::int64_t(Tick)>& toWall) const {
+std::string DeckModel::Save(Tick now, std::int64_t wallMs) const {
+  auto onClock = [&](Tick t) { return t + clockOffset_; };
   auto optionalTime = [&](const std::optional<Tick>& t) {
-    return t ? nlohmann::json(toWall(*t)) : nlohmann::json(nullptr);
+    return t ? nlohmann::ordered_json(onClock(*t)) : nlohmann::ordered_json(nullptr);
   };
-  nlohmann::json state = {
-      {"format", "zelto-sim-state"},
-      {"version", kStateVersion},
-      {"camcorderMode", static_cast<unsigned>(camcorderMode_)},
-      {"switchTarget", static_cast<unsigned>(switchTarget_)},
-      {"switchDue", optionalTime(switchDue_)},
-      {"cassette", cassette_ ? detail::CassetteToJson(*cassette_) : nlohmann::json(nullptr)},
-      {"mode", TransportModeName(mode_)},
-      {"position", anchorPosition_},
-      {"modeEntered", toWall(anchorTick_)},
-      {"phaseDue", optionalTime(phaseDue_)},
-      {"seekTarget", seekTarget_},
-      {"seekStop", seekStop_},
-      {"recordStart", recordStart_},
-      {"recordFrame", recordFrame_},
-      {"recordInput", recordInput_},
-      {"memorySequence", memorySequence_},
-      {"transmit",
-       {{"state", static_cast<int>(transmit_)},
-        {"file", source_.file},
-        {"fileSize", source_.fileSize},
-        {"leadIn", source_.leadInPackets},
-        {"leadOut", source_.leadOutPackets},
-        {"readable", source_.readablePackets ? nlohmann::json(*source_.readablePackets) : nlohmann::json(nullptr)},
-        {"sending", sending_},
-        {"sendTrack", sendTrack_},
-        {"sentBefore", sentBefore_},
-        {"sendLimit", sendLimit_ ? nlohmann::json(*sendLimit_) : nlohmann::json(nullptr)}}},
-      {"scan", {{"phase", static_cast<int>(scan_)}, {"from", scanFrom_}}},
-      {"preview", PreviewToJson(preview_)},
+  auto optionalCount = [](const std::optional<std::uint64_t>& v) {
+    return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
   };
+  // The format comes first: a file cut short still says whose it is.
+  nlohmann::ordered_json state;
+  state["format"] = std::string(kStateFormat);
+  state["version"] = kStateVersion;
+  state["clock"] = {{"now", onClock(now)}, {"wall", wallMs}};
+  state["camcorderMode"] = static_cast<unsigned>(camcorderMode_);
+  state["switchTarget"] = static_cast<unsigned>(switchTarget_);
+  state["switchDue"] = optionalTime(switchDue_);
+  state["cassette"] = cassette_ ? nlohmann::ordered_json(detail::CassetteToJson(*cassette_)) : nullptr;
+  state["mode"] = TransportModeName(mode_);
+  state["position"] = anchorPosition_;
+  state["modeEntered"] = onClock(anchorTick_);
+  state["phaseDue"] = optionalTime(phaseDue_);
+  state["seekTarget"] = seekTarget_;
+  state["seekStop"] = seekStop_;
+  state["recordStart"] = recordStart_;
+  state["recordFrame"] = recordFrame_;
+  state["recordInput"] = recordInput_;
+  state["memorySequence"] = memorySequence_;
+  state["transmit"] = {{"state", static_cast<int>(transmit_)},
+                       {"owner", OwnerToJson(transmitOwner_)},
+                       {"run", transmitRun_},
+                       {"file", source_.file},
+                       {"fileSize", source_.fileSize},
+                       {"leadIn", source_.leadInPackets},
+                       {"leadOut", source_.leadOutPackets},
+                       {"readable", optionalCount(source_.readablePackets)},
+                       {"sending", sending_},
+                       {"sendTrack", sendTrack_},
+                       {"sentBefore", sentBefore_},
+                       {"sendLimit", optionalCount(sendLimit_)}};
+  state["scan"] = {{"phase", static_cast<int>(scan_)},
+                   {"from", scanFrom_},
+                   {"owner", OwnerToJson(scanOwner_)},
+                   {"run", scanRun_},
+                   {"outcome", static_cast<int>(scanOutcome_)}};
+  state["preview"] = nlohmann::ordered_json(PreviewToJson(preview_));
   return state.dump(2);
 }
 
-bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall, Tick now) {
+bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, double scale, const OwnerGone& gone,
+                        bool* orphaned) {
   const nlohmann::json state = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
   // Version 1 had no cassette memory to speak of, no recorded content, no
   // transmit and no scan; what it lacks starts afresh.
   const int version = state.is_object() ? state.value("version", 0) : 0;
-  if (!state.is_object() || state.value("format", "") != "zelto-sim-state" || version < 1 || version > kStateVersion)
+  if (!state.is_object() || state.value("format", "") != kStateFormat || version < 1 || version > kStateVersion)
     return false;
+  if (orphaned) *orphaned = false;
+  if (!(scale > 0) || !std::isfinite(scale)) scale = 1;
   try {
     DeckModel restored(timing_, camcorderMode_);
+    restored.self_ = self_;
+    // Saved times become ticks of this model, clamped to a few decades so
+    // that a file with absurd times cannot overflow the clock arithmetic.
+    constexpr double kFarMs = 1e12;
+    auto aroundNow = [&](double offset) { return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs)); };
+    std::function<Tick(std::int64_t)> fromSaved;
+    Tick savedAt = now;  // when the state was saved; unknown before version 3
+    if (version >= 3) {
+      const auto& clock = state.at("clock");
+      const auto savedNow = clock.at("now").get<std::int64_t>();
+      const auto savedWall = clock.at("wall").get<std::int64_t>();
+      if (std::abs(static_cast<double>(savedNow)) > kFarMs * 1000 || std::abs(static_cast<double>(savedWall)) > kFarMs * 1000)
+        return false;
+      // The camcorder's clock now: it ran on while no program looked.
+      const double passed = std::clamp(static_cast<double>(wallMs - savedWall) / scale, 0.0, kFarMs);
+      const double clockNow = static_cast<double>(savedNow) + passed;
+      restored.clockOffset_ = static_cast<std::int64_t>(clockNow) - now;
+      fromSaved = [&, clockNow](std::int64_t t) { return aroundNow(static_cast<double>(t) - clockNow); };
+      savedAt = std::min(now, fromSaved(savedNow));
+    } else {
+      // Wall-clock times, which the tape followed at this program's scale.
+      restored.clockOffset_ = clockOffset_;
+      fromSaved = [&](std::int64_t wall) { return aroundNow(static_cast<double>(wall - wallMs) / scale); };
+    }
     auto optionalTime = [&](const char* key) -> std::optional<Tick> {
       const auto& v = state.at(key);
       if (v.is_null()) return std::nullopt;
-      return fromWall(v.get<std::int64_t>());
+      return fromSaved(v.get<std::int64_t>());
     };
     auto mode = [](unsigned code) -> std::optional<CamcorderModeCode> {
       if (code == CAMCORDER_MODE_OFF || code == CAMCORDER_MODE_SWITCHING || code == CAMCORDER_MODE_DECK ||
@@ -843,7 +922,7 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
     const double length = restored.cassette_ ? restored.cassette_->lengthTracks : 0;
     restored.mode_ = *transport;
     restored.anchorPosition_ = std::clamp(state.at("position").get<double>(), 0.0, length);
-    restored.anchorTick_ = fromWall(state.at("modeEntered").get<std::int64_t>());
+    restored.anchorTick_ = fromSaved(state.at("modeEntered").get<std::int64_t>());
     restored.speed_ = restored.Speed(*transport);
     restored.phaseDue_ = optionalTime("phaseDue");
     restored.seekTarget_ = std::min<std::uint32_t>(state.at("seekTarget").get<std::uint32_t>(), length);
@@ -861,6 +940,11 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
       const int transmit = t.at("state").get<int>();
       if (transmit < 0 || transmit > static_cast<int>(TransmitState::Failed)) return false;
       restored.transmit_ = static_cast<TransmitState>(transmit);
+      // Version 2 kept no owner: a transmit of then is anybody's.
+      if (version >= 3) {
+        restored.transmitOwner_ = OwnerFromJson(t.at("owner"));
+        restored.transmitRun_ = t.at("run").get<std::uint32_t>();
+      }
       restored.source_.file = t.at("file").get<std::string>();
       restored.source_.fileSize = t.at("fileSize").get<std::uint64_t>();
       restored.source_.leadInPackets = t.at("leadIn").get<std::uint64_t>();
@@ -873,10 +957,18 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
     }
     if (state.contains("preview") && !PreviewFromJson(state.at("preview"), restored.preview_)) return false;
     if (state.contains("scan")) {
-      const int phase = state.at("scan").at("phase").get<int>();
+      const auto& scan = state.at("scan");
+      const int phase = scan.at("phase").get<int>();
       if (phase < 0 || phase > static_cast<int>(ScanPhase::Playing)) return false;
       restored.scan_ = static_cast<ScanPhase>(phase);
-      restored.scanFrom_ = state.at("scan").at("from").get<std::uint32_t>();
+      restored.scanFrom_ = scan.at("from").get<std::uint32_t>();
+      if (version >= 3) {
+        restored.scanOwner_ = OwnerFromJson(scan.at("owner"));
+        restored.scanRun_ = scan.at("run").get<std::uint32_t>();
+        const int outcome = scan.at("outcome").get<int>();
+        if (outcome < 0 || outcome > static_cast<int>(ScanOutcome::Stopped)) return false;
+        restored.scanOutcome_ = static_cast<ScanOutcome>(outcome);
+      }
       // A scan goes with the transport it runs.
       if ((restored.scan_ == ScanPhase::Rewinding && restored.mode_ != TransportMode::Rewind) ||
           (restored.scan_ == ScanPhase::Playing && restored.mode_ != TransportMode::FastestForward))
@@ -889,10 +981,19 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
     const bool needsPhase = restored.mode_ == TransportMode::Loading || restored.mode_ == TransportMode::Ejecting ||
                             restored.mode_ == TransportMode::SeekSettling;
     if (needsPhase != restored.phaseDue_.has_value()) return false;
-    // What this process has still to report stays.
+    // What this process has still to report stays, and what another
+    // process saw of this one's transmit or scan is added to it.
     restored.transmitEnds_ = std::move(transmitEnds_);
     restored.scanNotes_ = std::move(scanNotes_);
     restored.scanStallAfter_ = scanStallAfter_;
+    restored.noted_ = noted_;
+    if (gone && restored.transmit_ == TransmitState::Started && restored.transmitOwner_ &&
+        gone(*restored.transmitOwner_)) {
+      restored.Advance(savedAt);
+      restored.OrphanTransmit(savedAt);
+      if (orphaned) *orphaned = true;
+    }
+    restored.NoteWhatHappenedElsewhere();
     restored.Advance(now);
     // What this process's capture has still to take stays.
     FlushPlayed(now);
@@ -904,6 +1005,48 @@ bool DeckModel::Restore(std::string_view text, const std::function<Tick(std::int
   } catch (const nlohmann::json::exception&) {
     return false;
   }
+}
+
+void DeckModel::NoteTransmitEnd(bool complete) {
+  if (!Mine(transmitOwner_) || noted_.transmitEndRun == transmitRun_) return;
+  noted_.transmitEndRun = transmitRun_;
+  transmitEnds_.push_back(complete);
+}
+
+void DeckModel::NoteScan(const ScanNote& note) {
+  if (!Mine(scanOwner_)) return;
+  if (noted_.scanRun != scanRun_) {
+    noted_.scanRun = scanRun_;
+    noted_.scanFrom = 0;
+    noted_.scanEnded = false;
+  }
+  if (noted_.scanEnded) return;
+  if (note.kind == ScanNote::Kind::Thumbnail) {
+    if (note.track < noted_.scanFrom) return;
+    noted_.scanFrom = note.track + 1;
+  } else {
+    noted_.scanEnded = true;
+  }
+  scanNotes_.push_back(note);
+}
+
+void DeckModel::NoteWhatHappenedElsewhere() {
+  // Only what this very camcorder started: a state of a program that kept
+  // no owners tells nothing of the kind.
+  if (transmitOwner_ == self_ && (transmit_ == TransmitState::Completed || transmit_ == TransmitState::Failed))
+    NoteTransmitEnd(transmit_ == TransmitState::Completed);
+  if (scanOwner_ != self_ || !cassette_) return;
+  // The pictures the other program's look passed over, in tape order.
+  for (std::uint32_t from = noted_.scanRun == scanRun_ ? noted_.scanFrom : 0;;) {
+    const std::optional<std::uint32_t> point = ScanPointFrom(from);
+    if (!point || *point >= scanFrom_) break;
+    if (const Scene* scene = cassette_->SceneAt(*point))
+      NoteScan(ScanNote{ScanNote::Kind::Thumbnail, static_cast<std::size_t>(scene - cassette_->scenes.data()), *point});
+    from = *point + 1;
+  }
+  if (scan_ != ScanPhase::None) return;
+  if (scanOutcome_ == ScanOutcome::Complete) NoteScan(ScanNote{ScanNote::Kind::Complete});
+  if (scanOutcome_ == ScanOutcome::Error) NoteScan(ScanNote{ScanNote::Kind::Error});
 }
 
 }  // namespace zelto::sim

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "simulator/Cassette.h"
+#include "simulator/Owner.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
 namespace zelto::sim {
@@ -34,6 +35,9 @@ struct TransportTiming {
   std::uint32_t ejectMs = 3000;    // and coming out
   std::uint32_t seekSettleMs = 1200;  // finding the track once wound near it
   std::uint32_t modeSwitchMs = 1500;  // between the camera and the deck mode
+  // Left in record pause this long, the camcorder stops by itself to spare
+  // the tape, as camcorders do (5 minutes; 0: never).
+  std::uint32_t recordPauseLimitMs = 300000;
 };
 
 enum class TransportMode {
@@ -73,6 +77,11 @@ struct PreviewSettings {
 class DeckModel {
  public:
   explicit DeckModel(TransportTiming timing = {}, CamcorderModeCode mode = CAMCORDER_MODE_DECK);
+
+  // The camcorder object this model runs in: a transmit or a scan started
+  // here is its own, and only its own transmit's and scan's notes are taken
+  // here (whichever model sees them happen: see Restore).
+  void SetSelf(const Owner& self) { self_ = self; }
 
   // Processes every transition due at or before now, in order.
   void Advance(Tick now);
@@ -147,8 +156,16 @@ class DeckModel {
   // Starts sending; fails at once (Failed) without a cassette that can be
   // recorded on.
   void StartTransmit(TransmitSource source, Tick now);
-  // Ends the transmit where it is, without a word.
+  // Ends this camcorder's transmit where it is, without a word. Another
+  // camcorder's is not its to stop: it is left as it is.
   void StopTransmit(Tick now);
+  // The program that sends the transmit's stream is gone: the data stops
+  // where the head is, the deck pauses recording (and gives up later, see
+  // TransportTiming::recordPauseLimitMs) and the transmit has failed.
+  void OrphanTransmit(Tick now);
+  // Who started the transmit under way or last; none before any (or in a
+  // state written before owners were kept).
+  std::optional<Owner> TransmitOwner() const { return transmitOwner_; }
   // The stream is gone (the camcorder is unplugged): a recording of it stops
   // where the head is, and the transmit fails.
   void LoseTransmit(Tick now);
@@ -189,17 +206,34 @@ class DeckModel {
   void SetRecordInput(bool on) { recordInput_ = on; }
   bool RecordInput() const { return recordInput_; }
 
-  // The whole state as JSON. Times go through the converters so that the
-  // file can carry wall-clock times from one run of a program to the next.
-  std::string Save(const std::function<std::int64_t(Tick)>& toWall) const;
+  // The whole state as JSON. Every time in it is on the camcorder's own
+  // clock, which every program sharing the state continues (a tick of this
+  // model plus the offset its last Restore found), beside the clock's
+  // reading and the wall-clock time (ms since 1970) at the save.
+  std::string Save(Tick now, std::int64_t wallMs) const;
   // Replaces the state with a saved one, brought up to now; false (state
-  // unchanged) when the text is not a state this model wrote. The play log
-  // and its spans stay; the head's play goes on from where it is now.
-  bool Restore(std::string_view text, const std::function<Tick(std::int64_t)>& fromWall, Tick now);
+  // unchanged) when the text is not a state this model wrote. The
+  // camcorder's clock has run on since the save by the wall-clock time
+  // passed, at this program's clock scale (a second of wall time is 1/scale
+  // seconds of camcorder time), never backwards. A state of version 1 or 2,
+  // whose times are wall-clock times, is read as it was written. The play
+  // log and its spans stay; the head's play goes on from where it is now.
+  // What this camcorder started and the saved state shows further on (a
+  // scan's pictures and end, a transmit's end, seen by another program) is
+  // noted here as if it had happened here.
+  //
+  // A transmit under way whose owner `gone` says is gone stopped sending
+  // when the state was saved (see OrphanTransmit): every program that reads
+  // the same state finds the same. *orphaned then tells so.
+  using OwnerGone = std::function<bool(const Owner&)>;
+  bool Restore(std::string_view text, Tick now, std::int64_t wallMs, double scale, const OwnerGone& gone = {},
+               bool* orphaned = nullptr);
 
  private:
-  enum class Transition { None, Limit, Boundary, Phase, ModeSwitch, TransmitEnd, ScanPoint };
+  enum class Transition { None, Limit, Boundary, Phase, ModeSwitch, TransmitEnd, ScanPoint, RecordPauseLimit };
   enum class ScanPhase { None, Rewinding, Playing };
+  // How the last scan ended.
+  enum class ScanOutcome { Running, Complete, Error, Stopped };
 
   double Speed(TransportMode mode) const;  // tracks per millisecond, signed
   double Position(Tick now) const;
@@ -222,11 +256,24 @@ class DeckModel {
   void BeginSending(std::uint32_t track);
   // The time code a recording starting at this track begins with.
   std::uint32_t RecordFrameAt(std::uint32_t track) const;
-  std::optional<std::uint32_t> NextScanPoint() const;
+  // Whether notes of what this owner started are taken here.
+  bool Mine(const std::optional<Owner>& owner) const { return !owner || *owner == self_; }
+  // The data stops where the head is now (nothing sent past it).
+  void EndSending(Tick now);
+  std::optional<std::uint32_t> NextScanPoint() const { return ScanPointFrom(scanFrom_); }
+  std::optional<std::uint32_t> ScanPointFrom(std::uint32_t track) const;
+  // Notes of this camcorder's own transmit and scan, each at most once.
+  void NoteTransmitEnd(bool complete);
+  void NoteScan(const ScanNote& note);
+  // After a Restore: what this camcorder started and another program saw
+  // happen, as notes.
+  void NoteWhatHappenedElsewhere();
   std::uint32_t ScanEnd() const;
   void InterruptScan();
 
   TransportTiming timing_;
+  Owner self_;
+  std::int64_t clockOffset_ = 0;  // the camcorder's clock less this model's ticks
   CamcorderModeCode camcorderMode_;
   CamcorderModeCode switchTarget_ = CAMCORDER_MODE_DECK;
   std::optional<Tick> switchDue_;
@@ -248,6 +295,8 @@ class DeckModel {
   std::uint32_t memorySequence_ = 1;
   // The transmit.
   TransmitState transmit_ = TransmitState::Idle;
+  std::optional<Owner> transmitOwner_;
+  std::uint32_t transmitRun_ = 0;  // counts the transmits started
   TransmitSource source_;
   bool sending_ = false;          // in this recording pass
   std::uint32_t sendTrack_ = 0;   // where this pass began to send
@@ -257,9 +306,21 @@ class DeckModel {
   std::vector<bool> transmitEnds_;
   // The scan.
   ScanPhase scan_ = ScanPhase::None;
+  std::optional<Owner> scanOwner_;
+  std::uint32_t scanRun_ = 0;  // counts the scans started
+  ScanOutcome scanOutcome_ = ScanOutcome::Running;
   std::uint32_t scanFrom_ = 0;  // the next thumbnail lies at or after this track
   unsigned scanStallAfter_ = 0;
   std::vector<ScanNote> scanNotes_;
+  // What this camcorder has noted of its own transmit and scan, kept across
+  // Restore: a state another program saved, earlier or later than this
+  // model's, never has a thing noted twice or left out.
+  struct Noted {
+    std::optional<std::uint32_t> transmitEndRun;  // the run whose end was noted
+    std::uint32_t scanRun = 0;
+    std::uint32_t scanFrom = 0;  // thumbnails before this track are noted
+    bool scanEnded = false;
+  } noted_;
   PreviewSettings preview_;
 };
 

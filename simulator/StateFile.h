@@ -1,14 +1,20 @@
 // The file in which the simulated camcorder keeps its state between runs.
 // One state file is one camcorder: every process that names it shares it.
 //
-// All access happens under an exclusive lock on a companion file, the state
-// file's name with ".lock" added, which stays beside it. A change is read,
-// made and written while the lock is held; the state is written beside the
-// file and renamed over it, so that no reader ever sees half of it.
+// All access happens under a lock on a companion file, the state file's name
+// with ".lock" added, which stays beside it. A change is read, made and
+// written while the lock is held exclusively; the state is written beside
+// the file, flushed to the disk and renamed over it, so that no reader ever
+// sees half of it, even after a crash.
+//
+// Opened read-only, the file and its folder are never written: the lock file
+// is used (shared) only where it exists already, and read-only files and
+// folders are fine.
 //
 // The file is never reached through a link, and a file that is not a state
 // of ours (some other text, a cassette file, a state of a newer format, a
-// folder) is never overwritten or deleted.
+// folder) is never overwritten or deleted, and gets no lock file beside it.
+// A read-only state file is never replaced (nor its mode changed).
 //
 // Thread-bound: one object per camcorder, used under the camcorder's lock.
 #pragma once
@@ -29,7 +35,8 @@ class StateFileError : public std::runtime_error {
     Unusable,  // cannot be opened, read, locked or written
     NotOurs,   // some other file, or a folder or a link: left alone
     Newer,     // a state of a later format: left alone
-    Damaged,   // a state of ours that cannot be read: may be replaced on purpose
+    Damaged,   // a state of ours that cannot be read (cut short, emptied): may be replaced on purpose
+    ReadOnly,  // a state file that may not be written, opened to change it
   };
   StateFileError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
   Kind kind() const { return kind_; }
@@ -41,14 +48,18 @@ class StateFileError : public std::runtime_error {
 // What the state's JSON text says it is.
 inline constexpr std::string_view kStateFormat = "zelto-sim-state";
 // 2: the cassette memory's header, scene records and recorded content, the
-// transmit and the scan. Version 1 states are still read.
-inline constexpr int kStateVersion = 2;
+// transmit and the scan. 3: times on the camcorder's own clock instead of
+// the wall clock, and who started the transmit and the scan. Versions 1 and
+// 2 are still read.
+inline constexpr int kStateVersion = 3;
 
 class StateFile {
  public:
+  enum class Access { ReadWrite, ReadOnly };
   // Checks the path (an existing folder, not a link, not a folder itself)
-  // and opens the lock file. Throws StateFileError.
-  explicit StateFile(std::filesystem::path path);
+  // and what a file there holds, then opens the lock file (for writing,
+  // making it where it is missing). Throws StateFileError.
+  explicit StateFile(std::filesystem::path path, Access access = Access::ReadWrite);
   ~StateFile();
   StateFile(const StateFile&) = delete;
   StateFile& operator=(const StateFile&) = delete;
@@ -57,7 +68,7 @@ class StateFile {
   // The path as UTF-8 text, for messages.
   std::string Name() const;
 
-  // Holds the exclusive lock for its lifetime.
+  // Holds the lock for its lifetime: exclusive, or shared when read-only.
   class Lock {
    public:
     explicit Lock(StateFile& file);
@@ -74,8 +85,10 @@ class StateFile {
   // Throws StateFileError for a file that is not a state of ours, a newer
   // one, or one that cannot be read.
   std::optional<std::string> ReadIfChanged();
-  // Under the lock: replaces the file's contents. Throws StateFileError;
-  // the file is then as it was.
+  // Under the lock: the same, changed or not.
+  std::optional<std::string> ReadAgain();
+  // Under the lock: replaces the file's contents, keeping its permissions.
+  // Throws StateFileError (always when read-only); the file is then as it was.
   void Write(const std::string& text);
 
  private:
@@ -85,17 +98,24 @@ class StateFile {
   };
   // None when the path does not exist; throws when it is not a plain file.
   std::optional<Identity> Look() const;
+  // The file's whole text; throws when it cannot be read or is far too
+  // large to be a state.
+  std::string ReadText() const;
+  // Throws ReadOnly when the file exists and may not be written.
+  void RefuseReadOnly() const;
+  void OpenLock();
   void LockFile();
   void UnlockFile();
 
   std::filesystem::path path_;
   std::filesystem::path lockPath_;
   std::filesystem::path newPath_;
+  Access access_;
   std::optional<Identity> seen_;  // what this object last read or wrote
 #ifdef _WIN32
-  void* lockHandle_ = nullptr;
+  void* lockHandle_ = nullptr;  // none: read-only, and no lock file to share
 #else
-  int lockDescriptor_ = -1;
+  int lockDescriptor_ = -1;  // as lockHandle_
 #endif
 };
 

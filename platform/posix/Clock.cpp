@@ -33,14 +33,7 @@ struct Span {
   const Span* previous;  // keeps retired spans reachable
 };
 
-double ScaleFromEnvironment() {
-  const char* text = std::getenv("ZELTO_TIME_SCALE");
-  if (!text || !*text) return 1.0;
-  char* end = nullptr;
-  double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(value) || value <= 0) return 1.0;
-  return value;
-}
+double ScaleFromEnvironment() { return ParseTimeScale(std::getenv("ZELTO_TIME_SCALE")).value_or(1.0); }
 
 std::atomic<const Span*>& CurrentSpan() {
   // Starts at the real monotonic time, like a tick count since boot.

@@ -30,6 +30,16 @@ extern char** environ;
 #include "simulator/SimulatedDriver.h"
 #include "tests/TestFolder.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+extern char** environ;
+#endif
+
 namespace apptest {
 
 struct Result {
@@ -210,5 +220,15 @@ inline std::vector<std::string> Lines(const std::string& text) {
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
+
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 
 }  // namespace apptest

@@ -35,9 +35,9 @@ namespace {
 using apptest::AppTest;
 using apptest::Lines;
 using apptest::Result;
+using apptest::Contains;
 using namespace zelto::app;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Scenes at 1-3 s and 5-7 s of a 20 s tape, 25 frames a second, standing
 // at `position`.

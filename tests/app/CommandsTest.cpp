@@ -30,15 +30,6 @@ std::string ShortTape(double position, const std::string& extra = "") {
                          {"start": 30, "end": 60, "timeCode": "00:10:00:00"}]})";
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class CommandsTest : public AppTest {};
 
 TEST_F(CommandsTest, StatusJsonCarriesEveryReading) {

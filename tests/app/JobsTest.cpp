@@ -22,7 +22,6 @@ namespace {
 
 #ifndef _WIN32
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // An hour of tape with one long scene: every job keeps going for minutes.
 constexpr const char* kLongTape =

@@ -13,9 +13,9 @@ namespace {
 
 using apptest::AppTest;
 using apptest::Result;
+using apptest::Contains;
 using namespace zelto::app;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Two scenes with memory; blank tape after 40 s to record on.
 std::string TwoScenes(const std::string& extra = "") {

@@ -22,9 +22,9 @@ namespace {
 using apptest::AppTest;
 using apptest::Lines;
 using apptest::Result;
+using apptest::Contains;
 using namespace zelto::app;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Three scenes of 2 s with gaps of 1 s and 1.5 s, then 10.5 s of blank tape:
 // with a stream time-out of 3 s the run ends well before the tape does. The

@@ -319,3 +319,37 @@ TEST_F(CamcorderEvents, AnIdleCamcorderThreadDoesNotWakeUp) {
   ASSERT_NO_FATAL_FAILURE(Settle(DECK_COMMAND_PAUSE, DECK_STATE_PAUSE));
   EXPECT_GT(driver.Panel().ThreadWakeups(), before);
 }
+
+// A window advised while a picture streams hears so at once, the picture's
+// format first, as the windows before it did; one advised while nothing
+// streams hears nothing of a stream: a client that is never told "on" knows
+// there is no picture.
+TEST_F(CamcorderEvents, AWindowAdvisedLaterHearsWhetherThePictureStreams) {
+  // One long scene, so that the stream is still on when the window comes.
+  DriverConfig config = QuickConfig();
+  config.camcorder.cassette->lengthTracks = 60 * kTracksPerSecond;
+  config.camcorder.cassette->scenes.resize(1);
+  config.camcorder.cassette->scenes[0].endTrack = 50 * kTracksPerSecond;
+  Start(config);
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PLAY), S_OK);
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_STREAMING, 1));
+  EventWindow later;
+  DWORD laterCookie = 0;
+  ASSERT_EQ(control->AdviseWindow(later.Handle(), &laterCookie), S_OK);
+  ASSERT_TRUE(later.WaitFor(DRIVER_EVENT_STREAMING, 1));
+  const std::vector<DWORD> codes = later.Codes();
+  EXPECT_EQ(std::vector<DWORD>(codes.begin(), codes.begin() + 3),
+            (std::vector<DWORD>{DRIVER_EVENT_VIDEO_SYSTEM, DRIVER_EVENT_DISPLAY_SIZE, DRIVER_EVENT_STREAMING}));
+  EXPECT_EQ(later.Arguments(DRIVER_EVENT_DISPLAY_SIZE), std::vector<LPARAM>{1}) << "the scene is wide";
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_STREAMING), std::vector<LPARAM>{1}) << "the others heard it once";
+
+  ASSERT_NO_FATAL_FAILURE(Settle(DECK_COMMAND_STOP, DECK_STATE_STOP));
+  EventWindow quiet;
+  DWORD quietCookie = 0;
+  ASSERT_EQ(control->AdviseWindow(quiet.Handle(), &quietCookie), S_OK);
+  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_PAUSE), S_OK);
+  ASSERT_TRUE(quiet.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_PAUSE));
+  EXPECT_EQ(quiet.Codes(), (std::vector<DWORD>{DRIVER_EVENT_DECK_STATE}));
+  EXPECT_EQ(control->UnadviseWindow(laterCookie), S_OK);
+  EXPECT_EQ(control->UnadviseWindow(quietCookie), S_OK);
+}

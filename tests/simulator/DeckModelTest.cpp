@@ -172,11 +172,10 @@ TEST_F(DeckModelTest, AStalledTransportStandsAndRefusesCommands) {
 
 TEST_F(DeckModelTest, SavedStateCarriesAPlayingTapeForward) {
   ASSERT_EQ(model.Command(DECK_COMMAND_PLAY, 1000), S_OK);
-  // Ticks of the first run are its wall clock plus 5,000,000; the second run
-  // starts 4 s of wall time later with its ticks at zero.
-  const std::string saved = model.Save([](Tick t) { return t + 5'000'000; });
+  // Saved 3 s of wall time before the next run starts, with its ticks at zero.
+  const std::string saved = model.Save(1000, 5'001'000);
   DeckModel next(Timing());
-  ASSERT_TRUE(next.Restore(saved, [](std::int64_t wall) { return wall - 5'004'000; }, 0));
+  ASSERT_TRUE(next.Restore(saved, 0, 5'004'000, 1.0));
   next.Advance(0);
   EXPECT_EQ(next.DeckState(), DECK_STATE_PLAY);
   EXPECT_EQ(next.Track(0), 900u) << "3 s of play happened between the runs";
@@ -184,7 +183,7 @@ TEST_F(DeckModelTest, SavedStateCarriesAPlayingTapeForward) {
 
   // A tape that reached its end meanwhile is found stopped there.
   DeckModel later(Timing());
-  ASSERT_TRUE(later.Restore(saved, [](std::int64_t wall) { return wall - 5'000'000 - 200'000; }, 0));
+  ASSERT_TRUE(later.Restore(saved, 0, 5'200'000, 1.0));
   later.Advance(0);
   EXPECT_EQ(later.DeckState(), DECK_STATE_STOP);
   EXPECT_EQ(later.Track(0), 30000u);
@@ -196,7 +195,96 @@ TEST_F(DeckModelTest, SavedStateCarriesAPlayingTapeForward) {
                               "recordInput":false})"}) {
     DeckModel untouched(Timing());
     untouched.Insert(SmallTape(), 0, true);
-    EXPECT_FALSE(untouched.Restore(bad, [](std::int64_t w) { return w; }, 0)) << bad;
+    EXPECT_FALSE(untouched.Restore(bad, 0, 0, 1.0)) << bad;
     EXPECT_EQ(untouched.DeckState(), DECK_STATE_STOP);
+  }
+}
+
+TEST_F(DeckModelTest, ARecordPauseLeftAloneStopsByItselfAndStopEndsItAtOnce) {
+  const Tick limit = TransportTiming{}.recordPauseLimitMs;
+  struct Case {
+    const char* how;
+    std::vector<std::pair<DWORD, Tick>> buttons;
+    Tick pausedAt;
+  };
+  const Case cases[] = {
+      {"the record-pause button", {{DECK_COMMAND_RECORD_PAUSE, 0}}, 0},
+      {"a pause while recording", {{DECK_COMMAND_RECORD, 0}, {DECK_COMMAND_PAUSE, 1000}}, 1000},
+      {"the record button again", {{DECK_COMMAND_RECORD_PAUSE, 0}, {DECK_COMMAND_RECORD, 500}, {DECK_COMMAND_PAUSE, 900}}, 900},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    DeckModel deck(Timing());
+    deck.Insert(SmallTape(), 0, true);
+    for (const auto& [button, at] : c.buttons) ASSERT_EQ(deck.Command(button, at), S_OK);
+    const std::uint32_t track = deck.Track(c.pausedAt);
+    deck.Advance(c.pausedAt + limit - 1);
+    EXPECT_EQ(deck.DeckState(), DECK_STATE_RECORD_PAUSE);
+    EXPECT_EQ(deck.NextTransition(), c.pausedAt + limit);
+    deck.Advance(c.pausedAt + limit);
+    EXPECT_EQ(deck.DeckState(), DECK_STATE_STOP);
+    EXPECT_EQ(deck.Track(c.pausedAt + limit), track) << "where it paused";
+    EXPECT_FALSE(deck.NextTransition());
+
+    // The stop button never waits for that.
+    DeckModel stopped(Timing());
+    stopped.Insert(SmallTape(), 0, true);
+    for (const auto& [button, at] : c.buttons) ASSERT_EQ(stopped.Command(button, at), S_OK);
+    EXPECT_EQ(stopped.Command(DECK_COMMAND_STOP, c.pausedAt + 10), S_OK);
+    EXPECT_EQ(stopped.DeckState(), DECK_STATE_STOP);
+  }
+}
+
+// The camcorder's clock goes on between programs by the wall time passed,
+// at the reading program's scale, whatever scale the writer ran at: the
+// tape never jumps when programs at different scales take turns.
+TEST_F(DeckModelTest, TheCamcordersClockCarriesOverBetweenProgramsAtAnyScale) {
+  ASSERT_EQ(model.Command(DECK_COMMAND_PLAY, 1000), S_OK);
+  // The writer's ticks are its own (a program at a hundredth of real time
+  // counts a hundred of them a wall-clock millisecond): only the state says
+  // where the head was, and when on the wall clock it was saved.
+  const std::int64_t wall = 1'700'000'000'000;
+  const std::string saved = model.Save(2000, wall);  // 300 tracks played
+  struct Case {
+    double scale;
+    std::int64_t wallPassed;
+    std::uint32_t track;
+  };
+  const Case cases[] = {
+      {1.0, 0, 300},       // read at once: where it was saved
+      {1.0, 1000, 600},    // a second later at real speed
+      {0.01, 10, 600},     // 10 ms later at a hundred times real speed
+      {4.0, 4000, 600},    // 4 s later at a quarter of real speed
+      {1.0, -60000, 300},  // the wall clock set back: the tape never goes back
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scale);
+    SCOPED_TRACE(c.wallPassed);
+    DeckModel reader(Timing());
+    ASSERT_TRUE(reader.Restore(saved, 777'000, wall + c.wallPassed, c.scale));
+    EXPECT_EQ(reader.Track(777'000), c.track);
+    // Its own save, read at once by a program at yet another scale, shows
+    // the same tape.
+    DeckModel next(Timing());
+    ASSERT_TRUE(next.Restore(reader.Save(778'000, wall + c.wallPassed), 5, wall + c.wallPassed, 0.5));
+    EXPECT_EQ(next.Track(5), c.track + 300u);
+  }
+}
+
+// A state written before the camcorder's clock was kept carries wall-clock
+// times: it is read as it was written.
+TEST_F(DeckModelTest, StatesOfEarlierVersionsKeepTheirWallClockTimes) {
+  for (int version : {1, 2}) {
+    SCOPED_TRACE(version);
+    const std::string earlier = R"({"format": "zelto-sim-state", "version": )" + std::to_string(version) +
+                                R"(, "camcorderMode": 3, "switchTarget": 3, "switchDue": null, "mode": "play",
+      "position": 300.0, "modeEntered": 5000000, "phaseDue": null, "seekTarget": 0, "seekStop": 0,
+      "recordStart": 0, "recordFrame": 0, "recordInput": false,
+      "cassette": {"length": 100, "scenes": [{"start": 10, "end": 20, "timeCode": "00:00:00:00"}]}})";
+    DeckModel reader(Timing());
+    // Two wall-clock seconds later, at half real speed: four of play.
+    ASSERT_TRUE(reader.Restore(earlier, 40, 5'002'000, 0.5));
+    EXPECT_EQ(reader.DeckState(), DECK_STATE_PLAY);
+    EXPECT_EQ(reader.Track(40), 1500u);
   }
 }

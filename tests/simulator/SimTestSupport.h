@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "simulator/SimulatedDriver.h"
+#include "tests/TestFolder.h"
 
 namespace sim_test {
 
@@ -114,6 +115,23 @@ class EventWindow {
   HWND window_ = nullptr;
   UINT message_ = 0;
   std::vector<SeenEvent> events_;
+};
+
+// A folder of the test's own, named after the prefix and the test, made
+// empty before it runs and removed after.
+class FolderTest : public ::testing::Test {
+ protected:
+  explicit FolderTest(const std::string& prefix)
+      : folder(zelto::testing::TestFolder(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
+  void SetUp() override {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+  const std::filesystem::path folder;
 };
 
 // Each test runs in a single-threaded apartment of its own.

@@ -5,9 +5,12 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "simulator/Camcorder.h"
 #include "tests/simulator/SimTestSupport.h"
-#include "tests/TestFolder.h"
 
 using namespace zelto::sim;
 using namespace sim_test;
@@ -16,17 +19,9 @@ namespace {
 
 using Kind = StateFileError::Kind;
 
-class StateFileTest : public ::testing::Test {
+class StateFileTest : public FolderTest {
  protected:
-  void SetUp() override {
-    folder = zelto::testing::TestFolder(std::string("zelto-state-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-  }
+  StateFileTest() : FolderTest("zelto-state-") {}
 
   CamcorderConfig Config(const std::filesystem::path& file) const {
     CamcorderConfig config = QuickConfig().camcorder;
@@ -53,8 +48,6 @@ class StateFileTest : public ::testing::Test {
   static void Write(const std::filesystem::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
   }
-
-  std::filesystem::path folder;
 };
 
 TEST_F(StateFileTest, FilesThatAreNotOursAreLeftAloneAndADamagedOneIsReplacedOnlyOnPurpose) {
@@ -71,6 +64,12 @@ TEST_F(StateFileTest, FilesThatAreNotOursAreLeftAloneAndADamagedOneIsReplacedOnl
       {"newer", R"({"format": "zelto-sim-state", "version": 7, "mode": "play"})", Kind::Newer, false},
       {"fields-missing", R"({"format": "zelto-sim-state", "version": 1})", Kind::Damaged, true},
       {"truncated", R"({"format": "zelto-sim-state", "version": 1, "mode": "pl)", Kind::Damaged, true},
+      {"empty", "", Kind::Damaged, true},
+      {"blank", "\n\n", Kind::Damaged, true},
+      {"cut-in-the-format", "{\n  \"form", Kind::Damaged, true},
+      {"older-cut-short", R"({ "camcorderMode": 3, "cassette": {"length": 36)", Kind::Damaged, true},
+      {"other-json-cut-short", R"({"title": "my holiday", "scenes": [)", Kind::NotOurs, false},
+      {"a-brace", "{", Kind::NotOurs, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,6 +77,9 @@ TEST_F(StateFileTest, FilesThatAreNotOursAreLeftAloneAndADamagedOneIsReplacedOnl
     Write(file, c.content);
     EXPECT_EQ(Refusal(Config(file)), c.kind);
     EXPECT_EQ(Read(file), c.content) << "never overwritten";
+    // Nothing is left beside a file that is not ours.
+    const bool ours = c.kind == Kind::Damaged;
+    EXPECT_EQ(std::filesystem::exists(folder / (std::string(c.name) + ".json.lock")), ours);
 
     CamcorderConfig reset = Config(file);
     reset.replaceDamagedState = true;
@@ -96,12 +98,114 @@ TEST_F(StateFileTest, FilesThatAreNotOursAreLeftAloneAndADamagedOneIsReplacedOnl
   // A folder where the file should be, and a folder that does not exist.
   std::filesystem::create_directories(folder / "a-folder");
   EXPECT_EQ(Refusal(Config(folder / "a-folder")), Kind::NotOurs);
+  EXPECT_FALSE(std::filesystem::exists(folder / "a-folder.lock"));
   EXPECT_TRUE(std::filesystem::is_directory(folder / "a-folder"));
   EXPECT_EQ(Refusal(Config(folder / "missing" / "state.json")), Kind::Unusable);
   EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
   // A name no file system takes.
   EXPECT_EQ(Refusal(Config(folder / std::string(400, 'n'))), Kind::Unusable);
 }
+
+// A camcorder that only reads (for a status or a watch) never makes,
+// writes or replaces the state file or its lock file, keeps its own changes
+// to itself and hears another's; one that changes the camcorder refuses a
+// read-only state file, leaving it and its mode as they were, and keeps the
+// mode of a file it rewrites.
+TEST_F(StateFileTest, AReadingCamcorderNeverWritesAndAReadOnlyFileIsNeverReplaced) {
+  using std::filesystem::perms;
+  {
+    Camcorder made(Config(folder / "made.json"));
+  }
+  const std::string ours = Read(folder / "made.json");
+  struct Case {
+    const char* name;
+    std::optional<std::string> content;  // none: no file
+    perms mode;
+    std::optional<Kind> reading;  // how a reading camcorder refuses it; none: it opens
+    std::optional<Kind> writing;
+  };
+  const perms writable = perms::owner_read | perms::owner_write | perms::group_read;
+  const perms readOnly = perms::owner_read | perms::group_read | perms::others_read;
+  const std::vector<Case> cases = {
+      {"missing", std::nullopt, writable, std::nullopt, std::nullopt},
+      {"ours", ours, writable, std::nullopt, std::nullopt},
+      {"read-only", ours, readOnly, std::nullopt, Kind::ReadOnly},
+      {"foreign", "a letter", writable, Kind::NotOurs, Kind::NotOurs},
+      {"empty", "", writable, Kind::Damaged, Kind::Damaged},
+  };
+  auto modeOf = [](const std::filesystem::path& file) {
+    // Windows keeps only whether a file may be written.
+    return std::filesystem::status(file).permissions() & perms::owner_write;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path file = folder / (std::string(c.name) + ".json");
+    if (c.content) {
+      Write(file, *c.content);
+      std::filesystem::permissions(file, c.mode);
+    }
+    CamcorderConfig reading = Config(file);
+    reading.readOnlyState = true;
+    reading.replaceDamagedState = true;  // never, when only reading
+    EXPECT_EQ(Refusal(reading), c.reading);
+    if (!c.reading) {
+      Camcorder camcorder(reading);
+      EXPECT_EQ(camcorder.SetPreviewVolume(30), S_OK);
+      EXPECT_EQ(camcorder.Preview().volume, 30u) << "kept in this program";
+      EXPECT_TRUE(camcorder.StateProblem().empty()) << camcorder.StateProblem();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / (std::string(c.name) + ".json.lock")));
+    EXPECT_EQ(std::filesystem::exists(file), c.content.has_value());
+    if (c.content) {
+      EXPECT_EQ(Read(file), *c.content);
+      EXPECT_EQ(modeOf(file), c.mode & perms::owner_write);
+    }
+
+    EXPECT_EQ(Refusal(Config(file)), c.writing);
+    if (c.content) {
+      EXPECT_EQ(modeOf(file), c.mode & perms::owner_write) << "its mode as it was";
+    }
+    if (c.writing == Kind::ReadOnly) {
+      EXPECT_EQ(Read(file), *c.content);
+    }
+    std::filesystem::permissions(file, writable);
+  }
+
+  // A reading camcorder hears what a writing one does.
+  Camcorder writer(Config(folder / "made.json"));
+  CamcorderConfig reading = Config(folder / "made.json");
+  reading.readOnlyState = true;
+  Camcorder reader(reading);
+  EventWindow events;
+  DWORD cookie = 0;
+  ASSERT_EQ(reader.Advise(events.Handle(), &cookie, this), S_OK);
+  ASSERT_EQ(writer.SendCommand(DECK_COMMAND_PLAY), S_OK);
+  EXPECT_TRUE(events.WaitFor(DRIVER_EVENT_DECK_STATE, DECK_STATE_PLAY));
+  reader.Unadvise(cookie, this);
+}
+
+#ifndef _WIN32
+// Where nothing may be written (a read-only folder), a reading camcorder
+// opens and one that would change the state says why it cannot.
+TEST_F(StateFileTest, AReadOnlyFolderIsReadAndNeverWritten) {
+  if (geteuid() == 0) GTEST_SKIP() << "the administrator may write in any folder";
+  std::filesystem::create_directories(folder / "shelf");
+  const std::filesystem::path file = folder / "shelf" / "state.json";
+  {
+    Camcorder made(Config(file));
+  }
+  std::filesystem::remove(folder / "shelf" / "state.json.lock");
+  const std::string before = Read(file);
+  std::filesystem::permissions(folder / "shelf", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  CamcorderConfig reading = Config(file);
+  reading.readOnlyState = true;
+  EXPECT_EQ(Refusal(reading), std::nullopt);
+  EXPECT_EQ(Refusal(Config(file)), Kind::Unusable);
+  std::filesystem::permissions(folder / "shelf", std::filesystem::perms::owner_all);
+  EXPECT_EQ(Read(file), before);
+  EXPECT_FALSE(std::filesystem::exists(folder / "shelf" / "state.json.lock"));
+}
+#endif
 
 #ifndef _WIN32
 TEST_F(StateFileTest, NeverWritesThroughALink) {

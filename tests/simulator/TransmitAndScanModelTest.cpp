@@ -215,10 +215,9 @@ TEST_F(TransmitModelTest, NothingToRecordOnFailsAtOnce) {
 TEST_F(TransmitModelTest, ASavedStateCarriesARecordingOnToItsEnd) {
   StartRecording();
   model.SetPreview(PreviewSettings{0x1234, RECT{1, 2, 321, 182}, 2, 40, 3, true});
-  auto same = [](std::int64_t t) { return t; };
-  const std::string saved = model.Save([](Tick t) { return t; });
+  const std::string saved = model.Save(2500, 0);
   DeckModel restored(Timing());
-  ASSERT_TRUE(restored.Restore(saved, same, 2500));
+  ASSERT_TRUE(restored.Restore(saved, 2500, 0, 1.0));
   restored.Advance(60000);
   EXPECT_EQ(restored.TakeTransmitEnds(), std::vector<bool>{true});
   const std::optional<Cassette> tape = restored.CurrentCassette(60000);
@@ -248,7 +247,7 @@ TEST(DeckModelStateTest, AVersionOneStateStillLoads) {
                              "videoSystem": 1, "wide": true}]}})";
   DeckModel model(Timing());
   const std::uint32_t before = model.MemorySequence();
-  ASSERT_TRUE(model.Restore(v1, [](std::int64_t t) { return t; }, 0));
+  ASSERT_TRUE(model.Restore(v1, 0, 0, 1.0));
   EXPECT_EQ(model.DeckState(), DECK_STATE_STOP);
   const Cassette* cassette = model.MemoryCassette();
   ASSERT_NE(cassette, nullptr);
@@ -259,12 +258,12 @@ TEST(DeckModelStateTest, AVersionOneStateStillLoads) {
   EXPECT_FALSE(model.Scanning());
   EXPECT_FALSE(model.Preview().mode);
   // What it saves now is the current format.
-  const std::string saved = model.Save([](Tick t) { return t; });
+  const std::string saved = model.Save(0, 0);
   EXPECT_NE(saved.find("\"version\": " + std::to_string(kStateVersion)), std::string::npos);
 
   std::string newer = v1;
   newer.replace(newer.find("\"version\": 1"), 12, "\"version\": " + std::to_string(kStateVersion + 1));
-  EXPECT_FALSE(model.Restore(newer, [](std::int64_t t) { return t; }, 0)) << "a newer format is refused";
+  EXPECT_FALSE(model.Restore(newer, 0, 0, 1.0)) << "a newer format is refused";
 }
 
 // --- The scan ---------------------------------------------------------------
@@ -370,4 +369,129 @@ TEST_F(ScanModelTest, ScansThatCannotStart) {
   ASSERT_EQ(model.Command(DECK_COMMAND_RECORD, 2000), S_OK);
   EXPECT_EQ(model.StartScan(2000), kErrorBusy);
   EXPECT_TRUE(model.TakeScanNotes().empty());
+}
+
+// --- Two programs on one camcorder ------------------------------------------
+
+namespace {
+
+// Two camcorders (as in two programs) taking turns with one state, as they do
+// through the state file: one wall clock, both at real speed.
+class TwoProgramsTest : public ::testing::Test {
+ protected:
+  TwoProgramsTest() {
+    mine.SetSelf(Owner{100, 7, 1});
+    other.SetSelf(Owner{200, 9, 1});
+  }
+  // `to` takes in what `from` saved at `saved`, at `now`.
+  static void Hand(const DeckModel& from, Tick saved, DeckModel& to, Tick now) {
+    ASSERT_TRUE(to.Restore(from.Save(saved, saved), now, now, 1.0));
+  }
+  DeckModel mine{Timing()};
+  DeckModel other{Timing()};
+};
+
+}  // namespace
+
+// A scan hears of its end (and of the pictures passed) wherever it is seen,
+// once; the other program hears nothing of a scan that is not its own.
+TEST_F(TwoProgramsTest, AScanEndedOrFinishedInAnotherProgramIsHeardByItsOwnerOnce) {
+  struct Case {
+    const char* what;
+    std::function<void(DeckModel&, Tick)> there;  // what the other program does, then saves
+    Tick savedAt;
+    std::string heard;  // by the owner, all told
+  };
+  const std::string all = "T0@3000 T0@4500 T1@9000 T1@12000 T2@18000 complete ";
+  const std::string stopped = "T0@3000 T0@4500 error ";
+  const Case cases[] = {
+      {"a deck command", [](DeckModel& m, Tick t) { m.Command(DECK_COMMAND_STOP, t); }, 2500, stopped},
+      {"an ejection", [](DeckModel& m, Tick t) { m.Eject(t); }, 2500, stopped},
+      {"the camera mode", [](DeckModel& m, Tick t) { m.SwitchCamcorderMode(CAMCORDER_MODE_CAMERA, t); }, 2500,
+       stopped},
+      {"the rest of the scan, seen there first", [](DeckModel& m, Tick t) { m.Advance(t); }, 100000, all},
+      {"a state saved before the owner's look", [](DeckModel& m, Tick t) { m.Advance(t); }, 1200, all},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    mine = DeckModel(Timing());
+    other = DeckModel(Timing());
+    mine.SetSelf(Owner{100, 7, 1});
+    other.SetSelf(Owner{200, 9, 1});
+    mine.Insert(SmallTape(6000), 0, true);
+    ASSERT_EQ(mine.StartScan(0), S_OK);
+    Hand(mine, 0, other, 0);
+    mine.Advance(2500);
+    std::string heard = Describe(mine.TakeScanNotes());
+    EXPECT_EQ(heard, "T0@3000 T0@4500 ");
+    c.there(other, c.savedAt);
+    Hand(other, c.savedAt, mine, std::max<Tick>(c.savedAt, 2600));
+    mine.Advance(200000);
+    heard += Describe(mine.TakeScanNotes());
+    EXPECT_EQ(heard, c.heard);
+    other.Advance(200000);
+    EXPECT_EQ(Describe(other.TakeScanNotes()), "") << "not its scan";
+  }
+}
+
+TEST_F(TwoProgramsTest, ATransmitEndsForItsOwnerWhereverItIsSeenAndStopsWhenItsProgramIsGone) {
+  mine.Insert(SmallTape(6000), 0, true);
+  ASSERT_EQ(mine.Command(DECK_COMMAND_RECORD_PAUSE, 0), S_OK);
+  mine.StartTransmit(Source(), 0);
+  ASSERT_EQ(mine.Command(DECK_COMMAND_RECORD, 1000), S_OK);
+  Hand(mine, 1000, other, 1000);
+
+  // Another program's stop of the data is no stop of this one's.
+  other.StopTransmit(1500);
+  EXPECT_EQ(other.Transmit(), DeckModel::TransmitState::Started);
+  // Its end, seen there first, is heard here once.
+  other.Advance(60000);
+  EXPECT_TRUE(other.TakeTransmitEnds().empty()) << "not its transmit";
+  EXPECT_EQ(other.DeckState(), DECK_STATE_RECORD_PAUSE);
+  Hand(other, 60000, mine, 60000);
+  mine.Advance(61000);
+  EXPECT_EQ(mine.TakeTransmitEnds(), std::vector<bool>{true});
+  Hand(other, 60000, mine, 61000);
+  EXPECT_TRUE(mine.TakeTransmitEnds().empty()) << "heard once";
+
+  // A transmit whose program is gone stopped where that program saved the
+  // state last, for every program that reads it, whenever: the deck pauses
+  // there, and gives up later.
+  DeckModel gone(Timing());
+  gone.SetSelf(Owner{300, 1, 1});
+  gone.Insert(SmallTape(6000), 0, true);
+  ASSERT_EQ(gone.Command(DECK_COMMAND_RECORD_PAUSE, 0), S_OK);
+  gone.StartTransmit(Source(), 0);
+  ASSERT_EQ(gone.Command(DECK_COMMAND_RECORD, 1000), S_OK);
+  const std::string last = gone.Save(2000, 2000);
+  for (const Tick found : {Tick{2000}, Tick{9000}}) {
+    SCOPED_TRACE(found);
+    DeckModel finder(Timing());
+    finder.SetSelf(Owner{400, 1, 1});
+    bool orphaned = false;
+    ASSERT_TRUE(finder.Restore(last, found, found, 1.0, [](const Owner& o) { return o == Owner{300, 1, 1}; },
+                               &orphaned));
+    EXPECT_TRUE(orphaned);
+    EXPECT_EQ(finder.Transmit(), DeckModel::TransmitState::Failed);
+    EXPECT_EQ(finder.DeckState(), DECK_STATE_RECORD_PAUSE);
+    EXPECT_EQ(finder.Track(found), 6300u) << "a second of recording";
+    EXPECT_TRUE(finder.TakeTransmitEnds().empty()) << "nobody here to tell";
+    const std::optional<Cassette> tape = finder.CurrentCassette(found);
+    const Scene* scene = tape->SceneAt(6000);
+    ASSERT_TRUE(scene && scene->content);
+    EXPECT_EQ(scene->endTrack, 6300u);
+    EXPECT_GT(scene->content->toPacket, 0u);
+    EXPECT_LT(scene->content->toPacket, kFilePackets) << "the rest of the file never came";
+    finder.Advance(2000 + TransportTiming{}.recordPauseLimitMs - 1);
+    EXPECT_EQ(finder.DeckState(), DECK_STATE_RECORD_PAUSE);
+    finder.Advance(2000 + TransportTiming{}.recordPauseLimitMs);
+    EXPECT_EQ(finder.DeckState(), DECK_STATE_STOP);
+  }
+  // While its program runs, it runs on.
+  DeckModel reader(Timing());
+  bool orphaned = true;
+  ASSERT_TRUE(reader.Restore(last, 3000, 3000, 1.0, [](const Owner&) { return false; }, &orphaned));
+  EXPECT_FALSE(orphaned);
+  EXPECT_EQ(reader.DeckState(), DECK_STATE_RECORD);
+  EXPECT_EQ(reader.Transmit(), DeckModel::TransmitState::Started);
 }
