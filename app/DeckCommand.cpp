@@ -7,6 +7,7 @@
 #include "app/ExitCode.h"
 #include "app/Names.h"
 #include "app/Session.h"
+#include "app/StatusCommand.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
@@ -49,6 +50,11 @@ public:
         DeckRefusal(options.action, before, device.GetMediaInfo(), device.GetCamcorderMode());
     if (!refusal.empty()) return Fail(kExitRefused, refusal);
     if (options.action == DeckAction::Seek) return Seek();
+    // The deck takes play there and stops at once: nothing would come of it.
+    if (options.action == DeckAction::Play || options.action == DeckAction::Slow) {
+      if (const std::string end = TapeEndText(session); !end.empty())
+        return Fail(kExitRefused, end + ": nothing is left to play; rewind or seek first");
+    }
 
     const _OxVideoDeviceState target = *DeckTarget(options.action, before);
     if (Winds(target) && AtEndOfWind(target)) {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/DataFolder.h"
+#include "app/DeckCommand.h"
 #include "app/ExitCode.h"
 
 #ifndef ZELTO_VERSION
@@ -119,13 +120,17 @@ Actions:
          play the scene found there; on blank tape the search goes on to
          the next scene; with none after it, "no scene found"
 
-A button the deck does not take in its present state is refused (exit 5).
+A button the deck does not take in its present state is refused (exit 5),
+and so are play and slow at the end of the tape.
 
 Options:
   --wait             return once the deck has got there: the state reached;
                      for ff and rew, the wind ended; for seek, the scene
                      found or not
-  --timeout SECONDS  how long --wait waits at most (default 30; seek 300)
+  --timeout SECONDS  how long --wait waits at most )";
+
+// After the defaults of --timeout, which come from the command itself.
+const char* const kDeckAfterTimeout = R"(
 
 Examples:
   zelto deck play
@@ -249,10 +254,12 @@ holds it for the cassette in the camcorder: its title, text and cleaning
 mark, and a record per scene (start and end time codes, length, recording
 date, flag, note, and how many pictures zelto scan has stored).
 
-  text TEXT      set the tape text (quote it); kept in the database and, on
-                 a cassette that is not write-protected, in its memory
+  text TEXT      set the tape text (quote it), in the cassette's memory and
+                 the database; refused on a write-protected cassette or one
+                 without memory (exit 5)
   picture SCENE  write scene SCENE's picture (1 is the first scene) as a
                  PNG; --second for its second picture; never overwrites
+                 (exit 9 when the file exists, 2 when it cannot be made)
 
 Options:
   --json  one JSON object: "version": 1, title, text, cleaning, scenes
@@ -284,7 +291,13 @@ std::string HelpText(const std::string& command) {
   if (command.empty() || command == "help")
     return std::string(kMain) + ExitCodes() + kEnvironment + DataFolderText() + "\n";
   if (command == "status") return kStatus;
-  if (command == "deck") return kDeck;
+  if (command == "deck") {
+    const auto seconds = [](DeckAction action) {
+      return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(DefaultDeckTimeout(action)).count());
+    };
+    return std::string(kDeck) + "(default " + seconds(DeckAction::Play) + "; seek, ff and\n                     rew " +
+           seconds(DeckAction::Seek) + ")" + kDeckAfterTimeout;
+  }
   if (command == "watch") return kWatch;
   if (command == "capture") return kCapture;
   if (command == "record") return kRecord;
