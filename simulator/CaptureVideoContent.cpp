@@ -3,10 +3,10 @@
 // transport stream by libavformat, whose muxer pads with null packets to the
 // stream rate.
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "simulator/CaptureStreamContent.h"
+#include "simulator/FfmpegLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -190,15 +190,9 @@ class VideoContent final : public CaptureStreamContent {
 
 std::unique_ptr<CaptureStreamContent> CreateCaptureStreamContent(CaptureSink sink, const CaptureStreamShape& shape,
                                                                  std::string* error) {
-  // A driver prints nothing on the host's terminal, where zelto draws its
-  // progress bars. The muxer warns once a file that the first frame comes
-  // with the first clock reference rather than before it, which players
-  // ignore; failures come back through *error. A program that has chosen
-  // FFmpeg's log level keeps it.
-  static std::once_flag quiet;
-  std::call_once(quiet, [] {
-    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
-  });
+  // The muxer warns once a file that the first frame comes with the first
+  // clock reference rather than before it, which players ignore.
+  KeepFfmpegQuiet();
   auto content = std::make_unique<VideoContent>(std::move(sink), shape);
   if (!content->Open(shape, error)) return nullptr;
   return content;
