@@ -9,14 +9,6 @@
 #include <streambuf>
 #include <thread>
 
-#ifndef _WIN32
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
-#endif
-
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/StatusCommand.h"
@@ -276,49 +268,23 @@ TEST_F(CommandsTest, WatchPrintsWhatEachNotificationAnnounced) {
 // real SIGINT) ends the watch with status 0.
 TEST_F(CommandsTest, AWatchInAnotherProcessSeesTheDeckCommands) {
   ASSERT_EQ(Zelto({"--cassette", Cassette(ShortTape(5)), "status"}).code, kExitOk);
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  const std::string data = (folder / "data").string();
-  const std::string state = (folder / "state.json").string();
-  const char* argv[] = {ZELTO_PROGRAM, "--data-folder", data.c_str(), "--state-file", state.c_str(),
-                        "watch", "--seconds", "120", nullptr};
-  pid_t child = 0;
-  ASSERT_EQ(posix_spawn(&child, ZELTO_PROGRAM, &actions, nullptr, const_cast<char**>(argv), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeEnds[1]);
-  FILE* watch = fdopen(pipeEnds[0], "r");
-  ASSERT_NE(watch, nullptr);
-
-  std::string seen;
-  char line[512];
+  ZeltoProcess watch({"--data-folder", (folder / "data").string(), "--state-file", (folder / "state.json").string(),
+                      "watch", "--seconds", "120"});
+  ASSERT_TRUE(watch.Started());
   // Each step is let show there before the next, which could otherwise
   // come within one look of the watching camcorder at the state file.
-  const auto showsUp = [&](const std::string& part) {
-    while (!Contains(seen, part) && fgets(line, sizeof line, watch) != nullptr) seen += line;
-    return Contains(seen, part);
-  };
-  EXPECT_TRUE(showsUp("watching")) << seen;  // the camcorder is open there
+  EXPECT_TRUE(watch.ShowsUp("watching")) << watch.Seen();  // the camcorder is open there
   ASSERT_EQ(Zelto({"deck", "play", "--wait"}).code, kExitOk);
-  EXPECT_TRUE(showsUp("deck state: play at 00:00:0")) << seen;
+  EXPECT_TRUE(watch.ShowsUp("deck state: play at 00:00:0")) << watch.Seen();
   ASSERT_EQ(Zelto({"deck", "stop", "--wait"}).code, kExitOk);
-  EXPECT_TRUE(showsUp("deck state: stop at 00:00:0")) << seen;
+  EXPECT_TRUE(watch.ShowsUp("deck state: stop at 00:00:0")) << watch.Seen();
   // A wind of seconds to the end of the tape: long enough to be seen.
   ASSERT_EQ(Zelto({"deck", "ff", "--wait"}).code, kExitOk);
-  EXPECT_TRUE(showsUp("deck state: fast forward")) << seen;
-  EXPECT_TRUE(showsUp("deck state: stop at --:--:--:--")) << seen;
+  EXPECT_TRUE(watch.ShowsUp("deck state: fast forward")) << watch.Seen();
+  EXPECT_TRUE(watch.ShowsUp("deck state: stop at --:--:--:--")) << watch.Seen();
 
-  kill(child, SIGINT);
-  while (fgets(line, sizeof line, watch) != nullptr) {
-  }
-  fclose(watch);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitOk) << status;
+  watch.Signal(SIGINT);
+  EXPECT_EQ(watch.Wait(), kExitOk) << watch.Seen();
 }
 #endif
 
