@@ -63,7 +63,8 @@ Global options (before or after the command):
   --cassette FILE    put this cassette (JSON) into the simulated camcorder
   --reset            replace a damaged state file with a fresh camcorder
   --data-folder DIR  cassette memory, temporary files and the default state
-                     file (default: see Files)
+                     file (default: see Files); made private when missing;
+                     a link or someone else's folder is refused (exit 7)
   --version          print the version and exit
   -h, --help         print help and exit
 
@@ -218,9 +219,12 @@ Options:
   --direct                the deck is already recording: send the data only
                           (refused when the deck is not recording)
 
-Ctrl-C stops the recording; what reached the tape stays there (exit 130).
-A recording the camcorder stops on an error (the end of the tape, the
-cassette ejected, the camcorder removed) exits 11.
+At the very end of the tape nothing can be recorded: refused at once, with
+the tape's range (exit 5). Ctrl-C stops the recording; what reached the
+tape stays there (exit 130). A recording that runs into the end of the
+tape, or that the camcorder stops on an error (the camcorder removed),
+exits 11 and says why; one whose deck another command takes (a button
+pressed in another terminal, the cassette ejected) exits 14.
 
 Examples:
   zelto record clips/Clip-01.zlt
@@ -229,16 +233,20 @@ Examples:
 
 const char* const kScan = R"(Usage: zelto scan [--contact-sheet PNG]
 
-Runs the tape through the camcorder at search speed so that it finds every
-scene and sends its pictures (one or two a scene), shows each scene as the
-tape passes it, and when the scan ends stores the pictures in the cassette
-memory (see zelto mic). Ctrl-C cancels the scan and keeps the pictures found
-so far (exit 130); a scan the camcorder stops on an error exits 11.
+Runs the tape through the camcorder at search speed (it rewinds first) so
+that it finds every scene and sends its pictures (one or two a scene),
+shows each scene as the tape passes it, and when the scan ends stores the
+pictures in the cassette memory (see zelto mic). Ctrl-C cancels the scan
+and keeps the pictures of the scenes it reached, those shown (exit 130); a
+scan whose deck another command takes (a button pressed in another
+terminal, the cassette ejected) exits 14; one the camcorder stops on an
+error exits 11.
 
 Options:
   --contact-sheet PNG  then write one image of every scene: its picture,
-                       number, time codes and length (never overwritten:
-                       exit 9 when PNG exists)
+                       number, time codes and length. The file is made
+                       before the tape moves: exit 9 when PNG exists (it
+                       is never overwritten), 2 when it cannot be made
 
 Examples:
   zelto scan
