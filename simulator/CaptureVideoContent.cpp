@@ -6,7 +6,7 @@
 #include <string>
 
 #include "simulator/CaptureStreamContent.h"
-#include "simulator/FfmpegLog.h"
+#include "simulator/FfmpegSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -38,18 +38,6 @@ std::string Describe(const char* what, int code) {
   return std::string(what) + ": " + text;
 }
 
-struct FreeEncoder {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FreeFrame {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct FreePacket {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FreeScaler {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct FreeIo {
   void operator()(AVIOContext* io) const {
     av_freep(&io->buffer);
@@ -176,7 +164,7 @@ class VideoContent final : public CaptureStreamContent {
 
   CaptureSink sink_;
   SyntheticPicture picture_;
-  std::unique_ptr<AVCodecContext, FreeEncoder> encoder_;
+  std::unique_ptr<AVCodecContext, FreeCodec> encoder_;
   std::unique_ptr<AVFrame, FreeFrame> frame_;
   std::unique_ptr<AVPacket, FreePacket> packet_;
   std::unique_ptr<SwsContext, FreeScaler> scaler_;

@@ -10,7 +10,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "simulator/FfmpegLog.h"
+#include "simulator/FfmpegSupport.h"
 #endif
 
 namespace zelto::sim {
@@ -19,24 +19,12 @@ namespace zelto::sim {
 namespace {
 
 constexpr std::uint64_t kPacketBytes = 188;
-// How much of the file is read for one picture before giving up: a second
-// of the stream rate holds several key pictures.
+// How much of the file is read for one picture before giving up: four
+// seconds of the stream rate, where a key picture comes twice a second.
 constexpr std::int64_t kLongestSearchBytes = 4 * 1'590'000;
 
 struct CloseInput {
   void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct FreeDecoder {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FreeFrame {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct FreePacket {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FreeScaler {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
 std::vector<std::uint8_t> Scaled(const AVFrame& frame, int width, int height) {
@@ -101,7 +89,7 @@ std::optional<std::vector<std::uint8_t>> RecordedFrame(const std::filesystem::pa
   if (stream < 0) return std::nullopt;
   const AVCodec* codec = avcodec_find_decoder(input->streams[stream]->codecpar->codec_id);
   if (!codec) return std::nullopt;
-  const std::unique_ptr<AVCodecContext, FreeDecoder> decoder(avcodec_alloc_context3(codec));
+  const std::unique_ptr<AVCodecContext, FreeCodec> decoder(avcodec_alloc_context3(codec));
   if (!decoder) return std::nullopt;
   if (avcodec_parameters_to_context(decoder.get(), input->streams[stream]->codecpar) < 0) return std::nullopt;
   // Pictures whose references lie before the packet would come out broken.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #ifndef _WIN32
 #include <sys/stat.h>
