@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "app/EventPump.h"
@@ -137,8 +138,10 @@ private:
 
   // True once the recording has ended, or its deck has left it.
   bool Handle(const FeedEvent& e, int* code) {
-    if (dataFlowing && e.state && *e.state != OX_DEVICE_STATE_RECORD && *e.state != OX_DEVICE_STATE_RECORD_PAUSE)
+    if (dataFlowing && e.state && *e.state != OX_DEVICE_STATE_RECORD && *e.state != OX_DEVICE_STATE_RECORD_PAUSE) {
+      leftFor = *e.state;
       return true;
+    }
     if (e.kind != FeedEvent::Kind::Recording) return false;
     switch (e.recording) {
       case OX_RECORDING_DATA_START:
@@ -183,15 +186,14 @@ private:
 
   // Who took the deck from under the recording, as words for the message;
   // empty when nothing shows that another command did. The camcorder shows
-  // it by a deck that no longer records (a button pressed elsewhere), or no
-  // cassette (ejected); a cassette made write-protected is its own error.
+  // it by a deck that left recording before it said the recording failed
+  // (after a failure the library stops the deck itself), or by no cassette
+  // (ejected); a cassette made write-protected is its own error.
   std::string DeckTakenBy() {
     const _OxMediaInfo media = device.GetMediaInfo();
     if (media == OX_MEDIA_NONE) return "the cassette was ejected";
-    if (media == OX_MEDIA_WRITE_PROTECTED) return {};
-    const _OxVideoDeviceState state = device.GetDeviceState();
-    if (state == OX_DEVICE_STATE_RECORD || state == OX_DEVICE_STATE_RECORD_PAUSE) return {};
-    return "another command took the deck (it is in " + DeviceStateName(state) + " now)";
+    if (media == OX_MEDIA_WRITE_PROTECTED || !leftFor) return {};
+    return "another command took the deck (it is in " + DeviceStateName(*leftFor) + " now)";
   }
 
   void Progress() {
@@ -231,6 +233,8 @@ private:
   bool started = false;
   bool dataFlowing = false;
   bool ended = false;
+  // The state the deck went to when it left recording under the data.
+  std::optional<_OxVideoDeviceState> leftFor;
   DWORD dataStartedAt = 0;
 };
 

@@ -58,7 +58,6 @@ public:
     if (device.GetCamcorderMode() == OX_CAMCORDER_MODE_CAMERA)
       return Fail(kExitRefused, "the camcorder is in camera mode; switch it to the deck (VCR) mode");
     scenes = SceneRecords(device);
-    picturesBefore = WithPicture(scenes);
     FindScenesOnTape();
     console.Line("scanning the tape for " + Scenes(scenes.size()) + " of the cassette memory");
     pump.Drain();
@@ -115,7 +114,12 @@ private:
       pump.Until([&](const FeedEvent* e) { return e && Handle(*e) && ending != Ending::Running; }, limit);
     if (ending == Ending::Complete && !ShortOfTheEnd()) return kExitOk;
     // The deck's new state follows the end of the scan.
-    pump.Until([&](const FeedEvent* e) { return (e && Handle(*e) && deckLeft) || deckLeft; }, limit);
+    pump.Until(
+        [&](const FeedEvent* e) {
+          if (e) Handle(*e);
+          return deckLeft;
+        },
+        limit);
     const std::string kept = "; the pictures it found are kept";
     if (const std::string taker = DeckTakenBy(); !taker.empty())
       return Fail(kExitTakenOver, "the scan ended" + Where() + ": " + taker + kept);
@@ -163,9 +167,10 @@ private:
   }
 
   // A scene is shown as the forward run passes its start, where the
-  // camcorder takes its picture; one the scan never reached is never shown.
+  // camcorder takes its picture; one the scan never reached is never shown,
+  // nor one the deck passes after the scan is over.
   void ShowPassedScenes() {
-    if (!forward || sceneStarts.empty()) return;
+    if (!forward || sceneStarts.empty() || deckLeft || ending != Ending::Running) return;
     const std::optional<TapePosition> tape = session.Position();
     if (!tape) return;
     while (shown < sceneStarts.size() && sceneStarts[shown] <= tape->track) ShowScene(shown++);
@@ -179,6 +184,8 @@ private:
 
   int Finish(int code) {
     if (scanning) StoreThePictures(code == kExitInterrupted);
+    // The scenes passed before the deck stopped have their pictures now.
+    ShowPassedScenes();
     if (code == kExitOk)
       while (shown < scenes.size()) ShowScene(shown++);
     scenes = SceneRecords(device);
@@ -189,10 +196,9 @@ private:
       if (const int written = WriteSheet(); written != kExitOk && code == kExitOk) code = written;
     }
     if (code == kExitInterrupted) {
-      const std::size_t found = withPicture > picturesBefore ? withPicture - picturesBefore : 0;
-      console.Error(found == 0 ? "scan cancelled by Ctrl-C before it had found a picture"
-                               : "scan cancelled by Ctrl-C; the pictures it found are kept (" + Scenes(found) +
-                                     " got one)");
+      const bool reached = sceneStarts.empty() ? forward : shown > 0;
+      console.Error(reached ? "scan cancelled by Ctrl-C; the pictures of the scenes it reached are kept"
+                            : "scan cancelled by Ctrl-C before it reached a scene");
     }
     return code;
   }
@@ -255,7 +261,6 @@ private:
   EventPump pump;
   NewPngFile sheet;
   std::vector<_OxMICRecInfo> scenes;
-  std::size_t picturesBefore = 0;
   std::vector<std::uint32_t> sceneStarts;  // tracks, where known
   std::vector<std::uint32_t> sceneEnds;
   std::size_t shown = 0;

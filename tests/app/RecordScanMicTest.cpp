@@ -18,7 +18,9 @@
 
 #include "app/ExitCode.h"
 #include "platform/PlatformExtras.h"
+#include "app/Session.h"
 #include "simulator/Camcorder.h"
+#include "simulator/SimulatedDriver.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {
@@ -242,6 +244,21 @@ TEST_F(RecordScanMicTest, RecordAndPlayWhereTheTapeStands) {
       EXPECT_EQ(status.at("tape").at("atn"), 36000);
     }
   }
+}
+
+// A recording the camcorder itself fails (here: a file it cannot read to
+// its end) is an error of the recording, never blamed on another command,
+// although the library stops the deck after it.
+TEST_F(RecordScanMicTest, ARecordingTheCamcorderFailsIsItsOwnError) {
+  const Result capture = Zelto({"--cassette", Cassette(TwoScenes()), "capture", "direct", "--to",
+                                (folder / "clips").string(), "--seconds", "1"});
+  ASSERT_EQ(capture.code, kExitOk) << capture.err;
+  ASSERT_EQ(Zelto({"deck", "seek", "15000", "--wait"}).code, kExitOk);
+  SetSessionOpenedHookForTesting([](Session& session) { session.Simulator()->Panel().BreakTransmitFile(2000); });
+  const Result record = Zelto({"record", (folder / "clips" / "Clip-01.zlt").string()});
+  SetSessionOpenedHookForTesting(nullptr);
+  EXPECT_EQ(record.code, kExitRecordFailed) << record.out << record.err;
+  EXPECT_TRUE(Contains(record.err, "the recording stopped on an error")) << record.err;
 }
 
 #ifndef _WIN32
