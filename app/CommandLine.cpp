@@ -10,6 +10,7 @@
 
 #include "app/ExitCode.h"
 #include "app/Help.h"
+#include "app/Names.h"
 
 namespace zelto::app {
 
@@ -59,10 +60,29 @@ constexpr CommandKind kCommands[] = {CommandKind::Status,  CommandKind::Deck, Co
 constexpr DeckAction kActions[] = {DeckAction::Play,        DeckAction::Stop,   DeckAction::Pause,
                                    DeckAction::FastForward, DeckAction::Rewind, DeckAction::Slow,
                                    DeckAction::Seek};
-// Options that take a value, so that the value is not read as the command.
-constexpr const char* kValueOptions[] = {"--driver", "--state-file", "--cassette", "--data-folder", "--to",
-                                         "--name", "--first", "--split", "--seconds", "--timeout",
-                                         "--margins", "--contact-sheet", "--stream-timeout", "--poll"};
+// Options that take a value, so that the value is not read as the command,
+// each with what its value is, for the message when it has none.
+struct ValueOption {
+  const char* name;
+  const char* value;
+};
+constexpr ValueOption kValueOptions[] = {
+    {"--driver", "simulated or system"},   {"--state-file", "a file"},
+    {"--cassette", "a cassette file"},     {"--data-folder", "a folder"},
+    {"--to", "a folder"},                  {"--name", "a base name"},
+    {"--first", "a number"},               {"--split", "auto, size:MIB or frames:N"},
+    {"--seconds", "a number of seconds"},  {"--timeout", "a number of seconds"},
+    {"--margins", "FIRST,SECOND (seconds)"}, {"--contact-sheet", "a PNG file"},
+    {"--stream-timeout", "a number of milliseconds"}, {"--poll", "a number of milliseconds"}};
+
+// Flags: present or not, never given a value ("--wait=5" is a mistake).
+constexpr const char* kFlags[] = {"--json", "--wait", "--next-free", "--direct", "--second", "--reset"};
+
+const ValueOption* FindValueOption(const std::string& word) {
+  for (const ValueOption& o : kValueOptions)
+    if (word == o.name) return &o;
+  return nullptr;
+}
 
 struct UsageError {
   std::string text;
@@ -85,6 +105,9 @@ std::string CommandList() {
 struct Scan {
   std::string command;
   std::string firstArgument;  // the word after the command
+  // What is wrong with an option's value: "--to needs a folder" where it has
+  // none, "--wait takes no value" where a flag was given one.
+  std::string valueProblem;
   bool help = false;
   bool version = false;
 };
@@ -99,9 +122,15 @@ Scan ScanWords(const std::vector<std::string>& args) {
     } else if (arg == "--version") {
       scan.version = true;
     } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
-      const bool takesValue = std::any_of(std::begin(kValueOptions), std::end(kValueOptions),
-                                          [&](const char* o) { return arg == o; });
-      if (takesValue) ++i;
+      if (const ValueOption* option = FindValueOption(arg)) {
+        // The last word, or another option, is no value: the option has none.
+        const bool hasValue = i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0;
+        if (hasValue) ++i;
+        else if (scan.valueProblem.empty()) scan.valueProblem = arg + " needs " + option->value;
+      }
+      const std::string flag = arg.substr(0, arg.find('='));
+      const bool known = std::any_of(std::begin(kFlags), std::end(kFlags), [&](const char* f) { return flag == f; });
+      if (known && flag != arg && scan.valueProblem.empty()) scan.valueProblem = flag + " takes no value";
     } else if (!afterCommand) {
       scan.command = arg;
       afterCommand = true;
@@ -110,6 +139,24 @@ Scan ScanWords(const std::vector<std::string>& args) {
     }
   }
   return scan;
+}
+
+std::string ActionList() {
+  std::vector<std::string> words;
+  for (DeckAction a : kActions) words.push_back(DeckActionWord(a));
+  return List(words);
+}
+
+// What the parser found wrong, in our words. Words it does not know and
+// options without values or with values they do not take are caught
+// before and after it; what is left is an option given more than once.
+std::string ParserMessage(const CLI::ParseError& error, const std::string& command) {
+  const std::string text = error.what();
+  const std::size_t dashes = text.find("--");
+  const std::string option =
+      dashes == std::string::npos ? std::string() : text.substr(dashes, text.find_first_of(" :=", dashes) - dashes);
+  if (FindValueOption(option)) return option + " is given more than once";
+  return "'" + command + "' cannot be read as it is written";
 }
 
 // A decimal track number: digits only, so "010" is ten, never eight.
@@ -200,6 +247,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
     out << text;
     return ParseOutcome{std::nullopt, kExitOk};
   }
+  if (!scan.valueProblem.empty()) return usage(scan.valueProblem);
   if (scan.command.empty()) return usage("no command given; the commands are " + CommandList());
   const auto known = std::find_if(std::begin(kCommands), std::end(kCommands),
                                   [&](CommandKind c) { return scan.command == CommandWord(c); });
@@ -215,10 +263,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string seconds;
   CLI::App app("zelto", "zelto");
   app.set_help_flag();  // help is ours, handled above
-  app.require_subcommand(1);
-  app.add_option("--driver", driver)->check(CLI::IsMember({"simulated", "system"}));
+  // Words nobody takes are kept for our own message, not the parser's;
+  // the subcommands inherit this.
+  app.allow_extras();
+  app.add_option("--driver", driver);
   app.add_option("--state-file", options.global.stateFile);
-  app.add_option("--cassette", options.global.cassette)->check(CLI::ExistingFile);
+  app.add_option("--cassette", options.global.cassette);
   app.add_option("--data-folder", options.global.dataFolder);
   app.add_flag("--reset", options.global.resetState);
 
@@ -231,7 +281,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   }
   commands[CommandKind::Status]->add_flag("--json", options.status.json);
   CLI::App* deck = commands[CommandKind::Deck];
-  deck->add_option("action", action)->required();
+  deck->add_option("action", action);
   CLI::Option* trackOption = deck->add_option("ATN", track);
   deck->add_flag("--wait", options.deck.wait);
   deck->add_option("--timeout", timeout);
@@ -243,8 +293,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string captureSeconds;
   std::string streamTimeout;
   std::string poll;
-  capture->add_option("kind", captureKind)->required();
-  capture->add_option("--to", options.capture.folder)->required();
+  capture->add_option("kind", captureKind);
+  capture->add_option("--to", options.capture.folder);
   CLI::Option* nameOption = capture->add_option("--name", options.capture.name);
   CLI::Option* firstOption = capture->add_option("--first", first);
   capture->add_option("--split", split);
@@ -256,7 +306,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   capture->add_option("SECTION", options.capture.sections);
   CLI::App* record = commands[CommandKind::Record];
   std::string margins;
-  record->add_option("FILE", options.record.file)->required();
+  record->add_option("FILE", options.record.file);
   record->add_option("--margins", margins);
   record->add_flag("--direct", options.record.direct);
   commands[CommandKind::Scan]->add_option("--contact-sheet", options.scan.contactSheet);
@@ -273,17 +323,25 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
     try {
       app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
-      throw UsageError{e.what()};
+      throw UsageError{ParserMessage(e, scan.command)};
     }
+    if (const std::vector<std::string> extra = app.remaining(true); !extra.empty()) {
+      const std::string& word = extra.front();
+      if (word.rfind("-", 0) == 0 && word.size() > 1 && word.find_first_not_of("0123456789.", 1) != std::string::npos)
+        throw UsageError{"'" + scan.command + "' has no option " + word.substr(0, word.find('='))};
+      throw UsageError{"'" + scan.command + "' does not take '" + word + "'"};
+    }
+    if (driver != "simulated" && driver != "system")
+      throw UsageError{"--driver takes simulated or system, not '" + driver + "'"};
     options.global.driver = driver == "system" ? DriverKind::System : DriverKind::Simulated;
+    if (options.global.cassette && !std::filesystem::is_regular_file(*options.global.cassette))
+      throw UsageError{"--cassette " + PathText(*options.global.cassette) + ": no such file"};
     if (options.command == CommandKind::Deck) {
+      if (action.empty()) throw UsageError{"deck needs an action: " + ActionList()};
       const auto word = std::find_if(std::begin(kActions), std::end(kActions),
                                      [&](DeckAction a) { return action == DeckActionWord(a); });
-      if (word == std::end(kActions)) {
-        std::vector<std::string> words;
-        for (DeckAction a : kActions) words.push_back(DeckActionWord(a));
-        throw UsageError{"unknown deck action '" + action + "'; the actions are " + List(words)};
-      }
+      if (word == std::end(kActions))
+        throw UsageError{"unknown deck action '" + action + "'; the actions are " + ActionList()};
       options.deck.action = *word;
       const bool seek = options.deck.action == DeckAction::Seek;
       if (seek && trackOption->count() == 0) throw UsageError{"seek needs an absolute track number (ATN)"};
@@ -296,6 +354,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
       options.watch.seconds = ParseSeconds("--seconds", seconds);
     if (options.command == CommandKind::Capture) {
       CaptureOptions& c = options.capture;
+      if (captureKind.empty()) throw UsageError{"capture needs a kind: direct, batch or tape"};
+      if (c.folder.empty()) throw UsageError{"capture " + captureKind + " needs --to DIR, the folder of the files"};
       const bool tape = captureKind == "tape";
       if (!tape && !streamTimeout.empty()) throw UsageError{"--stream-timeout is for a tape capture"};
       if (!tape && !poll.empty()) throw UsageError{"--poll is for a tape capture"};
@@ -330,6 +390,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
       }
       c.split = ParseSplit(split);
     }
+    if (options.command == CommandKind::Record && options.record.file.empty())
+      throw UsageError{"record needs the FILE to record"};
     if (options.command == CommandKind::Record && !margins.empty())
       std::tie(options.record.firstMargin, options.record.secondMargin) = ParseMargins(margins);
     if (options.command == CommandKind::Mic) {

@@ -57,31 +57,29 @@ std::optional<std::filesystem::path> DefaultDataFolder() {
 }
 
 std::string PrepareDataFolder(const std::filesystem::path& folder, bool isDefault) {
-  std::error_code ec;
+  const std::string advice = isDefault ? "; remove it or choose another with --data-folder" : "; choose another";
 #ifdef _WIN32
+  std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   const DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return "cannot use the data folder " + Text(folder) + (ec ? ": " + ec.message() : ": not a folder");
-  if (isDefault && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return "the data folder " + Text(folder) + " is a link; remove it or choose one with --data-folder";
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return "cannot use the data folder " + Text(folder) + (ec ? ": " + ec.message() : ": it cannot be created");
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "the data folder " + Text(folder) + " is a link" + advice;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "the data folder " + Text(folder) + " is not a folder" + advice;
   return {};
 #else
-  if (!isDefault) {
-    std::filesystem::create_directories(folder, ec);
-    if (!std::filesystem::is_directory(folder))
-      return "cannot use the data folder " + Text(folder) + (ec ? ": " + ec.message() : ": not a folder");
-    return {};
-  }
   if (std::string problem = MakePrivateFolders(folder); !problem.empty()) return problem;
+  // "name/" would look through a link named name.
+  const std::filesystem::path named = folder.has_filename() ? folder : folder.parent_path();
   struct stat data {};
-  if (lstat(folder.c_str(), &data) != 0)
+  if (lstat(named.c_str(), &data) != 0)
     return "cannot use the data folder " + Text(folder) + ": " + std::generic_category().message(errno);
-  const std::string advice = "; remove it or choose another with --data-folder";
   if (S_ISLNK(data.st_mode)) return "the data folder " + Text(folder) + " is a link" + advice;
   if (!S_ISDIR(data.st_mode)) return "the data folder " + Text(folder) + " is not a folder" + advice;
   if (data.st_uid != geteuid()) return "the data folder " + Text(folder) + " belongs to another user" + advice;
-  if ((data.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0)
+  // The default folder is zelto's alone: found open to others, it is closed.
+  // A folder the user names keeps the access the user gave it.
+  if (isDefault && (data.st_mode & 077) != 0 && chmod(named.c_str(), 0700) != 0)
     return "cannot make the data folder " + Text(folder) + " private: " + std::generic_category().message(errno);
   return {};
 #endif

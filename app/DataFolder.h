@@ -13,10 +13,11 @@ namespace zelto::app {
 // on Windows; none when the environment names no home at all.
 std::optional<std::filesystem::path> DefaultDataFolder();
 
-// Creates the folder when it is missing and checks that it can be used;
-// empty when it can, otherwise why not. The default folder is made private
-// to the user (mode 0700 on POSIX) and refused when it is a link, belongs to
-// someone else or is not a folder: nobody else can plant it.
+// Creates the folder when it is missing, with its missing parents, private
+// to the user (mode 0700 on POSIX), and checks that it can be used: empty
+// when it can, otherwise why not. A link, someone else's folder or a
+// non-folder is refused, default or named: nobody else can plant it. The
+// default folder, zelto's alone, is also made private when found open.
 std::string PrepareDataFolder(const std::filesystem::path& folder, bool isDefault);
 
 }  // namespace zelto::app

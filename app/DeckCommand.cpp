@@ -10,6 +10,7 @@
 #include "app/Interrupt.h"
 #include "app/Names.h"
 #include "app/Session.h"
+#include "app/StatusCommand.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
@@ -61,6 +62,11 @@ public:
     if (options.action == DeckAction::Seek) {
       NotePress();
       return Seek();
+    }
+    // The deck takes play there and stops at once: nothing would come of it.
+    if (options.action == DeckAction::Play || options.action == DeckAction::Slow) {
+      if (const std::string end = TapeEndText(session); !end.empty())
+        return Fail(kExitRefused, end + ": nothing is left to play; rewind or seek first");
     }
 
     const _OxVideoDeviceState target = *DeckTarget(options.action, before);
@@ -172,6 +178,7 @@ private:
   }
 
   int StopRecordPause() {
+    NotePress();
     device.StopBatchRecording();
     if (int code = Saved(); code != kExitOk) return code;
     if (options.wait) {

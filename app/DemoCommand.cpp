@@ -24,7 +24,7 @@ namespace {
 constexpr auto kWindLimit = 300s;
 constexpr auto kButtonLimit = 30s;
 
-// A folder of its own for each tour's files: the date and time.
+// The date and time, naming each tour's folder of files.
 std::string FolderStamp() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm local{};
@@ -37,6 +37,27 @@ std::string FolderStamp() {
   std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
   return text;
 }
+
+}  // namespace
+
+std::optional<std::filesystem::path> MakeTourFolder(const std::filesystem::path& parent, std::string* why) {
+  std::error_code ec;
+  std::filesystem::create_directories(parent, ec);
+  const std::string stamp = FolderStamp();
+  for (int n = 1; n < 1000; ++n) {
+    const std::filesystem::path folder = parent / (n == 1 ? stamp : stamp + "-" + std::to_string(n));
+    // Made, not found: creating a folder that exists fails without an error.
+    if (std::filesystem::create_directory(folder, ec)) return folder;
+    if (ec && ec != std::errc::file_exists) {
+      *why = "no folder for the tour's files can be made in " + PathText(parent) + ": " + ec.message();
+      return std::nullopt;
+    }
+  }
+  *why = "no free folder name for the tour's files in " + PathText(parent);
+  return std::nullopt;
+}
+
+namespace {
 
 class Tour {
 public:
@@ -88,17 +109,31 @@ public:
     console.Heading("6. stop");
     if (device.GetDeviceState() != OX_DEVICE_STATE_STOP) {
       if (!Button(DeckAction::Stop)) return Fail();
-      // The scene's play ends with the stop; the deck says so on its next look.
-      const auto ended = [](const FeedEvent* e) { return e != nullptr && e->Is(OX_SCENE_PLAYING_COMPLETE); };
-      if (!Check(pump.Until(ended, kButtonLimit), "the scene's play was not reported ended")) return Fail();
+      // The deck announces its stop; the scene's play ends with it, which
+      // the deck says on its next look.
+      bool stopped = false;
+      bool ended = false;
+      const auto both = [&](const FeedEvent* e) {
+        if (e == nullptr) return false;
+        stopped = stopped || e->state == OX_DEVICE_STATE_STOP;
+        ended = ended || e->Is(OX_SCENE_PLAYING_COMPLETE);
+        return stopped && ended;
+      };
+      if (!Check(pump.Until(both, kButtonLimit), "the deck did not stop with the scene's play ended")) return Fail();
     }
 
     console.Heading("7. capture the first two scenes in a batch");
     CaptureOptions capture;
     capture.kind = CaptureOptions::Kind::Batch;
-    capture.folder = session.DataFolder() / "demo-captures" / FolderStamp();
+    std::string why;
+    const std::optional<std::filesystem::path> folder = MakeTourFolder(session.DataFolder() / "demo-captures", &why);
+    if (!folder) {
+      failure = why;
+      failureCode = kExitStateFile;
+      return Fail();
+    }
+    capture.folder = *folder;
     capture.name = "Demo";
-    capture.nextFree = true;  // two tours within a second share a folder
     capture.sections = {"scene:1", "scene:2"};
     if (session.CurrentCassette() && session.CurrentCassette()->scenes.size() < 2) capture.sections.pop_back();
     if (const int code = RunCapture(session, capture, console); code != kExitOk) return code;

@@ -48,11 +48,21 @@ void EventPump::Print(const FeedEvent& event) {
 }
 
 EventPump::Outcome EventPump::Until(const std::function<bool(const FeedEvent*)>& done, Clock::duration limit) {
+  return Wait(done, limit, true);
+}
+
+EventPump::Outcome EventPump::UntilEvenIfInterrupted(const std::function<bool(const FeedEvent*)>& done,
+                                                     Clock::duration limit) {
+  return Wait(done, limit, false);
+}
+
+EventPump::Outcome EventPump::Wait(const std::function<bool(const FeedEvent*)>& done, Clock::duration limit,
+                                   bool interruptible) {
   const Clock::time_point deadline = Clock::now() + limit;
   if (done(nullptr)) return Outcome::Done;
   for (;;) {
     FeedEvent event;
-    switch (feed.Next(deadline, event)) {
+    switch (feed.Next(deadline, event, interruptible)) {
       case NotificationFeed::Wait::TimedOut: return Outcome::TimedOut;
       case NotificationFeed::Wait::Interrupted: return Outcome::Interrupted;
       case NotificationFeed::Wait::Event: break;

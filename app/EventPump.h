@@ -31,6 +31,9 @@ public:
   // Asks done() once with no event, then after each event (printed first),
   // until it answers true, the limit passes or Ctrl-C is pressed.
   Outcome Until(const std::function<bool(const FeedEvent*)>& done, Clock::duration limit);
+  // As Until, but Ctrl-C does not end it: for what a command must still
+  // see happen on its way out after Ctrl-C.
+  Outcome UntilEvenIfInterrupted(const std::function<bool(const FeedEvent*)>& done, Clock::duration limit);
   // Until the deck is in this state: now, or as an event announces it.
   Outcome UntilState(Orvex::_OxVideoDeviceState state, Clock::duration limit);
   // Until a wind ends: the deck announces a state other than the wind.
@@ -51,6 +54,8 @@ public:
   void NewSearch() { sceneFoundShown = false; }
 
 private:
+  Outcome Wait(const std::function<bool(const FeedEvent*)>& done, Clock::duration limit, bool interruptible);
+
   ZeltoVideoDevice& device;
   NotificationFeed& feed;
   Console& console;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/DataFolder.h"
+#include "app/DeckCommand.h"
 #include "app/ExitCode.h"
 
 #ifndef ZELTO_VERSION
@@ -67,7 +68,8 @@ Global options (before or after the command):
   --cassette FILE    put this cassette (JSON) into the simulated camcorder
   --reset            replace a damaged state file with a fresh camcorder
   --data-folder DIR  cassette memory, temporary files and the default state
-                     file (default: see Files)
+                     file (default: see Files); made private when missing;
+                     a link or someone else's folder is refused (exit 7)
   --version          print the version and exit
   -h, --help         print help and exit
 
@@ -126,17 +128,20 @@ Actions:
          play the scene found there; on blank tape the search goes on to
          the next scene; with none after it, "no scene found"
 
-A button the deck does not take in its present state is refused (exit 5).
-A button pressed while a job (capture, scan, record, demo) uses the
-camcorder takes the deck from it: the job ends (exit 14). So does a wait
-of another zelto deck: a --wait that another command's button ended says
-so, and which (exit 14).
+A button the deck does not take in its present state is refused (exit 5),
+and so are play and slow at the end of the tape. A button pressed while a
+job (capture, scan, record, demo) uses the camcorder takes the deck from
+it: the job ends (exit 14). So does a wait of another zelto deck: a --wait
+that another command's button ended says so, and which (exit 14).
 
 Options:
   --wait             return once the deck has got there: the state reached;
                      for ff and rew, the wind ended; for seek, the scene
                      found or not
-  --timeout SECONDS  how long --wait waits at most (default 30; seek 300)
+  --timeout SECONDS  how long --wait waits at most )";
+
+// After the defaults of --timeout, which come from the command itself.
+const char* const kDeckAfterTimeout = R"(
 
 Examples:
   zelto deck play
@@ -234,9 +239,12 @@ Options:
   --direct                the deck is already recording: send the data only
                           (refused when the deck is not recording)
 
-Ctrl-C stops the recording; what reached the tape stays there (exit 130).
-A recording the camcorder stops on an error (the end of the tape, the
-cassette ejected, the camcorder removed) exits 11.
+At the very end of the tape nothing can be recorded: refused at once, with
+the tape's range (exit 5). Ctrl-C stops the recording; what reached the
+tape stays there (exit 130). A recording that runs into the end of the
+tape, or that the camcorder stops on an error (the camcorder removed),
+exits 11 and says why; one whose deck another command takes (a button
+pressed in another terminal, the cassette ejected) exits 14.
 
 Examples:
   zelto record clips/Clip-01.zlt
@@ -245,16 +253,20 @@ Examples:
 
 const char* const kScan = R"(Usage: zelto scan [--contact-sheet PNG]
 
-Runs the tape through the camcorder at search speed so that it finds every
-scene and sends its pictures (one or two a scene), shows each scene as the
-tape passes it, and when the scan ends stores the pictures in the cassette
-memory (see zelto mic). Ctrl-C cancels the scan and keeps the pictures found
-so far (exit 130); a scan the camcorder stops on an error exits 11.
+Runs the tape through the camcorder at search speed (it rewinds first) so
+that it finds every scene and sends its pictures (one or two a scene),
+shows each scene as the tape passes it, and when the scan ends stores the
+pictures in the cassette memory (see zelto mic). Ctrl-C cancels the scan
+and keeps the pictures of the scenes it reached, those shown (exit 130); a
+scan whose deck another command takes (a button pressed in another
+terminal, the cassette ejected) exits 14; one the camcorder stops on an
+error exits 11.
 
 Options:
   --contact-sheet PNG  then write one image of every scene: its picture,
-                       number, time codes and length (never overwritten:
-                       exit 9 when PNG exists)
+                       number, time codes and length. The file is made
+                       before the tape moves: exit 9 when PNG exists (it
+                       is never overwritten), 2 when it cannot be made
 
 Examples:
   zelto scan
@@ -270,11 +282,13 @@ holds it for the cassette in the camcorder: its title, text and cleaning
 mark, and a record per scene (start and end time codes, length, recording
 date, flag, note, and how many pictures zelto scan has stored).
 
-  text TEXT      set the tape text (quote it); kept in the database and, on
-                 a cassette that is not write-protected, in its memory;
-                 several zelto at once take turns, the last text stands
+  text TEXT      set the tape text (quote it), in the cassette's memory and
+                 the database; refused on a write-protected cassette or one
+                 without memory (exit 5); several zelto at once take turns,
+                 the last text stands
   picture SCENE  write scene SCENE's picture (1 is the first scene) as a
                  PNG; --second for its second picture; never overwrites
+                 (exit 9 when the file exists, 2 when it cannot be made)
 
 Options:
   --json  one JSON object: "version": 1, title, text, cleaning, scenes
@@ -306,7 +320,13 @@ std::string HelpText(const std::string& command) {
   if (command.empty() || command == "help")
     return std::string(kMain) + ExitCodes() + kEnvironment + DataFolderText() + "\n";
   if (command == "status") return kStatus;
-  if (command == "deck") return kDeck;
+  if (command == "deck") {
+    const auto seconds = [](DeckAction action) {
+      return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(DefaultDeckTimeout(action)).count());
+    };
+    return std::string(kDeck) + "(default " + seconds(DeckAction::Play) + "; seek, ff and\n                     rew " +
+           seconds(DeckAction::Seek) + ")" + kDeckAfterTimeout;
+  }
   if (command == "watch") return kWatch;
   if (command == "capture") return kCapture;
   if (command == "record") return kRecord;

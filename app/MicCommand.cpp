@@ -90,6 +90,21 @@ int Show(ZeltoVideoDevice& device, bool json, Console& console) {
 }
 
 int SetText(ZeltoVideoDevice& device, const std::string& text, Console& console) {
+  // The database would take the text, but it follows the cassette's memory
+  // whenever it reads it again, and a protected memory keeps its old text:
+  // the new one would be gone by the next command.
+  switch (device.GetMediaInfo()) {
+    case OX_MEDIA_NONE:
+      console.Error("there is no cassette in the camcorder");
+      return kExitRefused;
+    case OX_MEDIA_WRITE_PROTECTED:
+      console.Error("the cassette is write-protected: its memory cannot take the text");
+      return kExitRefused;
+    case OX_MEDIA_NO_MEMORY:
+      console.Error("the cassette has no memory to keep a text in");
+      return kExitRefused;
+    default: break;
+  }
   OxString wide(zelto::platform::FromUtf8(text).c_str());
   if (!device.SetTapeText(wide)) {
     console.Error("the cassette memory did not take the text (no cassette with memory, or a database problem)");
@@ -108,6 +123,13 @@ int WritePicture(ZeltoVideoDevice& device, const MicOptions& options, Console& c
                   std::to_string(records.size()) + ")");
     return kExitUsage;
   }
+  NewPngFile png;
+  std::string why;
+  switch (png.Make(options.output, &why)) {
+    case NewPngFile::Claim::Made: break;
+    case NewPngFile::Claim::Exists: console.Error(why); return kExitWouldOverwrite;
+    case NewPngFile::Claim::Unusable: console.Error(why); return kExitUsage;
+  }
   const _OxMICRecInfo& record = records[options.scene - 1];
   const OxBitmap& bitmap = options.second ? record.secondPicture : record.firstPicture;
   if (bitmap.GetBitmapSize() == 0) {
@@ -115,15 +137,14 @@ int WritePicture(ZeltoVideoDevice& device, const MicOptions& options, Console& c
                   "picture; zelto scan stores the pictures");
     return kExitRefused;
   }
-  std::string why;
   const std::optional<RgbImage> picture = DecodePackedBitmap(bitmap.GetBitmap(), bitmap.GetBitmapSize(), &why);
   if (!picture) {
     console.Error("the stored picture of scene " + std::to_string(options.scene) + " cannot be read: " + why);
     return kExitDeviceFailed;
   }
-  if (!WriteNewPng(*picture, options.output, &why)) {
+  if (!png.Write(*picture, &why)) {
     console.Error(why);
-    return std::filesystem::exists(options.output) ? kExitWouldOverwrite : kExitOutputFailed;
+    return kExitOutputFailed;
   }
   console.Line("scene " + std::to_string(options.scene) + ": " + std::to_string(picture->width) + "x" +
                std::to_string(picture->height) + " written to " + PathText(options.output));

@@ -150,10 +150,10 @@ void NotificationFeed::AwaitArrival(Clock::time_point deadline) {
   }
 }
 
-NotificationFeed::Wait NotificationFeed::Next(Clock::time_point deadline, FeedEvent& event) {
+NotificationFeed::Wait NotificationFeed::Next(Clock::time_point deadline, FeedEvent& event, bool interruptible) {
   for (;;) {
     // Ctrl-C first: a steady flow of events must not keep the program going.
-    if (Interrupt::Requested()) return Wait::Interrupted;
+    if (interruptible && Interrupt::Requested()) return Wait::Interrupted;
     {
       std::lock_guard<std::mutex> guard(mutex);
       if (!events.empty() && events.begin()->first == taken + 1) {

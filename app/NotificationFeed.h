@@ -90,9 +90,10 @@ public:
 
   enum class Wait { Event, TimedOut, Interrupted };
   // The oldest event not yet taken, waiting for one until the deadline or
-  // until Ctrl-C (Interrupt::Request wakes the wait). Dispatches the calling
-  // thread's window messages while it waits.
-  Wait Next(Clock::time_point deadline, FeedEvent& event);
+  // until Ctrl-C (Interrupt::Request wakes the wait); with interruptible
+  // false, Ctrl-C does not end it (a command's last steps on its way out).
+  // Dispatches the calling thread's window messages while it waits.
+  Wait Next(Clock::time_point deadline, FeedEvent& event, bool interruptible = true);
 
 private:
   class DeviceRelay : public KelSafeEventListener<Orvex::_OxVideoDeviceNotification> {

@@ -125,7 +125,57 @@ int PaintText(RgbImage& image, int x, int y, const std::string& text, const std:
   return stb_easy_font_width(writable.data()) * scale;
 }
 
-bool WriteNewPng(const RgbImage& image, const std::filesystem::path& file, std::string* why) {
+namespace {
+
+int CloseFile(int descriptor) {
+#ifdef _WIN32
+  return _close(descriptor);
+#else
+  return ::close(descriptor);
+#endif
+}
+
+}  // namespace
+
+NewPngFile::~NewPngFile() { Abandon(); }
+
+void NewPngFile::Abandon() {
+  if (descriptor < 0) return;
+  CloseFile(descriptor);
+  descriptor = -1;
+  std::error_code ignored;
+  std::filesystem::remove(file, ignored);
+}
+
+NewPngFile::Claim NewPngFile::Make(const std::filesystem::path& path, std::string* why) {
+  Abandon();
+  file = path;
+  // Exclusively: a file of that name, a link or a folder is never touched.
+#ifdef _WIN32
+  descriptor = _wopen(file.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  descriptor = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+#endif
+  if (descriptor >= 0) return Claim::Made;
+  const int error = errno;
+  std::error_code ec;
+  if (error == EEXIST && std::filesystem::is_directory(std::filesystem::symlink_status(file, ec))) {
+    *why = PathText(file) + " is a folder; name a PNG file";
+    return Claim::Unusable;
+  }
+  if (error == EEXIST) {
+    *why = PathText(file) + " exists already (it is left as it is); name another file";
+    return Claim::Exists;
+  }
+  *why = PathText(file) + " cannot be created: " + std::generic_category().message(error);
+  return Claim::Unusable;
+}
+
+bool NewPngFile::Write(const RgbImage& image, std::string* why) {
+  if (descriptor < 0) {
+    *why = PathText(file) + " was not made";
+    return false;
+  }
   std::vector<std::uint8_t> png;
   const auto append = [](void* context, void* data, int size) {
     auto* out = static_cast<std::vector<std::uint8_t>*>(context);
@@ -133,44 +183,40 @@ bool WriteNewPng(const RgbImage& image, const std::filesystem::path& file, std::
   };
   if (image.width <= 0 || image.height <= 0 ||
       !stbi_write_png_to_func(append, &png, image.width, image.height, 3, image.rgb.data(), image.width * 3)) {
+    Abandon();
     *why = "the picture could not be encoded";
     return false;
   }
-  // Created exclusively: a file of that name, made meanwhile too, is kept.
-#ifdef _WIN32
-  const int fd = _wopen(file.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-  const int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
-#endif
-  if (fd < 0) {
-    *why = PathText(file) + (errno == EEXIST ? ": exists already (it is left as it is)"
-                                         : ": cannot be created: " + std::generic_category().message(errno));
-    return false;
-  }
   std::size_t written = 0;
+  int error = 0;
   while (written < png.size()) {
     const std::size_t chunk = std::min<std::size_t>(png.size() - written, 1 << 20);
 #ifdef _WIN32
-    const int n = _write(fd, png.data() + written, static_cast<unsigned>(chunk));
+    const int n = _write(descriptor, png.data() + written, static_cast<unsigned>(chunk));
 #else
-    const auto n = ::write(fd, png.data() + written, chunk);
+    const auto n = ::write(descriptor, png.data() + written, chunk);
 #endif
-    if (n <= 0) break;
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      break;
+    }
     written += static_cast<std::size_t>(n);
   }
-  const int error = errno;
-#ifdef _WIN32
-  const bool closed = _close(fd) == 0;
-#else
-  const bool closed = ::close(fd) == 0;
-#endif
-  if (written < png.size() || !closed) {
+  const int closed = CloseFile(descriptor);
+  if (written == png.size() && closed != 0) error = errno;
+  descriptor = -1;
+  if (error != 0) {
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
-    *why = PathText(file) + ": cannot be written: " + std::generic_category().message(written < png.size() ? error : errno);
+    *why = PathText(file) + " cannot be written: " + std::generic_category().message(error);
     return false;
   }
   return true;
+}
+
+bool WriteNewPng(const RgbImage& image, const std::filesystem::path& file, std::string* why) {
+  NewPngFile png;
+  return png.Make(file, why) == NewPngFile::Claim::Made && png.Write(image, why);
 }
 
 }  // namespace zelto::app

@@ -37,8 +37,35 @@ int PaintText(RgbImage& image, int x, int y, const std::string& text, const std:
 // The height of a line of that text.
 int TextHeight(int scale = 1);
 
-// Writes a new PNG file: false, with *why, when it exists already or cannot
-// be written (nothing is left behind then).
+// A new PNG file, claimed before the work that fills it: created at once,
+// exclusively, so that a name already taken or a place where nothing can be
+// written is known before anything moves; written at the end. A file let go
+// of unwritten is removed: nothing is left behind.
+class NewPngFile {
+public:
+  enum class Claim { Made, Exists, Unusable };
+
+  NewPngFile() = default;
+  ~NewPngFile();
+  NewPngFile(const NewPngFile&) = delete;
+  NewPngFile& operator=(const NewPngFile&) = delete;
+
+  // Anything but Made comes with *why; a file that exists is left as it is.
+  Claim Make(const std::filesystem::path& file, std::string* why);
+  // Once, after Make: false, with *why, when it could not be written (the
+  // file is then removed).
+  bool Write(const RgbImage& image, std::string* why);
+  const std::filesystem::path& File() const { return file; }
+
+private:
+  void Abandon();
+
+  std::filesystem::path file;
+  int descriptor = -1;
+};
+
+// Makes and writes a new PNG file at once: false, with *why, when it exists
+// already or cannot be written (nothing is left behind then).
 bool WriteNewPng(const RgbImage& image, const std::filesystem::path& file, std::string* why);
 
 }  // namespace zelto::app

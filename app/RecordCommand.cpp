@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <vector>
 
+#include "app/DeckTakeover.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
@@ -31,6 +33,8 @@ constexpr std::uint64_t kStreamBytesPerSecond = 1'590'000;
 // The library's batch start: up to 150 looks 400 ms apart for record pause,
 // 5 s of settling, then the record button; beyond this it has given up.
 constexpr double kDeckStartSeconds = 150 * 0.4 + 5 + 5;
+// How soon after its deck stops recording a camcorder says why.
+constexpr double kWordLimitSeconds = 5;
 
 // "H:MM:SS.s" from hundredths of a second.
 std::string Hundredths(std::uint64_t hundredths) {
@@ -92,6 +96,9 @@ private:
                                     DeviceStateName(state) + "); leave out --direct to have the deck started");
     if (!options.direct && recording)
       return Fail(kExitRefused, "the deck is already recording; stop it first, or use --direct");
+    // The camcorder would go to record pause there and never record.
+    if (const std::string end = TapeEndText(session); !end.empty())
+      return Fail(kExitRefused, end + ": no tape is left to record on; rewind or seek first");
     return kExitOk;
   }
 
@@ -117,7 +124,10 @@ private:
         code = kExitOutputFailed;
         break;
       }
-      if (outcome == EventPump::Outcome::Done) break;
+      if (outcome == EventPump::Outcome::Done) {
+        if (!ended) code = DeckLeft();
+        break;
+      }
       if (!dataFlowing) {
         // The start returned without data: the deck never reached record pause.
         code = Fail(kExitRefused, "the deck did not go into record pause; nothing was recorded");
@@ -128,7 +138,12 @@ private:
     return Finish(code);
   }
 
+  // True once the recording has ended, or its deck has left it.
   bool Handle(const FeedEvent& e, int* code) {
+    if (dataFlowing && e.state && *e.state != OX_DEVICE_STATE_RECORD && *e.state != OX_DEVICE_STATE_RECORD_PAUSE) {
+      leftFor = *e.state;
+      return true;
+    }
     if (e.kind != FeedEvent::Kind::Recording) return false;
     switch (e.recording) {
       case OX_RECORDING_DATA_START:
@@ -140,11 +155,49 @@ private:
         ended = true;
         return true;
       case OX_RECORDING_ERROR_STOP:
-        *code = Fail(kExitRecordFailed, "the recording stopped on an error (the camcorder reported it)");
+        *code = CutShort(e.recordingError);
         ended = true;
         return true;
       default: return false;
     }
+  }
+
+  // The deck stopped recording under the data. The camcorder says how the
+  // recording ended just after; one that does not say is judged by the
+  // deck alone.
+  int DeckLeft() {
+    int code = -1;
+    pump.Until([&](const FeedEvent* e) { return e && e->kind == FeedEvent::Kind::Recording && Handle(*e, &code); },
+               OnProcessClock(kWordLimitSeconds) + 2s);
+    return ended ? code : CutShort(OX_RECORDING_ERROR_NONE);
+  }
+
+  // Why the camcorder ended the recording before the file's end, said and
+  // answered as the exit status.
+  int CutShort(_OxRecordingErrorID error) {
+    const std::string kept = "; what reached the tape stays there";
+    if (error == OX_RECORDING_ERROR_DEVICE_REMOVED)
+      return Fail(kExitRecordFailed, "the recording stopped: the camcorder was removed" + kept);
+    if (const std::optional<TapePosition> tape = session.Position(); tape && tape->track >= tape->lengthTracks)
+      return Fail(kExitRecordFailed, "the recording stopped: the tape ended (at ATN " + std::to_string(tape->track) +
+                                         ") before the file did" + kept);
+    if (const std::string taker = DeckTakenBy(); !taker.empty())
+      return Fail(kExitTakenOver, "the recording stopped: " + taker + kept);
+    return Fail(kExitRecordFailed, "the recording stopped on an error (the camcorder reported it)" + kept);
+  }
+
+  // Who took the deck from under the recording, as words for the message;
+  // empty when nothing shows that another command did. A button another
+  // zelto noted pressing names itself; otherwise the camcorder shows
+  // it by a deck that left recording before it said the recording failed
+  // (after a failure the library stops the deck itself), or by no cassette
+  // (ejected); a cassette made write-protected is its own error.
+  std::string DeckTakenBy() {
+    if (const std::optional<DeckTakeover> by = session.DeckTaken()) return TakenWords(*by);
+    const _OxMediaInfo media = device.GetMediaInfo();
+    if (media == OX_MEDIA_NONE) return "the cassette was ejected";
+    if (media == OX_MEDIA_WRITE_PROTECTED || !leftFor) return {};
+    return "another command took the deck (it is in " + DeviceStateName(*leftFor) + " now)";
   }
 
   void Progress() {
@@ -184,6 +237,8 @@ private:
   bool started = false;
   bool dataFlowing = false;
   bool ended = false;
+  // The state the deck went to when it left recording under the data.
+  std::optional<_OxVideoDeviceState> leftFor;
   DWORD dataStartedAt = 0;
 };
 

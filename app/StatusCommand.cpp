@@ -118,6 +118,13 @@ std::string DeckPositionText(Session& session) {
   return where;
 }
 
+std::string TapeEndText(Session& session) {
+  const std::optional<TapePosition> tape = session.Position();
+  if (!tape || tape->track < tape->lengthTracks) return {};
+  return "the tape is at its end, ATN " + std::to_string(tape->track) + " (it runs from ATN 0 to " +
+         std::to_string(tape->lengthTracks) + ")";
+}
+
 int RunStatus(Session& session, const StatusOptions& options, Console& console) {
   const StatusReport report = StatusReport::Read(session);
   if (options.json) console.Line(report.Json());

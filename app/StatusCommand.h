@@ -36,6 +36,11 @@ struct StatusReport {
 // "blank tape", with the tape counter where it is known.
 std::string DeckPositionText(Session& session);
 
+// Where the head stands at the end of the tape (known with the simulated
+// camcorder): "the tape is at its end, ATN n (it runs from ATN 0 to n)";
+// empty anywhere else.
+std::string TapeEndText(Session& session);
+
 int RunStatus(Session& session, const StatusOptions& options, Console& console);
 
 }  // namespace zelto::app

@@ -415,7 +415,10 @@ void Camcorder::ReportNotesLocked(Tick) {
                                      scene.FramesPerSecond()};
         // A cassette without memory has no records: its thumbnails carry no key.
         const std::uint32_t key = cassette->hasMemory ? scene.memoryKey : 0;
-        QueueLocked(DRIVER_EVENT_THUMBNAIL, reinterpret_cast<LPARAM>(ThumbnailRecord(picture, key)), now);
+        // A scene recorded from a file shows that file's picture, not the camera's.
+        const Orvex::_THUMBNAIL_DATA* record =
+            scene.content ? RecordedThumbnailRecord(scene, note.track, key) : ThumbnailRecord(picture, key);
+        QueueLocked(DRIVER_EVENT_THUMBNAIL, reinterpret_cast<LPARAM>(record), now);
         break;
       }
       case DeckModel::ScanNote::Kind::Complete:

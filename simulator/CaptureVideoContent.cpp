@@ -3,10 +3,10 @@
 // transport stream by libavformat, whose muxer pads with null packets to the
 // stream rate.
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "simulator/CaptureStreamContent.h"
+#include "simulator/FfmpegSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -38,18 +38,6 @@ std::string Describe(const char* what, int code) {
   return std::string(what) + ": " + text;
 }
 
-struct FreeEncoder {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FreeFrame {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct FreePacket {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FreeScaler {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct FreeIo {
   void operator()(AVIOContext* io) const {
     av_freep(&io->buffer);
@@ -176,7 +164,7 @@ class VideoContent final : public CaptureStreamContent {
 
   CaptureSink sink_;
   SyntheticPicture picture_;
-  std::unique_ptr<AVCodecContext, FreeEncoder> encoder_;
+  std::unique_ptr<AVCodecContext, FreeCodec> encoder_;
   std::unique_ptr<AVFrame, FreeFrame> frame_;
   std::unique_ptr<AVPacket, FreePacket> packet_;
   std::unique_ptr<SwsContext, FreeScaler> scaler_;
@@ -190,15 +178,9 @@ class VideoContent final : public CaptureStreamContent {
 
 std::unique_ptr<CaptureStreamContent> CreateCaptureStreamContent(CaptureSink sink, const CaptureStreamShape& shape,
                                                                  std::string* error) {
-  // A driver prints nothing on the host's terminal, where zelto draws its
-  // progress bars. The muxer warns once a file that the first frame comes
-  // with the first clock reference rather than before it, which players
-  // ignore; failures come back through *error. A program that has chosen
-  // FFmpeg's log level keeps it.
-  static std::once_flag quiet;
-  std::call_once(quiet, [] {
-    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
-  });
+  // The muxer warns once a file that the first frame comes with the first
+  // clock reference rather than before it, which players ignore.
+  KeepFfmpegQuiet();
   auto content = std::make_unique<VideoContent>(std::move(sink), shape);
   if (!content->Open(shape, error)) return nullptr;
   return content;

@@ -96,13 +96,15 @@ const std::vector<std::uint8_t>& SyntheticPicture::Draw(const PictureContent& co
   return rgb_;
 }
 
-std::vector<std::uint8_t> SyntheticPicture::BottomUpBgr() const {
-  const std::size_t rowBytes = static_cast<std::size_t>(width_) * 3;
+std::vector<std::uint8_t> SyntheticPicture::BottomUpBgr() const { return sim::BottomUpBgr(rgb_, width_, height_); }
+
+std::vector<std::uint8_t> BottomUpBgr(const std::vector<std::uint8_t>& rgb, int width, int height) {
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
   const std::size_t stride = (rowBytes + 3) & ~std::size_t{3};
-  std::vector<std::uint8_t> bits(stride * static_cast<std::size_t>(height_), 0);
-  for (int row = 0; row < height_; ++row) {
-    const std::uint8_t* from = &rgb_[static_cast<std::size_t>(row) * rowBytes];
-    std::uint8_t* to = &bits[static_cast<std::size_t>(height_ - 1 - row) * stride];
+  std::vector<std::uint8_t> bits(stride * static_cast<std::size_t>(height), 0);
+  for (int row = 0; row < height; ++row) {
+    const std::uint8_t* from = &rgb[static_cast<std::size_t>(row) * rowBytes];
+    std::uint8_t* to = &bits[static_cast<std::size_t>(height - 1 - row) * stride];
     for (std::size_t i = 0; i < rowBytes; i += 3) {
       to[i] = from[i + 2];
       to[i + 1] = from[i + 1];

@@ -44,4 +44,8 @@ class SyntheticPicture {
   std::vector<std::uint8_t> rgb_;
 };
 
+// RGB24 pixels, top row first, as the pixel bits of a 24-bit bitmap: bottom
+// row first, blue-green-red, each row padded to a multiple of 4 bytes.
+std::vector<std::uint8_t> BottomUpBgr(const std::vector<std::uint8_t>& rgb, int width, int height);
+
 }  // namespace zelto::sim

@@ -78,6 +78,44 @@ TEST(CommandLineTest, UsageErrorsExitTwoWithOneLineThatNamesTheMistake) {
   }
 }
 
+// Whatever is wrong, the one line is in this command's own words, never the
+// parser's, and names the word at fault.
+TEST(CommandLineTest, MistakesTheParserFindsReadAsOurOwnWords) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+      {{"--state-file"}, "--state-file needs a file"},
+      {{"status", "--state-file"}, "--state-file needs a file"},
+      {{"--state-file", "--reset", "status"}, "--state-file needs a file"},
+      {{"--data-folder"}, "--data-folder needs a folder"},
+      {{"capture", "direct", "--to"}, "--to needs a folder"},
+      {{"record", "f.m2t", "--margins"}, "--margins needs FIRST,SECOND (seconds)"},
+      {{"scan", "--contact-sheet"}, "--contact-sheet needs a PNG file"},
+      {{"deck"}, "deck needs an action: play, stop, pause, ff, rew, slow, seek"},
+      {{"record"}, "record needs the FILE to record"},
+      {{"capture"}, "capture needs a kind: direct, batch or tape"},
+      {{"capture", "direct"}, "capture direct needs --to DIR, the folder of the files"},
+      {{"status", "--bogus"}, "'status' has no option --bogus"},
+      {{"status", "--bogus=3"}, "'status' has no option --bogus"},
+      {{"deck", "play", "--json"}, "'deck' has no option --json"},
+      {{"status", "extra"}, "'status' does not take 'extra'"},
+      {{"deck", "seek", "10", "20"}, "'deck' does not take '20'"},
+      {{"record", "a.m2t", "b.m2t"}, "'record' does not take 'b.m2t'"},
+      {{"status", "--json=yes"}, "--json takes no value"},
+      {{"deck", "play", "--timeout", "1", "--timeout", "2"}, "--timeout is given more than once"},
+      {{"--state-file", "a", "status", "--state-file", "b"}, "--state-file is given more than once"},
+      {{"deck", "play", "--wait=5"}, "--wait takes no value"},
+      {{"--driver", "usb", "status"}, "--driver takes simulated or system, not 'usb'"},
+      {{"--cassette", "/nonexistent/tape.json", "status"}, "--cassette /nonexistent/tape.json: no such file"},
+  };
+  for (const auto& [args, says] : wrong) {
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    const Parsed parsed = Parse(args);
+    EXPECT_FALSE(parsed.outcome.options) << joined;
+    EXPECT_EQ(parsed.outcome.exitCode, kExitUsage) << joined;
+    EXPECT_EQ(parsed.err, "zelto: " + says + " (see zelto help)\n") << joined;
+  }
+}
+
 TEST(CommandLineTest, HelpFitsEightyColumnsAndSaysWhatAScriptNeeds) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"--help"}, {"help"}, {"-h"}, {"deck", "--help"}, {"help", "deck"}, {"status", "-h"},
