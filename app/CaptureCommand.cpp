@@ -324,8 +324,7 @@ private:
     const std::vector<std::string> names =
         ExistingCaptureFiles(folder, base, batch ? std::optional<int>(first) : std::nullopt, sections.size());
     for (const std::string& name : names) {
-      const std::u8string path = (folder / std::filesystem::u8path(name)).u8string();
-      const std::string text(path.begin(), path.end());
+      const std::string text = zelto::platform::Utf8FromPath(folder / zelto::platform::PathFromUtf8(name));
       if (std::find(files.begin(), files.end(), text) == files.end()) files.push_back(text);
     }
     std::sort(files.begin(), files.end());

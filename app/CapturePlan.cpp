@@ -5,6 +5,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/PlatformExtras.h"
+
 namespace zelto::app {
 
 namespace {
@@ -156,10 +158,8 @@ bool IsSceneFileName(const std::string& name, const std::string& base) {
 std::vector<std::string> Names(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::u8string utf8 = entry.path().filename().u8string();
-    names.emplace_back(utf8.begin(), utf8.end());
-  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    names.push_back(zelto::platform::Utf8FromPath(entry.path().filename()));
   return names;
 }
 

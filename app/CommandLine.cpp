@@ -10,6 +10,7 @@
 
 #include "app/ExitCode.h"
 #include "app/Help.h"
+#include "platform/PlatformExtras.h"
 
 namespace zelto::app {
 
@@ -41,6 +42,25 @@ const char* CommandWord(CommandKind command) {
 }
 
 namespace {
+
+// A path argument: UTF-8 text made a path by our own conversion (CLI11's
+// would go through the ANSI code page on Windows).
+template <typename Path>
+CLI::Option* AddPathOption(CLI::App* app, const std::string& name, Path& path) {
+  return app->add_option_function<std::string>(
+      name, [&path](const std::string& text) { path = zelto::platform::PathFromUtf8(text); });
+}
+
+// CLI::ExistingFile, with the name converted as above.
+const CLI::Validator kExistingFile(
+    [](std::string& text) {
+      std::error_code ec;
+      const auto status = std::filesystem::status(zelto::platform::PathFromUtf8(text), ec);
+      if (!std::filesystem::exists(status)) return "File does not exist: " + text;
+      if (std::filesystem::is_directory(status)) return "File is actually a directory: " + text;
+      return std::string();
+    },
+    "FILE");
 
 // The seek command carries the track number in its low 28 bits.
 constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
@@ -217,9 +237,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   app.set_help_flag();  // help is ours, handled above
   app.require_subcommand(1);
   app.add_option("--driver", driver)->check(CLI::IsMember({"simulated", "system"}));
-  app.add_option("--state-file", options.global.stateFile);
-  app.add_option("--cassette", options.global.cassette)->check(CLI::ExistingFile);
-  app.add_option("--data-folder", options.global.dataFolder);
+  AddPathOption(&app, "--state-file", options.global.stateFile);
+  AddPathOption(&app, "--cassette", options.global.cassette)->check(kExistingFile);
+  AddPathOption(&app, "--data-folder", options.global.dataFolder);
   app.add_flag("--reset", options.global.resetState);
 
   std::map<CommandKind, CLI::App*> commands;
@@ -244,7 +264,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string streamTimeout;
   std::string poll;
   capture->add_option("kind", captureKind)->required();
-  capture->add_option("--to", options.capture.folder)->required();
+  AddPathOption(capture, "--to", options.capture.folder)->required();
   capture->add_option("--name", options.capture.name);
   capture->add_option("--first", first);
   capture->add_option("--split", split);
@@ -256,10 +276,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   capture->add_option("SECTION", options.capture.sections);
   CLI::App* record = commands[CommandKind::Record];
   std::string margins;
-  record->add_option("FILE", options.record.file)->required();
+  AddPathOption(record, "FILE", options.record.file)->required();
   record->add_option("--margins", margins);
   record->add_flag("--direct", options.record.direct);
-  commands[CommandKind::Scan]->add_option("--contact-sheet", options.scan.contactSheet);
+  AddPathOption(commands[CommandKind::Scan], "--contact-sheet", options.scan.contactSheet);
   CLI::App* mic = commands[CommandKind::Mic];
   std::vector<std::string> micWords;
   mic->add_option("ACTION", micWords);
@@ -345,7 +365,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (micWords.size() != 3) throw UsageError{"mic picture needs SCENE and OUT.png"};
         m.action = MicOptions::Action::Picture;
         m.scene = static_cast<unsigned>(ParseCount("SCENE", micWords[1], 1, 100000));
-        m.output = micWords[2];
+        m.output = zelto::platform::PathFromUtf8(micWords[2]);
       } else {
         throw UsageError{"unknown mic action '" + word + "'; the actions are text, picture"};
       }

@@ -274,8 +274,7 @@ private:
   void CollectFiles() {
     if (folder.empty()) return;
     for (const std::string& name : ExistingSceneFiles(folder, base)) {
-      const std::u8string path = (folder / std::filesystem::u8path(name)).u8string();
-      const std::string text(path.begin(), path.end());
+      const std::string text = zelto::platform::Utf8FromPath(folder / zelto::platform::PathFromUtf8(name));
       if (std::find(files.begin(), files.end(), text) == files.end()) files.push_back(text);
     }
     std::sort(files.begin(), files.end());

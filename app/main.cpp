@@ -6,10 +6,36 @@
 #include "app/Commands.h"
 #include "app/Console.h"
 #include "app/Interrupt.h"
+#include "platform/PlatformExtras.h"
 
-int main(int argc, char** argv) {
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
+
+namespace {
+
+int Run(const std::vector<std::string>& args) {
   zelto::app::Interrupt::InstallHandlers();
   zelto::app::Console console(std::cout, std::cerr, zelto::app::Console::StdoutWantsColour(),
                               zelto::app::Console::StdoutIsTerminal());
-  return zelto::app::RunCommandLine(std::vector<std::string>(argv, argv + argc), console);
+  return zelto::app::RunCommandLine(args, console);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as the system holds them, in UTF-16 (the narrow ones are in
+// the ANSI code page, which loses every other character); the program works
+// in UTF-8, and so does its output on a console.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(zelto::platform::ToUtf8(argv[i]));
+  const UINT consolePage = GetConsoleOutputCP();
+  if (consolePage != 0) SetConsoleOutputCP(CP_UTF8);
+  const int code = Run(args);
+  if (consolePage != 0) SetConsoleOutputCP(consolePage);  // the console is the user's, after we are gone
+  return code;
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
+#endif

@@ -726,7 +726,7 @@ HRESULT Camcorder::SetTransmitFile(const WCHAR* path) {
     if (error) return E_INVALIDARG;
     const std::optional<std::uint64_t> size = TransportStreamSize(native);
     if (!size) return E_INVALIDARG;
-    file = TransmitFile{Utf8FromPath(native), *size, std::nullopt};
+    file = TransmitFile{zelto::platform::Utf8FromPath(native), *size, std::nullopt};
   }
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/PlatformExtras.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
@@ -310,7 +311,7 @@ std::vector<std::uint8_t> CaptureSession::StreamPackets(const SceneContent& cont
   if (lo >= hi) return bytes;
   if (!content_ || contentPath_ != content.file) {
     contentPath_ = content.file;
-    content_ = std::make_unique<std::ifstream>(PathFromUtf8(content.file), std::ios::binary);
+    content_ = std::make_unique<std::ifstream>(zelto::platform::PathFromUtf8(content.file), std::ios::binary);
   }
   // Where the file cannot be read any more, its packets stay null packets.
   const std::uint64_t filePacket = content.fromPacket + static_cast<std::uint64_t>(lo - at);
@@ -375,7 +376,7 @@ bool CaptureSession::Open(const CaptureFileName& name, const Scene& scene) {
   const bool perScene = name.Placeholder() == CaptureFileName::Counts::Files;
   const std::uint32_t number = perScene ? ++fileNumber_ : ++partNumber_;
   auto file = std::make_unique<OpenFile>();
-  file->path = settings_.folder / name.Fill(number);
+  file->path = settings_.folder / zelto::platform::NativePath(name.Fill(number));
   file->framesPerSecond = scene.FramesPerSecond();
   file->wide = scene.wide;
   file->packets = scene.content.has_value();
@@ -401,7 +402,7 @@ void CaptureSession::Close(bool report) {
   if (!file_->neverAppears && !file_->writer && report) Appear();
   std::string error;
   if (file_->writer) file_->writer->Close(&error);
-  const std::wstring path = file_->path.wstring();
+  const std::wstring path = zelto::platform::WidePath(file_->path);
   file_.reset();
   if (report) Emit(DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(FileRecord(path)), CAPTURE_OPTION_REPORT_COMPLETE);
 }

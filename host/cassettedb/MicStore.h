@@ -53,9 +53,6 @@ struct MemoryContents {
 // How long a call waits for another connection's lock before it fails.
 inline constexpr int kBusyTimeoutMs = 250;
 
-// A native path as the UTF-8 name sqlite3_open_v2 expects.
-std::string SqlitePath(const std::filesystem::path& path);
-
 class MicStore {
  public:
   // Creates an empty database with the schema. An existing database of ours
