@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ThreadGuard.h"
+
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
@@ -34,7 +36,7 @@ Wakers& TheWakers() {
 // handler may take locks.
 BOOL WINAPI OnConsoleEvent(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  Interrupt::Request();
+  zelto::platform::GuardThread("console control", [] { Interrupt::Request(); });
   return TRUE;
 }
 #endif
@@ -57,9 +59,10 @@ void Interrupt::InstallHandlers() {
   sigaddset(&signals, SIGTERM);
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
   std::thread([signals] {
+    // Guarded a signal at a time: the next Ctrl-C is heard all the same.
     for (;;) {
       int signal = 0;
-      if (sigwait(&signals, &signal) == 0) Interrupt::Request();
+      if (sigwait(&signals, &signal) == 0) zelto::platform::GuardThread("signal", [] { Interrupt::Request(); });
     }
   }).detach();
 #endif

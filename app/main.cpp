@@ -1,4 +1,5 @@
 // zelto: the command-line host of the camcorder library.
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "app/Console.h"
 #include "app/Interrupt.h"
 #include "platform/PlatformExtras.h"
+#include "platform/ThreadGuard.h"
 
 #ifdef _WIN32
 #include "platform/win32.h"
@@ -14,7 +16,16 @@
 
 namespace {
 
+// A fault of ours stopped on one of the program's threads: said at once, in
+// one write, whatever the main thread is printing.
+void ReportEscape(const std::string& description) {
+  const std::string line = "zelto: internal error on " + description + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
 int Run(const std::vector<std::string>& args) {
+  zelto::platform::SetEscapedExceptionReporter(&ReportEscape);
   zelto::app::Interrupt::InstallHandlers();
   zelto::app::Console console(std::cout, std::cerr, zelto::app::Console::StdoutWantsColour(),
                               zelto::app::Console::StdoutIsTerminal());

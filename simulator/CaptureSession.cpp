@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/PlatformExtras.h"
+#include "platform/ThreadGuard.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
@@ -101,8 +102,17 @@ bool CaptureSession::Finished() const {
 }
 
 unsigned WINAPI CaptureSession::ThreadMain(void* self) {
-  static_cast<CaptureSession*>(self)->Run();
+  auto* session = static_cast<CaptureSession*>(self);
+  zelto::platform::GuardThread("capture", [session] { session->Run(); }, [session] { session->FailOnFault(); });
   return 0;
+}
+
+void CaptureSession::FailOnFault() {
+  // Ended the way a capture ends on a disk that takes no more: the file is
+  // closed and reported, the host is told, and the deck goes on as it was.
+  if (!failed_) Fail();
+  std::lock_guard guard(lock_);
+  finished_ = true;
 }
 
 void CaptureSession::Run() {
