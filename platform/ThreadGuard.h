@@ -12,13 +12,15 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 namespace zelto::platform {
 
-// Inside a catch block only: counts the exception being handled, keeps its
-// description and tells the reporter. Never throws.
-void NoteEscapedException(const char* thread) noexcept;
+// Counts an exception stopped on a thread, keeps its description ("what"
+// is its what(), null for one of another type) and tells the reporter.
+// Never throws.
+void NoteEscapedException(const char* thread, const char* what) noexcept;
 
 // How many exceptions have reached a guard since the process began.
 std::uint64_t EscapedExceptions() noexcept;
@@ -32,18 +34,25 @@ void SetEscapedExceptionReporter(EscapedExceptionReporter reporter) noexcept;
 
 // Runs body(); should it throw, notes the exception and runs onFailure(),
 // itself guarded the same way.
+// The exception is looked at here, in the module that caught it: where each
+// module carries its own C++ runtime (Windows), another module cannot
+// rethrow it.
 template <typename Body, typename OnFailure>
 void GuardThread(const char* thread, Body&& body, OnFailure&& onFailure) noexcept {
   try {
     body();
     return;
+  } catch (const std::exception& e) {
+    NoteEscapedException(thread, e.what());
   } catch (...) {
-    NoteEscapedException(thread);
+    NoteEscapedException(thread, nullptr);
   }
   try {
     onFailure();
+  } catch (const std::exception& e) {
+    NoteEscapedException(thread, e.what());
   } catch (...) {
-    NoteEscapedException(thread);
+    NoteEscapedException(thread, nullptr);
   }
 }
 

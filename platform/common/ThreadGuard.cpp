@@ -1,7 +1,6 @@
 #include "platform/ThreadGuard.h"
 
 #include <atomic>
-#include <exception>
 #include <mutex>
 
 namespace zelto::platform {
@@ -20,25 +19,14 @@ Escapes& TheEscapes() {
   return *escapes;
 }
 
-std::string Describe(const char* thread) {
-  std::string what;
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    what = e.what();
-  } catch (...) {
-    what = "an exception of an unknown type";
-  }
-  return std::string("the ") + (thread ? thread : "unnamed") + " thread: " + what;
-}
-
 }  // namespace
 
-void NoteEscapedException(const char* thread) noexcept {
+void NoteEscapedException(const char* thread, const char* what) noexcept {
   Escapes& escapes = TheEscapes();
   escapes.count.fetch_add(1);
   try {
-    const std::string description = Describe(thread);
+    const std::string description = std::string("the ") + (thread ? thread : "unnamed") +
+                                    " thread: " + (what ? what : "an exception of an unknown type");
     {
       std::lock_guard guard(escapes.lock);
       escapes.last = description;
