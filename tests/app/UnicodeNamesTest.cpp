@@ -31,11 +31,11 @@ const char* const kNames[] = {
     "\xce\xa9mega-\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82-\xe6\x9d\xb1\xe4\xba\xac",
 };
 
-// Two scenes (1-3 s and 4-6 s) with memory on a 12 s tape standing in the
-// first; blank tape after 6 s to record on.
-const char* const kShortTape = R"({"length": 12, "position": 1.5, "memory": {"title": "T"},
-    "scenes": [{"start": 1, "end": 3, "timeCode": "00:00:00:00"},
-               {"start": 4, "end": 6, "timeCode": "00:01:00:00"}]})";
+// Two scenes (0.5-1.5 s and 2-3 s) with memory on an 8 s tape standing in
+// the first; blank tape after 3 s to record on.
+const char* const kShortTape = R"({"length": 8, "position": 0.6, "memory": {"title": "T"},
+    "scenes": [{"start": 0.5, "end": 1.5, "timeCode": "00:00:00:00"},
+               {"start": 2, "end": 3, "timeCode": "00:01:00:00"}]})";
 
 // Every file under a folder by its UTF-8 path from there, '/' between parts.
 std::set<std::string> FilesUnder(const std::filesystem::path& root) {
@@ -87,15 +87,15 @@ TEST_P(UnicodeNamesTest, EveryRoadKeepsTheNameAsItIs) {
                                "--name", name, "--seconds", "1"}));
   ASSERT_NO_FATAL_FAILURE(Run({"capture", "batch", "--to", dir, "--name", name, "scene:2"}));
   // Onto the blank tape after the second scene, from the direct capture's file.
-  ASSERT_NO_FATAL_FAILURE(Run({"deck", "seek", "2100", "--wait"}));
-  ASSERT_NO_FATAL_FAILURE(Run({"record", Utf8(to / zp::PathFromUtf8(name + "-01.zlt")), "--margins", "0.5,0.5"}));
+  ASSERT_NO_FATAL_FAILURE(Run({"deck", "seek", "1050", "--wait"}));
+  ASSERT_NO_FATAL_FAILURE(Run({"record", Utf8(to / zp::PathFromUtf8(name + "-01.zlt")), "--margins", "0.2,0.2"}));
   ASSERT_NO_FATAL_FAILURE(Run({"scan", "--contact-sheet", Utf8(to / zp::PathFromUtf8(name + ".png"))}));
   ASSERT_NO_FATAL_FAILURE(Run({"mic", "text", name}));
   const Result mic = Zelto({"mic", "--json"});
   ASSERT_EQ(mic.code, kExitOk) << mic.err;
   EXPECT_EQ(nlohmann::json::parse(mic.out).at("text"), name);
   // The whole cassette, recorded scene and all, into a folder of the same name.
-  ASSERT_NO_FATAL_FAILURE(Run({"capture", "tape", "--to", sub, "--name", name, "--stream-timeout", "3000", "--poll",
+  ASSERT_NO_FATAL_FAILURE(Run({"capture", "tape", "--to", sub, "--name", name, "--stream-timeout", "1500", "--poll",
                                "250"}));
 
   const std::set<std::string> expected = {
@@ -115,7 +115,15 @@ TEST_P(UnicodeNamesTest, EveryRoadKeepsTheNameAsItIs) {
   EXPECT_TRUE(std::filesystem::exists(folder / "state.json"));
 }
 
+#ifdef _WIN32
+// Windows runs the camcorder's clock at its own pace, and every road takes
+// half a minute: one name carries the table's scripts, astral plane and all.
+const char* const kEveryScript =
+    "caf\xc3\xa9-\xe9\x8c\xb2\xe7\x94\xbb-\xf0\x9f\x8e\x9e\xef\xb8\x8f-\xce\xa9-\xd0\x9f\xd1\x80\xd0\xb8-\xe6\x9d\xb1";
+INSTANTIATE_TEST_SUITE_P(Names, UnicodeNamesTest, ::testing::Values(kEveryScript));
+#else
 INSTANTIATE_TEST_SUITE_P(Names, UnicodeNamesTest, ::testing::ValuesIn(kNames));
+#endif
 
 // The variable that names the user's own folders, set to a path while it
 // lives, and put back after.

@@ -106,6 +106,15 @@ class CaptureTest : public ComTest {
       paths.push_back(zelto::platform::NativePath(reinterpret_cast<const DRIVER_FILE_RECORD*>(a)->path));
     return paths;
   }
+  // A direct capture into Clip-NN.zlt, under way in the first scene.
+  void CaptureInTheFirstScene() {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(receive->SetOptions(15), S_OK);
+    ASSERT_EQ(receive->SetFileName(L"Clip-%02d.zlt", 1), S_OK);
+    ASSERT_EQ(receive->StartDirect(), S_OK);
+    ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | kTracksPerSecond), S_OK);
+    ASSERT_TRUE(WaitForEvent(DRIVER_EVENT_FILE_CREATED, 1));
+  }
   bool WaitForEvent(DWORD code, std::size_t count) { return events.WaitForCount(code, count); }
   std::filesystem::path File(const std::string& name) const { return folder / name; }
 
@@ -222,12 +231,7 @@ TEST_F(CaptureTest, FaultsEndTheCaptureWithAnEventAndKeepTheFiles) {
 }
 
 TEST_F(CaptureTest, RemovalEndsTheCaptureWithoutAWordAndKeepsItsFile) {
-  Start();
-  ASSERT_EQ(receive->SetOptions(15), S_OK);
-  ASSERT_EQ(receive->SetFileName(L"Clip-%02d.zlt", 1), S_OK);
-  ASSERT_EQ(receive->StartDirect(), S_OK);
-  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | kTracksPerSecond), S_OK);
-  ASSERT_TRUE(WaitForEvent(DRIVER_EVENT_FILE_CREATED, 1));
+  ASSERT_NO_FATAL_FAILURE(CaptureInTheFirstScene());
   driver.Panel().RemoveDevice();
   ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED));
   EXPECT_TRUE(driver.Panel().AwaitCaptureEnd(20000));
@@ -237,12 +241,7 @@ TEST_F(CaptureTest, RemovalEndsTheCaptureWithoutAWordAndKeepsItsFile) {
 }
 
 TEST_F(CaptureTest, AFailureOnTheCamcordersThreadTakesItOffTheBusAndKeepsTheFile) {
-  Start();
-  ASSERT_EQ(receive->SetOptions(15), S_OK);
-  ASSERT_EQ(receive->SetFileName(L"Clip-%02d.zlt", 1), S_OK);
-  ASSERT_EQ(receive->StartDirect(), S_OK);
-  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | kTracksPerSecond), S_OK);
-  ASSERT_TRUE(WaitForEvent(DRIVER_EVENT_FILE_CREATED, 1));
+  ASSERT_NO_FATAL_FAILURE(CaptureInTheFirstScene());
   // Nothing moves the model or posts its events any more: the camcorder is
   // gone, and says so itself, once.
   driver.Panel().BreakThread();
