@@ -21,14 +21,20 @@ using apptest::Result;
 using namespace zelto::app;
 namespace zp = zelto::platform;
 
+struct Name {
+  const char* label;  // how the test is listed
+  const char* utf8;
+};
+void PrintTo(const Name& name, std::ostream* out) { *out << name.label; }
+
 // Accents, a Japanese name, an emoji with its variation selector, and three
 // scripts at once.
-const char* const kNames[] = {
-    "caf\xc3\xa9",
-    "dossier-\xc3\xa9t\xc3\xa9",
-    "\xe9\x8c\xb2\xe7\x94\xbb\xe3\x83\x86\xe3\x83\xbc\xe3\x83\x97",
-    "\xf0\x9f\x8e\x9e\xef\xb8\x8f" "clip",
-    "\xce\xa9mega-\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82-\xe6\x9d\xb1\xe4\xba\xac",
+const Name kNames[] = {
+    {"Cafe", "caf\xc3\xa9"},
+    {"DossierEte", "dossier-\xc3\xa9t\xc3\xa9"},
+    {"Japanese", "\xe9\x8c\xb2\xe7\x94\xbb\xe3\x83\x86\xe3\x83\xbc\xe3\x83\x97"},
+    {"Emoji", "\xf0\x9f\x8e\x9e\xef\xb8\x8f" "clip"},
+    {"MixedScripts", "\xce\xa9mega-\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82-\xe6\x9d\xb1\xe4\xba\xac"},
 };
 
 // Two scenes (0.5-1.5 s and 2-3 s) with memory on an 8 s tape standing in
@@ -50,7 +56,7 @@ std::set<std::string> FilesUnder(const std::filesystem::path& root) {
   return names;
 }
 
-class UnicodeNamesTest : public AppTest, public ::testing::WithParamInterface<const char*> {
+class UnicodeNamesTest : public AppTest, public ::testing::WithParamInterface<Name> {
  protected:
   void SetUp() override {
     AppTest::SetUp();
@@ -78,7 +84,7 @@ class UnicodeNamesTest : public AppTest, public ::testing::WithParamInterface<co
 };
 
 TEST_P(UnicodeNamesTest, EveryRoadKeepsTheNameAsItIs) {
-  const std::string name = GetParam();
+  const std::string name = GetParam().utf8;
   const std::filesystem::path to = folder / zp::PathFromUtf8(name);
   const std::string dir = Utf8(to);
   const std::string sub = Utf8(to / zp::PathFromUtf8(name));
@@ -118,8 +124,9 @@ TEST_P(UnicodeNamesTest, EveryRoadKeepsTheNameAsItIs) {
 #ifdef _WIN32
 // Windows runs the camcorder's clock at its own pace, and every road takes
 // half a minute: one name carries the table's scripts, astral plane and all.
-const char* const kEveryScript =
-    "caf\xc3\xa9-\xe9\x8c\xb2\xe7\x94\xbb-\xf0\x9f\x8e\x9e\xef\xb8\x8f-\xce\xa9-\xd0\x9f\xd1\x80\xd0\xb8-\xe6\x9d\xb1";
+const Name kEveryScript = {
+    "EveryScript",
+    "caf\xc3\xa9-\xe9\x8c\xb2\xe7\x94\xbb-\xf0\x9f\x8e\x9e\xef\xb8\x8f-\xce\xa9-\xd0\x9f\xd1\x80\xd0\xb8-\xe6\x9d\xb1"};
 INSTANTIATE_TEST_SUITE_P(Names, UnicodeNamesTest, ::testing::Values(kEveryScript));
 #else
 INSTANTIATE_TEST_SUITE_P(Names, UnicodeNamesTest, ::testing::ValuesIn(kNames));
@@ -154,7 +161,7 @@ class ScopedHome {
 };
 
 TEST(DefaultDataFolderTest, FollowsAnEnvironmentOutsideAscii) {
-  const std::filesystem::path home = zelto::testing::TestFolder("zelto-home") / zp::PathFromUtf8(kNames[4]);
+  const std::filesystem::path home = zelto::testing::TestFolder("zelto-home") / zp::PathFromUtf8(kNames[4].utf8);
   std::optional<std::filesystem::path> folder;
   {
     ScopedHome scoped(home);
