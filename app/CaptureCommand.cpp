@@ -40,11 +40,6 @@ std::string TimeCodeSeconds(const OxTimeCode& code) {
   return TimeCodeText(code).substr(0, 8);  // HH:MM:SS: the library's figures count whole seconds
 }
 
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 class CaptureRun {
 public:
   CaptureRun(Session& session, const CaptureOptions& options, Console& console)
@@ -322,7 +317,7 @@ private:
     for (int part = 1;; ++part) {
       char suffix[16];
       std::snprintf(suffix, sizeof suffix, "-%02d.zlt", part);
-      const std::uint64_t size = FileSize(Utf8(folder / std::filesystem::u8path(names.base + suffix)));
+      const std::uint64_t size = FileSize(zelto::platform::Utf8FromPath(folder / zelto::platform::PathFromUtf8(names.base + suffix)));
       if (size == 0) break;
       bytes += size;
     }

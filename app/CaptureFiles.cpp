@@ -1,14 +1,14 @@
 #include "app/CaptureFiles.h"
 
 #include "app/CaptureReport.h"
+#include "platform/PlatformExtras.h"
 
 namespace zelto::app {
 
 namespace {
 
 std::string FileName(const std::string& utf8Path) {
-  const std::u8string name = std::filesystem::u8path(utf8Path).filename().u8string();
-  return std::string(name.begin(), name.end());
+  return zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(utf8Path).filename());
 }
 
 }  // namespace
@@ -53,8 +53,7 @@ void CaptureFiles::Whole(const std::vector<std::string>& whole) {
 std::vector<std::string> CaptureFiles::Paths(const std::vector<std::string>& made) const {
   std::vector<std::string> paths;
   for (const std::string& name : made) {
-    const std::u8string text = (folder / std::filesystem::u8path(name)).u8string();
-    paths.emplace_back(text.begin(), text.end());
+    paths.push_back(zelto::platform::Utf8FromPath(folder / zelto::platform::PathFromUtf8(name)));
   }
   return paths;
 }

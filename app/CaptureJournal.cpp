@@ -11,14 +11,13 @@
 
 #include "app/CaptureFolder.h"
 #include "app/Names.h"
+#include "platform/PlatformExtras.h"
 
 namespace zelto::app {
 
 namespace {
 
 constexpr std::string_view kHeader = "zelto capture list 1";
-
-std::filesystem::path Utf8Path(const std::string& text) { return std::filesystem::u8path(text); }
 
 std::string DeclarationLine(const CaptureNames& names) {
   switch (names.kind) {
@@ -89,7 +88,7 @@ std::string CaptureJournal::Begin(const CaptureNames& names) { return Append(Dec
 
 std::string CaptureJournal::Complete(const std::string& name) {
   std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(folder / Utf8Path(name), ec);
+  const std::uintmax_t size = std::filesystem::file_size(folder / zelto::platform::PathFromUtf8(name), ec);
   if (ec) return {};  // gone: nothing to vouch for
   // Listed again only with another size: the later line is the one read.
   const auto it = listed.find(name);
@@ -138,7 +137,7 @@ std::vector<std::string> CaptureJournal::Unfinished(const std::filesystem::path&
   for (const CaptureNames& names : declared) {
     for (const std::string& name : CoveredFiles(folder, names)) {
       std::error_code ec;
-      const std::uintmax_t size = std::filesystem::file_size(folder / Utf8Path(name), ec);
+      const std::uintmax_t size = std::filesystem::file_size(folder / zelto::platform::PathFromUtf8(name), ec);
       const auto listed = whole.find(name);
       if (!ec && (listed == whole.end() || listed->second != size) &&
           std::find(unfinished.begin(), unfinished.end(), name) == unfinished.end())

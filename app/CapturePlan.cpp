@@ -11,6 +11,7 @@
 #include "app/CaptureReport.h"
 #include "app/ExitCode.h"
 #include "app/Names.h"
+#include "platform/PlatformExtras.h"
 
 namespace zelto::app {
 
@@ -172,10 +173,8 @@ bool IsSceneFileName(const std::string& name, const std::string& base) {
 std::vector<std::string> Names(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::u8string utf8 = entry.path().filename().u8string();
-    names.emplace_back(utf8.begin(), utf8.end());
-  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    names.push_back(zelto::platform::Utf8FromPath(entry.path().filename()));
   return names;
 }
 

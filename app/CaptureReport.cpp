@@ -8,6 +8,7 @@
 #include "app/Interrupt.h"
 #include "app/Names.h"
 #include "platform/win32.h"
+#include "platform/PlatformExtras.h"
 
 namespace zelto::app {
 
@@ -33,7 +34,7 @@ std::string Bytes(double bytes) {
 
 std::uint64_t FileSize(const std::string& utf8Path) {
   std::error_code ec;
-  const auto size = std::filesystem::file_size(std::filesystem::u8path(utf8Path), ec);
+  const auto size = std::filesystem::file_size(zelto::platform::PathFromUtf8(utf8Path), ec);
   return ec ? 0 : size;
 }
 
@@ -129,9 +130,9 @@ void CaptureReport::FileLines(const std::filesystem::path& folder, const std::ve
   console.Line(Count(files.size(), "file", "files") + " in " + PathText(folder) + (files.empty() ? "" : ":"));
   for (const std::string& f : files) {
     const std::uint64_t size = FileSize(f);
-    const std::u8string name = std::filesystem::u8path(f).filename().u8string();
+    const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(f).filename());
     char line[512];
-    std::snprintf(line, sizeof line, "  %-32s %10s  %s", std::string(name.begin(), name.end()).c_str(),
+    std::snprintf(line, sizeof line, "  %-32s %10s  %s", name.c_str(),
                   Bytes(static_cast<double>(size)).c_str(),
                   Duration(static_cast<double>(size) / kStreamBytesPerSecond).c_str());
     console.Line(line);

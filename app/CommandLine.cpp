@@ -11,6 +11,7 @@
 #include "app/ExitCode.h"
 #include "app/Help.h"
 #include "app/Names.h"
+#include "platform/PlatformExtras.h"
 
 namespace zelto::app {
 
@@ -42,6 +43,14 @@ const char* CommandWord(CommandKind command) {
 }
 
 namespace {
+
+// A path argument: UTF-8 text made a path by our own conversion (CLI11's
+// would go through the ANSI code page on Windows).
+template <typename Path>
+CLI::Option* AddPathOption(CLI::App* app, const std::string& name, Path& path) {
+  return app->add_option_function<std::string>(
+      name, [&path](const std::string& text) { path = zelto::platform::PathFromUtf8(text); });
+}
 
 // The seek command carries the track number in its low 28 bits.
 constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
@@ -267,9 +276,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   // the subcommands inherit this.
   app.allow_extras();
   app.add_option("--driver", driver);
-  app.add_option("--state-file", options.global.stateFile);
-  app.add_option("--cassette", options.global.cassette);
-  app.add_option("--data-folder", options.global.dataFolder);
+  AddPathOption(&app, "--state-file", options.global.stateFile);
+  AddPathOption(&app, "--cassette", options.global.cassette);
+  AddPathOption(&app, "--data-folder", options.global.dataFolder);
   app.add_flag("--reset", options.global.resetState);
 
   std::map<CommandKind, CLI::App*> commands;
@@ -294,7 +303,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string streamTimeout;
   std::string poll;
   capture->add_option("kind", captureKind);
-  capture->add_option("--to", options.capture.folder);
+  AddPathOption(capture, "--to", options.capture.folder);
   CLI::Option* nameOption = capture->add_option("--name", options.capture.name);
   CLI::Option* firstOption = capture->add_option("--first", first);
   capture->add_option("--split", split);
@@ -306,10 +315,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   capture->add_option("SECTION", options.capture.sections);
   CLI::App* record = commands[CommandKind::Record];
   std::string margins;
-  record->add_option("FILE", options.record.file);
+  AddPathOption(record, "FILE", options.record.file);
   record->add_option("--margins", margins);
   record->add_flag("--direct", options.record.direct);
-  commands[CommandKind::Scan]->add_option("--contact-sheet", options.scan.contactSheet);
+  AddPathOption(commands[CommandKind::Scan], "--contact-sheet", options.scan.contactSheet);
   CLI::App* mic = commands[CommandKind::Mic];
   std::vector<std::string> micWords;
   mic->add_option("ACTION", micWords);
@@ -407,7 +416,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (micWords.size() != 3) throw UsageError{"mic picture needs SCENE and OUT.png"};
         m.action = MicOptions::Action::Picture;
         m.scene = static_cast<unsigned>(ParseCount("SCENE", micWords[1], 1, 100000));
-        m.output = micWords[2];
+        m.output = zelto::platform::PathFromUtf8(micWords[2]);
       } else {
         throw UsageError{"unknown mic action '" + word + "'; the actions are text, picture"};
       }

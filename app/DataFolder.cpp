@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/PlatformExtras.h"
+
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
@@ -16,15 +18,19 @@ namespace zelto::app {
 
 namespace {
 
-std::string Text(const std::filesystem::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return std::string(utf8.begin(), utf8.end());
-}
+std::string Text(const std::filesystem::path& path) { return zelto::platform::Utf8FromPath(path); }
 
 std::optional<std::filesystem::path> FromEnvironment(const char* name) {
+#ifdef _WIN32
+  // The wide environment: the narrow one is in the ANSI code page.
+  const wchar_t* value = _wgetenv(zelto::platform::FromUtf8(name).c_str());
+  if (value == nullptr || *value == L'\0') return std::nullopt;
+  std::filesystem::path path = zelto::platform::NativePath(value);
+#else
   const char* value = std::getenv(name);
   if (value == nullptr || *value == '\0') return std::nullopt;
-  std::filesystem::path path(value);
+  std::filesystem::path path = zelto::platform::PathFromUtf8(value);
+#endif
   // A relative value is not a location (the base directory rules say to ignore it).
   if (!path.is_absolute()) return std::nullopt;
   return path;

@@ -6,6 +6,7 @@
 #include "app/DataFolder.h"
 #include "app/DeckCommand.h"
 #include "app/ExitCode.h"
+#include "platform/PlatformExtras.h"
 
 #ifndef ZELTO_VERSION
 #define ZELTO_VERSION "0.1"
@@ -18,8 +19,7 @@ namespace {
 std::string DataFolderText() {
   const std::optional<std::filesystem::path> folder = DefaultDataFolder();
   if (!folder) return "(none: no home folder is set; give --data-folder)";
-  const std::u8string utf8 = folder->u8string();
-  return std::string(utf8.begin(), utf8.end());
+  return zelto::platform::Utf8FromPath(*folder);
 }
 
 std::string ExitCodes() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/ExitCode.h"
+#include "platform/ThreadGuard.h"
 
 #ifdef _WIN32
 #include "platform/win32.h"
@@ -40,11 +41,11 @@ Wakers& TheWakers() {
 // handler may take locks and wait.
 BOOL WINAPI OnConsoleEvent(DWORD type) {
   if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
-    Interrupt::Request(Interrupt::Signal::CtrlC);
+    zelto::platform::GuardThread("console control", [] { Interrupt::Request(Interrupt::Signal::CtrlC); });
     return TRUE;
   }
   if (type != CTRL_CLOSE_EVENT && type != CTRL_LOGOFF_EVENT && type != CTRL_SHUTDOWN_EVENT) return FALSE;
-  Interrupt::Request(Interrupt::Signal::Terminate);
+  zelto::platform::GuardThread("console control", [] { Interrupt::Request(Interrupt::Signal::Terminate); });
   // The system ends the process once this returns (and after about five
   // seconds in any case): give the program that long to stop the camcorder
   // and keep its files.
@@ -73,10 +74,12 @@ void Interrupt::InstallHandlers() {
   sigaddset(&signals, SIGTERM);
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
   std::thread([signals] {
+    // Guarded a signal at a time: the next Ctrl-C is heard all the same.
     for (;;) {
       int signal = 0;
-      if (sigwait(&signals, &signal) == 0)
-        Interrupt::Request(signal == SIGTERM ? Interrupt::Signal::Terminate : Interrupt::Signal::CtrlC);
+      if (sigwait(&signals, &signal) != 0) continue;
+      const Interrupt::Signal which = signal == SIGTERM ? Interrupt::Signal::Terminate : Interrupt::Signal::CtrlC;
+      zelto::platform::GuardThread("signal", [which] { Interrupt::Request(which); });
     }
   }).detach();
 #endif

@@ -152,9 +152,6 @@ std::string TapeCounterText(std::uint32_t track) {
   return text;
 }
 
-std::string PathText(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
+std::string PathText(const std::filesystem::path& path) { return zelto::platform::Utf8FromPath(path); }
 
 }  // namespace zelto::app

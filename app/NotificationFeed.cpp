@@ -55,8 +55,7 @@ namespace {
 // same: its place must be filled).
 std::string FileText(const OxString& name) noexcept {
   try {
-    const std::u8string path = zelto::platform::NativePath(name.GetStdString()).u8string();
-    return std::string(path.begin(), path.end());
+    return zelto::platform::Utf8FromPath(zelto::platform::NativePath(name.GetStdString()));
   } catch (...) {
     return {};
   }

@@ -84,7 +84,7 @@ int Session::RegisterSimulator(std::string* error) {
     std::string problem;
     asked = zelto::sim::Cassette::Load(*settings.global.cassette, &problem);
     if (!asked) {
-      *error = "cassette " + settings.global.cassette->string() + ": " + problem;
+      *error = "cassette " + zelto::platform::Utf8FromPath(*settings.global.cassette) + ": " + problem;
       return kExitUsage;
     }
   }

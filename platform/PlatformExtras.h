@@ -1,5 +1,12 @@
 // What the platform layer offers beyond the Win32 names: path and text
 // conversion, the test clock, and fault hooks. Same API on every platform.
+//
+// Text and paths: every conversion between wide text, UTF-8 text and a path
+// goes through the functions below, never through the C++ library's own
+// conversions (path(std::string), path(std::wstring), path::string(),
+// path::wstring()), which follow the C++ locale on POSIX and the ANSI code
+// page on Windows, and throw or mangle a name outside ASCII. None of these
+// throws on malformed input: what cannot be converted becomes U+FFFD.
 #pragma once
 
 #include <filesystem>
@@ -20,6 +27,16 @@ std::string NativePathText(std::wstring_view windowsPath);
 // The reverse: a native path as the wide text the Win32 API would show.
 std::wstring WidePath(const std::filesystem::path& path);
 
+// UTF-8 text (a name typed on the command line, read from a file, or shown)
+// as a path, and back. On POSIX the bytes are the path's own, unchanged,
+// both ways; on Windows they are converted to and from UTF-16. Separators
+// are left as they are: '/' separates on both, '\\' on Windows only.
+std::filesystem::path PathFromUtf8(std::string_view text);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+// Wide text (UTF-16 on Windows, UTF-32 on POSIX) to UTF-8 and back. A lone
+// surrogate, an overlong or truncated sequence, an encoded surrogate or a
+// code point beyond U+10FFFF becomes U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
 

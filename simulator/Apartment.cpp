@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/ThreadGuard.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
 namespace zelto::sim {
@@ -270,7 +271,9 @@ struct Apartment::Task {
       if (state != waiting) return;
       state = running;
     }
-    const HRESULT answer = body();
+    // A call that throws answers as COM answers for a server that faults.
+    HRESULT answer = RPC_E_SERVERFAULT;
+    zelto::platform::GuardThread("apartment", [&] { answer = body(); });
     finish(answer);
   }
   void finish(HRESULT answer) {

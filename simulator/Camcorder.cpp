@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/PlatformExtras.h"
+#include "platform/ThreadGuard.h"
 #include "simulator/Thumbnail.h"
 
 namespace zelto::sim {
@@ -284,8 +285,25 @@ void Camcorder::CloseStateFile() {
 }
 
 unsigned WINAPI Camcorder::ThreadMain(void* self) {
-  static_cast<Camcorder*>(self)->Run();
+  auto* camcorder = static_cast<Camcorder*>(self);
+  zelto::platform::GuardThread("camcorder", [camcorder] { camcorder->Run(); },
+                               [camcorder] { camcorder->FailThread(); });
   return 0;
+}
+
+void Camcorder::FailThread() {
+  std::vector<HWND> windows;
+  {
+    std::lock_guard guard(lock_);
+    if (removed_) return;  // already gone, and said so
+    removed_ = true;
+    if (session_) session_->Abandon();
+    for (const Advice& a : advices_) windows.push_back(a.window);
+  }
+  std::lock_guard posting(postLock_);
+  for (HWND w : windows)
+    PostMessageW(w, message_, reinterpret_cast<WPARAM>(EventRecord(DRIVER_EVENT_DEVICE_ERROR)),
+                 DRIVER_ERROR_DEVICE_REMOVED);
 }
 
 void Camcorder::Run() {
@@ -305,6 +323,7 @@ void Camcorder::Run() {
     {
       std::lock_guard guard(lock_);
       if (stopping_) return;
+      if (std::exchange(breakThread_, false)) throw std::runtime_error("the camcorder's model failed (a panel fault)");
       ++wakeups_;
       const Tick now = Now();
       AdvanceLocked(now);
@@ -777,7 +796,7 @@ HRESULT Camcorder::SetTransmitFile(const WCHAR* path) {
     if (error) return E_INVALIDARG;
     const std::optional<std::uint64_t> size = TransportStreamSize(native);
     if (!size) return E_INVALIDARG;
-    file = TransmitFile{Utf8FromPath(native), *size, std::nullopt};
+    file = TransmitFile{zelto::platform::Utf8FromPath(native), *size, std::nullopt};
   }
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
@@ -1022,6 +1041,12 @@ void Camcorder::RemoveDevice() {
   });
   removed_ = true;
   if (session_) session_->Abandon();
+  Wake();
+}
+
+void Camcorder::BreakThread() {
+  std::lock_guard guard(lock_);
+  breakThread_ = true;
   Wake();
 }
 

@@ -158,6 +158,9 @@ class Camcorder : private CaptureDeck {
   // The transport stalls once the scan under way (or the next) has posted
   // this many more thumbnails: the scan ends with event 20.
   void StallScanAfter(unsigned thumbnails);
+  // A fault of the simulator's own: its thread throws at its next wake-up.
+  // The camcorder then leaves the bus for good, as an unplugged one does.
+  void BreakThread();
   // Posts an event with any code and argument, untouched by the faults above.
   void PostEvent(DWORD code, LPARAM argument);
   // Posts a raw record pointer, null included; the caller keeps it alive.
@@ -232,6 +235,9 @@ class Camcorder : private CaptureDeck {
 
   static unsigned WINAPI ThreadMain(void* self);
   void Run();
+  // The thread has failed: nothing moves the model or posts events any
+  // more, so the camcorder is gone, and says so itself.
+  void FailThread();
   Tick Now() const;
   // Brings the model up to now, reporting each transition as it fires.
   void AdvanceLocked(Tick now);
@@ -304,6 +310,7 @@ class Camcorder : private CaptureDeck {
   DWORD lateFileMs_ = 0;
   unsigned lateFiles_ = 0;
   unsigned hiddenFiles_ = 0;
+  bool breakThread_ = false;
   UINT message_ = 0;
   HANDLE wake_ = nullptr;
   HANDLE thread_ = nullptr;

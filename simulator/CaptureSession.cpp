@@ -6,6 +6,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/PlatformExtras.h"
+#include "platform/ThreadGuard.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
@@ -100,8 +102,17 @@ bool CaptureSession::Finished() const {
 }
 
 unsigned WINAPI CaptureSession::ThreadMain(void* self) {
-  static_cast<CaptureSession*>(self)->Run();
+  auto* session = static_cast<CaptureSession*>(self);
+  zelto::platform::GuardThread("capture", [session] { session->Run(); }, [session] { session->FailOnFault(); });
   return 0;
+}
+
+void CaptureSession::FailOnFault() {
+  // Ended the way a capture ends on a disk that takes no more: the file is
+  // closed and reported, the host is told, and the deck goes on as it was.
+  if (!failed_) Fail();
+  std::lock_guard guard(lock_);
+  finished_ = true;
 }
 
 void CaptureSession::Run() {
@@ -310,7 +321,7 @@ std::vector<std::uint8_t> CaptureSession::StreamPackets(const SceneContent& cont
   if (lo >= hi) return bytes;
   if (!content_ || contentPath_ != content.file) {
     contentPath_ = content.file;
-    content_ = std::make_unique<std::ifstream>(PathFromUtf8(content.file), std::ios::binary);
+    content_ = std::make_unique<std::ifstream>(zelto::platform::PathFromUtf8(content.file), std::ios::binary);
   }
   // Where the file cannot be read any more, its packets stay null packets.
   const std::uint64_t filePacket = content.fromPacket + static_cast<std::uint64_t>(lo - at);
@@ -375,7 +386,7 @@ bool CaptureSession::Open(const CaptureFileName& name, const Scene& scene) {
   const bool perScene = name.Placeholder() == CaptureFileName::Counts::Files;
   const std::uint32_t number = perScene ? ++fileNumber_ : ++partNumber_;
   auto file = std::make_unique<OpenFile>();
-  file->path = settings_.folder / name.Fill(number);
+  file->path = settings_.folder / zelto::platform::NativePath(name.Fill(number));
   file->framesPerSecond = scene.FramesPerSecond();
   file->wide = scene.wide;
   file->packets = scene.content.has_value();
@@ -401,7 +412,7 @@ void CaptureSession::Close(bool report) {
   if (!file_->neverAppears && !file_->writer && report) Appear();
   std::string error;
   if (file_->writer) file_->writer->Close(&error);
-  const std::wstring path = file_->path.wstring();
+  const std::wstring path = zelto::platform::WidePath(file_->path);
   file_.reset();
   if (report) Emit(DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(FileRecord(path)), CAPTURE_OPTION_REPORT_COMPLETE);
 }

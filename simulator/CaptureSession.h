@@ -124,6 +124,8 @@ class CaptureSession {
   bool Open(const CaptureFileName& name, const Scene& scene);
   void Close(bool report);
   void Fail();  // the disk took no more: close, report, end
+  // The thread failed on a fault of ours: ends as Fail does, and finishes.
+  void FailOnFault();
   void Emit(DWORD code, LPARAM argument, DWORD option);
 
   CaptureDeck& deck_;

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/PlatformExtras.h"
 #include "simulator/CaptureStreamContent.h"
 
 #ifdef _WIN32
@@ -30,7 +31,8 @@ class CaptureStreamWriter::File {
     const int fd = ::open(path.c_str(), flags, 0644);
 #endif
     if (fd < 0) {
-      if (error) *error = (create ? "cannot create " : "cannot open ") + path.string() + ": " + Why(errno);
+      if (error)
+        *error = (create ? "cannot create " : "cannot open ") + zelto::platform::Utf8FromPath(path) + ": " + Why(errno);
       return nullptr;
     }
     return std::unique_ptr<File>(new File(fd, path));
@@ -48,7 +50,7 @@ class CaptureStreamWriter::File {
 #endif
       if (n <= 0) {
         if (n < 0 && errno == EINTR) continue;
-        error_ = "writing " + path_.string() + ": " + Why(n < 0 ? errno : EIO);
+        error_ = "writing " + zelto::platform::Utf8FromPath(path_) + ": " + Why(n < 0 ? errno : EIO);
         return false;
       }
       data += n;
@@ -67,7 +69,7 @@ class CaptureStreamWriter::File {
     const int result = ::close(fd_);
 #endif
     fd_ = -1;
-    if (result != 0 && error_.empty()) error_ = "closing " + path_.string() + ": " + Why(errno);
+    if (result != 0 && error_.empty()) error_ = "closing " + zelto::platform::Utf8FromPath(path_) + ": " + Why(errno);
     return error_.empty();
   }
 

@@ -25,7 +25,7 @@ inline constexpr std::uint32_t kTracksPerSecond = 300;
 // capture reads the file again, and where it can no longer be read (moved,
 // shortened) it gets null packets instead.
 struct SceneContent {
-  std::string file;            // UTF-8 native path
+  std::string file;            // UTF-8 native path (platform::PathFromUtf8)
   std::uint64_t fileSize = 0;  // bytes, when it was recorded
   std::uint64_t fromPacket = 0;  // the file's packets [fromPacket, toPacket)
   std::uint64_t toPacket = 0;
@@ -33,15 +33,6 @@ struct SceneContent {
 
   bool operator==(const SceneContent&) const = default;
 };
-
-// Paths kept in cassettes and states are UTF-8 text on every platform.
-inline std::filesystem::path PathFromUtf8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-inline std::string Utf8FromPath(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
 
 inline constexpr std::uint64_t kPacketBytes = 188;
 // The stream rate the library assumes, 1,590,000 bytes a second, per track.

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "simulator/FfmpegSupport.h"
+#include "platform/PlatformExtras.h"
 #endif
 
 namespace zelto::sim {
@@ -80,8 +81,9 @@ std::optional<std::vector<std::uint8_t>> RecordedFrame(const std::filesystem::pa
   // before its first key picture; nothing of that is the host's business.
   KeepFfmpegQuiet();
   AVFormatContext* opened = nullptr;
-  const std::u8string name = file.u8string();
-  if (avformat_open_input(&opened, reinterpret_cast<const char*>(name.c_str()), nullptr, nullptr) != 0)
+  // FFmpeg takes UTF-8 file names on every system.
+  const std::string name = zelto::platform::Utf8FromPath(file);
+  if (avformat_open_input(&opened, name.c_str(), nullptr, nullptr) != 0)
     return std::nullopt;
   const std::unique_ptr<AVFormatContext, CloseInput> input(opened);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return std::nullopt;

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <system_error>
 
+#include "platform/PlatformExtras.h"
+
 #ifdef _WIN32
 #include "platform/win32.h"
 #else
@@ -26,10 +28,7 @@ constexpr std::uint64_t kLargestState = 16u << 20;
 
 using Kind = StateFileError::Kind;
 
-std::string Text(const std::filesystem::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return std::string(utf8.begin(), utf8.end());
-}
+std::string Text(const std::filesystem::path& path) { return zelto::platform::Utf8FromPath(path); }
 
 [[noreturn]] void Fail(Kind kind, const std::filesystem::path& path, const std::string& why) {
   throw StateFileError(kind, Text(path) + ": " + why);

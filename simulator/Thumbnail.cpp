@@ -8,6 +8,7 @@
 #include <string>
 #include <tuple>
 
+#include "platform/PlatformExtras.h"
 #include "simulator/RecordedFrame.h"
 
 namespace zelto::sim {
@@ -88,7 +89,7 @@ const Orvex::_THUMBNAIL_DATA* RecordedThumbnailRecord(const Scene& scene, std::u
   return Kept(Key{content.file, content.fileSize, packet, sceneKey}, sceneKey, [&] {
     std::vector<std::uint8_t> rgb(static_cast<std::size_t>(kThumbnailWidth) * kThumbnailHeight * 3, 0);
     if (stretch) {
-      if (auto frame = RecordedFrame(PathFromUtf8(content.file), packet, kThumbnailWidth, kThumbnailHeight))
+      if (auto frame = RecordedFrame(zelto::platform::PathFromUtf8(content.file), packet, kThumbnailWidth, kThumbnailHeight))
         rgb = std::move(*frame);
     }
     return Packed(kThumbnailWidth, kThumbnailHeight, BottomUpBgr(rgb, kThumbnailWidth, kThumbnailHeight));

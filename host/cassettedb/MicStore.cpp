@@ -14,6 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using zelto::platform::FromUtf8;
 using zelto::platform::ToUtf8;
+// sqlite3 takes its file names in UTF-8 on every platform.
+using zelto::platform::Utf8FromPath;
 
 // Marks the file as ours in the database header ("OXMC").
 constexpr std::int64_t kApplicationId = 0x4F584D43;
@@ -126,14 +128,6 @@ void restoreDestination(const fs::path& destination, bool existed) noexcept {
 
 }  // namespace
 
-std::string SqlitePath(const fs::path& path) {
-#ifdef _WIN32
-  return ToUtf8(path.wstring());
-#else
-  return path.string();
-#endif
-}
-
 bool MicStore::CreateFile(const fs::path& path) {
   std::error_code ec;
   const auto status = fs::status(path, ec);
@@ -142,7 +136,7 @@ bool MicStore::CreateFile(const fs::path& path) {
   const DatabaseUseLock use(path, DatabaseUseLock::Mode::Shared);
   const bool existed = fs::exists(path, ec);
   try {
-    Connection db(SqlitePath(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    Connection db(Utf8FromPath(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     db.setBusyTimeout(kBusyTimeoutMs);
     // The check and the creation share one write transaction, so two
     // creators racing on one file cannot both lay down the schema.
@@ -175,7 +169,7 @@ bool MicStore::Compact(const fs::path& source, const fs::path& destination) {
     if (fs::equivalent(source, destination, ec)) return false;
   }
 
-  Connection src(SqlitePath(source), SQLITE_OPEN_READONLY);
+  Connection src(Utf8FromPath(source), SQLITE_OPEN_READONLY);
   src.setBusyTimeout(kBusyTimeoutMs);
   {
     Transaction tx(src, Transaction::Kind::Deferred);
@@ -188,9 +182,9 @@ bool MicStore::Compact(const fs::path& source, const fs::path& destination) {
   src.exec("PRAGMA synchronous = OFF");
   try {
     Statement vacuum(src, "VACUUM INTO ?1");
-    vacuum.bindText(1, SqlitePath(destination));
+    vacuum.bindText(1, Utf8FromPath(destination));
     vacuum.run();
-    Connection out(SqlitePath(destination), SQLITE_OPEN_READONLY);
+    Connection out(Utf8FromPath(destination), SQLITE_OPEN_READONLY);
     checkDatabase(out);
   } catch (...) {
     restoreDestination(destination, existed);
@@ -202,7 +196,7 @@ bool MicStore::Compact(const fs::path& source, const fs::path& destination) {
 void MicStore::open(const fs::path& path, bool readOnly) {
   close();
   auto use = std::make_unique<DatabaseUseLock>(path, DatabaseUseLock::Mode::Shared);
-  Connection db(SqlitePath(path), readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  Connection db(Utf8FromPath(path), readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   db.setBusyTimeout(kBusyTimeoutMs);
   db.exec("PRAGMA foreign_keys = ON");
   std::int64_t version = 0;

@@ -56,9 +56,6 @@ struct MemoryContents {
 // several programs on one file take turns.
 inline constexpr int kBusyTimeoutMs = 2000;
 
-// A native path as the UTF-8 name sqlite3_open_v2 expects.
-std::string SqlitePath(const std::filesystem::path& path);
-
 class MicStore {
  public:
   // Creates an empty database with the schema. An existing database of ours

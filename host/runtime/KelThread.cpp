@@ -1,5 +1,7 @@
 #include "host/runtime/KelThread.h"
 
+#include "platform/ThreadGuard.h"
+
 std::uint64_t KelCurrentThreadId() {
   static std::atomic<std::uint64_t> last{0};
   thread_local const std::uint64_t id = ++last;
@@ -50,11 +52,7 @@ bool KelThread::isAlive() const { return alive; }
 
 void KelThread::body() {
   runningId = std::this_thread::get_id();
-  try {
-    run();
-  } catch (...) {
-    // Nothing to report to: the thread just ends.
-  }
+  zelto::platform::GuardThread("KelThread", [this] { run(); });
   runningId = std::thread::id();
   alive = false;
 }

@@ -8,8 +8,9 @@
 // - join() does nothing when the thread was never started, was already
 //   joined, or when it is called from the thread itself (which cannot wait
 //   for its own end).
-// - An exception escaping run() is swallowed so that it cannot end the
-//   process; isAlive() then becomes false as after a normal return.
+// - An exception escaping run() cannot end the process: the thread guard
+//   (platform/ThreadGuard.h) stops and counts it; isAlive() then becomes
+//   false as after a normal return.
 // - The destructor waits for a joinable run still going (unless it runs on
 //   that thread). A subclass whose run() uses its own members must join before
 //   its own destructor finishes, since those members are gone by the time

@@ -81,6 +81,10 @@ std::wstring FromUtf8(std::string_view text) {
       }
       cp = (cp << 6) | (c & 0x3F);
     }
+    // The shortest form only (an overlong '/' must not become a separator),
+    // and no surrogate halves: they are not characters.
+    constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (ok && (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
     if (!ok) {
       appendWide(out, 0xFFFD);
       ++i;
@@ -94,7 +98,7 @@ std::wstring FromUtf8(std::string_view text) {
 
 std::filesystem::path NativePath(std::wstring_view windowsPath) {
 #ifdef _WIN32
-  return std::filesystem::path(std::wstring(windowsPath));
+  return std::filesystem::path(std::wstring(windowsPath));  // native: no conversion
 #else
   return std::filesystem::path(NativePathText(windowsPath));
 #endif
@@ -122,12 +126,30 @@ std::string NativePathText(std::wstring_view windowsPath) {
 
 std::wstring WidePath(const std::filesystem::path& path) {
 #ifdef _WIN32
-  return path.wstring();
+  return path.native();
 #else
-  std::wstring wide = FromUtf8(path.string());
+  std::wstring wide = FromUtf8(path.native());
   for (auto& c : wide)
     if (c == L'/') c = L'\\';
   return wide;
+#endif
+}
+
+// The native string is the path itself on each platform: no conversion
+// hides behind either constructor or native().
+std::filesystem::path PathFromUtf8(std::string_view text) {
+#ifdef _WIN32
+  return std::filesystem::path(FromUtf8(text));
+#else
+  return std::filesystem::path(std::string(text));
+#endif
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return ToUtf8(path.native());
+#else
+  return path.native();
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,17 +29,8 @@ extern char** environ;
 #include "app/Console.h"
 #include "app/Session.h"
 #include "simulator/SimulatedDriver.h"
+#include "platform/PlatformExtras.h"
 #include "tests/TestFolder.h"
-
-#ifndef _WIN32
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-extern char** environ;
-#endif
 
 namespace apptest {
 
@@ -81,8 +73,8 @@ protected:
 
   // zelto with this run's data folder and (for the simulated driver) state file.
   Result Zelto(std::vector<std::string> args, bool simulated = true) {
-    std::vector<std::string> full{"zelto", "--data-folder", (folder / "data").string()};
-    if (simulated) full.insert(full.end(), {"--state-file", (folder / "state.json").string()});
+    std::vector<std::string> full{"zelto", "--data-folder", Utf8(folder / "data")};
+    if (simulated) full.insert(full.end(), {"--state-file", Utf8(folder / "state.json")});
     full.insert(full.end(), args.begin(), args.end());
     std::ostringstream out;
     std::ostringstream err;
@@ -116,10 +108,13 @@ protected:
   }
 
   std::string Cassette(const std::string& json, const std::string& name = "cassette.json") {
-    const std::filesystem::path file = folder / name;
+    const std::filesystem::path file = folder / zelto::platform::PathFromUtf8(name);
     std::ofstream(file) << json;
-    return file.string();
+    return Utf8(file);
   }
+
+  // A path as the command line carries it.
+  static std::string Utf8(const std::filesystem::path& path) { return zelto::platform::Utf8FromPath(path); }
 
   std::filesystem::path folder;
 };

@@ -66,7 +66,7 @@ TEST_F(CassetteDbFileTest, CreationAndCompactionRefuseOrFailWithoutLoss) {
   EXPECT_EQ(ReadBytes(sourceFile), sourceBytes);
   // Another program's database is neither adopted nor changed.
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(Orvex::micdb::SqlitePath(destinationFile).c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(zelto::platform::Utf8FromPath(destinationFile).c_str(), &raw), SQLITE_OK);
   sqlite3_exec(raw, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
   sqlite3_close(raw);
   const auto foreign = ReadBytes(destinationFile);

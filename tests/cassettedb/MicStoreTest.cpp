@@ -101,7 +101,7 @@ TEST_F(MicStoreTest, RecordsListInTapeOrderAndAFirstVersionDatabaseIsMigrated) {
   store.close();
   {
     sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(Orvex::micdb::SqlitePath(db).c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(zelto::platform::Utf8FromPath(db).c_str(), &raw), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(raw,
                            "DROP INDEX rec_info_in_tape_order; ALTER TABLE rec_info DROP COLUMN tape_order; "
                            "CREATE INDEX rec_info_by_cassette ON rec_info(cassette_id, start_time_code, id); "

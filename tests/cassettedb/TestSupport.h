@@ -18,6 +18,7 @@
 
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "host/cassettedb/MicStore.h"
+#include "platform/PlatformExtras.h"
 #include "tests/TestFolder.h"
 
 namespace cassettedb_test {
@@ -61,7 +62,7 @@ inline void WriteBytes(const fs::path& file, const std::vector<char>& bytes) {
 // (pictures as their length and a checksum); throws if the file cannot be read.
 inline std::string DumpDatabase(const fs::path& file) {
   sqlite3* db = nullptr;
-  sqlite3_open_v2(Orvex::micdb::SqlitePath(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_open_v2(zelto::platform::Utf8FromPath(file).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   std::string out;
   const char* sql =
       "SELECT id, identity, title, tape_text, cleaning FROM cassette ORDER BY id;"
@@ -85,7 +86,7 @@ inline std::string DumpDatabase(const fs::path& file) {
 class ExclusiveLock {
  public:
   explicit ExclusiveLock(const fs::path& file) {
-    if (sqlite3_open_v2(Orvex::micdb::SqlitePath(file).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+    if (sqlite3_open_v2(zelto::platform::Utf8FromPath(file).c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
         sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
       sqlite3_close(db_);
       throw std::runtime_error("cannot lock " + file.string());

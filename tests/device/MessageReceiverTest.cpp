@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 
+#include "tests/EscapedExceptionCheck.h"
 #include "tests/device/DeviceTestSupport.h"
 #include "zelto/events/VideoCapturingMessageReceiver.h"
 #include "zelto/events/ZeltoMessages.h"
@@ -140,6 +142,24 @@ LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPA
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A host listener that throws while the window's thread handles a driver
+// event loses that one notification; the thread goes on to the next.
+TEST_F(MessageReceiverTest, AListenerThatThrowsOnTheWindowsThreadLosesOnlyThatEvent) {
+  struct Thrower : KelSafeEventListener<_OxVideoDeviceNotification> {
+    void OnEvent(const _OxVideoDeviceNotification& event) override {
+      if (event == OX_NOTIFY_MEDIA_INFO) throw std::logic_error("host listener failed");
+    }
+  } thrower;
+  device->AddEventListener(&thrower);
+  heard.Clear();
+  ASSERT_TRUE(driver.Post(DRIVER_EVENT_MEDIA_INFO));
+  ASSERT_TRUE(driver.Post(DRIVER_EVENT_CAMCORDER_MODE));
+  ASSERT_TRUE(heard.WaitForCount(2)) << "the window's thread is still there";
+  device->RemoveEventListener(&thrower);
+  EXPECT_EQ(heard.Events().back(), OX_NOTIFY_CAMCORDER_MODE);
+  zelto::testing::ExpectEscapedExceptions(1);
 }
 
 TEST(VideoCapturingMessageReceiverTest, StopEndsTheLoopAfterTheMessageBeingDispatched) {

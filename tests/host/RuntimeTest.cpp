@@ -10,6 +10,7 @@
 #include "host/runtime/KelMonitor.h"
 #include "host/runtime/KelMutex.h"
 #include "host/runtime/KelThread.h"
+#include "tests/EscapedExceptionCheck.h"
 
 namespace {
 
@@ -95,6 +96,8 @@ TEST(KelThreadTest, SelfJoinAndThrowingRunDoNotHangOrCrash) {
   ASSERT_EQ(worker.started.get_future().wait_for(20s), std::future_status::ready);
   worker.join();
   EXPECT_FALSE(worker.isAlive());
+  // Stopped by the thread guard, which counts it: a run that throws is a fault.
+  zelto::testing::ExpectEscapedExceptions(1);
 }
 
 TEST(KelThreadTest, DetachedThreadIsNotWaitedFor) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "platform/PlatformExtras.h"
 #include "tests/platform/PlatformTestSupport.h"
@@ -57,6 +59,72 @@ TEST(TextConversion, RoundTripsEveryPlaneAndReplacesMalformedInput) {
   for (const wchar_t* path : {L"dir\\sub\\file.zlt", L"d\u00e9j\u00e0\\\U0001F3A5.zlt", L"", L"\\"})
     EXPECT_EQ(zp::NativePathText(path), zp::NativePath(path).string());
 #endif
+}
+
+TEST(TextConversion, WhatIsNotACharacterBecomesTheReplacementCharacter) {
+  struct Case {
+    const char* what;
+    std::string utf8;
+    std::wstring wide;
+  };
+  const Case fromUtf8[] = {
+      // An overlong '/' must not become a separator, nor an overlong NUL an end.
+      {"overlong slash", "a\xc0\xaf" "b", L"a\uFFFD\uFFFDb"},
+      {"overlong NUL", "\xc0\x80", L"\uFFFD\uFFFD"},
+      {"overlong in three bytes", "\xe0\x80\xaf", L"\uFFFD\uFFFD\uFFFD"},
+      {"encoded surrogate half", "\xed\xa0\x80", L"\uFFFD\uFFFD\uFFFD"},
+      {"beyond U+10FFFF", "\xf4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"no such lead byte", "\xff", L"\uFFFD"},
+      {"the largest code point", "\xf4\x8f\xbf\xbf", L"\U0010FFFF"},
+  };
+  for (const Case& c : fromUtf8) EXPECT_EQ(zp::FromUtf8(c.utf8), c.wide) << c.what;
+  // A lone surrogate half in wide text (a Windows name may hold one).
+  const wchar_t high = static_cast<wchar_t>(0xD800), low = static_cast<wchar_t>(0xDC00);
+  EXPECT_EQ(zp::ToUtf8(std::wstring{L'a', high, L'b'}), "a\xef\xbf\xbd" "b");
+  EXPECT_EQ(zp::ToUtf8(std::wstring{low, high}), "\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+TEST(TextConversion, UtfEightPathsKeepTheirSeparatorsAndRoundTrip) {
+  for (const char* name : {"caf\xc3\xa9", "\xe9\x8c\xb2\xe7\x94\xbb", "\xf0\x9f\x8e\x9e\xef\xb8\x8f" "clip"}) {
+    const fs::path path = zp::PathFromUtf8(std::string("dir/") + name);
+    EXPECT_EQ(zp::Utf8FromPath(path.filename()), name);
+    EXPECT_EQ(zp::Utf8FromPath(path.parent_path()), "dir");
+    EXPECT_EQ(zp::Utf8FromPath(path), std::string("dir/") + name);
+  }
+  // A backslash is a separator of Windows only.
+  const fs::path back = zp::PathFromUtf8("a\\b");
+#ifdef _WIN32
+  EXPECT_EQ(zp::Utf8FromPath(back.filename()), "b");
+#else
+  EXPECT_EQ(zp::Utf8FromPath(back.filename()), "a\\b");
+#endif
+}
+
+TEST_F(TempFolder, NamesOutsideAsciiReachTheDiskAsTheyAre) {
+  // Made through each road in, found through each road out, bytes and all.
+  const std::string names[] = {"caf\xc3\xa9", "dossier-\xc3\xa9t\xc3\xa9", "\xe9\x8c\xb2\xe7\x94\xbb",
+                               "\xf0\x9f\x8e\x9e\xef\xb8\x8f" "clip",
+                               "\xce\xa9mega-\xd0\x9f\xd1\x80\xd0\xb8-\xe6\x9d\xb1\xe4\xba\xac"};
+  for (const std::string& name : names) {
+    std::ofstream(root_ / zp::PathFromUtf8(name)) << name;
+    const std::wstring wide = zp::WidePath(root_ / zp::PathFromUtf8(name));
+    EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES) << name;
+    EXPECT_EQ(zp::NativePath(wide).filename(), zp::PathFromUtf8(name));
+  }
+  std::vector<std::string> listed;
+  for (const auto& entry : fs::directory_iterator(root_)) {
+    const std::string name = zp::Utf8FromPath(entry.path().filename());
+    if (name == "sub") continue;
+    listed.push_back(name);
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, name) << "the file of that name";
+  }
+  std::sort(listed.begin(), listed.end());
+  std::vector<std::string> expected(std::begin(names), std::end(names));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
 }
 
 TEST_F(TempFolder, AttributesTellFilesFromFoldersAndNameTheMissingPart) {

@@ -9,6 +9,7 @@
 #include "simulator/CaptureFileName.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "tests/simulator/SimTestSupport.h"
+#include "tests/EscapedExceptionCheck.h"
 #include "tests/TestFolder.h"
 
 using namespace zelto::sim;
@@ -104,6 +105,15 @@ class CaptureTest : public ComTest {
     for (LPARAM a : events.Arguments(DRIVER_EVENT_FILE_COMPLETE))
       paths.push_back(zelto::platform::NativePath(reinterpret_cast<const DRIVER_FILE_RECORD*>(a)->path));
     return paths;
+  }
+  // A direct capture into Clip-NN.zlt, under way in the first scene.
+  void CaptureInTheFirstScene() {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(receive->SetOptions(15), S_OK);
+    ASSERT_EQ(receive->SetFileName(L"Clip-%02d.zlt", 1), S_OK);
+    ASSERT_EQ(receive->StartDirect(), S_OK);
+    ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | kTracksPerSecond), S_OK);
+    ASSERT_TRUE(WaitForEvent(DRIVER_EVENT_FILE_CREATED, 1));
   }
   bool WaitForEvent(DWORD code, std::size_t count) { return events.WaitForCount(code, count); }
   std::filesystem::path File(const std::string& name) const { return folder / name; }
@@ -221,18 +231,28 @@ TEST_F(CaptureTest, FaultsEndTheCaptureWithAnEventAndKeepTheFiles) {
 }
 
 TEST_F(CaptureTest, RemovalEndsTheCaptureWithoutAWordAndKeepsItsFile) {
-  Start();
-  ASSERT_EQ(receive->SetOptions(15), S_OK);
-  ASSERT_EQ(receive->SetFileName(L"Clip-%02d.zlt", 1), S_OK);
-  ASSERT_EQ(receive->StartDirect(), S_OK);
-  ASSERT_EQ(deck->SendCommand(DECK_COMMAND_SEEK_ATN | kTracksPerSecond), S_OK);
-  ASSERT_TRUE(WaitForEvent(DRIVER_EVENT_FILE_CREATED, 1));
+  ASSERT_NO_FATAL_FAILURE(CaptureInTheFirstScene());
   driver.Panel().RemoveDevice();
   ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED));
   EXPECT_TRUE(driver.Panel().AwaitCaptureEnd(20000));
   EXPECT_TRUE(events.Arguments(DRIVER_EVENT_FILE_COMPLETE).empty()) << "an unplugged camcorder tells nothing";
   EXPECT_TRUE(std::filesystem::exists(File("Clip-01.zlt")));
   driver.Panel().ReconnectDevice();
+}
+
+TEST_F(CaptureTest, AFailureOnTheCamcordersThreadTakesItOffTheBusAndKeepsTheFile) {
+  ASSERT_NO_FATAL_FAILURE(CaptureInTheFirstScene());
+  // Nothing moves the model or posts its events any more: the camcorder is
+  // gone, and says so itself, once.
+  driver.Panel().BreakThread();
+  ASSERT_TRUE(events.WaitFor(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED));
+  EXPECT_TRUE(driver.Panel().AwaitCaptureEnd(20000));
+  EXPECT_EQ(deck->SendCommand(DECK_COMMAND_STOP), kErrorDeviceRemoved) << "every later call fails";
+  EXPECT_TRUE(std::filesystem::exists(File("Clip-01.zlt")));
+  ASSERT_TRUE(events.Mark());
+  ASSERT_TRUE(events.WaitForCount(EventWindow::kMarker, 1));
+  EXPECT_EQ(events.Arguments(DRIVER_EVENT_DEVICE_ERROR).size(), 1u);
+  zelto::testing::ExpectEscapedExceptions(1);
 }
 
 }  // namespace

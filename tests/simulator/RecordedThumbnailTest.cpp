@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/PlatformExtras.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "simulator/Cassette.h"
 #include "simulator/SyntheticPicture.h"
@@ -81,7 +82,7 @@ class RecordedThumbnailTest : public ::testing::Test {
     scene.startTrack = kStart;
     scene.endTrack = kStart + 6 * kTracksPerSecond;
     SceneContent content;
-    content.file = Utf8FromPath(file);
+    content.file = zelto::platform::Utf8FromPath(file);
     content.fileSize = fs::file_size(file);
     content.toPacket = content.fileSize / kPacketBytes;
     content.atPacket = static_cast<std::int64_t>(PacketAtTrack(kMargin));

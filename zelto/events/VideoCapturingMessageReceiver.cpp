@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "platform/ThreadGuard.h"
 #include "platform/com.h"
 #include "zelto/events/ZeltoMessages.h"
 
@@ -73,12 +74,21 @@ HWND VideoCapturingMessageReceiver::Create(WNDPROC windowProcedure, const wchar_
 }
 
 unsigned WINAPI VideoCapturingMessageReceiver::threadMain(void* self) {
-  static_cast<VideoCapturingMessageReceiver*>(self)->run();
+  auto* receiver = static_cast<VideoCapturingMessageReceiver*>(self);
+  const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  // A dispatch that throws ends the loop, and the thread ends as after a
+  // stop; Create, should it still wait, is let go.
+  zelto::platform::GuardThread("message receiver", [receiver] { receiver->run(); },
+                               [receiver] { SetEvent(receiver->readyEvent); });
+  // Handed over: this object goes with its owner, and nothing of it may be
+  // touched afterwards.
+  if (std::function<void()> deleteOwner = std::move(receiver->deleteOwnerAtEnd))
+    zelto::platform::GuardThread("message receiver", deleteOwner);
+  if (SUCCEEDED(apartment)) CoUninitialize();
   return 0;
 }
 
 void VideoCapturingMessageReceiver::run() {
-  const HRESULT apartment = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   windowHandle = CreateWindowExW(0, className.GetString(), nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
                                  nullptr);
   SetEvent(readyEvent);
@@ -100,9 +110,4 @@ void VideoCapturingMessageReceiver::run() {
       }
     }
   }
-
-  // Handed over: this object goes with its owner, and nothing of it may be
-  // touched afterwards.
-  if (std::function<void()> deleteOwner = std::move(deleteOwnerAtEnd)) deleteOwner();
-  if (SUCCEEDED(apartment)) CoUninitialize();
 }

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "platform/ThreadGuard.h"
 #include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -89,14 +90,20 @@ LRESULT CALLBACK ZeltoVideoDeviceMessageReceiver::windowProcedure(HWND window, U
   auto* self = reinterpret_cast<ZeltoVideoDeviceMessageReceiver*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
 
+  // What a host listener throws stops here, never in the system's dispatch:
+  // that one event is lost, and the window goes on.
   if (message == zelto::DeviceEventMessage()) {
     if (!wParam) return 0;
     const DWORD code = reinterpret_cast<const DRIVER_EVENT_RECORD*>(wParam)->code;
-    self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeviceEvent(window, code, lParam, target); });
+    zelto::platform::GuardThread("message receiver", [&] {
+      self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeviceEvent(window, code, lParam, target); });
+    });
     return 0;
   }
   if (message == zelto::DeferredEventMessage()) {
-    self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeferredEvent(wParam, lParam, target); });
+    zelto::platform::GuardThread("message receiver", [&] {
+      self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeferredEvent(wParam, lParam, target); });
+    });
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
