@@ -98,13 +98,14 @@ TEST_F(RecordScanMicTest, ARecordedFileBecomesASceneAndTheScanGivesEverySceneAPi
   nlohmann::json memory = Mic();
   ASSERT_EQ(memory.at("scenes").size(), 3u) << memory.dump();
   // The file's length at the stream rate and both margins, and the little
-  // the deck records before the data comes (the clock runs 20 times fast).
+  // the deck records before the data comes (the clock runs 20 times fast,
+  // so a loaded machine's moment is a second or two of tape).
   const double expectedMs = static_cast<double>(std::filesystem::file_size(clip)) / 1590.0 + 1000.0;
   bool found = false;
   for (const auto& scene : memory.at("scenes")) {
     EXPECT_EQ(scene.at("pictures"), 0);
     const double length = scene.at("lengthMs").get<double>();
-    if (length > expectedMs - 50 && length < expectedMs + 600) found = true;
+    if (length > expectedMs - 50 && length < expectedMs + 3000) found = true;
   }
   EXPECT_TRUE(found) << expectedMs << " ms expected\n" << memory.dump();
   const Result noPictureYet = Zelto({"mic", "picture", "1", (folder / "early.png").string()});
