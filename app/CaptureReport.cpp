@@ -131,11 +131,10 @@ void CaptureReport::FileLines(const std::filesystem::path& folder, const std::ve
   for (const std::string& f : files) {
     const std::uint64_t size = FileSize(f);
     const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(f).filename());
-    char line[512];
-    std::snprintf(line, sizeof line, "  %-32s %10s  %s", name.c_str(),
-                  Bytes(static_cast<double>(size)).c_str(),
+    char figures[64];
+    std::snprintf(figures, sizeof figures, " %10s  %s", Bytes(static_cast<double>(size)).c_str(),
                   Duration(static_cast<double>(size) / kStreamBytesPerSecond).c_str());
-    console.Line(line);
+    console.Line("  " + PadToWidth(name, 32) + figures);
   }
 }
 

@@ -48,7 +48,7 @@ void Console::ClearStatus() {
 void Console::RedrawStatus() {
   if (!interactive_ || status_.empty()) return;
   out_ << status_ << std::flush;
-  drawn_ = status_.size();
+  drawn_ = DisplayWidth(status_);
 }
 
 void Console::Status(const std::string& text) {
@@ -111,6 +111,43 @@ bool Console::StdoutWantsColour() {
   const char* term = std::getenv("TERM");
   return isatty(fileno(stdout)) != 0 && term != nullptr && std::string(term) != "dumb";
 #endif
+}
+
+namespace {
+
+// Wide code points: Hangul Jamo, CJK and its punctuation, Hangul syllables,
+// compatibility ideographs, full-width forms, and the emoji blocks.
+bool Wide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+         (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+         (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// Joiners, variation selectors and combining marks take no column of their own.
+bool Zero(char32_t c) {
+  return (c >= 0x0300 && c <= 0x036F) || c == 0x200D || (c >= 0xFE00 && c <= 0xFE0F);
+}
+
+}  // namespace
+
+std::size_t DisplayWidth(std::string_view utf8) {
+  std::size_t columns = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >> 5 == 0x6 ? 2 : lead >> 4 == 0xE ? 3 : lead >> 3 == 0x1E ? 4 : 1;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    columns += Zero(c) ? 0 : Wide(c) ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
+std::string PadToWidth(const std::string& utf8, std::size_t columns) {
+  const std::size_t width = DisplayWidth(utf8);
+  return width >= columns ? utf8 : utf8 + std::string(columns - width, ' ');
 }
 
 }  // namespace zelto::app

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace zelto::app {
 
@@ -53,5 +54,11 @@ private:
 
 // Local wall-clock time of day with milliseconds.
 std::string TimeStamp(std::chrono::system_clock::time_point at);
+
+// How many columns UTF-8 text takes on a terminal: one a character, two for
+// the wide characters of East Asian scripts and most emoji.
+std::size_t DisplayWidth(std::string_view utf8);
+// The text with spaces after it to fill `columns` (as wide as it is when wider).
+std::string PadToWidth(const std::string& utf8, std::size_t columns);
 
 }  // namespace zelto::app

@@ -5,8 +5,10 @@
 #include <fstream>
 
 #include "app/CaptureJournal.h"
+#include "app/CaptureReport.h"
 #include "app/CapturePlan.h"
 #include "app/ExitCode.h"
+#include "platform/PlatformExtras.h"
 #include "tests/app/AppTestSupport.h"
 
 using namespace zelto::app;
@@ -258,3 +260,37 @@ TEST_F(CaptureNamesTest, TheCaptureListTellsUnfinishedFilesFromWholeOnes) {
 }
 
 }  // namespace
+
+// The summary's columns line up whatever script a file's name is in: a
+// terminal shows a character as one column, an East Asian one or an emoji
+// as two, however many bytes each takes.
+TEST(CaptureReportTest, FileLinesLineUpWhateverTheScript) {
+  const std::filesystem::path folder =
+      zelto::testing::TestFolder("zelto-app-CaptureReportTest") / zelto::platform::PathFromUtf8("clips");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const struct {
+    const char* name;
+    std::size_t columns;
+  } names[] = {{"Clip-01.zlt", 11}, {"café-01.zlt", 11}, {"録画テープ-01.zlt", 17},
+               {"\xF0\x9F\x8E\x9E\xEF\xB8\x8F" "clip-01.zlt", 13}, {"cafe\xCC\x81-02.zlt", 11}};
+  std::vector<std::string> files;
+  for (const auto& n : names) {
+    EXPECT_EQ(DisplayWidth(n.name), n.columns) << n.name;
+    const std::filesystem::path file = folder / zelto::platform::PathFromUtf8(n.name);
+    std::ofstream(file, std::ios::binary) << std::string(1000, 'x');
+    files.push_back(zelto::platform::Utf8FromPath(file));
+  }
+  std::ostringstream out, err;
+  Console console(out, err);
+  CaptureReport(console, false).FileLines(folder, files);
+  const std::vector<std::string> lines = apptest::Lines(out.str());
+  ASSERT_EQ(lines.size(), std::size(names) + 1) << out.str();
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const std::size_t size = line.find("0.0 MB");
+    ASSERT_NE(size, std::string::npos) << line;
+    EXPECT_EQ(DisplayWidth(line.substr(0, size)), DisplayWidth(lines[1].substr(0, lines[1].find("0.0 MB")))) << line;
+  }
+  std::filesystem::remove_all(folder.parent_path());
+}
