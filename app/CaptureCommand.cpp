@@ -460,7 +460,6 @@ private:
     std::string how = endedWords;
     if (code == kExitInterrupted) how = Interrupt::StoppedBy();
     else if (code == kExitOutputFailed) how = "the output could not be written";
-    else if (code == kExitTakenOver) how = "the deck was taken: " + endedWords;
     else if (how.empty()) how = "stopped";
     if (options.json) {
       nlohmann::ordered_json j = report.Object("summary");

@@ -108,7 +108,7 @@ void CaptureReport::Unwell(int code, const std::string& capture, const std::stri
   switch (code) {
     case kExitInterrupted: console.Error(Interrupt::StoppedBy() + "; " + kept); break;
     case kExitCaptureFailed: console.Error("the " + capture + " stopped: " + how + "; " + kept); break;
-    case kExitTakenOver: console.Error("the deck was taken from the " + capture + ": " + how + "; " + kept); break;
+    case kExitTakenOver: console.Error("the " + capture + " stopped: " + how + "; " + kept); break;
     case kExitNoRecording: console.Error(how); break;
     default: break;
   }

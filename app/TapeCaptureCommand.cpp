@@ -324,7 +324,7 @@ private:
     switch (code) {
       case kExitInterrupted: return Interrupt::StoppedBy();
       case kExitCaptureFailed: return "stopped: " + endedWords;
-      case kExitTakenOver: return "the deck was taken: " + endedWords;
+      case kExitTakenOver: return endedWords;
       default: return endedWords.empty() ? "stopped" : endedWords;
     }
   }

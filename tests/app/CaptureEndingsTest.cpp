@@ -159,7 +159,7 @@ TEST_F(CaptureEndingsTest, ADeckAnotherCommandTakesEndsTheCaptureWithItsOwnStatu
       {"direct, pause", direct, press(DECK_COMMAND_PAUSE), "another command put the deck into pause", "pause"},
       {"direct, fast forward", direct, press(DECK_COMMAND_FAST_FORWARD), "another command put the deck into fast"},
       {"direct, a seek", direct, press(DECK_COMMAND_SEEK_ATN | 5000), "another command sent the deck to seek"},
-      {"direct, ejected", direct, [](zelto::sim::SimulatedDriver& d) { d.Panel().Eject(); }, "the deck was taken"},
+      {"direct, ejected", direct, [](zelto::sim::SimulatedDriver& d) { d.Panel().Eject(); }, "the cassette was ejected"},
       {"batch, stop", batch, press(DECK_COMMAND_STOP), "another command stopped the deck at ATN"},
   };
   for (const Case& c : cases) {
@@ -170,7 +170,7 @@ TEST_F(CaptureEndingsTest, ADeckAnotherCommandTakesEndsTheCaptureWithItsOwnStatu
     args.push_back(Out().string());
     const Result r = ZeltoActingOn(args, "file-created", c.act);
     EXPECT_EQ(r.code, kExitTakenOver) << r.out << r.err;
-    EXPECT_TRUE(Contains(r.err, "zelto: the deck was taken from the capture: ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "zelto: the capture stopped: ")) << r.err;
     EXPECT_TRUE(Contains(r.err, c.says)) << r.err;
     EXPECT_TRUE(Contains(r.err, "; 1 file kept")) << r.err;
     EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;

@@ -147,9 +147,9 @@ TEST_F(TapeCaptureTest, CtrlCARemovedCamcorderAndATakenDeckEndTheRunAndKeepTheFi
        "the tape capture stopped: the disk is full; 2 files kept"},
       // Another command's stop and an ejection are no errors of the run's.
       {"stopped", [](zelto::sim::SimulatedDriver& d) { d.Panel().SendCommand(DECK_COMMAND_STOP); }, kExitTakenOver,
-       "the deck was taken from the tape capture: another command stopped the deck at ATN"},
+       "the tape capture stopped: another command stopped the deck at ATN"},
       {"ejected", [](zelto::sim::SimulatedDriver& d) { d.Panel().Eject(); }, kExitTakenOver,
-       "the deck was taken from the tape capture: the cassette was ejected"},
+       "the tape capture stopped: the cassette was ejected"},
       {"stalled", [](zelto::sim::SimulatedDriver& d) { d.Panel().StallTransport(true); }, kExitCaptureFailed,
        "the tape capture stopped: the deck stopped under the capture"},
   };
