@@ -48,6 +48,7 @@ StatusReport StatusReport::Read(Session& session) {
   report.timeCode = device.GetTimecode();
   report.tape = session.Position();
   if (auto preview = session.Preview(); preview && Told(*preview)) report.preview = preview;
+  if (const auto& files = session.JobFiles()) report.job = ReadJobHolder(*files);
   return report;
 }
 
@@ -83,6 +84,13 @@ std::string StatusReport::Json() const {
         {"quality", optional(preview->quality)},
         {"deinterlace", preview->deinterlace}};
   }
+  // null while no job holds the camcorder.
+  json["job"] = job ? nlohmann::ordered_json{{"command", job->job},
+                                             {"process", job->process ? nlohmann::ordered_json(*job->process)
+                                                                      : nlohmann::ordered_json()},
+                                             {"since", job->since ? nlohmann::ordered_json(*job->since)
+                                                                  : nlohmann::ordered_json()}}
+                    : nlohmann::ordered_json();
   // Names and model text come from the driver: never let bad bytes throw.
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
@@ -108,6 +116,7 @@ std::string StatusReport::Lines() const {
            << preview->rect->bottom;
     text << '\n';
   }
+  if (job) text << "job          " << JobText(*job) << " is using the camcorder\n";
   return text.str();
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/Console.h"
 #include "app/Options.h"
+#include "app/JobLock.h"
 #include "app/Session.h"
 #include "host/foundation/OxDeviceTypes.h"
 #include "host/foundation/OxTimeCode.h"
@@ -24,6 +25,8 @@ struct StatusReport {
   std::optional<TapePosition> tape;  // the simulated camcorder's, where known
   // The simulated camcorder's preview, once anything has told it something.
   std::optional<zelto::sim::PreviewSettings> preview;
+  // The job that holds the camcorder now (a capture, a scan, ...), if any.
+  std::optional<JobHolder> job;
 
   static StatusReport Read(Session& session);
   // One line; the fields are listed in the README ("version" counts changes

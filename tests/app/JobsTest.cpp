@@ -96,6 +96,16 @@ TEST_F(JobsTest, ASecondJobIsRefusedAtOnceWhileTheCommandsThatShareTheCamcorderW
             << result.err;
         EXPECT_TRUE(result.out.empty()) << "refused before anything happened: " << result.out;
       }
+      // status says which job holds the camcorder.
+      if (second.args.front() == "status" && second.args.size() == 2) {
+        const nlohmann::json job = nlohmann::json::parse(result.out).at("job");
+        EXPECT_EQ(job.at("command"), p.name) << result.out;
+        EXPECT_EQ(job.at("process"), first.Pid()) << result.out;
+      } else if (second.args.front() == "status") {
+        EXPECT_TRUE(Contains(result.out, "job          " + p.name + " (process " + std::to_string(first.Pid()) +
+                                             ") is using the camcorder"))
+            << result.out;
+      }
     }
     first.Signal(SIGINT);
     EXPECT_EQ(first.Finish(), kExitInterrupted) << first.Output();
