@@ -38,7 +38,6 @@ using apptest::Result;
 using apptest::Contains;
 using namespace zelto::app;
 
-
 // Scenes at 1-3 s and 5-7 s of a 20 s tape, 25 frames a second, standing
 // at `position`.
 std::string TwoScenes(double position, int videoSystem = 1) {

@@ -30,7 +30,6 @@ using apptest::Result;
 using apptest::Contains;
 using namespace zelto::app;
 
-
 using Rgb = std::array<int, 3>;
 
 // A pixel of a PNG file (black where it cannot be read).

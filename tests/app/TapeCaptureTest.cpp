@@ -25,7 +25,6 @@ using apptest::Result;
 using apptest::Contains;
 using namespace zelto::app;
 
-
 // Three scenes of 2 s with gaps of 1 s and 1.5 s, then 10.5 s of blank tape:
 // with a stream time-out of 3 s the run ends well before the tape does. The
 // tape stands in the second scene, so only a rewind finds the first.
