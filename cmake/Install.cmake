@@ -109,6 +109,7 @@ set(ZELTO_SIMULATOR_HEADERS
   simulator/Cassette.h
   simulator/DeckModel.h
   simulator/FaultPanel.h
+  simulator/Owner.h
   simulator/ReferenceAudit.h
   simulator/SimulatedDriver.h
   simulator/StateFile.h
