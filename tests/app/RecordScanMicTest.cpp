@@ -32,6 +32,7 @@ using namespace zelto::app;
 
 using Rgb = std::array<int, 3>;
 
+#if ZELTO_SIM_HAVE_FFMPEG
 // A pixel of a PNG file (black where it cannot be read).
 Rgb PixelAt(const std::filesystem::path& file, int x, int y) {
   int width = 0, height = 0, channels = 0;
@@ -49,6 +50,7 @@ bool Near(const Rgb& a, const Rgb& b) {
     if (std::abs(a[i] - b[i]) > 30) return false;
   return true;
 }
+#endif
 
 std::string ReadFileText(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
