@@ -77,7 +77,10 @@ void CaptureReport::Note(const std::string& text) {
 
 void CaptureReport::Refuse(int code, const std::string& text) {
   console.Error(text);
-  if (!json) return;
+  if (json) ErrorEvent(code, text);
+}
+
+void CaptureReport::ErrorEvent(int code, const std::string& text) {
   nlohmann::ordered_json j = Object("error");
   j["error"] = nullptr;  // not one of the library's capture errors
   j["reason"] = text;

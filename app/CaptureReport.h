@@ -44,6 +44,8 @@ public:
   // A refusal or a failure: the error line, and with JSON an "error" event
   // with the same words and the exit status.
   void Refuse(int code, const std::string& text);
+  // The "error" event alone, for an error line already written.
+  void ErrorEvent(int code, const std::string& text);
   // The progress line: redrawn in place on a terminal; in a pipe a
   // time-stamped line every few seconds of the camcorder's clock.
   void Progress(const std::string& line);

@@ -241,7 +241,7 @@ std::pair<std::uint32_t, std::uint32_t> ParseMargins(const std::string& text) {
 ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const auto usage = [&](const std::string& text) {
     err << "zelto: " << text << " (see zelto help)\n";
-    return ParseOutcome{std::nullopt, kExitUsage};
+    return ParseOutcome{std::nullopt, kExitUsage, text};
   };
 
   const Scan scan = ScanWords(args);

@@ -13,6 +13,7 @@ namespace zelto::app {
 struct ParseOutcome {
   std::optional<Options> options;  // none: nothing to run, exit with exitCode
   int exitCode = 0;                // 0 after --help, kExitUsage after an error
+  std::string error;               // the error's words, when there was one
 };
 
 // args[0] is the program name. Help goes to out, errors to err.

@@ -1,9 +1,11 @@
 #include "app/Commands.h"
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 
 #include "app/CaptureCommand.h"
+#include "app/CaptureReport.h"
 #include "app/CommandLine.h"
 #include "app/DeckCommand.h"
 #include "app/DemoCommand.h"
@@ -101,6 +103,10 @@ void SetSessionOpenedHookForTesting(std::function<void(Session&)> hook) {
 int RunCommandLine(const std::vector<std::string>& args, Console& console) {
   const ParseOutcome parsed = ParseCommandLine(args, console.Out(), console.Err());
   int code = parsed.exitCode;
+  // A script that asked for JSON reads its answer there, even when the
+  // command line could not be read.
+  if (!parsed.error.empty() && std::find(args.begin() + (args.empty() ? 0 : 1), args.end(), "--json") != args.end())
+    CaptureReport(console, true).ErrorEvent(code, parsed.error);
   if (parsed.options) {
     try {
       code = RunParsed(*parsed.options, console);
