@@ -167,7 +167,11 @@ TEST_F(CommandsTest, StopEndsASeekUnderWayAndCtrlCEndsAWait) {
     int code;
     const char* message;
   } signals[] = {{Interrupt::Signal::CtrlC, kExitInterrupted, "zelto: stopped by Ctrl-C"},
+#ifdef _WIN32
+                 {Interrupt::Signal::Terminate, kExitTerminated, "zelto: stopped by the console closing"}};
+#else
                  {Interrupt::Signal::Terminate, kExitTerminated, "zelto: stopped by SIGTERM"}};
+#endif
   for (const auto& c : signals) {
     Interrupt::Request(c.signal);
     const Result interrupted = Zelto({"deck", "seek", "17000", "--wait"});
