@@ -1,7 +1,7 @@
 // What the thumbnail benchmarks share: a scan thumbnail as the driver hands
-// it over (a packed bitmap of a given size), and scenes written into the
-// cassette-memory database before the device opens it, through a manager of
-// the program's own on the same file.
+// it over (a packed bitmap of a given size), a cassette with scenes in its
+// memory, and a manager of the program's own on the device's
+// cassette-memory database.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,14 @@
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "host/foundation/OxString.h"
 #include "host/foundation/OxUnique.h"
+#include "simulator/Cassette.h"
+#include "zelto/device/ZeltoVideoDevice.h"
 
 namespace bench {
+
+// The bench cassette's identity, as the cassette and the database name it.
+inline constexpr const char* kBenchCassette = "bench";
+inline constexpr const wchar_t* kBenchCassetteWide = L"bench";
 
 // A bottom-up, 24-bit packed bitmap of width x height: a 40-byte header,
 // then the rows, each padded to 4 bytes; the pixels differ by seed.
@@ -42,33 +48,48 @@ inline Orvex::OxString MicDatabasePath() {
 }
 
 // A manager of the program's own on the device's database file, on the
-// cassette "bench", which it makes current; null when any step fails.
+// cassette of CassetteWithScenes, which the device has loaded; null when any
+// step fails.
 inline Orvex::IMicDatabaseManager* OpenBenchCassette() {
   const Orvex::OxString path = MicDatabasePath();
   Orvex::IMicDatabaseManager* manager = Orvex::CreateMicDatabaseManager();
   if (!manager) return nullptr;
-  if (!Orvex::CreateMicDatabase(path) || !manager->Open(path, Orvex::OX_MIC_DB_OPEN_READWRITE) ||
-      !manager->SelectCassette(Orvex::OxString(L"bench"), true)) {
+  if (!manager->Open(path, Orvex::OX_MIC_DB_OPEN_READWRITE) ||
+      !manager->SelectCassette(Orvex::OxString(kBenchCassetteWide), false)) {
     manager->Destroy();
     return nullptr;
   }
   return manager;
 }
 
-// count scenes without pictures on the current cassette; their ids, in tape
-// order, or fewer when a write fails.
-inline std::vector<long> AddScenes(Orvex::IMicDatabaseManager& manager, int count) {
-  std::vector<long> ids;
+// A cassette whose memory holds `count` scenes of a second each, a second
+// apart. The device loads a cassette's memory into the database when it
+// opens, replacing whatever the database held for that cassette: scenes for
+// the thumbnails to go to must come from the tape.
+inline zelto::sim::Cassette CassetteWithScenes(int count) {
+  zelto::sim::Cassette cassette;
+  cassette.identity = kBenchCassette;
+  cassette.title = "Bench";
+  std::uint32_t frame = 0;
   for (int i = 0; i < count; ++i) {
-    // A second apart, packed as 0xHHMMSSFF.
-    const std::uint32_t second = static_cast<std::uint32_t>(i) + 1;
-    Orvex::_OxMicDbRecInfo info;
-    info.startTimeCode = (second / 3600) << 24 | (second / 60 % 60) << 16 | (second % 60) << 8;
-    info.endTimeCode = info.startTimeCode + 20;
-    info.duration = 800;
-    if (!manager.AddRecInfo(info)) break;
-    ids.push_back(info.id);
+    zelto::sim::Scene scene;
+    scene.startTrack = static_cast<std::uint32_t>(2 * i + 1) * zelto::sim::kTracksPerSecond;
+    scene.endTrack = scene.startTrack + zelto::sim::kTracksPerSecond;
+    scene.startFrame = frame;
+    scene.recorded = "2025-07-12T10:14:03";
+    frame = scene.FrameAt(scene.endTrack);
+    cassette.scenes.push_back(scene);
   }
+  return cassette;
+}
+
+// The record ids of the device's scenes, in tape order: the keys the
+// driver's thumbnails carry.
+inline std::vector<long> SceneIds(ZeltoVideoDevice& device) {
+  std::vector<Orvex::_OxMICRecInfo> records;
+  device.GetMICRecInfo(records);
+  std::vector<long> ids;
+  for (const Orvex::_OxMICRecInfo& record : records) ids.push_back(record.id);
   return ids;
 }
 

@@ -133,20 +133,16 @@ bool PictureIsKept(ZeltoVideoDevice& device, const std::vector<std::uint8_t>& di
 
 int main(int argc, char** argv) {
   const int rounds = bench::Rounds(argc, argv, 20000);
-  bench::SimulatedCamcorder camcorder("thumbnail-event");
+  bench::SimulatedCamcorder camcorder("thumbnail-event", bench::CassetteWithScenes(1));
   if (!camcorder.Ok()) return 1;
-  std::vector<long> scenes;
-  if (Orvex::IMicDatabaseManager* manager = bench::OpenBenchCassette()) {
-    scenes = bench::AddScenes(*manager, 1);
-    manager->Destroy();
-  }
-  if (scenes.size() != 1) {
-    std::fprintf(stderr, "the cassette-memory database could not be made\n");
-    return 1;
-  }
   std::unique_ptr<ZeltoVideoDevice> device(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
   if (!device || !device->InitializeDevice(Orvex::OX_VIDEO_SYSTEM_1, true, nullptr, nullptr, false, true)) {
     std::fprintf(stderr, "the device could not be initialised\n");
+    return 1;
+  }
+  const std::vector<long> scenes = bench::SceneIds(*device);
+  if (scenes.size() != 1) {
+    std::fprintf(stderr, "the cassette memory holds %zu scenes, not 1\n", scenes.size());
     return 1;
   }
   const std::vector<std::uint8_t> dib = bench::PackedBitmap(kWidth, kHeight, 1);

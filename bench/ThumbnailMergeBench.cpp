@@ -53,19 +53,19 @@ struct Pictures {
 
 int main(int argc, char** argv) {
   const int rounds = bench::Rounds(argc, argv, 5);
-  bench::SimulatedCamcorder camcorder("thumbnail-merge");
+  bench::SimulatedCamcorder camcorder("thumbnail-merge", bench::CassetteWithScenes(kScenes));
   if (!camcorder.Ok()) return 1;
-  Orvex::IMicDatabaseManager* manager = bench::OpenBenchCassette();
-  const std::vector<long> scenes = manager ? bench::AddScenes(*manager, kScenes) : std::vector<long>{};
-  if (scenes.size() != kScenes) {
-    std::fprintf(stderr, "the cassette-memory database could not be made\n");
-    if (manager) manager->Destroy();
-    return 1;
-  }
   std::unique_ptr<ZeltoVideoDevice> device(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
   if (!device || !device->InitializeDevice(Orvex::OX_VIDEO_SYSTEM_1, true, nullptr, nullptr, false, true)) {
     std::fprintf(stderr, "the device could not be initialised\n");
-    manager->Destroy();
+    return 1;
+  }
+  const std::vector<long> scenes = bench::SceneIds(*device);
+  Orvex::IMicDatabaseManager* manager = bench::OpenBenchCassette();
+  if (scenes.size() != kScenes || !manager) {
+    std::fprintf(stderr, "the cassette memory holds %zu scenes, not %d, or its database could not be opened\n",
+                 scenes.size(), kScenes);
+    if (manager) manager->Destroy();
     return 1;
   }
 
