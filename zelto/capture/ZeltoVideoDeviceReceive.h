@@ -83,8 +83,9 @@
 //   driver errors during a scan reach the host as the driver's own
 //   scan-error report.
 // - One job for the tape at a time: isBusy() says whether a capture (any
-//   captureMode but idle) or a scan (from StartScanning until StopScanning
-//   or CancelScanning) is under way, and a recording is refused meanwhile.
+//   captureMode but idle; for a whole cassette, only while its run has not
+//   let the driver go) or a scan (from StartScanning until StopScanning or
+//   CancelScanning) is under way, and a recording is refused meanwhile.
 //   A capture or scan started while a recording is under way is refused by
 //   the device before it gets here; see ZeltoVideoDevice.h.
 #pragma once
@@ -238,6 +239,8 @@ private:
   void endScanning(Orvex::_OxScanningEventID event);
   std::size_t batchItemCount() const;
   void untrackScapturingRun();
+  // A whole-cassette run has started and not yet let the driver go.
+  bool scapturingRunUsesTape() const;
   void finishScapturingRuns(bool stop);
 
   std::atomic<bool> scanCancelled{false};
@@ -274,6 +277,6 @@ private:
   std::atomic<bool> scanning{false};
   // Every run not yet finished and let go, tracked (autoCapturingThread) or
   // not; guarded by scapturingLock, as is autoCapturingThread's target.
-  std::mutex scapturingLock;
+  mutable std::mutex scapturingLock;
   std::vector<std::shared_ptr<ZeltoVideoDeviceAutoCapturing>> scapturingRuns;
 };

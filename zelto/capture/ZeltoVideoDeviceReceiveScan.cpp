@@ -91,7 +91,13 @@ void ZeltoVideoDeviceReceive::notifyScanDeviceRemoved() {
 
 void ZeltoVideoDeviceReceive::notifyScanRefused() { scanningNotification.NotifyScanningEvent(OX_SCANNING_ERROR_STOP); }
 
-bool ZeltoVideoDeviceReceive::isBusy() const { return captureMode.load() != modeIdle || scanning.load(); }
+// What really runs, not the capture mode alone: the mode stays "scapturing"
+// after a whole-cassette set-up and after its run has ended.
+bool ZeltoVideoDeviceReceive::isBusy() const {
+  if (scanning.load()) return true;
+  const std::int32_t mode = captureMode.load();
+  return mode == modeScapturing ? scapturingRunUsesTape() : mode != modeIdle;
+}
 
 // The store is taken whole under thumbnailLock, by swap, and merged from
 // there, where no other thread can reach it: thumbnails that arrive

@@ -152,6 +152,11 @@ void ZeltoVideoDeviceReceive::StopScapturing() {
   scapturingRuns.erase(std::remove(scapturingRuns.begin(), scapturingRuns.end(), run), scapturingRuns.end());
 }
 
+bool ZeltoVideoDeviceReceive::scapturingRunUsesTape() const {
+  std::lock_guard<std::mutex> guard(scapturingLock);
+  return std::any_of(scapturingRuns.begin(), scapturingRuns.end(), [](const Run& run) { return !run->IsEnding(); });
+}
+
 void ZeltoVideoDeviceReceive::untrackScapturingRun() {
   std::lock_guard<std::mutex> guard(scapturingLock);
   if (ZeltoVideoDeviceAutoCapturing* tracked = autoCapturingThread.exchange(nullptr)) tracked->Abandon();
