@@ -93,6 +93,24 @@ TEST_F(MessageReceiverTest, StateEventsAreRepostedAndHandledOnlyFromTheQueue) {
   EXPECT_EQ(heard.Events(), std::vector<_OxVideoDeviceNotification>{OX_NOTIFY_DEVICE_STATE});
 }
 
+// A window's queue takes at most 10,000 posted messages (Windows' quota, and
+// ours). Where the re-post finds it full, the event is handled at once: a
+// state change dropped there would never be heard.
+TEST_F(MessageReceiverTest, AnEventTheFullQueueRefusesIsHandledAtOnce) {
+  int posted = 0;
+  while (posted < 20000 && PostMessageW(catcher->window, WM_USER, 0, 0)) ++posted;
+  if (posted == 20000) GTEST_SKIP() << "this system's message queue takes more than 20,000 posts";
+  heard.Clear();
+  const int deckBefore = driver.statusCalls[DECK_STATUS_DECK_STATE];
+  const auto reposted = Dispatched(DRIVER_EVENT_DECK_STATE, 0);
+  EXPECT_EQ(driver.statusCalls[DECK_STATUS_DECK_STATE], deckBefore + 1);
+  EXPECT_EQ(heard.Events(), std::vector<_OxVideoDeviceNotification>{OX_NOTIFY_DEVICE_STATE});
+  EXPECT_TRUE(reposted.empty()) << "handled, not queued as well";
+  MSG message;
+  while (PeekMessageW(&message, catcher->window, 0, 0, PM_REMOVE)) {
+  }
+}
+
 TEST_F(MessageReceiverTest, RepostTableKeepsOrDropsTheArgument) {
   const std::pair<DWORD, LPARAM> zeroed[] = {{2, 0}, {29, 0}, {30, 0}, {31, 0}};
   for (const auto& [code, expected] : zeroed)

@@ -17,9 +17,6 @@ constexpr const wchar_t* kClassName = L"ZeltoVideoDeviceMessageReceiver";
 
 [[noreturn]] void fail() { throw std::runtime_error("ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver"); }
 
-void repost(HWND window, DWORD code, LPARAM argument) {
-  PostMessageW(window, zelto::DeferredEventMessage(), code, argument);
-}
 
 }  // namespace
 
@@ -116,7 +113,7 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
     case DRIVER_EVENT_DECK_STATE:
     case DRIVER_EVENT_CAMCORDER_MODE:
     case DRIVER_EVENT_MEDIA_INFO:
-      repost(window, code, 0);
+      repost(window, code, 0, target);
       break;
     case DRIVER_EVENT_DEVICE_ERROR:
     case DRIVER_EVENT_TRANSMIT_PROGRESS:
@@ -127,7 +124,7 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
     case DRIVER_EVENT_SCAN_PROGRESS:
     case DRIVER_EVENT_BATCH_PROGRESS:
     case DRIVER_EVENT_STREAMING:
-      repost(window, code, argument);
+      repost(window, code, argument, target);
       break;
     case DRIVER_EVENT_FILE_CREATED:
       target->NotifyCreateCapturedFile(OxString());
@@ -159,6 +156,13 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
     default:
       break;
   }
+}
+
+// A queue at its limit (10,000 posted messages on Windows) takes nothing
+// more, and a state change dropped there would be lost for good: the event
+// is then handled at once, on this same thread, only sooner than its turn.
+void ZeltoVideoDeviceMessageReceiver::repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* target) {
+  if (!PostMessageW(window, zelto::DeferredEventMessage(), code, argument)) dispatchDeferredEvent(code, argument, target);
 }
 
 // Each step may tell listeners, and any listener may terminate or delete the

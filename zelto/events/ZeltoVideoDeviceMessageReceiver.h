@@ -1,7 +1,8 @@
 // Turns the driver's events into device operations. Owns the hidden window
 // the driver posts to; file, capture, scan and thumbnail events are handled
 // while the driver's message is dispatched, everything that reads the deck
-// or stops an activity is re-posted to the window and handled from its queue.
+// or stops an activity is re-posted to the window and handled from its queue
+// (at once where the queue is full: no state change is lost).
 //
 // Teardown: the device takes the components down while this window still
 // receives events. Every handler reaches the device only under dispatchLock
@@ -53,7 +54,9 @@ public:
   static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // The driver's event, as it arrives.
   static void dispatchDeviceEvent(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* device);
-  // An event re-posted by dispatchDeviceEvent.
+  // An event re-posted by dispatchDeviceEvent; handled at once when the
+  // window's queue is full.
+  static void repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* device);
   static void dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* device);
 
 private:
