@@ -126,6 +126,7 @@ Scan ScanWords(const std::vector<std::string>& args) {
   bool afterCommand = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--") break;  // the rest are the command's words, never options
     if (arg == "-h" || arg == "--help") {
       scan.help = true;
     } else if (arg == "--version") {
@@ -325,9 +326,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   mic->add_flag("--json", options.mic.json);
   mic->add_flag("--second", options.mic.second);
 
+  // Words after "--" are never options (a tape text that begins with "-"):
+  // the parser gets the words before it, and the command takes these below.
+  const auto dashes = std::find(args.begin() + (args.empty() ? 0 : 1), args.end(), "--");
+  const std::vector<std::string> trailing(dashes == args.end() ? args.end() : dashes + 1, args.end());
   std::vector<const char*> argv;
   argv.reserve(args.size());
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  for (auto arg = args.begin(); arg != dashes; ++arg) argv.push_back(arg->c_str());
   try {
     try {
       app.parse(static_cast<int>(argv.size()), argv.data());
@@ -339,6 +344,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
       if (word.rfind("-", 0) == 0 && word.size() > 1 && word.find_first_not_of("0123456789.", 1) != std::string::npos)
         throw UsageError{"'" + scan.command + "' has no option " + word.substr(0, word.find('='))};
       throw UsageError{"'" + scan.command + "' does not take '" + word + "'"};
+    }
+    if (!trailing.empty()) {
+      if (options.command == CommandKind::Mic)
+        micWords.insert(micWords.end(), trailing.begin(), trailing.end());
+      else if (options.command == CommandKind::Record && options.record.file.empty() && trailing.size() == 1)
+        options.record.file = zelto::platform::PathFromUtf8(trailing.front());
+      else
+        throw UsageError{"'" + scan.command + "' does not take '" + trailing.back() + "'"};
     }
     if (driver != "simulated" && driver != "system")
       throw UsageError{"--driver takes simulated or system, not '" + driver + "'"};

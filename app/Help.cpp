@@ -297,6 +297,7 @@ Options:
 Examples:
   zelto mic
   zelto mic text "Summer 2025"
+  zelto mic text -- "-5 dB on the left"  (after --, nothing is an option)
   zelto mic picture 2 scene2.png
 )";
 

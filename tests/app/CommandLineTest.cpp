@@ -190,6 +190,25 @@ TEST(CommandLineTest, OptionsReachTheirCommand) {
   EXPECT_FALSE(p.outcome.options->watch.seconds);
 }
 
+// After "--" a word is the command's own, even one that looks like an option.
+TEST(CommandLineTest, WordsAfterTwoDashesAreNeverOptions) {
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{"mic", "text", "--", "-5 dB, --to the end"},
+        std::vector<std::string>{"mic", "--", "text", "-5 dB, --to the end"},
+        std::vector<std::string>{"--data-folder", "d", "mic", "text", "--", "-5 dB, --to the end"}}) {
+    const Parsed p = Parse(words);
+    ASSERT_TRUE(p.outcome.options) << p.err;
+    EXPECT_EQ(p.outcome.options->mic.action, MicOptions::Action::Text);
+    EXPECT_EQ(p.outcome.options->mic.text, "-5 dB, --to the end");
+  }
+  Parsed p = Parse({"record", "--margins", "1,2", "--", "-clip.ts"});
+  ASSERT_TRUE(p.outcome.options) << p.err;
+  EXPECT_EQ(p.outcome.options->record.file, std::filesystem::path("-clip.ts"));
+  p = Parse({"status", "--", "--json"});
+  EXPECT_EQ(p.outcome.exitCode, kExitUsage);
+  EXPECT_EQ(p.err, "zelto: 'status' does not take '--json' (see zelto help)\n");
+}
+
 TEST(NamesTest, EveryValueHasItsOwnNameAndStrangersStillRead) {
   std::set<std::string> states;
   for (int v : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15})
