@@ -17,7 +17,6 @@ constexpr const wchar_t* kClassName = L"ZeltoVideoDeviceMessageReceiver";
 
 [[noreturn]] void fail() { throw std::runtime_error("ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver"); }
 
-
 }  // namespace
 
 ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver(ZeltoComPtr<ISmartControl>* smartControl,
