@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "host/runtime/KelMonitor.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/scapture/ScaptureTestSupport.h"
 #include "zelto/bridge/ZeltoVideoDeviceSmartControlSingleton.h"
@@ -231,6 +232,10 @@ TEST_F(ScapturingTest, TerminatingOrDeletingTheDeviceEndsTheRunFirst) {
     }
     if (c.deletedByListener) {
       EXPECT_EQ(WaitForSingleObject(deleted, RealTime(20000)), WAIT_OBJECT_0);
+      // The listener's own lock is held while it is notified: once it is
+      // ours, the reporting thread has left it, and it may be changed and
+      // destroyed.
+      KelMonitor leftTheListener(heard);
     }
     if (c.terminateFirst) device->TerminateDevice();
     device.reset();
