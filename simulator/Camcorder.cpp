@@ -125,7 +125,7 @@ Camcorder::Camcorder(CamcorderConfig config)
 
 Camcorder::~Camcorder() {
   // The capture's thread looks at the camcorder: it goes first, outside the lock.
-  std::unique_ptr<CaptureSession> capture;
+  std::shared_ptr<CaptureSession> capture;
   {
     std::lock_guard guard(lock_);
     capture = std::move(session_);
@@ -656,11 +656,19 @@ HRESULT Camcorder::AddBatchItem(DWORD inPoint, const WCHAR* pattern, DWORD) {
 HRESULT Camcorder::StartDirectCapture() { return StartCapture(CaptureSession::Kind::Direct); }
 HRESULT Camcorder::StartBatchCapture() { return StartCapture(CaptureSession::Kind::Batch); }
 HRESULT Camcorder::AbortCapture() { return EndCapture(); }
-HRESULT Camcorder::ReceiveStop() { return EndCapture(); }
+// A driver's stop returns once its files are closed: what the head had
+// played by then is written first. Bounded, so that a stuck disk cannot hold
+// the host for good.
+HRESULT Camcorder::ReceiveStop() {
+  constexpr DWORD kClosingWaitMs = 60000;
+  const HRESULT hr = EndCapture();
+  if (SUCCEEDED(hr)) AwaitCaptureEnd(kClosingWaitMs);
+  return hr;
+}
 HRESULT Camcorder::StopBatchCapture() { return EndCapture(CaptureSession::Kind::Batch); }
 
 HRESULT Camcorder::StartCapture(CaptureSession::Kind kind) {
-  std::unique_ptr<CaptureSession> finished;
+  std::shared_ptr<CaptureSession> finished;
   {
     std::lock_guard guard(lock_);
     if (removed_) return kErrorDeviceRemoved;
@@ -678,7 +686,7 @@ HRESULT Camcorder::StartCapture(CaptureSession::Kind kind) {
   // Only what is played from now on goes into the files.
   model_.LogPlay(true, Now());
   try {
-    session_ = std::make_unique<CaptureSession>(static_cast<CaptureDeck&>(*this), capture_, kind);
+    session_ = std::make_shared<CaptureSession>(static_cast<CaptureDeck&>(*this), capture_, kind);
   } catch (const std::exception&) {
     model_.LogPlay(false, Now());
     return E_OUTOFMEMORY;
@@ -699,10 +707,10 @@ bool Camcorder::Capturing() const {
 }
 
 bool Camcorder::AwaitCaptureEnd(DWORD timeoutMs) {
-  CaptureSession* session = nullptr;
+  std::shared_ptr<CaptureSession> session;
   {
     std::lock_guard guard(lock_);
-    session = session_.get();
+    session = session_;
   }
   return !session || session->AwaitEnd(timeoutMs);
 }

@@ -295,7 +295,8 @@ class Camcorder : private CaptureDeck {
   // What the driver was told for its next capture, and the capture itself.
   CaptureSettings capture_;
   std::vector<GUID> streamTypes_;
-  std::unique_ptr<CaptureSession> session_;
+  // Shared with a stop that waits for it to close its files.
+  std::shared_ptr<CaptureSession> session_;
   // What the transmit was given.
   struct TransmitFile {
     std::string path;  // UTF-8 native
