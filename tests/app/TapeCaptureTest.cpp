@@ -80,9 +80,10 @@ TEST_F(TapeCaptureTest, OneFileASceneFromTheStartOfTheTapeAndNeverOverThoseFiles
                             "--stream-timeout", "3000", "--poll", "250"});
   ASSERT_EQ(run.code, kExitOk) << run.err << run.out;
   EXPECT_TRUE(run.err.empty()) << run.err;
-  // A line per step in a pipe, in the run's order, then the summary.
+  // A line per step in a pipe, in the run's order, then the summary. (The
+  // short rewind may be over before the deck is looked at: it need not show.)
   std::size_t at = 0;
-  for (const char* part : {"start: the whole tape into", "deck: rewind", "deck: play", "file-created: ",
+  for (const char* part : {"start: the whole tape into", "deck: play", "file-created: ",
                            "Tape-001-01.zlt", "Tape-002-01.zlt", "Tape-003-01.zlt", "complete: no picture for longer "
                            "than 3 s", "3 files in ", "captured 0:00:06.0 of tape in 3 files; the recordings ended"}) {
     const std::size_t found = run.out.find(part, at);
