@@ -155,10 +155,11 @@ void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
   bool restored = false;
   try {
     if (std::optional<std::string> text = stateFile_->ReadIfChanged()) {
-      restored = RestoreLocked(*text, now);
+      std::string problem;
+      restored = RestoreLocked(*text, now, nullptr, &problem);
       if (!restored)
         throw StateFileError(StateFileError::Kind::Damaged,
-                             stateFile_->Name() + ": the state in it is damaged");
+                             stateFile_->Name() + ": the state in it is damaged (" + problem + ")");
     }
   } catch (const StateFileError& e) {
     if (e.kind() != StateFileError::Kind::Damaged || !config.replaceDamagedState || readOnly_) throw;
@@ -172,10 +173,10 @@ void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
   if (!readOnly_) WriteLocked(now);
 }
 
-bool Camcorder::RestoreLocked(const std::string& text, Tick now, bool* orphaned) {
+bool Camcorder::RestoreLocked(const std::string& text, Tick now, bool* orphaned, std::string* problem) {
   return model_.Restore(
       text, now, WallNowMs(), platform::TimeScale(), [this](const Owner& owner) { return GoneLocked(owner); },
-      orphaned);
+      orphaned, problem);
 }
 
 std::string Camcorder::SaveText(Tick now) const { return model_.Save(now, WallNowMs()); }
@@ -196,8 +197,9 @@ bool Camcorder::PullLocked(Tick now) {
   if (!text && ownerGone) text = stateFile_->ReadAgain();
   bool orphaned = false;
   if (text) {
-    if (!RestoreLocked(*text, now, &orphaned)) {
-      stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read";
+    std::string problem;
+    if (!RestoreLocked(*text, now, &orphaned, &problem)) {
+      stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read (" + problem + ")";
       return false;
     }
   } else if (ownerGone) {
@@ -646,7 +648,7 @@ HRESULT Camcorder::AddBatchItem(DWORD inPoint, const WCHAR* pattern, DWORD) {
   if (!name) return E_INVALIDARG;
   // The in-point counts hundredths of a second of tape: three tracks each.
   const std::uint64_t track = static_cast<std::uint64_t>(inPoint) * kTracksPerSecond / 100;
-  if (track > 0x0FFFFFFFu) return E_INVALIDARG;
+  if (track > kLongestTapeTracks) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
   capture_.sections.push_back(CaptureSettings::Section{static_cast<std::uint32_t>(track), std::move(*name)});
