@@ -151,6 +151,23 @@ TEST(ContactSheet, HasACellPerSceneFourToARowWithItsPictureAndText) {
   EXPECT_GE(white, 160 * 90);
 }
 
+// The font has printable ASCII only; whatever else a title or a note
+// holds is drawn as the nearest it has, never looked up outside its tables.
+TEST(PictureText, WhatTheFontLacksIsDrawnAsItsBaseLetterOrAPlaceholder) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Holiday 2025", "Holiday 2025"},
+      {"Caf\u00e9 cr\u00e8me \u00e0 No\u00ebl", "Cafe creme a Noel"},
+      {"\u00c6r\u00f8 Stra\u00dfe \u0141\u00f3d\u017a \u0152uvre", "AEro Strasse Lodz OEuvre"},
+      {"\u201cSommer\u201d \u2013 \u2018ja\u2019\u2026", "\"Sommer\" - 'ja'..."},
+      {"tab\there", "tab here"},
+      {"line\nbreak\x01\x7f", "line?break??"},
+      {"\u65e5\u672c", "??"},
+      {"\U0001F3A5 film", "? film"},  // one character, even where wide text is UTF-16
+      {"bad \xff\xfe bytes", "bad ?? bytes"},
+  };
+  for (const auto& [text, drawn] : cases) EXPECT_EQ(zelto::app::FontText(text), drawn) << text;
+}
+
 TEST(RecordCommandFile, OnlyATransportStreamIsTakenAndItsLengthIsRoundedUp) {
   const auto folder = zelto::testing::TestFolder("zelto-record-file");
   std::filesystem::remove_all(folder);
