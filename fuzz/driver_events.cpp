@@ -3,7 +3,7 @@
 // then the device's handlers): byte 0 counts the events, five bytes each
 // give a code and its argument, and what follows is the bitmap a thumbnail
 // event points at and the name a file event carries. One device serves every
-// input; a scan's end empties its thumbnails between inputs. Every event is
+// input and is reset between them (Harness::Reset). Every event is
 // dispatched, in order, and the window answers the next.
 #include <array>
 #include <atomic>
@@ -28,12 +28,21 @@ struct Records {
   DRIVER_FILE_RECORD file{};
 };
 
+// The library's own pauses run at a hundred-thousandth of their length: a
+// recording's stop, which any recording event makes, pauses a second. The
+// simulator keeps its time in 64 bits and the library's tick arithmetic
+// wraps as it does on Windows, so the faster clock changes nothing else.
+// Every wait's time-out runs on that clock too: the harness's wait for the
+// window is half a minute of real time, so that a machine under load is not
+// taken for a window that stopped.
+constexpr double kTimeScale = 0.00001;
+constexpr DWORD kAnswerWait = static_cast<DWORD>(30000 / kTimeScale);
+static_assert(kAnswerWait < INFINITE);
+
 class Harness {
  public:
   Harness() : camcorder_("fuzz-events") {
-    // The library's own pauses (after a recording stops, say) at a
-    // thousandth of their length.
-    zelto::platform::SetTimeScaleForTesting(0.001);
+    zelto::platform::SetTimeScaleForTesting(kTimeScale);
     FUZZ_CHECK(camcorder_.Ok() && device_.Initialize(), "no device on the simulated camcorder");
     device_->AddEventListener(&listener_);
   }
@@ -63,6 +72,8 @@ class Harness {
     records->file.path = records->name.c_str();
 
     std::size_t expected = 1;  // the closing camcorder-mode event
+    // Every thumbnail event points at the same bitmap: kept by all or none.
+    const bool kept = zelto::capture::PackedBitmapLength(records->bitmap.data()) != 0;
     bool thumbnails = false;
     records->events.reserve(posted.size() + 1);
     for (const Posted& p : posted) records->events.push_back({0, p.code});
@@ -76,20 +87,31 @@ class Harness {
       if (posted[i].code == 19) {
         records->thumbnails.push_back({records->bitmap.data(), posted[i].argument});
         argument = reinterpret_cast<LPARAM>(&records->thumbnails.back());
-        thumbnails = true;
+        thumbnails = kept;
       }
       if (posted[i].code == DRIVER_EVENT_CAMCORDER_MODE) ++expected;
       FUZZ_CHECK(bench::PostDriverEvent(device_.Window(), &records->events[i], argument), "a post refused");
     }
     FUZZ_CHECK(bench::PostDriverEvent(device_.Window(), &records->events.back()), "a post refused");
     while (modes_.load() < seen + static_cast<long long>(expected))
-      FUZZ_CHECK(WaitForSingleObject(progress_, 30000) == WAIT_OBJECT_0, "the window stopped answering");
-    if (thumbnails) device_->StopScanning();
+      FUZZ_CHECK(WaitForSingleObject(progress_, kAnswerWait) == WAIT_OBJECT_0, "the window stopped answering");
+    Reset(thumbnails);
     kept_.push_back(std::move(records));
     if (kept_.size() > 4) kept_.pop_front();
   }
 
  private:
+  // What one input leaves that would make the next slower: the thumbnails
+  // a scan keeps (merged into the cassette memory when it ends), and the
+  // batch's part count, which every file event raises and every section's
+  // end then walks, part by part, on the disk. A host's new batch list
+  // starts the count again.
+  void Reset(bool thumbnails) {
+    if (thumbnails) device_->StopScanning();
+    std::vector<Orvex::_OxBatchCapturingItem> none;
+    device_->SetBatchCapturingList({}, none);
+  }
+
   bench::SimulatedCamcorder camcorder_;
   bench::TappedDevice device_;
   std::atomic<long long> modes_{0};
