@@ -55,7 +55,11 @@ void ReadMemory(const nlohmann::json& memory, Cassette& c) {
     *f.out = value.get<std::string>();
   }
   static const nlohmann::json kNotCleaning = false;
-  c.cleaning = detail::ToBool(Member(memory, "cleaning", kNotCleaning), "memory: cleaning");
+  try {
+    c.cleaning = detail::ToBool(Member(memory, "cleaning", kNotCleaning), "cleaning");
+  } catch (const FieldError& e) {
+    throw FieldError(std::string("memory: ") + e.what());
+  }
   c.hasMemory = true;
 }
 
