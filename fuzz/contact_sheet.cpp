@@ -9,10 +9,23 @@
 #include "app/ContactSheet.h"
 #include "fuzz/FuzzSupport.h"
 
+namespace {
+
+// What a sheet is drawn from, cut to what the command could be given: a
+// tape title is at most 64 characters, four bytes each at most in UTF-8,
+// and a scene's lines are shorter. Longer lines draw nothing new and cost
+// a font buffer of some kilobytes a character.
+constexpr std::size_t kLongestLine = 4 * 64;
+// Up to five scenes: a full row and one more, with and without pictures.
+// Each costs a cell of pixels whatever its text.
+constexpr std::size_t kMostScenes = 5;
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = fuzz::Text(data, size);
   const std::size_t nul = input.find('\0');
-  const std::vector<std::string> lines = fuzz::Fields(input.substr(0, nul), '\n');
+  std::vector<std::string> lines = fuzz::Fields(input.substr(0, nul), '\n');
   std::optional<zelto::app::RgbImage> picture;
   if (nul != std::string_view::npos) {
     // A block of just the picture's bytes: a read past them is caught.
@@ -22,12 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     picture = zelto::app::DecodePackedBitmap(bytes ? block.data() : nullptr, bytes, &why);
     FUZZ_CHECK(picture || !why.empty(), "a refused picture says why");
   }
-  for (const std::string& line : lines) {
+  for (std::string& line : lines) {
     for (const char c : zelto::app::FontText(line))
       FUZZ_CHECK(c >= 0x20 && c < 0x7F, "'%s' draws character %d", line.c_str(), c);
+    if (line.size() > kLongestLine) line.resize(kLongestLine);
   }
   std::vector<zelto::app::SheetScene> scenes;
-  for (std::size_t i = 1; i + 1 < lines.size() && scenes.size() < 8; i += 2) {
+  for (std::size_t i = 1; i + 1 < lines.size() && scenes.size() < kMostScenes; i += 2) {
     zelto::app::SheetScene scene;
     scene.number = static_cast<unsigned>(scenes.size() + 1);
     scene.times = lines[i];
