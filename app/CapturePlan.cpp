@@ -21,8 +21,17 @@ using zelto::sim::Cassette;
 using zelto::sim::kTracksPerSecond;
 using zelto::sim::Scene;
 
-// Tracks to hundredths of a second: three tracks each.
-std::uint32_t Hundredths(std::uint32_t track) { return track * 100 / kTracksPerSecond; }
+// The first hundredth of a second at or after a track (three tracks each):
+// a point given to the camcorder lies inside the scene it names.
+std::uint32_t Hundredths(std::uint32_t track) {
+  return static_cast<std::uint32_t>((std::uint64_t{track} * 100 + kTracksPerSecond - 1) / kTracksPerSecond);
+}
+
+// The track a point in hundredths of a second stands for, as the camcorder takes it.
+std::uint64_t TrackAt(std::uint64_t hundredths) { return hundredths * kTracksPerSecond / 100; }
+
+// The last hundredth of a second any tape holds.
+constexpr std::uint64_t kLongestTapeHundredths = std::uint64_t{zelto::sim::kLongestTapeTracks} * 100 / kTracksPerSecond;
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -63,9 +72,13 @@ std::uint32_t Point(const std::string& section, std::string_view text, const std
       seconds = seconds.substr(0, dot);
     }
     const auto h = Number(fields[0]), m = Number(fields[1]), s = Number(seconds);
-    if (!h || !m || !s || *m > 59 || *s > 59 || seconds.size() != 2 || fields[1].size() != 2 || *h > 99)
+    if (!h || !m || !s || *m > 59 || *s > 59 || seconds.size() != 2 || fields[1].size() != 2)
       Bad(section, "'" + std::string(text) + "' is not a tape position H:MM:SS[.cc]");
-    return ((*h * 60 + *m) * 60 + *s) * 100 + hundredths;
+    const std::uint64_t point = ((std::uint64_t{*h} * 60 + *m) * 60 + *s) * 100 + hundredths;
+    if (point > kLongestTapeHundredths)
+      Bad(section, "'" + std::string(text) + "' lies beyond the longest tape a camcorder takes (" + TapeCounterText(0) +
+                       " to " + TapeCounterText(zelto::sim::kLongestTapeTracks) + ")");
+    return static_cast<std::uint32_t>(point);
   }
   if (fields.size() == 4) {
     if (!cassette) Bad(section, "a recorded time code needs the simulated camcorder's tape; give a tape position H:MM:SS");
@@ -109,6 +122,13 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
     const Scene& scene = cassette->scenes[*k - 1];
     section.inPoint = Hundredths(scene.startTrack);
     section.outPoint = Hundredths(scene.endTrack);
+    // The camcorder is given whole hundredths: a scene between two of them
+    // cannot be pointed at.
+    if (TrackAt(section.inPoint) >= scene.endTrack)
+      Bad(text,
+          "the scene lasts " + std::to_string(scene.endTrack - scene.startTrack) +
+              " tracks, less than the hundredth of a second by which the camcorder finds a scene",
+          kExitRefused);
     return section;
   }
   const std::size_t dash = text.find('-');
@@ -117,13 +137,13 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
   section.outPoint = Point(text, std::string_view(text).substr(dash + 1), cassette);
   if (section.outPoint <= section.inPoint) Bad(text, "it ends before it begins");
   if (cassette) {
-    const std::uint32_t inTrack = section.inPoint * kTracksPerSecond / 100;
+    const std::uint64_t inTrack = TrackAt(section.inPoint);
     if (inTrack >= cassette->lengthTracks)
       Bad(text,
           "it begins beyond the end of the tape (" + TapeCounterText(0) + " to " +
               TapeCounterText(cassette->lengthTracks) + ")",
           kExitRefused);
-    const Scene* scene = cassette->SceneAt(inTrack);
+    const Scene* scene = cassette->SceneAt(static_cast<std::uint32_t>(inTrack));
     if (!scene) {
       for (const Scene& next : cassette->scenes)
         if (next.startTrack > inTrack) {

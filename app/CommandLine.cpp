@@ -12,6 +12,7 @@
 #include "app/Help.h"
 #include "app/Names.h"
 #include "platform/PlatformExtras.h"
+#include "simulator/Cassette.h"
 
 namespace zelto::app {
 
@@ -52,8 +53,9 @@ CLI::Option* AddPathOption(CLI::App* app, const std::string& name, Path& path) {
       name, [&path](const std::string& text) { path = zelto::platform::PathFromUtf8(text); });
 }
 
-// The seek command carries the track number in its low 28 bits.
-constexpr unsigned kLargestTrack = 0x0FFFFFFFu;
+// The seek command carries the track number in its low 28 bits: the
+// longest tape's last track.
+constexpr unsigned kLargestTrack = zelto::sim::kLongestTapeTracks;
 // A whole-tape capture's poll, in ms: below this the deck gets hardly a
 // moment to start playing before the run first checks that it does.
 constexpr std::uint64_t kShortestPollMs = 100;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <system_error>
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #endif
 
 #include "app/Names.h"
+#include "platform/PlatformExtras.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO
@@ -106,13 +108,73 @@ void Blit(RgbImage& target, const RgbImage& source, int x, int y, int w, int h) 
   }
 }
 
+namespace {
+
+using namespace std::string_view_literals;
+
+// The base letters of U+00C0 to U+017F, one a character; '\0' where the
+// character is a ligature (kSpelledOut) or has no base letter.
+constexpr std::string_view kLatin1Letters =
+    "AAAAAA\0CEEEEIIIIDNOOOOOxOUUUUY\0\0aaaaaa\0ceeeeiiiidnooooo\0ouuuuy\0y"sv;
+constexpr std::string_view kLatinExtendedLetters =
+    "AaAaAaCcCcCcCcDdDdEeEeEeEeEeGgGgGgGgHhHhIiIiIiIiIi\0\0JjKkkLlLlLlLlLlNnNnNnnNnOoOoOo\0\0RrRrRrSsSsSsSsTtTtTt"
+    "UuUuUuUuUuUuWwYyYZzZzZzs"sv;
+static_assert(kLatin1Letters.size() == 0x100 - 0xC0 && kLatinExtendedLetters.size() == 0x180 - 0x100);
+
+// Characters drawn as other text: ligatures as their letters, and the
+// punctuation a word processor or a phone puts in titles as its plain form.
+struct SpelledOut {
+  char32_t character;
+  const char* text;
+};
+constexpr SpelledOut kSpelledOut[] = {
+    {U'\u00C6', "AE"}, {U'\u00DF', "ss"}, {U'\u00E6', "ae"}, {U'\u0132', "IJ"}, {U'\u0133', "ij"},
+    {U'\u0152', "OE"}, {U'\u0153', "oe"}, {U'\u00A0', " "},  {U'\u2018', "'"},  {U'\u2019', "'"},
+    {U'\u201C', "\""}, {U'\u201D', "\""}, {U'\u2013', "-"},  {U'\u2014', "-"},  {U'\u2026', "..."}};
+
+// The font's characters: printable ASCII.
+bool InFont(char32_t c) { return c >= 0x20 && c < 0x7F; }
+
+}  // namespace
+
+std::string FontText(const std::string& utf8) {
+  const std::wstring wide = zelto::platform::FromUtf8(utf8);
+  std::string drawn;
+  drawn.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    auto c = static_cast<char32_t>(wide[i]);
+    // UTF-16 (Windows): a surrogate pair is one character.
+    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(wide[i + 1]) - 0xDC00);
+      ++i;
+    }
+    char letter = '\0';
+    if (InFont(c)) {
+      letter = static_cast<char>(c);
+    } else if (c == U'\t') {
+      letter = ' ';
+    } else if (c >= 0xC0 && c < 0x100) {
+      letter = kLatin1Letters[c - 0xC0];
+    } else if (c >= 0x100 && c < 0x180) {
+      letter = kLatinExtendedLetters[c - 0x100];
+    }
+    const auto spelled = std::find_if(std::begin(kSpelledOut), std::end(kSpelledOut),
+                                      [c](const SpelledOut& s) { return s.character == c; });
+    if (spelled != std::end(kSpelledOut)) drawn += spelled->text;
+    else drawn += letter != '\0' ? letter : kMissingGlyph;
+  }
+  return drawn;
+}
+
 int TextHeight(int scale) { return 10 * scale; }  // capitals 7, descenders 2, a gap
 
 int PaintText(RgbImage& image, int x, int y, const std::string& text, const std::uint8_t colour[3], int scale) {
   // The font gives each character as rectangles (quads of four vertices of
-  // 16 bytes); each is filled, scaled, into the image.
-  std::vector<char> buffer(text.size() * 16 * 4 * 40 + 64);
-  std::string writable = text;
+  // 16 bytes); each is filled, scaled, into the image. It knows printable
+  // ASCII only, and reads outside its tables for anything else.
+  std::string writable = FontText(text);
+  std::vector<char> buffer(writable.size() * 16 * 4 * 40 + 64);
   unsigned char rgba[4] = {colour[0], colour[1], colour[2], 255};
   const int quads = stb_easy_font_print(0, 0, writable.data(), rgba, buffer.data(), static_cast<int>(buffer.size()));
   for (int q = 0; q < quads; ++q) {

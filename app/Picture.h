@@ -31,8 +31,16 @@ std::optional<RgbImage> DecodePackedBitmap(const std::uint8_t* bytes, std::size_
 // Copies `source` into a w x h box at (x, y), scaled to fit (nearest pixel).
 void Blit(RgbImage& target, const RgbImage& source, int x, int y, int w, int h);
 
-// Text in a small bitmap font, each font pixel `scale` pixels wide; clipped
-// to the image. Returns the width drawn.
+// What the font draws for a UTF-8 text: it has printable ASCII only, so an
+// accented Latin letter becomes its base letter (a ligature its letters, a
+// tab a space, typographic quotes and dashes their plain forms) and any
+// other character, a control character or a byte that is no UTF-8 alike,
+// the placeholder kMissingGlyph.
+inline constexpr char kMissingGlyph = '?';
+std::string FontText(const std::string& utf8);
+
+// Text in a small bitmap font (through FontText), each font pixel `scale`
+// pixels wide; clipped to the image. Returns the width drawn.
 int PaintText(RgbImage& image, int x, int y, const std::string& text, const std::uint8_t colour[3], int scale = 1);
 // The height of a line of that text.
 int TextHeight(int scale = 1);

@@ -1,10 +1,8 @@
 #include "app/RecordCommand.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -17,6 +15,7 @@
 #include "app/StatusCommand.h"
 #include "platform/PlatformExtras.h"
 #include "platform/win32.h"
+#include "simulator/TransportStream.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
@@ -26,8 +25,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint64_t kPacketSize = 188;
-constexpr std::uint8_t kSyncByte = 0x47;
 // What the library takes as the stream rate: bytes per second of tape.
 constexpr std::uint64_t kStreamBytesPerSecond = 1'590'000;
 // The library's batch start: up to 150 looks 400 ms apart for record pause,
@@ -245,41 +242,13 @@ private:
 }  // namespace
 
 bool CheckTransportStream(const std::filesystem::path& file, std::uint64_t* bytes, std::string* why) {
-  const std::string name = PathText(file);
-  std::error_code ec;
-  const auto status = std::filesystem::status(file, ec);
-  if (ec || !std::filesystem::exists(status)) {
-    *why = name + ": no such file";
+  // The camcorder's own check: a file taken here is never refused once the deck runs.
+  const std::optional<std::uint64_t> packets = zelto::sim::TransportStreamFileBytes(file, why);
+  if (!packets) {
+    *why = PathText(file) + ": " + *why;
     return false;
   }
-  if (!std::filesystem::is_regular_file(status)) {
-    *why = name + ": not a file";
-    return false;
-  }
-  *bytes = std::filesystem::file_size(file, ec);
-  std::ifstream in(file, std::ios::binary);
-  if (ec || !in) {
-    *why = name + ": cannot be read";
-    return false;
-  }
-  if (*bytes < kPacketSize) {
-    *why = name + ": not an MPEG transport stream (shorter than one packet)";
-    return false;
-  }
-  // The first packets must start with the sync byte, 188 bytes apart.
-  std::array<char, 4 * kPacketSize> head{};
-  in.read(head.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(head.size(), *bytes)));
-  const auto got = static_cast<std::uint64_t>(in.gcount());
-  if (got < kPacketSize) {
-    *why = name + ": cannot be read";
-    return false;
-  }
-  for (std::uint64_t at = 0; at + kPacketSize <= got; at += kPacketSize) {
-    if (static_cast<std::uint8_t>(head[at]) != kSyncByte) {
-      *why = name + ": not an MPEG transport stream (no sync byte at byte " + std::to_string(at) + ")";
-      return false;
-    }
-  }
+  *bytes = *packets;
   return true;
 }
 

@@ -14,9 +14,9 @@ namespace zelto::app {
 
 class Session;
 
-// What the file holds, judged before the deck is touched: an MPEG transport
-// stream of 188-byte packets. False with *why when it cannot be read or is
-// not one; *bytes is its size.
+// What the file holds, judged before the deck is touched by the camcorder's
+// own check (simulator/TransportStream.h). False with *why when it cannot
+// be read or is not a stream; *bytes is what the camcorder sends of it.
 bool CheckTransportStream(const std::filesystem::path& file, std::uint64_t* bytes, std::string* why);
 
 // The tape a file fills at the stream rate, in hundredths of a second

@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "platform/PlatformExtras.h"
 #include "platform/ThreadGuard.h"
 #include "simulator/Thumbnail.h"
+#include "simulator/TransportStream.h"
 
 namespace zelto::sim {
 
@@ -50,30 +50,6 @@ LONGLONG RecordedAt(const std::string& date) {
   const auto seconds = std::chrono::sys_days{day}.time_since_epoch() + std::chrono::hours{h} +
                        std::chrono::minutes{mi} + std::chrono::seconds{se};
   return std::chrono::duration_cast<std::chrono::seconds>(seconds).count();
-}
-
-// Whether a file is an MPEG transport stream this camcorder can send: 188-byte
-// packets, each of the first few and the last whole one starting with the
-// sync byte. The bytes of its whole packets (a cut-off packet at the end is
-// not sent), or none.
-std::optional<std::uint64_t> TransportStreamSize(const std::filesystem::path& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-  const std::uint64_t size = std::filesystem::file_size(path, error);
-  if (error || size < kPacketBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  const std::uint64_t packets = size / kPacketBytes;
-  auto syncAt = [&](std::uint64_t packet) {
-    char byte = 0;
-    in.seekg(static_cast<std::streamoff>(packet * kPacketBytes));
-    return in.get(byte) && static_cast<unsigned char>(byte) == 0x47;
-  };
-  constexpr std::uint64_t kChecked = 16;
-  for (std::uint64_t i = 0; i < std::min(packets, kChecked); ++i)
-    if (!syncAt(i)) return std::nullopt;
-  if (!syncAt(packets - 1)) return std::nullopt;
-  return packets * kPacketBytes;
 }
 
 }  // namespace
@@ -155,10 +131,11 @@ void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
   bool restored = false;
   try {
     if (std::optional<std::string> text = stateFile_->ReadIfChanged()) {
-      restored = RestoreLocked(*text, now);
+      std::string problem;
+      restored = RestoreLocked(*text, now, nullptr, &problem);
       if (!restored)
         throw StateFileError(StateFileError::Kind::Damaged,
-                             stateFile_->Name() + ": the state in it is damaged");
+                             stateFile_->Name() + ": the state in it is damaged (" + problem + ")");
     }
   } catch (const StateFileError& e) {
     if (e.kind() != StateFileError::Kind::Damaged || !config.replaceDamagedState || readOnly_) throw;
@@ -172,10 +149,10 @@ void Camcorder::OpenState(const CamcorderConfig& config, Tick now) {
   if (!readOnly_) WriteLocked(now);
 }
 
-bool Camcorder::RestoreLocked(const std::string& text, Tick now, bool* orphaned) {
+bool Camcorder::RestoreLocked(const std::string& text, Tick now, bool* orphaned, std::string* problem) {
   return model_.Restore(
       text, now, WallNowMs(), platform::TimeScale(), [this](const Owner& owner) { return GoneLocked(owner); },
-      orphaned);
+      orphaned, problem);
 }
 
 std::string Camcorder::SaveText(Tick now) const { return model_.Save(now, WallNowMs()); }
@@ -196,8 +173,9 @@ bool Camcorder::PullLocked(Tick now) {
   if (!text && ownerGone) text = stateFile_->ReadAgain();
   bool orphaned = false;
   if (text) {
-    if (!RestoreLocked(*text, now, &orphaned)) {
-      stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read";
+    std::string problem;
+    if (!RestoreLocked(*text, now, &orphaned, &problem)) {
+      stateProblem_ = stateFile_->Name() + ": another program wrote a state that cannot be read (" + problem + ")";
       return false;
     }
   } else if (ownerGone) {
@@ -646,7 +624,7 @@ HRESULT Camcorder::AddBatchItem(DWORD inPoint, const WCHAR* pattern, DWORD) {
   if (!name) return E_INVALIDARG;
   // The in-point counts hundredths of a second of tape: three tracks each.
   const std::uint64_t track = static_cast<std::uint64_t>(inPoint) * kTracksPerSecond / 100;
-  if (track > 0x0FFFFFFFu) return E_INVALIDARG;
+  if (track > kLongestTapeTracks) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
   capture_.sections.push_back(CaptureSettings::Section{static_cast<std::uint32_t>(track), std::move(*name)});
@@ -802,7 +780,7 @@ HRESULT Camcorder::SetTransmitFile(const WCHAR* path) {
     std::error_code error;
     const std::filesystem::path native = std::filesystem::absolute(zelto::platform::NativePath(path), error);
     if (error) return E_INVALIDARG;
-    const std::optional<std::uint64_t> size = TransportStreamSize(native);
+    const std::optional<std::uint64_t> size = TransportStreamFileBytes(native, nullptr);
     if (!size) return E_INVALIDARG;
     file = TransmitFile{zelto::platform::Utf8FromPath(native), *size, std::nullopt};
   }

@@ -60,7 +60,7 @@ inline const HRESULT kErrorStateNotSaved = static_cast<HRESULT>(0x8007001DL);
 // message still queued when everything else is gone points at valid memory.
 const DRIVER_EVENT_RECORD* EventRecord(DWORD code);
 
-class Camcorder : private CaptureDeck {
+class Camcorder final : private CaptureDeck {
  public:
   explicit Camcorder(CamcorderConfig config);
   ~Camcorder();
@@ -262,7 +262,7 @@ class Camcorder : private CaptureDeck {
   void WriteLocked(Tick now);
   // The thread's look at the state file, at most every kStatePollMs.
   void PollStateLocked(Tick now);
-  bool RestoreLocked(const std::string& text, Tick now, bool* orphaned = nullptr);
+  bool RestoreLocked(const std::string& text, Tick now, bool* orphaned = nullptr, std::string* problem = nullptr);
   std::string SaveText(Tick now) const;
   // Through the event faults; to every advised window, or to one alone.
   void QueueLocked(DWORD code, LPARAM argument, Tick now, HWND only = nullptr);

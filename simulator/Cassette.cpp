@@ -4,24 +4,40 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "host/cassettedb/ICassetteMemory.h"
 #include "simulator/CassetteJson.h"
+#include "simulator/JsonFields.h"
 
 namespace zelto::sim {
 
 namespace {
 
-constexpr std::uint32_t kMaxTracks = 0x0FFFFFFF;  // what a seek command can address
+using detail::FieldError;
 
 void SetError(std::string* error, std::string text) {
   if (error) *error = std::move(text);
 }
 
+// Seconds of tape to tracks, within the longest tape.
+std::uint32_t Tracks(const nlohmann::json& value, const std::string& name) {
+  constexpr double kLongestSeconds = static_cast<double>(kLongestTapeTracks) / kTracksPerSecond;
+  const double seconds = detail::ToNumber(value, name + " (seconds)", 0, kLongestSeconds);
+  return static_cast<std::uint32_t>(
+      std::min<long long>(std::llround(seconds * kTracksPerSecond), kLongestTapeTracks));
+}
+
+// A member that may be left out: the default then.
+const nlohmann::json& Member(const nlohmann::json& object, const char* name, const nlohmann::json& otherwise) {
+  const auto it = object.find(name);
+  return it == object.end() ? otherwise : *it;
+}
+
 // The memory's texts are kept to what its header holds (in UTF-8 bytes, at
 // most four a character).
-bool ReadMemory(const nlohmann::json& memory, Cassette& c, std::string* error) {
+void ReadMemory(const nlohmann::json& memory, Cassette& c) {
   struct Field {
     const char* name;
     std::string* out;
@@ -30,43 +46,66 @@ bool ReadMemory(const nlohmann::json& memory, Cassette& c, std::string* error) {
   const Field fields[] = {{"identity", &c.identity, CASSETTE_MEMORY_IDENTITY_CHARS},
                           {"title", &c.title, CASSETTE_MEMORY_TITLE_CHARS},
                           {"text", &c.text, CASSETTE_MEMORY_TEXT_CHARS}};
+  static const nlohmann::json kNone = "";
   for (const Field& f : fields) {
-    const auto value = memory.value(f.name, nlohmann::json(""));
-    if (!value.is_string() || value.get<std::string>().size() >= 4 * f.chars) {
-      SetError(error, std::string("memory: \"") + f.name + "\" must be a text of fewer than " +
-                          std::to_string(f.chars) + " characters");
-      return false;
-    }
+    const nlohmann::json& value = Member(memory, f.name, kNone);
+    if (!value.is_string() || value.get<std::string>().size() >= 4 * f.chars)
+      throw FieldError(std::string("memory: \"") + f.name + "\" must be a text of fewer than " +
+                       std::to_string(f.chars) + " characters");
     *f.out = value.get<std::string>();
   }
-  const auto cleaning = memory.value("cleaning", nlohmann::json(false));
-  if (!cleaning.is_boolean()) {
-    SetError(error, "memory: \"cleaning\" must be true or false");
-    return false;
+  static const nlohmann::json kNotCleaning = false;
+  try {
+    c.cleaning = detail::ToBool(Member(memory, "cleaning", kNotCleaning), "cleaning");
+  } catch (const FieldError& e) {
+    throw FieldError(std::string("memory: ") + e.what());
   }
-  c.cleaning = cleaning.get<bool>();
   c.hasMemory = true;
-  return true;
 }
 
-bool ReadContent(const nlohmann::json& json, Scene& s, std::string* error, const std::string& where) {
+SceneContent ReadContent(const nlohmann::json& json) {
+  // Where the file's packets lie in the scene's stream: at most a whole file
+  // before its start (cut off), at most the longest tape after it.
+  constexpr auto kFarthest =
+      static_cast<std::int64_t>(kLargestStreamFileBytes / kPacketBytes + PacketAtTrack(kLongestTapeTracks));
+  constexpr std::uint64_t kMostPackets = kLargestStreamFileBytes / kPacketBytes;
+  SceneContent k;
   try {
-    SceneContent k;
-    k.file = json.at("file").get<std::string>();
-    k.fileSize = json.at("fileSize").get<std::uint64_t>();
-    k.fromPacket = json.at("fromPacket").get<std::uint64_t>();
-    k.toPacket = json.at("toPacket").get<std::uint64_t>();
-    k.atPacket = json.at("atPacket").get<std::int64_t>();
-    if (k.file.empty() || k.fromPacket > k.toPacket || k.toPacket > k.fileSize / kPacketBytes) {
-      SetError(error, where + "\"content\" does not fit its file");
-      return false;
-    }
-    s.content = std::move(k);
-    return true;
-  } catch (const nlohmann::json::exception&) {
-    SetError(error, where + "\"content\" needs file, fileSize, fromPacket, toPacket, atPacket");
-    return false;
+    k.file = detail::ToText(detail::Field(json, "file"), "file");
+    k.fileSize = detail::CountField<std::uint64_t>(json, "fileSize", kLargestStreamFileBytes);
+    k.fromPacket = detail::CountField<std::uint64_t>(json, "fromPacket", kMostPackets);
+    k.toPacket = detail::CountField<std::uint64_t>(json, "toPacket", kMostPackets);
+    k.atPacket = detail::ToInteger(detail::Field(json, "atPacket"), "atPacket", -kFarthest, kFarthest);
+  } catch (const FieldError& e) {
+    throw FieldError(std::string("\"content\": ") + e.what());
   }
+  if (k.file.empty() || k.fromPacket > k.toPacket || k.toPacket > k.fileSize / kPacketBytes)
+    throw FieldError("\"content\" does not fit its file");
+  return k;
+}
+
+Scene ReadScene(const nlohmann::json& item) {
+  if (!item.is_object()) throw FieldError("a scene is a JSON object");
+  Scene s;
+  s.startTrack = Tracks(detail::Field(item, "start"), "\"start\"");
+  s.endTrack = Tracks(detail::Field(item, "end"), "\"end\"");
+  static const nlohmann::json kPal = 1, kWide = true, kNoText = "", kZero = 0, kMidnight = "00:00:00:00";
+  const std::int64_t system = detail::ToInteger(Member(item, "videoSystem", kPal), "videoSystem",
+                                                std::numeric_limits<std::int64_t>::min(),
+                                                std::numeric_limits<std::int64_t>::max());
+  s.videoSystem = system != 0 ? 1 : 0;
+  s.wide = detail::ToBool(Member(item, "wide", kWide), "wide");
+  s.recorded = detail::ToText(Member(item, "recorded", kNoText), "recorded");
+  const auto frame = ParseTimeCode(detail::ToText(Member(item, "timeCode", kMidnight), "timeCode"), s.FramesPerSecond());
+  if (!frame) throw FieldError("\"timeCode\" must be HH:MM:SS:FF");
+  s.startFrame = *frame;
+  s.memoryKey = detail::ToCount<std::uint32_t>(Member(item, "key", kZero), "key");
+  s.note = detail::ToText(Member(item, "note", kNoText), "note");
+  if (s.note.size() >= 4 * CASSETTE_MEMORY_RECORD_TEXT_CHARS)
+    throw FieldError("\"note\" must be a text of fewer than " + std::to_string(CASSETTE_MEMORY_RECORD_TEXT_CHARS) +
+                     " characters");
+  if (item.contains("content")) s.content = ReadContent(item["content"]);
+  return s;
 }
 
 }  // namespace
@@ -159,7 +198,7 @@ void Cassette::Overwrite(const Scene& scene) {
 }
 
 std::string Cassette::Problem() const {
-  if (lengthTracks == 0 || lengthTracks > kMaxTracks) return "tape length out of range";
+  if (lengthTracks == 0 || lengthTracks > kLongestTapeTracks) return "tape length out of range";
   if (positionTrack > lengthTracks) return "position beyond the end of the tape";
   std::uint32_t previousEnd = 0;
   for (std::size_t i = 0; i < scenes.size(); ++i) {
@@ -254,88 +293,36 @@ nlohmann::json CassetteToJson(const Cassette& c) {
 }
 
 std::optional<Cassette> CassetteFromJson(const nlohmann::json& json, std::string* error) {
-  // Seconds of tape to tracks, refusing what no tape can hold.
-  auto tracks = [](const nlohmann::json& value, std::uint32_t& out) {
-    if (!value.is_number()) return false;
-    const double s = value.get<double>();
-    if (!std::isfinite(s) || s < 0 || s * kTracksPerSecond > kMaxTracks) return false;
-    out = static_cast<std::uint32_t>(std::llround(s * kTracksPerSecond));
-    return true;
-  };
   if (!json.is_object()) {
     SetError(error, "a cassette is a JSON object");
     return std::nullopt;
   }
   Cassette c;
   c.scenes.clear();
-  if (json.contains("length") && !tracks(json["length"], c.lengthTracks)) {
-    SetError(error, "\"length\" must be a number of seconds");
-    return std::nullopt;
-  }
-  if (json.contains("position") && !tracks(json["position"], c.positionTrack)) {
-    SetError(error, "\"position\" must be a number of seconds");
-    return std::nullopt;
-  }
-  if (json.contains("writeProtected") && !json["writeProtected"].is_boolean()) {
-    SetError(error, "\"writeProtected\" must be true or false");
-    return std::nullopt;
-  }
-  c.writeProtected = json.value("writeProtected", false);
-  // "memory": true or false, or the memory's header itself.
-  const nlohmann::json memory = json.value("memory", nlohmann::json(true));
-  if (memory.is_object()) {
-    if (!ReadMemory(memory, c, error)) return std::nullopt;
-  } else if (memory.is_boolean()) {
-    c.hasMemory = memory.get<bool>();
-  } else {
-    SetError(error, "\"memory\" must be true, false or an object");
-    return std::nullopt;
-  }
-  if (json.contains("scenes")) {
-    const auto& list = json["scenes"];
-    if (!list.is_array()) {
-      SetError(error, "\"scenes\" must be a list");
-      return std::nullopt;
+  std::string where;  // the scene being read, for the message
+  try {
+    if (json.contains("length")) c.lengthTracks = Tracks(json["length"], "\"length\"");
+    if (json.contains("position")) c.positionTrack = Tracks(json["position"], "\"position\"");
+    if (json.contains("writeProtected")) c.writeProtected = detail::ToBool(json["writeProtected"], "writeProtected");
+    // "memory": true or false, or the memory's header itself.
+    if (const auto memory = json.find("memory"); memory == json.end() || memory->is_boolean()) {
+      c.hasMemory = memory == json.end() || memory->get<bool>();
+    } else if (memory->is_object()) {
+      ReadMemory(*memory, c);
+    } else {
+      throw FieldError("\"memory\" must be true, false or an object");
     }
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const auto& item = list[i];
-      const std::string where = "scene " + std::to_string(i + 1) + ": ";
-      Scene s;
-      if (!item.is_object() || !tracks(item.value("start", nlohmann::json()), s.startTrack) ||
-          !tracks(item.value("end", nlohmann::json()), s.endTrack)) {
-        SetError(error, where + "\"start\" and \"end\" must be numbers of seconds");
-        return std::nullopt;
+    if (json.contains("scenes")) {
+      const auto& list = json["scenes"];
+      if (!list.is_array()) throw FieldError("\"scenes\" must be a list");
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        where = "scene " + std::to_string(i + 1) + ": ";
+        c.scenes.push_back(ReadScene(list[i]));
       }
-      const auto system = item.value("videoSystem", nlohmann::json(1));
-      const auto wide = item.value("wide", nlohmann::json(true));
-      const auto recorded = item.value("recorded", nlohmann::json(""));
-      const auto timeCode = item.value("timeCode", nlohmann::json("00:00:00:00"));
-      if (!system.is_number_integer() || !wide.is_boolean() || !recorded.is_string() || !timeCode.is_string()) {
-        SetError(error, where + "wrong type of \"videoSystem\", \"wide\", \"recorded\" or \"timeCode\"");
-        return std::nullopt;
-      }
-      s.videoSystem = system.get<int>() != 0 ? 1 : 0;
-      s.wide = wide.get<bool>();
-      s.recorded = recorded.get<std::string>();
-      const auto frame = ParseTimeCode(timeCode.get<std::string>(), s.FramesPerSecond());
-      if (!frame) {
-        SetError(error, where + "\"timeCode\" must be HH:MM:SS:FF");
-        return std::nullopt;
-      }
-      s.startFrame = *frame;
-      const auto key = item.value("key", nlohmann::json(0));
-      const auto note = item.value("note", nlohmann::json(""));
-      if (!key.is_number_integer() || key.get<std::int64_t>() < 0 || key.get<std::int64_t>() > 0xFFFFFFFF ||
-          !note.is_string() ||
-          note.get<std::string>().size() >= 4 * CASSETTE_MEMORY_RECORD_TEXT_CHARS) {
-        SetError(error, where + "\"key\" must be a 32-bit number and \"note\" a short text");
-        return std::nullopt;
-      }
-      s.memoryKey = key.get<std::uint32_t>();
-      s.note = note.get<std::string>();
-      if (item.contains("content") && !ReadContent(item["content"], s, error, where)) return std::nullopt;
-      c.scenes.push_back(std::move(s));
     }
+  } catch (const FieldError& e) {
+    SetError(error, where + e.what());
+    return std::nullopt;
   }
   if (std::string problem = c.Problem(); !problem.empty()) {
     SetError(error, problem);

@@ -15,6 +15,14 @@
 namespace zelto::sim {
 
 inline constexpr std::uint32_t kTracksPerSecond = 300;
+// The longest tape the camcorder takes, in tracks: the last track a seek
+// command can address (its 28 bits), some 248 hours. Every count of tape
+// in the simulator and in the zelto command holds up to it.
+inline constexpr std::uint32_t kLongestTapeTracks = 0x0FFFFFFF;
+// The largest file a scene refers to or the camcorder sends (64 TiB): far
+// beyond what the longest tape holds, and small enough that no count of
+// its packets overflows.
+inline constexpr std::uint64_t kLargestStreamFileBytes = std::uint64_t{1} << 46;
 
 // What a recording from a file (the transmit) put into a scene: a stretch
 // of the file's packets lying somewhere in the scene's stream. The scene's
@@ -38,7 +46,7 @@ inline constexpr std::uint64_t kPacketBytes = 188;
 // The stream rate the library assumes, 1,590,000 bytes a second, per track.
 inline constexpr std::uint64_t kStreamBytesPerTrack = 1'590'000 / kTracksPerSecond;
 // The first packet of a scene's stream at or after `tracks` tracks into it.
-inline std::uint64_t PacketAtTrack(std::uint64_t tracks) {
+constexpr std::uint64_t PacketAtTrack(std::uint64_t tracks) {
   return (tracks * kStreamBytesPerTrack + kPacketBytes - 1) / kPacketBytes;
 }
 

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "host/cassettedb/ICassetteMemory.h"
 #include "simulator/CassetteJson.h"
+#include "simulator/JsonFields.h"
 #include "simulator/StateFile.h"
 
 namespace zelto::sim {
@@ -73,20 +75,26 @@ nlohmann::json PreviewToJson(const PreviewSettings& p) {
           {"volume", p.volume},           {"quality", optional(p.quality)}, {"deinterlace", p.deinterlace}};
 }
 
-// False for a preview this model could not have saved. Throws on a wrong type.
+// False for a preview this model could not have saved. Throws FieldError
+// or nlohmann's exceptions on a wrong type.
 bool PreviewFromJson(const nlohmann::json& json, PreviewSettings& p) {
+  using detail::CountField;
+  using detail::OptionalCountField;
   PreviewSettings read;
-  read.ownerWindow = json.at("ownerWindow").get<std::uint64_t>();
-  if (const auto& rect = json.at("rect"); !rect.is_null()) {
-    const auto edges = rect.get<std::vector<LONG>>();
-    if (edges.size() != 4 || edges[2] < edges[0] || edges[3] < edges[1]) return false;
+  read.ownerWindow = CountField<std::uint64_t>(json, "ownerWindow");
+  if (const auto& rect = detail::Field(json, "rect"); !rect.is_null()) {
+    if (!rect.is_array() || rect.size() != 4) return false;
+    LONG edges[4] = {};
+    for (std::size_t i = 0; i < 4; ++i)
+      edges[i] = static_cast<LONG>(detail::ToInteger(rect[i], "rect", std::numeric_limits<std::int32_t>::min(),
+                                                       std::numeric_limits<std::int32_t>::max()));
+    if (edges[2] < edges[0] || edges[3] < edges[1]) return false;
     read.rect = RECT{edges[0], edges[1], edges[2], edges[3]};
   }
-  if (const auto& mode = json.at("mode"); !mode.is_null()) read.mode = mode.get<DWORD>();
-  read.volume = json.at("volume").get<DWORD>();
-  if (const auto& quality = json.at("quality"); !quality.is_null()) read.quality = quality.get<DWORD>();
-  read.deinterlace = json.at("deinterlace").get<bool>();
-  if (read.volume > 100) return false;
+  read.mode = OptionalCountField<DWORD>(json, "mode");
+  read.volume = CountField<DWORD>(json, "volume", 100);
+  read.quality = OptionalCountField<DWORD>(json, "quality");
+  read.deinterlace = detail::ToBool(detail::Field(json, "deinterlace"), "deinterlace");
   p = read;
   return true;
 }
@@ -103,11 +111,12 @@ nlohmann::ordered_json OwnerToJson(const std::optional<Owner>& owner) {
   return {{"process", owner->process}, {"started", owner->started}, {"camcorder", owner->camcorder}};
 }
 
-// Throws on a wrong type.
+// Throws FieldError on a wrong type.
 std::optional<Owner> OwnerFromJson(const nlohmann::json& json) {
   if (json.is_null()) return std::nullopt;
-  return Owner{json.at("process").get<std::uint64_t>(), json.at("started").get<std::uint64_t>(),
-               json.at("camcorder").get<std::uint64_t>()};
+  using detail::CountField;
+  return Owner{CountField<std::uint64_t>(json, "process"), CountField<std::uint64_t>(json, "started"),
+               CountField<std::uint64_t>(json, "camcorder")};
 }
 
 }  // namespace
@@ -249,7 +258,9 @@ std::uint64_t DeckModel::TransmitStopAt() const {
 
 std::optional<std::uint32_t> DeckModel::TransmitEndTrack() const {
   if (mode_ != TransportMode::Record || transmit_ != TransmitState::Started || !sending_) return std::nullopt;
-  const std::uint64_t left = TransmitStopAt() - std::min(sentBefore_, TransmitStopAt());
+  // Past the longest tape the end lies beyond any tape: no need to count on.
+  const std::uint64_t left =
+      std::min(TransmitStopAt() - std::min(sentBefore_, TransmitStopAt()), PacketAtTrack(kLongestTapeTracks + 1ull));
   // The first track by which the head has written `left` more packets.
   std::uint64_t tracks = left * kPacketBytes / kStreamBytesPerTrack;
   while (PacketAtTrack(tracks) < left) ++tracks;
@@ -861,32 +872,41 @@ std::string DeckModel::Save(Tick now, std::int64_t wallMs) const {
 }
 
 bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, double scale, const OwnerGone& gone,
-                        bool* orphaned) {
+                        bool* orphaned, std::string* problem) {
+  using detail::CountField;
+  using detail::Field;
+  using detail::FieldError;
   const nlohmann::json state = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
-  // Version 1 had no cassette memory to speak of, no recorded content, no
-  // transmit and no scan; what it lacks starts afresh.
-  const int version = state.is_object() ? state.value("version", 0) : 0;
-  if (!state.is_object() || state.value("format", "") != kStateFormat || version < 1 || version > kStateVersion)
-    return false;
   if (orphaned) *orphaned = false;
   if (!(scale > 0) || !std::isfinite(scale)) scale = 1;
+  // Every count of tape and of packets is bounded (see Cassette.h), so that
+  // no arithmetic on a restored state overflows.
+  constexpr std::uint64_t kMostPackets = kLargestStreamFileBytes / kPacketBytes;
   try {
+    if (!state.is_object()) throw FieldError("the state is no JSON object");
+    if (const auto format = state.find("format"); format == state.end() || !format->is_string() || format->get<std::string>() != kStateFormat)
+      throw FieldError("not a state of the simulated camcorder");
+    // Version 1 had no cassette memory to speak of, no recorded content, no
+    // transmit and no scan; what it lacks starts afresh.
+    const auto version = detail::ToInteger(Field(state, "version"), "version", 1, kStateVersion);
     DeckModel restored(timing_, camcorderMode_);
     restored.self_ = self_;
     // Saved times become ticks of this model, clamped to a few decades so
     // that a file with absurd times cannot overflow the clock arithmetic.
     constexpr double kFarMs = 1e12;
     auto aroundNow = [&](double offset) { return now + static_cast<Tick>(std::clamp(offset, -kFarMs, kFarMs)); };
+    auto time = [](const nlohmann::json& value, const std::string& name) {
+      constexpr auto kFarthest = static_cast<std::int64_t>(kFarMs * 1000);
+      return detail::ToInteger(value, name, -kFarthest, kFarthest);
+    };
     std::function<Tick(std::int64_t)> fromSaved;
     Tick savedAt = now;  // when the state was saved; unknown before version 3
     if (version >= 3) {
-      const auto& clock = state.at("clock");
-      const auto savedNow = clock.at("now").get<std::int64_t>();
-      const auto savedWall = clock.at("wall").get<std::int64_t>();
-      if (std::abs(static_cast<double>(savedNow)) > kFarMs * 1000 || std::abs(static_cast<double>(savedWall)) > kFarMs * 1000)
-        return false;
+      const auto& clock = Field(state, "clock");
+      const std::int64_t savedNow = time(Field(clock, "now"), "clock: now");
+      const std::int64_t savedWall = time(Field(clock, "wall"), "clock: wall");
       // The camcorder's clock now: it ran on while no program looked.
-      const double passed = std::clamp(static_cast<double>(wallMs - savedWall) / scale, 0.0, kFarMs);
+      const double passed = std::clamp((static_cast<double>(wallMs) - static_cast<double>(savedWall)) / scale, 0.0, kFarMs);
       const double clockNow = static_cast<double>(savedNow) + passed;
       restored.clockOffset_ = static_cast<std::int64_t>(clockNow) - now;
       fromSaved = [&, clockNow](std::int64_t t) { return aroundNow(static_cast<double>(t) - clockNow); };
@@ -894,80 +914,85 @@ bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, do
     } else {
       // Wall-clock times, which the tape followed at this program's scale.
       restored.clockOffset_ = clockOffset_;
-      fromSaved = [&](std::int64_t wall) { return aroundNow(static_cast<double>(wall - wallMs) / scale); };
+      fromSaved = [&](std::int64_t wall) {
+        return aroundNow((static_cast<double>(wall) - static_cast<double>(wallMs)) / scale);
+      };
     }
     auto optionalTime = [&](const char* key) -> std::optional<Tick> {
-      const auto& v = state.at(key);
+      const auto& v = Field(state, key);
       if (v.is_null()) return std::nullopt;
-      return fromSaved(v.get<std::int64_t>());
+      return fromSaved(time(v, key));
     };
-    auto mode = [](unsigned code) -> std::optional<CamcorderModeCode> {
+    auto mode = [&](const char* key) {
+      const auto code = CountField<std::uint32_t>(state, key);
       if (code == CAMCORDER_MODE_OFF || code == CAMCORDER_MODE_SWITCHING || code == CAMCORDER_MODE_DECK ||
           code == CAMCORDER_MODE_CAMERA)
         return static_cast<CamcorderModeCode>(code);
-      return std::nullopt;
+      throw FieldError("\"" + std::string(key) + "\" is no camcorder mode");
     };
-    const auto camcorderMode = mode(state.at("camcorderMode").get<unsigned>());
-    const auto switchTarget = mode(state.at("switchTarget").get<unsigned>());
-    const auto transport = TransportModeFromName(state.at("mode").get<std::string>());
-    if (!camcorderMode || !switchTarget || !transport) return false;
-    restored.camcorderMode_ = *camcorderMode;
-    restored.switchTarget_ = *switchTarget;
+    restored.camcorderMode_ = mode("camcorderMode");
+    restored.switchTarget_ = mode("switchTarget");
+    const auto transport = TransportModeFromName(detail::ToText(Field(state, "mode"), "mode"));
+    if (!transport) throw FieldError("\"mode\" is no transport mode");
     restored.switchDue_ = optionalTime("switchDue");
-    if (!state.at("cassette").is_null()) {
-      restored.cassette_ = detail::CassetteFromJson(state.at("cassette"), nullptr);
-      if (!restored.cassette_) return false;
+    if (const auto& cassette = Field(state, "cassette"); !cassette.is_null()) {
+      std::string why;
+      restored.cassette_ = detail::CassetteFromJson(cassette, &why);
+      if (!restored.cassette_) throw FieldError("cassette: " + why);
     }
-    if ((*transport != TransportMode::Empty) != restored.cassette_.has_value()) return false;
-    const double length = restored.cassette_ ? restored.cassette_->lengthTracks : 0;
+    if ((*transport != TransportMode::Empty) != restored.cassette_.has_value())
+      throw FieldError("\"mode\" and \"cassette\" disagree");
+    // A count of tracks: on the tape, as far as it goes.
+    const std::uint32_t tape = restored.cassette_ ? restored.cassette_->lengthTracks : 0;
+    auto track = [&](const nlohmann::json& object, const char* key) {
+      return std::min(detail::CountField<std::uint32_t>(object, key, kLongestTapeTracks), tape);
+    };
     restored.mode_ = *transport;
-    restored.anchorPosition_ = std::clamp(state.at("position").get<double>(), 0.0, length);
-    restored.anchorTick_ = fromSaved(state.at("modeEntered").get<std::int64_t>());
+    restored.anchorPosition_ = std::min<double>(detail::ToNumber(Field(state, "position"), "position", 0, kLongestTapeTracks), tape);
+    restored.anchorTick_ = fromSaved(time(Field(state, "modeEntered"), "modeEntered"));
     restored.speed_ = restored.Speed(*transport);
     restored.phaseDue_ = optionalTime("phaseDue");
-    restored.seekTarget_ = std::min<std::uint32_t>(state.at("seekTarget").get<std::uint32_t>(), length);
-    restored.seekStop_ = std::min<std::uint32_t>(state.at("seekStop").get<std::uint32_t>(), length);
-    restored.recordStart_ = std::min<std::uint32_t>(state.at("recordStart").get<std::uint32_t>(), length);
-    restored.recordFrame_ = state.at("recordFrame").get<std::uint32_t>();
-    restored.recordInput_ = state.at("recordInput").get<bool>();
+    restored.seekTarget_ = track(state, "seekTarget");
+    restored.seekStop_ = track(state, "seekStop");
+    restored.recordStart_ = track(state, "recordStart");
+    restored.recordFrame_ = CountField<std::uint32_t>(state, "recordFrame");
+    restored.recordInput_ = detail::ToBool(Field(state, "recordInput"), "recordInput");
     // Every process changes the state as the last one left it, so the saved
     // sequence is the shared one; a version 1 state has none, and its
     // memory counts as changed.
-    restored.memorySequence_ = state.contains("memorySequence") ? state.at("memorySequence").get<std::uint32_t>()
-                                                                : memorySequence_ + 1;
+    restored.memorySequence_ =
+        state.contains("memorySequence") ? CountField<std::uint32_t>(state, "memorySequence") : memorySequence_ + 1;
     if (state.contains("transmit")) {
       const auto& t = state.at("transmit");
-      const int transmit = t.at("state").get<int>();
-      if (transmit < 0 || transmit > static_cast<int>(TransmitState::Failed)) return false;
-      restored.transmit_ = static_cast<TransmitState>(transmit);
+      restored.transmit_ = static_cast<TransmitState>(
+          detail::ToInteger(Field(t, "state"), "transmit: state", 0, static_cast<int>(TransmitState::Failed)));
       // Version 2 kept no owner: a transmit of then is anybody's.
       if (version >= 3) {
-        restored.transmitOwner_ = OwnerFromJson(t.at("owner"));
-        restored.transmitRun_ = t.at("run").get<std::uint32_t>();
+        restored.transmitOwner_ = OwnerFromJson(Field(t, "owner"));
+        restored.transmitRun_ = CountField<std::uint32_t>(t, "run");
       }
-      restored.source_.file = t.at("file").get<std::string>();
-      restored.source_.fileSize = t.at("fileSize").get<std::uint64_t>();
-      restored.source_.leadInPackets = t.at("leadIn").get<std::uint64_t>();
-      restored.source_.leadOutPackets = t.at("leadOut").get<std::uint64_t>();
-      if (!t.at("readable").is_null()) restored.source_.readablePackets = t.at("readable").get<std::uint64_t>();
-      restored.sending_ = t.at("sending").get<bool>() && restored.mode_ == TransportMode::Record;
-      restored.sendTrack_ = std::min<std::uint32_t>(t.at("sendTrack").get<std::uint32_t>(), length);
-      restored.sentBefore_ = t.at("sentBefore").get<std::uint64_t>();
-      if (!t.at("sendLimit").is_null()) restored.sendLimit_ = t.at("sendLimit").get<std::uint64_t>();
+      restored.source_.file = detail::ToText(Field(t, "file"), "transmit: file");
+      restored.source_.fileSize = CountField<std::uint64_t>(t, "fileSize", kLargestStreamFileBytes);
+      restored.source_.leadInPackets = CountField<std::uint64_t>(t, "leadIn", kMostPackets);
+      restored.source_.leadOutPackets = CountField<std::uint64_t>(t, "leadOut", kMostPackets);
+      restored.source_.readablePackets = detail::OptionalCountField<std::uint64_t>(t, "readable", kMostPackets);
+      restored.sending_ = detail::ToBool(Field(t, "sending"), "sending") && restored.mode_ == TransportMode::Record;
+      restored.sendTrack_ = track(t, "sendTrack");
+      restored.sentBefore_ = CountField<std::uint64_t>(t, "sentBefore", 3 * kMostPackets);
+      restored.sendLimit_ = detail::OptionalCountField<std::uint64_t>(t, "sendLimit", 3 * kMostPackets);
     }
-    if (state.contains("preview") && !PreviewFromJson(state.at("preview"), restored.preview_)) return false;
+    if (state.contains("preview") && !PreviewFromJson(state.at("preview"), restored.preview_))
+      throw FieldError("\"preview\" holds settings no preview takes");
     if (state.contains("scan")) {
       const auto& scan = state.at("scan");
-      const int phase = scan.at("phase").get<int>();
-      if (phase < 0 || phase > static_cast<int>(ScanPhase::Playing)) return false;
-      restored.scan_ = static_cast<ScanPhase>(phase);
-      restored.scanFrom_ = scan.at("from").get<std::uint32_t>();
+      restored.scan_ = static_cast<ScanPhase>(
+          detail::ToInteger(Field(scan, "phase"), "scan: phase", 0, static_cast<int>(ScanPhase::Playing)));
+      restored.scanFrom_ = CountField<std::uint32_t>(scan, "from");
       if (version >= 3) {
-        restored.scanOwner_ = OwnerFromJson(scan.at("owner"));
-        restored.scanRun_ = scan.at("run").get<std::uint32_t>();
-        const int outcome = scan.at("outcome").get<int>();
-        if (outcome < 0 || outcome > static_cast<int>(ScanOutcome::Stopped)) return false;
-        restored.scanOutcome_ = static_cast<ScanOutcome>(outcome);
+        restored.scanOwner_ = OwnerFromJson(Field(scan, "owner"));
+        restored.scanRun_ = CountField<std::uint32_t>(scan, "run");
+        restored.scanOutcome_ = static_cast<ScanOutcome>(
+            detail::ToInteger(Field(scan, "outcome"), "scan: outcome", 0, static_cast<int>(ScanOutcome::Stopped)));
       }
       // A scan goes with the transport it runs.
       if ((restored.scan_ == ScanPhase::Rewinding && restored.mode_ != TransportMode::Rewind) ||
@@ -980,7 +1005,7 @@ bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, do
     // A state that waits for a phase must say when it ends.
     const bool needsPhase = restored.mode_ == TransportMode::Loading || restored.mode_ == TransportMode::Ejecting ||
                             restored.mode_ == TransportMode::SeekSettling;
-    if (needsPhase != restored.phaseDue_.has_value()) return false;
+    if (needsPhase != restored.phaseDue_.has_value()) throw FieldError("\"phaseDue\" does not suit the mode");
     // What this process has still to report stays, and what another
     // process saw of this one's transmit or scan is added to it.
     restored.transmitEnds_ = std::move(transmitEnds_);
@@ -1002,9 +1027,12 @@ bool DeckModel::Restore(std::string_view text, Tick now, std::int64_t wallMs, do
     restored.playFrom_ = restored.Position(now);
     *this = std::move(restored);
     return true;
-  } catch (const nlohmann::json::exception&) {
-    return false;
+  } catch (const FieldError& e) {
+    if (problem) *problem = e.what();
+  } catch (const nlohmann::json::exception& e) {
+    if (problem) *problem = e.what();
   }
+  return false;
 }
 
 void DeckModel::NoteTransmitEnd(bool complete) {

@@ -226,8 +226,11 @@ class DeckModel {
   // when the state was saved (see OrphanTransmit): every program that reads
   // the same state finds the same. *orphaned then tells so.
   using OwnerGone = std::function<bool(const Owner&)>;
+  //
+  // A state whose fields are missing, of the wrong type or out of range is
+  // not this model's: *problem then names the field.
   bool Restore(std::string_view text, Tick now, std::int64_t wallMs, double scale, const OwnerGone& gone = {},
-               bool* orphaned = nullptr);
+               bool* orphaned = nullptr, std::string* problem = nullptr);
 
  private:
   enum class Transition { None, Limit, Boundary, Phase, ModeSwitch, TransmitEnd, ScanPoint, RecordPauseLimit };

@@ -52,7 +52,7 @@ struct _OxMicDbRecInfo {
 };
 
 // Values of Open's mode.
-enum _OxMicDbOpenMode { OX_MIC_DB_OPEN_READWRITE = 0, OX_MIC_DB_OPEN_READONLY = 1 };
+enum _OxMicDbOpenMode : int { OX_MIC_DB_OPEN_READWRITE = 0, OX_MIC_DB_OPEN_READONLY = 1 };
 
 class IMicDatabaseManager {
  public:

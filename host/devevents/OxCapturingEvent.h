@@ -13,7 +13,7 @@ namespace Orvex {
 // the driver cannot write a capture file (a full disk among the causes; the
 // driver does not tell which), 7 when the deck will not search for a batch
 // section, and 1 for any other device error.
-enum _OxCapturingErrorID {
+enum _OxCapturingErrorID : int {
   OX_CAPTURING_ERROR_NONE = 0,
   OX_CAPTURING_ERROR_UNKNOWN = 1,
   OX_CAPTURING_ERROR_DISK_FULL = 2,
@@ -24,7 +24,7 @@ enum _OxCapturingErrorID {
   OX_CAPTURING_ERROR_DECK_STOPPED = 7
 };
 
-enum _OxCapturingEventID {
+enum _OxCapturingEventID : int {
   OX_CAPTURING_CREATE_FILE = 0,       // file name: the file that was opened
   OX_CAPTURING_COMPLETE_FILE = 1,     // file name: the file that was closed
   OX_CAPTURING_ERROR_STOP = 2,        // error id

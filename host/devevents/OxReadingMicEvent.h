@@ -3,7 +3,7 @@
 
 namespace Orvex {
 
-enum _OxReadingMicEventID {
+enum _OxReadingMicEventID : int {
   OX_MIC_READING_START = 0,
   OX_MIC_READING_COMPLETE = 1,
   OX_MIC_READING_ERROR = 2,

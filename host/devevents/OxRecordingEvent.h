@@ -5,14 +5,14 @@ namespace Orvex {
 
 // Why a recording stopped. The device raises only 1, when the driver reports
 // that the transmit stopped on an error.
-enum _OxRecordingErrorID {
+enum _OxRecordingErrorID : int {
   OX_RECORDING_ERROR_NONE = 0,
   OX_RECORDING_ERROR_TRANSMIT = 1,
   OX_RECORDING_ERROR_WRITE_PROTECTED = 2,
   OX_RECORDING_ERROR_DEVICE_REMOVED = 3
 };
 
-enum _OxRecordingEventID {
+enum _OxRecordingEventID : int {
   OX_RECORDING_START = 0,             // the deck has started recording
   OX_RECORDING_DATA_START = 1,        // data starts to flow to the camcorder
   OX_RECORDING_COMPLETE_SECTION = 2,  // one item of the list done

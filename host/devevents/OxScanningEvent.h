@@ -3,7 +3,7 @@
 
 namespace Orvex {
 
-enum _OxScanningEventID {
+enum _OxScanningEventID : int {
   OX_SCANNING_START = 0,       // the scan has started
   OX_SCANNING_COMPLETE = 1,    // the scan ended, by the driver or a stop
   OX_SCANNING_CANCEL = 2,      // the scan was cancelled

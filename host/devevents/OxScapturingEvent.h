@@ -6,7 +6,7 @@
 
 namespace Orvex {
 
-enum _OxScapturingEventID {
+enum _OxScapturingEventID : int {
   OX_SCAPTURING_CREATE_FILE = 0,     // file name: the file that was opened
   OX_SCAPTURING_COMPLETE_SETUP = 1,  // set-up done, ready to start
   OX_SCAPTURING_COMPLETE = 2,        // the run ended normally

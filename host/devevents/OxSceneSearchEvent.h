@@ -3,7 +3,7 @@
 
 namespace Orvex {
 
-enum _OxSceneSearchEventID {
+enum _OxSceneSearchEventID : int {
   OX_SCENE_SEARCH_COMPLETE = 0,  // the position was reached and play began
   OX_SCENE_PLAYING_COMPLETE = 1  // the scene's play has ended
 };

@@ -5,6 +5,11 @@
 //
 // Members marked "host value" are the host's own; the device library copies
 // them with the record and never reads them.
+//
+// The enumerations here and in the event headers have int beneath them: a
+// host may hand any int across the library's boundary, and the library
+// reads one it does not know as unknown. Without a fixed type, a value
+// outside the enumerators' range would not be a value of the type at all.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +20,7 @@
 
 namespace Orvex {
 
-enum _OxVideoDeviceState {
+enum _OxVideoDeviceState : int {
   OX_DEVICE_STATE_UNKNOWN = 0,
   OX_DEVICE_STATE_PLAY = 1,
   OX_DEVICE_STATE_PAUSE = 2,
@@ -33,18 +38,18 @@ enum _OxVideoDeviceState {
   OX_DEVICE_STATE_STALLED = 15
 };
 
-enum _OxMediaInfo {
+enum _OxMediaInfo : int {
   OX_MEDIA_NONE = 0,
   OX_MEDIA_RECORDABLE = 1,
   OX_MEDIA_WRITE_PROTECTED = 2,
   OX_MEDIA_NO_MEMORY = 3
 };
 
-enum _OxCamcorderMode { OX_CAMCORDER_MODE_UNKNOWN = 0, OX_CAMCORDER_MODE_DECK = 1, OX_CAMCORDER_MODE_CAMERA = 2 };
+enum _OxCamcorderMode : int { OX_CAMCORDER_MODE_UNKNOWN = 0, OX_CAMCORDER_MODE_DECK = 1, OX_CAMCORDER_MODE_CAMERA = 2 };
 
 // What changed on the device; listeners read the new data through the
 // device's getters. 7 is never raised.
-enum _OxVideoDeviceNotification {
+enum _OxVideoDeviceNotification : int {
   OX_NOTIFY_DEVICE_STATE = 0,
   OX_NOTIFY_MEDIA_INFO = 1,
   OX_NOTIFY_CAMCORDER_MODE = 2,
@@ -57,18 +62,18 @@ enum _OxVideoDeviceNotification {
 };
 
 // 0: 30 frames per second; any other value: 25.
-enum _OxVideoSystem { OX_VIDEO_SYSTEM_0 = 0, OX_VIDEO_SYSTEM_1 = 1 };
+enum _OxVideoSystem : int { OX_VIDEO_SYSTEM_0 = 0, OX_VIDEO_SYSTEM_1 = 1 };
 
-enum _OxAspectRatio { OX_ASPECT_UNKNOWN = 0, OX_ASPECT_NORMAL = 1, OX_ASPECT_WIDE = 2 };
+enum _OxAspectRatio : int { OX_ASPECT_UNKNOWN = 0, OX_ASPECT_NORMAL = 1, OX_ASPECT_WIDE = 2 };
 
-enum _OxVideoResolution {
+enum _OxVideoResolution : int {
   OX_RESOLUTION_DEFAULT = 0,
   OX_RESOLUTION_LOW = 1,
   OX_RESOLUTION_MIDDLE = 2,
   OX_RESOLUTION_HIGH = 3
 };
 
-enum _OxCancelState { OX_CANCEL_KEEP_FILES = 0, OX_CANCEL_ERASE_FILES = 1 };
+enum _OxCancelState : int { OX_CANCEL_KEEP_FILES = 0, OX_CANCEL_ERASE_FILES = 1 };
 
 struct _OxBatchCapturingParam {
   OxString folderPath;

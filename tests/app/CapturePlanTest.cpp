@@ -84,6 +84,56 @@ TEST(CapturePlanTest, SectionsBecomeTapePositions) {
   }
 }
 
+// The tape's arithmetic holds up to the longest tape the camcorder takes
+// (a seek's 28 bits of tracks, some 248 hours): a scene near its end is
+// captured where it lies, and a section never ends before it begins. A
+// scene between two hundredths of a second cannot be pointed at.
+TEST(CapturePlanTest, TheLongestTapeAndTheShortestScene) {
+  using zelto::sim::kLongestTapeTracks;
+  Cassette tape;
+  tape.lengthTracks = kLongestTapeTracks;
+  tape.scenes.clear();
+  for (const auto& [start, end] : {std::pair{301u, 302u}, {303u, 304u}, {216'000'000u, 216'540'000u},
+                                   {kLongestTapeTracks - 900u, kLongestTapeTracks}}) {
+    zelto::sim::Scene scene;
+    scene.startTrack = start;
+    scene.endTrack = end;
+    tape.scenes.push_back(scene);
+  }
+  struct Case {
+    const char* section;
+    std::uint32_t in, out;
+  };
+  const Case taken[] = {
+      {"scene:2", 101, 102},                    // one track, on a hundredth
+      {"scene:3", 72'000'000, 72'180'000},      // 200 hours in
+      {"scene:4", 89'478'185, 89'478'485},      // the tape's last three seconds
+      {"200:00:00-200:30:00", 72'000'000, 72'180'000},
+  };
+  for (const Case& c : taken) {
+    SCOPED_TRACE(c.section);
+    const PlannedSection s = ResolveSection(c.section, tape);
+    EXPECT_EQ(s.inPoint, c.in);
+    EXPECT_EQ(s.outPoint, c.out);
+  }
+  const std::pair<const char*, int> refused[] = {
+      {"scene:1", kExitRefused},               // one track between two hundredths
+      {"248:33:06-248:34:00", kExitUsage},     // beyond any tape
+      {"999999:00:00-999999:00:01", kExitUsage},
+  };
+  for (const auto& [section, code] : refused) {
+    try {
+      ResolveSection(section, tape);
+      ADD_FAILURE() << section << " was taken";
+    } catch (const SectionError& e) {
+      EXPECT_EQ(e.code, code) << section << ": " << e.what();
+    }
+  }
+  // Without the tape, the longest one bounds a position all the same.
+  EXPECT_EQ(ResolveSection("248:33:00-248:33:04.85", std::nullopt).outPoint, 89'478'485u);
+  EXPECT_THROW(ResolveSection("248:33:00-248:33:05", std::nullopt), SectionError);
+}
+
 TEST(CapturePlanTest, BaseNamesThatCouldNotNameAFileAreRefused) {
   for (const char* good : {"Tape", "Holiday 2025", "-", "tape.v2"}) EXPECT_EQ(BaseNameProblem(good), "") << good;
   for (const char* bad : {"", "a/b", "a\\b", "C:", "100%", "a?", "tape.", "tab\there"})

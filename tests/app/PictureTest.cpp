@@ -151,6 +151,23 @@ TEST(ContactSheet, HasACellPerSceneFourToARowWithItsPictureAndText) {
   EXPECT_GE(white, 160 * 90);
 }
 
+// The font has printable ASCII only; whatever else a title or a note
+// holds is drawn as the nearest it has, never looked up outside its tables.
+TEST(PictureText, WhatTheFontLacksIsDrawnAsItsBaseLetterOrAPlaceholder) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Holiday 2025", "Holiday 2025"},
+      {"Caf\u00e9 cr\u00e8me \u00e0 No\u00ebl", "Cafe creme a Noel"},
+      {"\u00c6r\u00f8 Stra\u00dfe \u0141\u00f3d\u017a \u0152uvre", "AEro Strasse Lodz OEuvre"},
+      {"\u201cSommer\u201d \u2013 \u2018ja\u2019\u2026", "\"Sommer\" - 'ja'..."},
+      {"tab\there", "tab here"},
+      {"line\nbreak\x01\x7f", "line?break??"},
+      {"\u65e5\u672c", "??"},
+      {"\U0001F3A5 film", "? film"},  // one character, even where wide text is UTF-16
+      {"bad \xff\xfe bytes", "bad ?? bytes"},
+  };
+  for (const auto& [text, drawn] : cases) EXPECT_EQ(zelto::app::FontText(text), drawn) << text;
+}
+
 TEST(RecordCommandFile, OnlyATransportStreamIsTakenAndItsLengthIsRoundedUp) {
   const auto folder = zelto::testing::TestFolder("zelto-record-file");
   std::filesystem::remove_all(folder);
@@ -160,18 +177,29 @@ TEST(RecordCommandFile, OnlyATransportStreamIsTakenAndItsLengthIsRoundedUp) {
                                                          static_cast<std::streamsize>(bytes.size()));
     return folder / name;
   };
-  std::vector<std::uint8_t> stream(188 * 5, 0xFF);
+  std::vector<std::uint8_t> stream(188 * 20, 0xFF);
   for (std::size_t at = 0; at < stream.size(); at += 188) stream[at] = 0x47;
-  std::vector<std::uint8_t> shifted = stream;
-  shifted[188] = 0;
+  const auto without = [&](std::size_t packet) {
+    std::vector<std::uint8_t> broken = stream;
+    broken[packet * 188] = 0;
+    return broken;
+  };
   std::uint64_t bytes = 0;
   std::string why;
   EXPECT_TRUE(zelto::app::CheckTransportStream(write("good.m2t", stream), &bytes, &why)) << why;
   EXPECT_EQ(bytes, stream.size());
+  std::vector<std::uint8_t> cut = stream;
+  cut.resize(cut.size() + 100, 0xFF);
+  EXPECT_TRUE(zelto::app::CheckTransportStream(write("cut.m2t", cut), &bytes, &why)) << why;
+  EXPECT_EQ(bytes, stream.size()) << "a packet cut off at the end is not sent";
+  // What the camcorder refuses is refused here, before the deck moves: a
+  // packet well into the file or the last one out of step too.
   for (const auto& [file, expected] : {std::pair{folder / "absent.m2t", "no such file"}, std::pair{folder, "not a file"},
                                        std::pair{write("short.m2t", {0x47, 0, 0}), "shorter than one packet"},
                                        std::pair{write("text.m2t", std::vector<std::uint8_t>(400, 'a')), "sync byte at byte 0"},
-                                       std::pair{write("shifted.m2t", shifted), "sync byte at byte 188"}}) {
+                                       std::pair{write("shifted.m2t", without(1)), "sync byte at byte 188"},
+                                       std::pair{write("late.m2t", without(10)), "sync byte at byte 1880"},
+                                       std::pair{write("last.m2t", without(19)), "sync byte at byte 3572"}}) {
     EXPECT_FALSE(zelto::app::CheckTransportStream(file, &bytes, &why)) << file;
     EXPECT_NE(why.find(expected), std::string::npos) << why;
   }

@@ -77,7 +77,7 @@ TEST(Cassette, RefusesInconsistentFilesAndSaysWhy) {
       {R"({"length": 60, "scenes": [{"start": 5, "end": 20}, {"start": 19, "end": 30}]})", "overlaps"},
       {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "timeCode": "00:00:00:25"}]})", "timeCode"},
       {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "timeCode": "0:0:0:0"}]})", "timeCode"},
-      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "wide": 1}]})", "wrong type"},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "wide": 1}]})", "\"wide\""},
       {R"({"length": 60, "writeProtected": "yes"})", "true or false"},
       {R"({"length": 1e300})", "\"length\""},
       {R"({"length": 60, "memory": "yes"})", "\"memory\""},
@@ -87,6 +87,17 @@ TEST(Cassette, RefusesInconsistentFilesAndSaysWhy) {
       {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "content": {"file": "a.m2t"}}]})", "\"content\""},
       {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "content": {"file": "a.m2t", "fileSize": 188,
            "fromPacket": 0, "toPacket": 2, "atPacket": 0}}]})", "does not fit"},
+      // Numbers too large for their field, and fractions where a count is
+      // meant, are refused by name rather than converted.
+      {R"({"length": 894785})", "\"length\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 1e300}]})", "\"end\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "key": 4294967296}]})", "\"key\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "key": 1.5}]})", "\"key\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "videoSystem": 1e300}]})", "\"videoSystem\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "content": {"file": "a.m2t", "fileSize": 1e20,
+           "fromPacket": 0, "toPacket": 0, "atPacket": 0}}]})", "\"fileSize\""},
+      {R"({"length": 60, "scenes": [{"start": 5, "end": 9, "content": {"file": "a.m2t", "fileSize": 188,
+           "fromPacket": 0, "toPacket": 1, "atPacket": -9223372036854775808}}]})", "\"atPacket\""},
   };
   for (const Case& c : cases) {
     std::string error;

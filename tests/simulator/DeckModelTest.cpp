@@ -3,6 +3,8 @@
 // mode, and a saved state carried forward.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "simulator/DeckModel.h"
 
 using namespace zelto::sim;
@@ -287,4 +289,59 @@ TEST_F(DeckModelTest, StatesOfEarlierVersionsKeepTheirWallClockTimes) {
     EXPECT_EQ(reader.DeckState(), DECK_STATE_PLAY);
     EXPECT_EQ(reader.Track(40), 1500u);
   }
+}
+
+// Every number of a state is read as what its field holds: a whole number
+// where a count is meant, within its range; a state that holds anything
+// else is refused, naming the field, and never converted blindly (a huge
+// file size once made a restored transmit count its end for ages).
+TEST_F(DeckModelTest, AStateWhoseNumbersDoNotFitTheirFieldsIsRefusedByName) {
+  ASSERT_EQ(model.Command(DECK_COMMAND_RECORD_PAUSE, 0), S_OK);
+  DeckModel::TransmitSource source;
+  source.file = "/tape/source.m2t";
+  source.fileSize = 1000 * kPacketBytes;
+  model.StartTransmit(source, 0);
+  ASSERT_EQ(model.Command(DECK_COMMAND_RECORD, 100), S_OK);
+  const nlohmann::json saved = nlohmann::json::parse(model.Save(200, 1'000'000));
+  struct Case {
+    const char* pointer;  // the field, as a JSON pointer
+    nlohmann::json value;
+    const char* named;
+  };
+  const Case cases[] = {
+      {"/transmit/fileSize", 18446744073709551615ull, "\"fileSize\""},
+      {"/transmit/fileSize", 1e30, "\"fileSize\""},
+      {"/transmit/leadIn", -1, "\"leadIn\""},
+      {"/transmit/sentBefore", 1e19, "\"sentBefore\""},
+      {"/seekTarget", 4294967296ll, "\"seekTarget\""},
+      {"/seekTarget", 12.5, "\"seekTarget\""},
+      {"/recordFrame", -1, "\"recordFrame\""},
+      {"/memorySequence", "7", "\"memorySequence\""},
+      {"/version", 1e300, "\"version\""},
+      {"/clock/now", 1e300, "clock: now"},
+      {"/modeEntered", 9.3e18, "\"modeEntered\""},
+      {"/position", -5, "\"position\""},
+      {"/camcorderMode", 4294967299ll, "\"camcorderMode\""},
+      {"/preview/volume", 101, "\"volume\""},
+      {"/preview/rect", nlohmann::json::array({0, 0, 1e10, 5}), "\"rect\""},
+      {"/cassette/length", 1e300, "\"length\""},
+      {"/cassette/scenes/0/key", 4294967296ll, "\"key\""},
+      {"/scan/from", -5, "\"from\""},
+      {"/scan/owner", nlohmann::json::object({{"process", 1.5}, {"started", 1}, {"camcorder", 1}}), "\"process\""},
+  };
+  for (const Case& c : cases) {
+    nlohmann::json state = saved;
+    state[nlohmann::json::json_pointer(c.pointer)] = c.value;
+    DeckModel untouched(Timing());
+    std::string problem;
+    EXPECT_FALSE(untouched.Restore(state.dump(), 300, 1'000'100, 1.0, {}, nullptr, &problem)) << c.pointer;
+    EXPECT_NE(problem.find(c.named), std::string::npos) << c.pointer << ": " << problem;
+  }
+  // What was saved is taken, and a fraction where one is meant (the head
+  // between two tracks) is kept.
+  nlohmann::json state = saved;
+  state["position"] = 12.25;
+  DeckModel next(Timing());
+  std::string problem;
+  EXPECT_TRUE(next.Restore(state.dump(), 300, 1'000'100, 1.0, {}, nullptr, &problem)) << problem;
 }
