@@ -21,7 +21,8 @@
 // /proc/self; elsewhere n/a) and how many messages the device's window
 // handled in that round (counted by a wrapper around the window's
 // procedure, put there from outside as a host may wrap any window of its
-// process), and says whether each stayed flat.
+// process), and says whether each stayed flat; each round's line shows a
+// quick look at them too, for the trend.
 //
 // Run it with the process clock sped up, so that a round takes seconds:
 //   ZELTO_TIME_SCALE=0.05 build/default/bench/SoakBench [rounds, default 20]
@@ -29,7 +30,6 @@
 // (or the camcorder could not be set up); 2 a figure grew beyond its
 // tolerance.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
