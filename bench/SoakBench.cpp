@@ -26,6 +26,8 @@
 //
 // Run it with the process clock sped up, so that a round takes seconds:
 //   ZELTO_TIME_SCALE=0.05 build/default/bench/SoakBench [rounds, default 20]
+// Under the address sanitizer, whose quarantine holds freed memory, add
+// ASAN_OPTIONS=quarantine_size_mb=0 or resident memory grows by design.
 // Exit status: 0 all well; 1 a road failed or did not end within its bound
 // (or the camcorder could not be set up); 2 a figure grew beyond its
 // tolerance.
