@@ -39,6 +39,10 @@ std::vector<std::string> CaptureFiles::Made(bool closed) {
   return Paths(made);
 }
 
+bool CaptureFiles::AnyOnDisk() const {
+  return !folder.empty() && !CaptureMadeFiles(folder, names, reported).empty();
+}
+
 std::string CaptureFiles::Problem() {
   if (problemSaid || problem.empty()) return {};
   problemSaid = true;

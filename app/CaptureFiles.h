@@ -34,6 +34,9 @@ public:
   // closed, the camcorder has been stopped and has closed them all: they
   // are listed whole. Without a file the capture's declaration is taken back.
   std::vector<std::string> Made(bool closed);
+  // Whether a file of the capture's names is on disk: the camcorder makes it
+  // when the picture comes, before its report reaches us.
+  bool AnyOnDisk() const;
 
   // Why the list could not be kept, once (empty when it was, or when said).
   std::string Problem();

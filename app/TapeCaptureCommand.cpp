@@ -166,9 +166,10 @@ private:
         return kExitTakenOver;
       }
       // The library waits for a first picture as long as the tape plays;
-      // the time-out holds before it too.
+      // the time-out holds before it too. A file on disk is a picture whose
+      // report is still on its way (a loaded machine).
       if (playingSince && files.Reported() == 0 && !streaming && !streamOffHeard &&
-          GetTickCount64() - *playingSince > streamTimeoutMs) {
+          GetTickCount64() - *playingSince > streamTimeoutMs && !files.AnyOnDisk()) {
         endedWords = "no recording found: no picture for " + Seconds(streamTimeoutMs) + " of tape from the start";
         return kExitNoRecording;
       }
