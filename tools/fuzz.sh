@@ -25,7 +25,9 @@ done
 targets=$(sed -n 's/^zelto_add_fuzz_target(\([a-z_]*\).*/\1/p' "$root/fuzz/CMakeLists.txt")
 if [[ $# -eq 0 ]]; then
   for t in $targets; do
-    printf '%-16s %s\n' "$t" "$(head -n 1 "$root/fuzz/$t.cpp" | sed 's|^// ||')"
+    # The opening comment's first sentence (to its first '.', ':' or ';').
+    what=$(sed -n '/^\/\//!q; s|^// *||p' "$root/fuzz/$t.cpp" | tr '\n' ' ' | sed 's/[.:;] .*//; s/[.:;] *$//')
+    printf '%-16s %s\n' "$t" "$what"
   done
   exit 0
 fi
