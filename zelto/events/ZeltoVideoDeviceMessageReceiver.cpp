@@ -161,7 +161,8 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
 // more, and a state change dropped there would be lost for good: the event
 // is then handled at once, on this same thread, only sooner than its turn.
 void ZeltoVideoDeviceMessageReceiver::repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* target) {
-  if (!PostMessageW(window, zelto::DeferredEventMessage(), code, argument)) dispatchDeferredEvent(code, argument, target);
+  if (!PostMessageW(window, zelto::DeferredEventMessage(), code, argument) && GetLastError() == ERROR_NOT_ENOUGH_QUOTA)
+    dispatchDeferredEvent(code, argument, target);
 }
 
 // Each step may tell listeners, and any listener may terminate or delete the
