@@ -36,7 +36,7 @@ class SimulatedCamcorder {
     ok_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     folder_ = std::filesystem::temp_directory_path() / (std::string("zelto-bench-") + name);
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    zelto::platform::RemoveTree(folder_, ignored);
     std::filesystem::create_directories(folder_ / "db", ignored);
     std::filesystem::create_directories(folder_ / "tmp", ignored);
     Orvex::OxUnique::GetInstance().SetMicDataBaseFolder(
@@ -52,7 +52,7 @@ class SimulatedCamcorder {
     driver_.Unregister();
     Orvex::OxUnique::GetInstance().ResetToDefaults();
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    zelto::platform::RemoveTree(folder_, ignored);
     CoUninitialize();
   }
   SimulatedCamcorder(const SimulatedCamcorder&) = delete;
@@ -65,7 +65,7 @@ class SimulatedCamcorder {
   std::filesystem::path CaptureFolder() {
     const std::filesystem::path captures = folder_ / "captures";
     std::error_code ignored;
-    std::filesystem::remove_all(captures, ignored);
+    zelto::platform::RemoveTree(captures, ignored);
     std::filesystem::create_directories(captures, ignored);
     Orvex::OxUnique::GetInstance().SetCaptureFolder(Orvex::OxString(zelto::platform::WidePath(captures).c_str()));
     return captures;

@@ -9,8 +9,10 @@
 // throws on malformed input: what cannot be converted becomes U+FFFD.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 #include <string>
 #include <string_view>
 
@@ -39,6 +41,16 @@ std::string Utf8FromPath(const std::filesystem::path& path);
 // code point beyond U+10FFFF becomes U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
+
+// Removes a file, or a folder and everything in it; returns how many
+// entries went, and sets `error` only for one that could not be removed
+// (after a few passes over a moment: a name Windows keeps while a handle
+// stays open goes on its own).
+// Unlike std::filesystem::remove_all, an entry that vanishes meanwhile
+// (removed by another thread or process, or named twice by a listing taken
+// while the folder changes) is simply gone: the C++ library's Windows build
+// retries such an entry for ever.
+std::uintmax_t RemoveTree(const std::filesystem::path& root, std::error_code& error);
 
 // The factor by which the process clock runs faster than real time: Sleep,
 // GetTickCount and wait time-outs all follow it. Read once from

@@ -63,12 +63,12 @@ protected:
     // Named after the test: ctest runs the cases in parallel processes.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     folder = zelto::testing::TestFolder(std::string("zelto-app-") + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
   }
 
   // zelto with this run's data folder and (for the simulated driver) state file.

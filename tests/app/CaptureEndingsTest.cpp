@@ -117,7 +117,7 @@ TEST_F(CaptureEndingsTest, FromWhereTheTapeStands) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(folder / "new");
+    zelto::testing::RemoveFolder(folder / "new");
     std::vector<std::string> args{"--cassette", Cassette(c.tape)};
     args.insert(args.end(), c.capture.begin(), c.capture.end());
     args.insert(args.end(), {"--to", Out().string()});
@@ -163,7 +163,7 @@ TEST_F(CaptureEndingsTest, ADeckAnotherCommandTakesEndsTheCaptureWithItsOwnStatu
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(folder / "new");
+    zelto::testing::RemoveFolder(folder / "new");
     std::vector<std::string> args{"--cassette", Cassette(TwoScenes(1))};
     args.insert(args.end(), c.capture.begin(), c.capture.end());
     args.push_back(Out().string());
@@ -192,7 +192,7 @@ TEST_F(CaptureEndingsTest, AFullDiskIsSaidByItsName) {
   };
   for (const std::vector<std::string>& kind : kinds) {
     SCOPED_TRACE(kind[1]);
-    std::filesystem::remove_all(folder / "new");
+    zelto::testing::RemoveFolder(folder / "new");
     std::vector<std::string> args{"--cassette", Cassette(TwoScenes(1))};
     args.insert(args.end(), kind.begin(), kind.end());
     args.insert(args.end(), {"--to", Out().string(), "--json"});
@@ -319,7 +319,7 @@ TEST_F(CaptureEndingsTest, SplitsByFramesHoldWhatTheCommandSays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.split) + " at video system " + std::to_string(c.videoSystem));
-    std::filesystem::remove_all(folder / "new");
+    zelto::testing::RemoveFolder(folder / "new");
     const Result r = Zelto({"--cassette",
                             Cassette(R"({"length": 20, "position": 1, "scenes": [{"start": 1, "end": 8, "videoSystem": )" +
                                      std::to_string(c.videoSystem) + "}]}"),

@@ -247,7 +247,7 @@ TEST_F(CaptureNamesTest, ACaptureOwnsTheRunOfPartsItMadeInNumericOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
     for (const std::string& name : c.present) Touch(name);
     std::vector<std::string> made;
@@ -285,7 +285,7 @@ TEST_F(CaptureNamesTest, TheCaptureListTellsUnfinishedFilesFromWholeOnes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
     std::ofstream(folder / CaptureJournal::kFileName, std::ios::binary) << c.list;
     for (const auto& [name, content] : c.files) std::ofstream(folder / name, std::ios::binary) << content;
@@ -294,7 +294,7 @@ TEST_F(CaptureNamesTest, TheCaptureListTellsUnfinishedFilesFromWholeOnes) {
 
   // Written as a capture goes: declared, one file whole; then a capture
   // that made nothing takes its fresh list back.
-  std::filesystem::remove_all(folder);
+  zelto::testing::RemoveFolder(folder);
   std::filesystem::create_directories(folder);
   CaptureJournal journal(folder);
   ASSERT_EQ(journal.Begin(CaptureNames{CaptureNames::Kind::Direct, "Clip", 1, 0}), "");
@@ -317,7 +317,7 @@ TEST_F(CaptureNamesTest, TheCaptureListTellsUnfinishedFilesFromWholeOnes) {
 TEST(CaptureReportTest, FileLinesLineUpWhateverTheScript) {
   const std::filesystem::path folder =
       zelto::testing::TestFolder("zelto-app-CaptureReportTest") / zelto::platform::PathFromUtf8("clips");
-  std::filesystem::remove_all(folder);
+  zelto::testing::RemoveFolder(folder);
   std::filesystem::create_directories(folder);
   const struct {
     const char* name;
@@ -342,5 +342,5 @@ TEST(CaptureReportTest, FileLinesLineUpWhateverTheScript) {
     ASSERT_NE(size, std::string::npos) << line;
     EXPECT_EQ(DisplayWidth(line.substr(0, size)), DisplayWidth(lines[1].substr(0, lines[1].find("0.0 MB")))) << line;
   }
-  std::filesystem::remove_all(folder.parent_path());
+  zelto::testing::RemoveFolder(folder.parent_path());
 }

@@ -24,13 +24,13 @@ class DataFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root = zelto::testing::TestFolder("zelto-data-folder");
-    fs::remove_all(root);
+    zelto::testing::RemoveFolder(root);
     fs::create_directories(root);
   }
   void TearDown() override {
     std::error_code ignored;
     fs::permissions(root, fs::perms::owner_all, ignored);
-    fs::remove_all(root, ignored);
+    zelto::platform::RemoveTree(root, ignored);
   }
   fs::path root;
 };
@@ -100,7 +100,7 @@ TEST_F(DataFolderTest, EveryKindOfFolderNamedOrDefault) {
   for (const bool isDefault : {false, true}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.kind) + (isDefault ? ", the default" : ", named"));
-      fs::remove_all(root);
+      zelto::testing::RemoveFolder(root);
       fs::create_directories(root);
       const fs::path path = c.make();
       const std::string problem = PrepareDataFolder(path, isDefault);
@@ -114,7 +114,7 @@ TEST_F(DataFolderTest, EveryKindOfFolderNamedOrDefault) {
     }
   }
   // Each parent zelto made on the way is private too.
-  fs::remove_all(root / "a");
+  zelto::testing::RemoveFolder(root / "a");
   ASSERT_EQ(PrepareDataFolder(root / "a" / "b" / "data", false), "");
   EXPECT_EQ(Mode(root / "a"), 0700u);
   EXPECT_EQ(Mode(root / "a" / "b"), 0700u);

@@ -103,12 +103,12 @@ class PictureFiles : public ::testing::Test {
   void SetUp() override {
     folder = zelto::testing::TestFolder(std::string("zelto-pictures-") +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
   }
   std::filesystem::path folder;
 };
@@ -170,7 +170,7 @@ TEST(PictureText, WhatTheFontLacksIsDrawnAsItsBaseLetterOrAPlaceholder) {
 
 TEST(RecordCommandFile, OnlyATransportStreamIsTakenAndItsLengthIsRoundedUp) {
   const auto folder = zelto::testing::TestFolder("zelto-record-file");
-  std::filesystem::remove_all(folder);
+  zelto::testing::RemoveFolder(folder);
   std::filesystem::create_directories(folder);
   const auto write = [&](const char* name, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(folder / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -207,7 +207,7 @@ TEST(RecordCommandFile, OnlyATransportStreamIsTakenAndItsLengthIsRoundedUp) {
   EXPECT_EQ(zelto::app::RecordingHundredths(1'590'000), 100u);
   EXPECT_EQ(zelto::app::RecordingHundredths(1'590'001), 101u);
   EXPECT_EQ(zelto::app::RecordingHundredths(0), 0u);
-  std::filesystem::remove_all(folder);
+  zelto::testing::RemoveFolder(folder);
 }
 
 }  // namespace

@@ -32,12 +32,12 @@ class ScratchDir {
     static std::atomic<int> counter{0};
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     path_ = zelto::testing::TestFolder("cassettedb-" + std::string(info != nullptr ? info->name() : "test") + "-" + std::to_string(counter++));
-    fs::remove_all(path_);
+    zelto::testing::RemoveFolder(path_);
     fs::create_directories(path_);
   }
   ~ScratchDir() {
     std::error_code ec;
-    fs::remove_all(path_, ec);
+    zelto::platform::RemoveTree(path_, ec);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

@@ -72,7 +72,7 @@ protected:
     // thread identifiers may coincide.
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     folder = zelto::testing::TestFolder(std::string("zelto-device-") + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder / "db");
     std::filesystem::create_directories(folder / "tmp");
     Orvex::OxUnique::GetInstance().SetMicDataBaseFolder(Orvex::OxString(WideOf(folder / "db").c_str()));
@@ -81,7 +81,7 @@ protected:
   void TearDown() override {
     Orvex::OxUnique::GetInstance().ResetToDefaults();
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
     CoUninitialize();
   }
 

@@ -160,7 +160,7 @@ protected:
     zelto::platform::SetTimeScaleForTesting(timeScale);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     folder = zelto::testing::TestFolder(std::string("zelto-e2e-") + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder / "db");
     std::filesystem::create_directories(folder / "tmp");
     Orvex::OxUnique::GetInstance().SetMicDataBaseFolder(
@@ -201,7 +201,7 @@ protected:
     zelto::platform::SetTimeScaleForTesting(1.0);
     Orvex::OxUnique::GetInstance().ResetToDefaults();
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
     if (comReady) CoUninitialize();
   }
 

@@ -38,7 +38,7 @@ protected:
   }
   void TearDown() override {
     std::error_code ec;
-    fs::remove_all(dir, ec);
+    zelto::platform::RemoveTree(dir, ec);
   }
   OxString at(const std::wstring& leaf) const { return OxString((wide + L"\\" + leaf).c_str()); }
   void write(const std::wstring& leaf, const std::string& bytes) const {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <algorithm>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/PlatformExtras.h"
@@ -21,14 +22,14 @@ class TempFolder : public ::testing::Test {
   void SetUp() override {
     // Named after the test: ctest runs tests in parallel processes.
     root_ = zelto::testing::TestFolder(std::string("zelto-files-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    zelto::testing::RemoveFolder(root_);
     fs::create_directories(root_ / "sub");
   }
   void TearDown() override {
     std::error_code ec;
     for (auto& entry : fs::recursive_directory_iterator(root_, ec))
       fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
+    zelto::platform::RemoveTree(root_, ec);
   }
   // The Windows form of a path under the folder: wide, with backslashes.
   std::wstring Wide(const std::string& relative) const { return zp::WidePath(root_ / relative); }
@@ -158,6 +159,39 @@ TEST_F(TempFolder, DeleteRefusesFoldersAndReadOnlyFiles) {
   EXPECT_NE(GetFileAttributesW(Wide("locked.m2t").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
   EXPECT_FAILS_WITH(DeleteFileW(Wide("locked.m2t").c_str()), FALSE, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(fs::exists(root_ / "locked.m2t"));
+}
+
+// Two removers over one tree: each finds entries the other took between its
+// listing and its removal. Both must end, without an error, and between them
+// remove every entry (Windows may let both delete one file: a name stays
+// until its last handle closes).
+TEST_F(TempFolder, RemovingATreeThatVanishesMeanwhileEndsAndLeavesNothing) {
+  const fs::path tree = root_ / "tree";
+  std::uintmax_t entries = 1;
+  for (int branch = 0; branch < 8; ++branch) {
+    const fs::path folder = tree / ("branch-" + std::to_string(branch)) / "leaf";
+    fs::create_directories(folder);
+    entries += 2;
+    for (int file = 0; file < 40; ++file) std::ofstream(folder / ("f" + std::to_string(file))) << "x";
+    entries += 40;
+  }
+  std::uintmax_t removed[2] = {};
+  std::error_code errors[2];
+  std::thread other([&] { removed[1] = zp::RemoveTree(tree, errors[1]); });
+  removed[0] = zp::RemoveTree(tree, errors[0]);
+  other.join();
+  EXPECT_FALSE(errors[0]) << errors[0].message();
+  EXPECT_FALSE(errors[1]) << errors[1].message();
+  EXPECT_GE(removed[0] + removed[1], entries);
+  EXPECT_LE(std::max(removed[0], removed[1]), entries);
+  EXPECT_FALSE(fs::exists(tree));
+
+  std::error_code error;
+  EXPECT_EQ(zp::RemoveTree(tree, error), 0u) << "nothing there is nothing to do";
+  EXPECT_FALSE(error);
+  Touch("sub/file");
+  EXPECT_EQ(zp::RemoveTree(root_ / "sub" / "file", error), 1u) << "a file is removed as it is";
+  EXPECT_FALSE(error);
 }
 
 TEST(Text, LstrcmpIsNullSafeAndOrdersLikeWindows) {

@@ -15,6 +15,7 @@
 
 #include "simulator/CaptureStreamWriter.h"
 #include "simulator/SyntheticPicture.h"
+#include "platform/PlatformExtras.h"
 
 #if ZELTO_SIM_HAVE_FFMPEG
 extern "C" {
@@ -120,7 +121,7 @@ class ScratchDir {
   }
   ~ScratchDir() {
     std::error_code ec;
-    fs::remove_all(path_, ec);
+    zelto::platform::RemoveTree(path_, ec);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

@@ -50,7 +50,7 @@ class CaptureTest : public ComTest {
   void SetUp() override {
     ComTest::SetUp();
     folder = zelto::testing::TestFolder(std::string("zelto-capture-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
@@ -60,7 +60,7 @@ class CaptureTest : public ComTest {
     control.Reset();
     driver.Unregister();
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
     ComTest::TearDown();
   }
 

@@ -16,7 +16,7 @@ class PreviewTest : public ComTest {
     ComTest::SetUp();
     folder = std::filesystem::temp_directory_path() /
              (std::string("zelto-preview-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
     DriverConfig config = QuickConfig();
     config.camcorder.stateFile = folder / "camcorder.json";
@@ -32,7 +32,7 @@ class PreviewTest : public ComTest {
     control.Reset();
     driver.Unregister();
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
     ComTest::TearDown();
   }
 

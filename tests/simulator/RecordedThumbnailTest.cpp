@@ -59,12 +59,12 @@ class RecordedThumbnailTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = zelto::testing::TestFolder("zelto-recorded-thumbnail");
-    fs::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     fs::create_directories(folder);
   }
   void TearDown() override {
     std::error_code ignored;
-    fs::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
   }
 
   // Four seconds of scene 7 from time code 0, recorded after a second of

@@ -34,7 +34,7 @@ class ScanTest : public ComTest {
     ComTest::SetUp();
     folder = std::filesystem::temp_directory_path() /
              (std::string("zelto-scan-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
@@ -42,7 +42,7 @@ class ScanTest : public ComTest {
     manager.reset();
     Stop();
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
     ComTest::TearDown();
   }
 

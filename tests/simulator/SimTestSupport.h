@@ -124,12 +124,12 @@ class FolderTest : public ::testing::Test {
   explicit FolderTest(const std::string& prefix)
       : folder(zelto::testing::TestFolder(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
   void SetUp() override {
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
   }
   const std::filesystem::path folder;
 };

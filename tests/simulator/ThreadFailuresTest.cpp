@@ -84,7 +84,7 @@ class FailingDeck final : public CaptureDeck {
 TEST(ThreadFailuresTest, ACaptureWhoseThreadFailsEndsWithTheWriteErrorAndKeepsItsFile) {
   const std::filesystem::path folder =
       zelto::testing::TestFolder("zelto-thread-failures") / zp::PathFromUtf8("dossier-\xc3\xa9t\xc3\xa9");
-  std::filesystem::remove_all(folder.parent_path());
+  zelto::testing::RemoveFolder(folder.parent_path());
   std::filesystem::create_directories(folder);
   FailingDeck deck;
   CaptureSettings settings;
@@ -110,7 +110,7 @@ TEST(ThreadFailuresTest, ACaptureWhoseThreadFailsEndsWithTheWriteErrorAndKeepsIt
   EXPECT_GT(std::filesystem::file_size(file), 0u);
   zelto::testing::ExpectEscapedExceptions(1);
   std::error_code ignored;
-  std::filesystem::remove_all(folder.parent_path(), ignored);
+  zelto::platform::RemoveTree(folder.parent_path(), ignored);
 }
 
 TEST(ThreadFailuresTest, ACallThatThrowsInAnApartmentAnswersAsAFaultingServer) {

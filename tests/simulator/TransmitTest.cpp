@@ -47,13 +47,13 @@ class TransmitTest : public ComTest {
     ComTest::SetUp();
     folder = std::filesystem::temp_directory_path() /
              (std::string("zelto-transmit-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder);
+    zelto::testing::RemoveFolder(folder);
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
     Stop();
     std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    zelto::platform::RemoveTree(folder, ignored);
     ComTest::TearDown();
   }
 
