@@ -4,7 +4,9 @@
 // own as they arrive, so that a caller can wait for a line and then act.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
+#include <cwchar>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
