@@ -117,7 +117,10 @@ class Camcorder final : private CaptureDeck {
   HRESULT SetDecodeQuality(DWORD code, BOOL deinterlace);
 
   // ITapeScan.
+  // A refused start posts the scan's error event: the scan is over.
   HRESULT StartScan(DWORD flags);
+  // The driver failed the start before the camcorder saw it.
+  void ScanRefused();
   HRESULT StopScan();
 
   // ICassetteMemory (host/cassettedb/ICassetteMemory.h).
@@ -253,6 +256,7 @@ class Camcorder final : private CaptureDeck {
   // The transmit's and the scan's endings and thumbnails, as events.
   void ReportNotesLocked(Tick now);
   void ReportTransmitEndsLocked(const std::vector<bool>& ends, Tick now);
+  void ScanRefusedLocked();
   void ReportScanNotesLocked(const std::vector<DeckModel::ScanNote>& notes, Tick now);
   // A change, applied at the present moment to the state as every process
   // sharing the state file last left it, saved, then reported and shown to

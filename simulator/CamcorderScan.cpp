@@ -12,7 +12,22 @@ HRESULT Camcorder::StartScan(DWORD flags) {
   if (flags != kWholeTapeWithThumbnails) return E_INVALIDARG;
   std::lock_guard guard(lock_);
   if (removed_) return kErrorDeviceRemoved;
-  return ChangeLocked([&](Tick now) { return model_.StartScan(now); });
+  const HRESULT hr = ChangeLocked([&](Tick now) { return model_.StartScan(now); });
+  if (FAILED(hr)) ScanRefusedLocked();
+  return hr;
+}
+
+void Camcorder::ScanRefused() {
+  std::lock_guard guard(lock_);
+  if (!removed_) ScanRefusedLocked();
+}
+
+void Camcorder::ScanRefusedLocked() {
+  // A scan already running goes on, and ends by itself.
+  if (model_.Scanning()) return;
+  // Nothing started: the scan fails at once, so that a caller that looks
+  // only at events hears of it.
+  QueueLocked(DRIVER_EVENT_SCAN_ERROR, 0, Now());
 }
 
 HRESULT Camcorder::StopScan() {
