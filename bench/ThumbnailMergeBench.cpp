@@ -14,7 +14,8 @@
 // timed), so that every merge writes all 400.
 // Each round writes some 2000 pictures in all, each a transaction of its
 // own: a round takes seconds.
-// Optional first argument: the number of rounds (default 5).
+// Optional arguments: the number of rounds (default 5), then the number of
+// scenes (default 200; fewer for a quick check that the program still runs).
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -26,7 +27,7 @@
 
 namespace {
 
-constexpr int kScenes = 200;
+constexpr int kDefaultScenes = 200;
 constexpr std::int32_t kWidth = 160;
 constexpr std::int32_t kHeight = 90;
 
@@ -53,7 +54,8 @@ struct Pictures {
 
 int main(int argc, char** argv) {
   const int rounds = bench::Rounds(argc, argv, 5);
-  bench::SimulatedCamcorder camcorder("thumbnail-merge", bench::CassetteWithScenes(kScenes));
+  const int sceneCount = bench::PositiveArgument(argc, argv, 2, kDefaultScenes);
+  bench::SimulatedCamcorder camcorder("thumbnail-merge", bench::CassetteWithScenes(sceneCount));
   if (!camcorder.Ok()) return 1;
   std::unique_ptr<ZeltoVideoDevice> device(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
   if (!device || !device->InitializeDevice(Orvex::OX_VIDEO_SYSTEM_1, true, nullptr, nullptr, false, true)) {
@@ -62,22 +64,22 @@ int main(int argc, char** argv) {
   }
   const std::vector<long> scenes = bench::SceneIds(*device);
   Orvex::IMicDatabaseManager* manager = bench::OpenBenchCassette();
-  if (scenes.size() != kScenes || !manager) {
+  if (scenes.size() != static_cast<std::size_t>(sceneCount) || !manager) {
     std::fprintf(stderr, "the cassette memory holds %zu scenes, not %d, or its database could not be opened\n",
-                 scenes.size(), kScenes);
+                 scenes.size(), sceneCount);
     if (manager) manager->Destroy();
     return 1;
   }
 
-  std::vector<Pictures> pictures(kScenes);
-  for (int i = 0; i < kScenes; ++i) {
+  std::vector<Pictures> pictures(sceneCount);
+  for (int i = 0; i < sceneCount; ++i) {
     pictures[static_cast<std::size_t>(i)].first = bench::PackedBitmap(kWidth, kHeight, static_cast<std::uint8_t>(2 * i));
     pictures[static_cast<std::size_t>(i)].second =
         bench::PackedBitmap(kWidth, kHeight, static_cast<std::uint8_t>(2 * i + 1));
   }
   // The same pictures as the database's calls take them, made beforehand.
-  std::vector<Orvex::OxBitmap> firstBitmaps(kScenes), secondBitmaps(kScenes);
-  for (int i = 0; i < kScenes; ++i) {
+  std::vector<Orvex::OxBitmap> firstBitmaps(sceneCount), secondBitmaps(sceneCount);
+  for (int i = 0; i < sceneCount; ++i) {
     const Pictures& p = pictures[static_cast<std::size_t>(i)];
     firstBitmaps[static_cast<std::size_t>(i)].SetBitmap(p.first.data(), static_cast<std::uint32_t>(p.first.size()));
     secondBitmaps[static_cast<std::size_t>(i)].SetBitmap(p.second.data(), static_cast<std::uint32_t>(p.second.size()));
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
     ok = RemovePictures(*manager, scenes);
     device->StartScanning();
     for (int pass = 0; pass < 2; ++pass)
-      for (int i = 0; i < kScenes; ++i) {
+      for (int i = 0; i < sceneCount; ++i) {
         const Pictures& p = pictures[static_cast<std::size_t>(i)];
         const Orvex::_THUMBNAIL_DATA record{pass == 0 ? p.first.data() : p.second.data(),
                                             static_cast<std::uint32_t>(scenes[static_cast<std::size_t>(i)])};
@@ -101,15 +103,15 @@ int main(int argc, char** argv) {
     const long long merge = bench::NowNs() - start;
     std::vector<Orvex::_OxMICRecInfo> check;
     device->GetMICRecInfo(check);
-    ok = ok && check.size() == kScenes && check.back().secondPicture.GetBitmapSize() == pictures.back().second.size();
+    ok = ok && check.size() == static_cast<std::size_t>(sceneCount) && check.back().secondPicture.GetBitmapSize() == pictures.back().second.size();
 
     // The merge's database calls, made again.
     ok = ok && RemovePictures(*manager, scenes);
     start = bench::NowNs();
     const long count = manager->GetRecInfoCount();
     std::vector<Orvex::_OxMicDbRecInfo> list;
-    ok = ok && count == kScenes && manager->GetRecInfoList(list);
-    for (int i = 0; ok && i < kScenes; ++i) {
+    ok = ok && count == sceneCount && manager->GetRecInfoList(list);
+    for (int i = 0; ok && i < sceneCount; ++i) {
       const long id = scenes[static_cast<std::size_t>(i)];
       ok = manager->SetRecInfoPicture(id, firstBitmaps[static_cast<std::size_t>(i)], true) &&
            manager->SetRecInfoSecondPicture(id, secondBitmaps[static_cast<std::size_t>(i)], true);
@@ -137,15 +139,15 @@ int main(int argc, char** argv) {
 
   const double total = Median(merges);
   const double db = Median(database);
-  std::printf("thumbnail merge: %d scenes, two %d x %d pictures each (%zu bytes apiece)\n", kScenes, kWidth, kHeight,
+  std::printf("thumbnail merge: %d scenes, two %d x %d pictures each (%zu bytes apiece)\n", sceneCount, kWidth, kHeight,
               pictures[0].first.size());
   std::printf("  %d rounds, medians                                   ms\n", rounds);
-  std::printf("  StopScanning, 400 thumbnails merged          %10.2f\n", total);
+  std::printf("  StopScanning, %4d thumbnails merged         %10.2f\n", 2 * sceneCount, total);
   std::printf("  the merge's database calls, made again       %10.2f   (%.1f%% of it)\n", db, 100.0 * db / total);
   // A difference of two timings: near 0 it is within the database's noise.
   std::printf("  the rest, by difference                      %10.2f   (%.1f%%)\n", total - db,
               100.0 * (total - db) / total);
   std::printf("  StopScanning with an empty store             %10.2f\n", Median(rest));
-  std::printf("  per picture written, at the median           %10.3f\n", total / (2.0 * kScenes));
+  std::printf("  per picture written, at the median           %10.3f\n", total / (2.0 * sceneCount));
   return 0;
 }
