@@ -74,7 +74,10 @@ std::string Utf8(const fs::path& path) { return zelto::platform::Utf8FromPath(pa
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    if (line.ends_with('\r')) line.pop_back();  // a Windows program's text output
+    lines.push_back(line);
+  }
   return lines;
 }
 
