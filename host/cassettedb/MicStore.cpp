@@ -2,9 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <system_error>
 
+#include "host/foundation/OxFile.h"
 #include "platform/PlatformExtras.h"
 
 namespace Orvex::micdb {
@@ -116,6 +120,25 @@ constexpr const char* kRecordColumns =
     "SELECT id, recorded_at, start_time_code, end_time_code, duration, flag, note, "
     "picture1 IS NOT NULL, picture2 IS NOT NULL FROM rec_info ";
 
+// How every connection that may write keeps the file safe. A rollback
+// journal rather than WAL: the file is replaced whole by a delete and a copy
+// after each compaction, and a write-ahead log left beside it would belong
+// to the file that went (and WAL's shared memory fails on a network or
+// removable data folder). FULL, so that a commit is on the disk, journal
+// and all, before it is reported: a camcorder's data folder may be a stick
+// pulled out or a laptop whose battery dies. The journal mode, which a
+// file keeps, is set only on a file known to be ours and opened to write.
+void keepDurable(Connection& db) { db.exec("PRAGMA synchronous = FULL"); }
+// A file another program put in WAL leaves it once no one else has it open;
+// until then it is sound as it is, and the next opener tries again.
+void keepRollbackJournal(Connection& db) {
+  try {
+    db.exec("PRAGMA journal_mode = DELETE");
+  } catch (const SqliteError& e) {
+    if (e.code() != SQLITE_BUSY && e.code() != SQLITE_LOCKED) throw;
+  }
+}
+
 // Puts a destination back the way Compact found it.
 void restoreDestination(const fs::path& destination, bool existed) noexcept {
   std::error_code ec;
@@ -126,7 +149,56 @@ void restoreDestination(const fs::path& destination, bool existed) noexcept {
   }
 }
 
+fs::path replacementNoteOf(const fs::path& database) {
+  fs::path note = database;
+  note += ".replacing";
+  return note;
+}
+
+// Puts a noted copy in place of a database that a killed program deleted
+// before its copy had taken the name, and forgets the note. Called with the
+// file's use lock held, so never while the replacement is still under way.
+void finishReplacement(const fs::path& database) {
+  const fs::path note = replacementNoteOf(database);
+  std::error_code ec;
+  if (!fs::exists(note, ec)) return;
+  std::ifstream in(note, std::ios::binary);
+  std::string copyText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  const fs::path copy = zelto::platform::PathFromUtf8(copyText);
+  if (!copyText.empty() && fs::is_regular_file(copy, ec)) {
+    if (!fs::exists(database, ec) && !ec) {
+      bool sound = false;
+      try {
+        Connection check(Utf8FromPath(copy), SQLITE_OPEN_READONLY);
+        checkDatabase(check);
+        sound = true;
+      } catch (const SqliteError&) {
+      }
+      if (sound) {
+        const Orvex::OxFile from(Orvex::OxString(zelto::platform::WidePath(copy).c_str()));
+        std::unique_ptr<Orvex::OxFile> placed(from.CopyTo(Orvex::OxString(zelto::platform::WidePath(database).c_str())));
+        if (!placed) throw SqliteError(SQLITE_IOERR, "the compacted copy cannot be put in place of the database");
+      }
+    }
+    // The replacement is over either way: the copy was the program's
+    // temporary, which it could not remove once killed.
+    fs::remove(copy, ec);
+  }
+  fs::remove(note, ec);
+}
+
 }  // namespace
+
+void MicStore::NoteReplacement(const fs::path& source, const fs::path& copy) {
+  const fs::path note = replacementNoteOf(source);
+  std::ofstream out(note, std::ios::binary | std::ios::trunc);
+  out << Utf8FromPath(fs::absolute(copy));
+  out.close();
+  // A note cut short names no file and is forgotten; the source is still
+  // there then, as the caller deletes it only after this returns.
+  if (!out) throw SqliteError(SQLITE_IOERR, "cannot note the replacement of the database");
+}
 
 bool MicStore::CreateFile(const fs::path& path) {
   std::error_code ec;
@@ -134,10 +206,12 @@ bool MicStore::CreateFile(const fs::path& path) {
   if (fs::exists(status) && !fs::is_regular_file(status)) return false;
   // Not while another process's compaction has the file away.
   const DatabaseUseLock use(path, DatabaseUseLock::Mode::Shared);
+  finishReplacement(path);
   const bool existed = fs::exists(path, ec);
   try {
     Connection db(Utf8FromPath(path), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     db.setBusyTimeout(kBusyTimeoutMs);
+    keepDurable(db);
     // The check and the creation share one write transaction, so two
     // creators racing on one file cannot both lay down the schema.
     Transaction tx(db, Transaction::Kind::Immediate);
@@ -196,8 +270,10 @@ bool MicStore::Compact(const fs::path& source, const fs::path& destination) {
 void MicStore::open(const fs::path& path, bool readOnly) {
   close();
   auto use = std::make_unique<DatabaseUseLock>(path, DatabaseUseLock::Mode::Shared);
+  finishReplacement(path);
   Connection db(Utf8FromPath(path), readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   db.setBusyTimeout(kBusyTimeoutMs);
+  keepDurable(db);
   db.exec("PRAGMA foreign_keys = ON");
   std::int64_t version = 0;
   {
@@ -210,6 +286,7 @@ void MicStore::open(const fs::path& path, bool readOnly) {
     }
     tx.commit();
   }
+  if (!readOnly) keepRollbackJournal(db);
   db_ = std::move(db);
   use_ = std::move(use);
   readOnly_ = readOnly;

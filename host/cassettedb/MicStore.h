@@ -68,6 +68,12 @@ class MicStore {
   // destination is put back as it was (removed, or emptied). The source is
   // only ever read. Throws on database failure.
   static bool Compact(const std::filesystem::path& source, const std::filesystem::path& destination);
+  // Notes beside source that its compacted copy is about to replace it (the
+  // caller deletes the file and then copies the copy into place). Whoever
+  // next creates or opens the file finishes a replacement that a killed
+  // program left half-done (the file gone, its copy still there) and then
+  // forgets the note. Throws when the note cannot be written.
+  static void NoteReplacement(const std::filesystem::path& source, const std::filesystem::path& copy);
 
   // Opens and checks an existing database; throws if it is missing, locked,
   // not ours, or fails the integrity check. While it is open, the file is
@@ -125,6 +131,7 @@ class MicStore {
 
   // Tests only: run SQL on this connection (e.g. PRAGMA max_page_count).
   void execForTesting(const char* sql) { db_.exec(sql); }
+  std::int64_t queryIntForTesting(const char* sql) { return db_.queryInt(sql); }
 
  private:
   std::optional<std::int64_t> currentCassetteId();

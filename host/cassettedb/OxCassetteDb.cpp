@@ -47,6 +47,8 @@ bool CompactDatabase(const OxString* source, const OxString* destination, const 
       return false;
     }
     if (!micdb::MicStore::Compact(from, to)) return false;
+    // Whoever opens the file next finishes a replacement cut short by a kill.
+    micdb::MicStore::NoteReplacement(from, to);
     micdb::DatabaseUseLock::HoldUntilGone(std::move(alone), to);
     return true;
   } catch (...) {

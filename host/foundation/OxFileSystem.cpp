@@ -157,6 +157,10 @@ std::int64_t OxFile::GetFileSize() const {
 #endif
 }
 
+// The copy is made under a name of its own beside the destination, put on
+// the disk and only then given the destination's name, never over a file
+// that is there: a program killed while it copies leaves no half-made file
+// under that name (a database replaced by its copy would be left damaged).
 OxFile* OxFile::CopyTo(const OxString& destination) const {
   if (path.IsEmpty() || destination.IsEmpty()) return nullptr;
   const fs::path from = native(path);
@@ -164,15 +168,40 @@ OxFile* OxFile::CopyTo(const OxString& destination) const {
   std::error_code ec;
   if (!fs::is_regular_file(from, ec)) return nullptr;
   if (fs::exists(to, ec) || ec) return nullptr;
-  if (!fs::copy_file(from, to, fs::copy_options::none, ec) || ec) {
-    // Only what this call wrote is removed; an existing file is refused above
-    // and by copy_file itself.
-    if (ec != std::errc::file_exists) {
-      std::error_code ignored;
-      fs::remove(to, ignored);
-    }
-    return nullptr;
+  fs::path copying = to;
+  copying += L".copying";
+  fs::remove(copying, ec);  // what a killed copy left
+  bool made = fs::copy_file(from, copying, fs::copy_options::none, ec) && !ec;
+#ifdef _WIN32
+  if (made) {
+    HANDLE file = CreateFileW(copying.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    made = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
+  // Without MOVEFILE_REPLACE_EXISTING: a file that appeared meanwhile stays.
+  made = made && MoveFileExW(copying.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+#else
+  if (made) {
+    const int file = ::open(copying.c_str(), O_RDONLY | O_CLOEXEC);
+    made = file >= 0 && ::fsync(file) == 0;
+    if (file >= 0) ::close(file);
+  }
+  // A link fails where the name is taken; a file system without links
+  // (FAT on a stick) takes a rename, the name having been free just now.
+  if (made && ::link(copying.c_str(), to.c_str()) != 0)
+    made = errno != EEXIST && !fs::exists(to, ec) && ::rename(copying.c_str(), to.c_str()) == 0;
+#endif
+  std::error_code ignored;
+  fs::remove(copying, ignored);
+  if (!made) return nullptr;
+#ifndef _WIN32
+  // The new name lives in the folder: flushed there too.
+  if (const int folder = ::open(to.parent_path().empty() ? "." : to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+#endif
   return new OxFile(destination);
 }
 

@@ -18,15 +18,10 @@
 #include <unistd.h>
 #endif
 
-#if ZELTO_SIM_HAVE_FFMPEG
-extern "C" {
-#include <libavformat/avformat.h>
-}
-#endif
-
 #include "app/CaptureJournal.h"
 #include "app/ExitCode.h"
 #include "platform/PlatformExtras.h"
+#include "tests/CaptureFilePlayback.h"
 #include "tests/app/AppTestSupport.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
@@ -36,6 +31,7 @@ using apptest::AppTest;
 using apptest::Lines;
 using apptest::Result;
 using apptest::Contains;
+using apptest::ChildZelto;
 using namespace zelto::app;
 
 // Scenes at 1-3 s and 5-7 s of a 20 s tape, 25 frames a second, standing
@@ -286,20 +282,7 @@ TEST_F(CaptureEndingsTest, APipeSeesProgressAndTheFilesListedAreTheCapturesOwn) 
 }
 
 #if ZELTO_SIM_HAVE_FFMPEG
-// Video frames in a capture file, as a player reads them.
-int FramesIn(const std::filesystem::path& file) {
-  AVFormatContext* input = nullptr;
-  if (avformat_open_input(&input, file.string().c_str(), nullptr, nullptr) != 0) return -1;
-  int frames = 0;
-  AVPacket* packet = av_packet_alloc();
-  while (av_read_frame(input, packet) >= 0) {
-    if (input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) ++frames;
-    av_packet_unref(packet);
-  }
-  av_packet_free(&packet);
-  avformat_close_input(&input);
-  return frames;
-}
+using zelto::testing::FramesIn;
 
 // Splits by frames on tapes of either frame rate: every part but the last
 // holds the frames the command said it would, the nearest the camcorder's
@@ -340,33 +323,12 @@ TEST_F(CaptureEndingsTest, SplitsByFramesHoldWhatTheCommandSays) {
 TEST_F(CaptureEndingsTest, AFileCutShortByAKillIsToldUnfinished) {
   ASSERT_EQ(Zelto({"--cassette", Cassette(R"({"length": 120, "scenes": [{"start": 0, "end": 100}]})"), "status"}).code,
             kExitOk);
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  const std::string data = (folder / "data").string();
-  const std::string state = (folder / "state.json").string();
   const std::string out = Out().string();
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(pipeEnds[1], 1);
-    close(pipeEnds[0]);
-    setenv("ZELTO_TIME_SCALE", "1", 1);  // a part takes 0.66 s: the kill comes well inside the third
-    execl(ZELTO_PROGRAM, ZELTO_PROGRAM, "--data-folder", data.c_str(), "--state-file", state.c_str(), "capture",
-          "direct", "--to", out.c_str(), "--split", "size:1", "--json", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(pipeEnds[1]);
-  FILE* events = fdopen(pipeEnds[0], "r");
-  ASSERT_NE(events, nullptr);
-  std::string seen;
-  char line[1024];
-  while (!Contains(seen, "Clip-03.zlt") && fgets(line, sizeof line, events) != nullptr) seen += line;
-  kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  fclose(events);
-  ASSERT_TRUE(Contains(seen, "Clip-03.zlt")) << seen;
-  EXPECT_TRUE(WIFSIGNALED(status)) << status;
+  // A part takes 0.66 s: the kill comes well inside the third.
+  ChildZelto job(folder, {"capture", "direct", "--to", out, "--split", "size:1", "--json"}, {"ZELTO_TIME_SCALE=1"});
+  ASSERT_TRUE(job.WaitFor("Clip-03.zlt")) << job.Output();
+  job.Kill();
+  EXPECT_EQ(job.Finish(), -1) << job.Output();
 
   const Result next = Zelto({"deck", "stop"});
   ASSERT_EQ(next.code, kExitOk) << next.err;

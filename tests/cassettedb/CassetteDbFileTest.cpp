@@ -2,10 +2,12 @@
 // refusal or failure leaves every file as it was.
 #include <gtest/gtest.h>
 #include <chrono>
+#include <memory>
 #include <sqlite3.h>
 
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "host/cassettedb/MicStore.h"
+#include "host/foundation/OxFile.h"
 #include "platform/PlatformExtras.h"
 #include "tests/cassettedb/TestSupport.h"
 
@@ -127,6 +129,55 @@ TEST_F(CassetteDbFileTest, CompactionWaitsForTheFileToBeItsAloneAndHoldsItUntilR
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(again->GetRecInfoCount(), 2);
   again->Destroy();
+}
+
+// The device replaces the file by its compacted copy with a delete and a
+// copy. Killed at any point of that, the program leaves the next creator of
+// the file (every device's initialisation) a database with every record.
+TEST_F(CassetteDbFileTest, AReplacementCutShortByAKillIsFinishedByTheNextCreator) {
+  const struct {
+    const char* killed;
+    bool deleted;  // the old file was gone
+    bool copied;   // the copy had taken its place
+  } cases[] = {
+      {"before the delete", false, false},
+      {"after the delete", true, false},
+      {"after the copy", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.killed);
+    WriteBytes(sourceFile, sourceBytes);
+    WriteBytes(destinationFile, {});
+    ASSERT_TRUE(CompactDatabase(&source, &destination, nullptr, nullptr));
+    if (c.deleted) fs::remove(sourceFile);
+    if (c.copied) fs::copy_file(destinationFile, sourceFile);
+
+    ASSERT_TRUE(CreateMicDatabase(source));
+    IMicDatabaseManager* m = CreateMicDatabaseManager();
+    EXPECT_TRUE(m->Open(source, 0) && m->SelectCassette(L"tape", false));
+    EXPECT_EQ(m->GetRecInfoCount(), 2);
+    m->Destroy();
+    EXPECT_FALSE(fs::exists(destinationFile)) << "the killed program's copy is not left behind";
+    EXPECT_FALSE(fs::exists(dir.file("micdb.mdb.replacing")));
+  }
+}
+
+// A copy made for a file is either there whole under its name or not there.
+TEST_F(CassetteDbFileTest, ACopyTakesItsNameOnlyWholeAndNeverOverAFile) {
+  const OxFile from(source);
+  std::unique_ptr<OxFile> copy(from.CopyTo(destination));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(ReadBytes(destinationFile), sourceBytes);
+  const std::vector<char> there = {'t', 'h', 'e', 'r', 'e'};
+  WriteBytes(destinationFile, there);
+  EXPECT_FALSE(std::unique_ptr<OxFile>(from.CopyTo(destination)));
+  EXPECT_EQ(ReadBytes(destinationFile), there);
+  // A copy a killed program left half-made under its working name is no obstacle.
+  fs::remove(destinationFile);
+  WriteBytes(dir.file("micdb1234.tmp.copying"), there);
+  EXPECT_TRUE(std::unique_ptr<OxFile>(from.CopyTo(destination)));
+  EXPECT_EQ(ReadBytes(destinationFile), sourceBytes);
+  EXPECT_FALSE(fs::exists(dir.file("micdb1234.tmp.copying")));
 }
 
 }  // namespace

@@ -169,4 +169,24 @@ TEST_F(MicStoreTest, AWriteThatRunsOutOfSpaceChangesNothing) {
   EXPECT_GT(faults, 3);
 }
 
+// A file left in WAL (by another program, or an older one of ours) is put
+// back to a rollback journal by the first writer, so that no write-ahead
+// log lies beside it when a compaction deletes and copies the file; every
+// write is synced in full.
+TEST_F(MicStoreTest, AWriterKeepsARollbackJournalAndSyncsInFull) {
+  store.close();
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(db.string().c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(raw, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(raw);
+  ASSERT_EQ(cassettedb_test::ReadBytes(db)[18], 2) << "the file is in WAL";
+
+  store.open(db, false);
+  EXPECT_EQ(store.queryIntForTesting("PRAGMA synchronous"), 2);
+  ASSERT_TRUE(store.selectCassette(L"tape", true));
+  store.close();
+  EXPECT_EQ(cassettedb_test::ReadBytes(db)[18], 1) << "back to a rollback journal";
+  EXPECT_FALSE(std::filesystem::exists(db.string() + "-wal"));
+}
+
 }  // namespace
