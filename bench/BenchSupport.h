@@ -33,14 +33,17 @@ inline Percentiles Summarise(std::vector<long long> samplesNs) {
   return {at(0.50), at(0.99)};
 }
 
-// Optional first argument: the number of rounds.
-inline int Rounds(int argc, char** argv, int fallback) {
-  if (argc > 1) {
-    int n = std::atoi(argv[1]);
+// The whole number above zero given as the index-th argument, else fallback.
+inline int PositiveArgument(int argc, char** argv, int index, int fallback) {
+  if (argc > index) {
+    const int n = std::atoi(argv[index]);
     if (n > 0) return n;
   }
   return fallback;
 }
+
+// Optional first argument: the number of rounds.
+inline int Rounds(int argc, char** argv, int fallback) { return PositiveArgument(argc, argv, 1, fallback); }
 
 // The floor every hand-off is measured against: an auto-reset event built the
 // textbook way on a mutex and a condition variable.

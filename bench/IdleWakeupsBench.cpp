@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "bench/BenchDevice.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ std::set<long> Minus(const std::set<long>& a, const std::set<long>& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int seconds = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 5;
+  const int seconds = bench::PositiveArgument(argc, argv, 1, 5);
   const std::set<long> before = Tasks();
   bench::SimulatedCamcorder camcorder("idle");
   if (!camcorder.Ok()) return 1;

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -66,7 +65,7 @@ Orvex::_OxBatchCapturingParam Param(const std::filesystem::path& folder) {
 
 int main(int argc, char** argv) {
   const int rounds = bench::Rounds(argc, argv, 10);
-  const int seconds = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : 20;
+  const int seconds = bench::PositiveArgument(argc, argv, 2, 20);
   bench::SimulatedCamcorder camcorder("scapturing", bench::LongTape());
   if (!camcorder.Ok()) return 1;
   std::unique_ptr<ZeltoVideoDevice> device(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());

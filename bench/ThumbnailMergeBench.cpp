@@ -18,7 +18,6 @@
 // scenes (default 200; fewer for a quick check that the program still runs).
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -55,7 +54,7 @@ struct Pictures {
 
 int main(int argc, char** argv) {
   const int rounds = bench::Rounds(argc, argv, 5);
-  const int sceneCount = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : kDefaultScenes;
+  const int sceneCount = bench::PositiveArgument(argc, argv, 2, kDefaultScenes);
   bench::SimulatedCamcorder camcorder("thumbnail-merge", bench::CassetteWithScenes(sceneCount));
   if (!camcorder.Ok()) return 1;
   std::unique_ptr<ZeltoVideoDevice> device(ZeltoVideoDeviceFactory::GetZeltoVideoDevice());
@@ -143,7 +142,7 @@ int main(int argc, char** argv) {
   std::printf("thumbnail merge: %d scenes, two %d x %d pictures each (%zu bytes apiece)\n", sceneCount, kWidth, kHeight,
               pictures[0].first.size());
   std::printf("  %d rounds, medians                                   ms\n", rounds);
-  std::printf("  StopScanning, 400 thumbnails merged          %10.2f\n", total);
+  std::printf("  StopScanning, %4d thumbnails merged         %10.2f\n", 2 * sceneCount, total);
   std::printf("  the merge's database calls, made again       %10.2f   (%.1f%% of it)\n", db, 100.0 * db / total);
   // A difference of two timings: near 0 it is within the database's noise.
   std::printf("  the rest, by difference                      %10.2f   (%.1f%%)\n", total - db,

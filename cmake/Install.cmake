@@ -103,6 +103,7 @@ else()
 endif()
 set(ZELTO_SIMULATOR_HEADERS
   simulator/Camcorder.h
+  simulator/CaptureDiskFaults.h
   simulator/CaptureFileName.h
   simulator/CaptureSession.h
   simulator/CaptureStreamWriter.h
@@ -113,6 +114,7 @@ set(ZELTO_SIMULATOR_HEADERS
   simulator/ReferenceAudit.h
   simulator/SimulatedDriver.h
   simulator/StateFile.h
+  simulator/TransmitInput.h
   zelto/bridge/DriverInterfaces.h)
 
 function(zelto_install_headers component)

@@ -5,6 +5,12 @@
 // the next delayed event; with nothing moving it waits without a time-out.
 //
 // A test reaches it as the driver's control panel (SimulatedDriver::Panel).
+//
+// Its member functions lie by road: Camcorder.cpp (the thread, the model's
+// changes and reports), CamcorderDeck.cpp, CamcorderReceive.cpp,
+// CamcorderTransmit.cpp, CamcorderScan.cpp, CamcorderPreview.cpp,
+// CamcorderMemory.cpp, CamcorderEvents.cpp, CamcorderConnection.cpp and
+// CamcorderStateFile.cpp.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +25,14 @@
 #include <vector>
 
 #include "host/cassettedb/ICassetteMemory.h"
+#include "simulator/CaptureDiskFaults.h"
 #include "simulator/CaptureSession.h"
 #include "simulator/Cassette.h"
 #include "simulator/DeckModel.h"
 #include "simulator/FaultPanel.h"
 #include "simulator/Owner.h"
 #include "simulator/StateFile.h"
+#include "simulator/TransmitInput.h"
 #include "zelto/bridge/DriverInterfaces.h"
 
 namespace zelto::sim {
@@ -109,7 +117,10 @@ class Camcorder final : private CaptureDeck {
   HRESULT SetDecodeQuality(DWORD code, BOOL deinterlace);
 
   // ITapeScan.
+  // A refused start posts the scan's error event: the scan is over.
   HRESULT StartScan(DWORD flags);
+  // The driver failed the start before the camcorder saw it.
+  void ScanRefused();
   HRESULT StopScan();
 
   // ICassetteMemory (host/cassettedb/ICassetteMemory.h).
@@ -244,6 +255,9 @@ class Camcorder final : private CaptureDeck {
   void ReportLocked(Tick now);
   // The transmit's and the scan's endings and thumbnails, as events.
   void ReportNotesLocked(Tick now);
+  void ReportTransmitEndsLocked(const std::vector<bool>& ends, Tick now);
+  void ScanRefusedLocked();
+  void ReportScanNotesLocked(const std::vector<DeckModel::ScanNote>& notes, Tick now);
   // A change, applied at the present moment to the state as every process
   // sharing the state file last left it, saved, then reported and shown to
   // the thread. A change that cannot be saved is undone
@@ -297,20 +311,8 @@ class Camcorder final : private CaptureDeck {
   std::vector<GUID> streamTypes_;
   // Shared with a stop that waits for it to close its files.
   std::shared_ptr<CaptureSession> session_;
-  // What the transmit was given.
-  struct TransmitFile {
-    std::string path;  // UTF-8 native
-    std::uint64_t size = 0;
-    std::optional<std::uint64_t> readablePackets;
-  };
-  std::optional<TransmitFile> transmitFile_;
-  DWORD marginFirst_ = 0;
-  DWORD marginSecond_ = 0;
-  std::optional<std::uint64_t> transmitBreak_;
-  std::optional<std::uint64_t> diskRoom_;
-  DWORD lateFileMs_ = 0;
-  unsigned lateFiles_ = 0;
-  unsigned hiddenFiles_ = 0;
+  TransmitInput transmitInput_;
+  CaptureDiskFaults diskFaults_;
   bool breakThread_ = false;
   UINT message_ = 0;
   HANDLE wake_ = nullptr;

@@ -3,6 +3,10 @@
 // no thread and no clock of its own: every call is told the time, and the
 // owner calls Advance before it looks, so the model can be driven by the
 // process clock or, in tests, by hand.
+//
+// Its member functions lie by road: DeckModel.cpp (the transport),
+// DeckModelTransmit.cpp, DeckModelScan.cpp, DeckModelMemory.cpp and
+// DeckModelState.cpp (the state as JSON).
 #pragma once
 
 #include <cstdint>
@@ -256,6 +260,8 @@ class DeckModel {
   std::uint64_t TransmitStopAt() const;
   std::optional<std::uint32_t> TransmitEndTrack() const;
   void FailTransmit();
+  // The head has written the last of the stream it could send.
+  void FinishTransmitStream(Tick at);
   void BeginSending(std::uint32_t track);
   // The time code a recording starting at this track begins with.
   std::uint32_t RecordFrameAt(std::uint32_t track) const;
@@ -273,6 +279,11 @@ class DeckModel {
   void NoteWhatHappenedElsewhere();
   std::uint32_t ScanEnd() const;
   void InterruptScan();
+  // The transport met its limit: the scan's rewind or look is over. False
+  // when no scan ran there.
+  bool ScanReachedLimit(double limit, Tick at);
+  // The head is at the next scene's picture.
+  void PassScanPoint(Tick at);
 
   TransportTiming timing_;
   Owner self_;

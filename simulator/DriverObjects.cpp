@@ -163,18 +163,30 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
    protected:
     Camcorder& camcorder() { return outer_.camcorder(); }
     std::optional<HRESULT> Fault(Method method) { return outer_.Fault(method); }
+    // The call, unless the panel fails it.
+    template <typename Call>
+    HRESULT Faulted(Method method, Call call) {
+      if (auto f = Fault(method)) return *f;
+      return call();
+    }
     SmartControl& outer_;
   };
 
   class Receive final : public Face<IStreamReceive> {
    public:
     using Face::Face;
-    HRESULT STDMETHODCALLTYPE Stop() override { return camcorder().ReceiveStop(); }
-    HRESULT STDMETHODCALLTYPE SetFolder(const WCHAR* path) override { return camcorder().SetCaptureFolder(path); }
-    HRESULT STDMETHODCALLTYPE SetFileName(const WCHAR* pattern, DWORD kind) override {
-      return camcorder().SetCaptureFileName(pattern, kind);
+    HRESULT STDMETHODCALLTYPE Stop() override {
+      return Faulted(Method::ReceiveStop, [&] { return camcorder().ReceiveStop(); });
     }
-    HRESULT STDMETHODCALLTYPE SetOptions(DWORD flags) override { return camcorder().SetCaptureOptions(flags); }
+    HRESULT STDMETHODCALLTYPE SetFolder(const WCHAR* path) override {
+      return Faulted(Method::SetCaptureFolder, [&] { return camcorder().SetCaptureFolder(path); });
+    }
+    HRESULT STDMETHODCALLTYPE SetFileName(const WCHAR* pattern, DWORD kind) override {
+      return Faulted(Method::SetCaptureFileName, [&] { return camcorder().SetCaptureFileName(pattern, kind); });
+    }
+    HRESULT STDMETHODCALLTYPE SetOptions(DWORD flags) override {
+      return Faulted(Method::SetCaptureOptions, [&] { return camcorder().SetCaptureOptions(flags); });
+    }
     HRESULT STDMETHODCALLTYPE SetStreamTypes(const GUID_LIST* types) override {
       if (auto f = Fault(Method::SetStreamTypes)) return *f;
       return camcorder().SetStreamTypes(types);
@@ -183,21 +195,27 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       if (auto f = Fault(Method::StartCapture)) return *f;
       return camcorder().StartDirectCapture();
     }
-    HRESULT STDMETHODCALLTYPE Abort() override { return camcorder().AbortCapture(); }
+    HRESULT STDMETHODCALLTYPE Abort() override {
+      return Faulted(Method::AbortCapture, [&] { return camcorder().AbortCapture(); });
+    }
     HRESULT STDMETHODCALLTYPE Reserved10() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetMaxFileSize(ULONGLONG bytes) override {
-      return camcorder().SetMaxCaptureFileSize(bytes);
+      return Faulted(Method::SetMaxCaptureFileSize, [&] { return camcorder().SetMaxCaptureFileSize(bytes); });
     }
     HRESULT STDMETHODCALLTYPE Reserved12() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE ClearBatch() override { return camcorder().ClearBatch(); }
+    HRESULT STDMETHODCALLTYPE ClearBatch() override {
+      return Faulted(Method::ClearBatch, [&] { return camcorder().ClearBatch(); });
+    }
     HRESULT STDMETHODCALLTYPE AddBatchItem(DWORD inPoint, DWORD, const WCHAR* pattern, DWORD kind) override {
-      return camcorder().AddBatchItem(inPoint, pattern, kind);
+      return Faulted(Method::AddBatchItem, [&] { return camcorder().AddBatchItem(inPoint, pattern, kind); });
     }
     HRESULT STDMETHODCALLTYPE StartBatch() override {
       if (auto f = Fault(Method::StartCapture)) return *f;
       return camcorder().StartBatchCapture();
     }
-    HRESULT STDMETHODCALLTYPE StopBatch() override { return camcorder().StopBatchCapture(); }
+    HRESULT STDMETHODCALLTYPE StopBatch() override {
+      return Faulted(Method::StopBatchCapture, [&] { return camcorder().StopBatchCapture(); });
+    }
   };
 
   class Scan final : public Face<ITapeScan> {
@@ -211,33 +229,50 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
     HRESULT STDMETHODCALLTYPE Reserved8() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved9() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE StartScan(DWORD flags) override {
-      if (auto f = Fault(Method::StartScan)) return *f;
+      if (auto f = Fault(Method::StartScan)) {
+        camcorder().ScanRefused();
+        return *f;
+      }
       return camcorder().StartScan(flags);
     }
-    HRESULT STDMETHODCALLTYPE StopScan() override { return camcorder().StopScan(); }
+    HRESULT STDMETHODCALLTYPE StopScan() override {
+      return Faulted(Method::StopScan, [&] { return camcorder().StopScan(); });
+    }
   };
 
   class Transmit final : public Face<IStreamTransmit> {
    public:
     using Face::Face;
-    HRESULT STDMETHODCALLTYPE SetFile(const WCHAR* path) override { return camcorder().SetTransmitFile(path); }
+    HRESULT STDMETHODCALLTYPE SetFile(const WCHAR* path) override {
+      return Faulted(Method::SetTransmitFile, [&] { return camcorder().SetTransmitFile(path); });
+    }
     HRESULT STDMETHODCALLTYPE Start() override {
       if (auto f = Fault(Method::StartTransmit)) return *f;
       return camcorder().StartTransmit();
     }
-    HRESULT STDMETHODCALLTYPE Stop() override { return camcorder().StopTransmit(); }
+    HRESULT STDMETHODCALLTYPE Stop() override {
+      return Faulted(Method::StopTransmit, [&] { return camcorder().StopTransmit(); });
+    }
     HRESULT STDMETHODCALLTYPE SetMargins(DWORD first, DWORD second) override {
-      return camcorder().SetTransmitMargins(first, second);
+      return Faulted(Method::SetTransmitMargins, [&] { return camcorder().SetTransmitMargins(first, second); });
     }
   };
 
   class Preview final : public Face<IPreviewControl> {
    public:
     using Face::Face;
-    HRESULT STDMETHODCALLTYPE SetOwnerWindow(HWND window) override { return camcorder().SetPreviewOwner(window); }
-    HRESULT STDMETHODCALLTYPE SetWindowRect(const RECT* rect) override { return camcorder().SetPreviewRect(rect); }
-    HRESULT STDMETHODCALLTYPE SetMode(DWORD mode) override { return camcorder().SetPreviewMode(mode); }
-    HRESULT STDMETHODCALLTYPE SetVolume(DWORD level) override { return camcorder().SetPreviewVolume(level); }
+    HRESULT STDMETHODCALLTYPE SetOwnerWindow(HWND window) override {
+      return Faulted(Method::SetPreviewOwner, [&] { return camcorder().SetPreviewOwner(window); });
+    }
+    HRESULT STDMETHODCALLTYPE SetWindowRect(const RECT* rect) override {
+      return Faulted(Method::SetPreviewRect, [&] { return camcorder().SetPreviewRect(rect); });
+    }
+    HRESULT STDMETHODCALLTYPE SetMode(DWORD mode) override {
+      return Faulted(Method::SetPreviewMode, [&] { return camcorder().SetPreviewMode(mode); });
+    }
+    HRESULT STDMETHODCALLTYPE SetVolume(DWORD level) override {
+      return Faulted(Method::SetPreviewVolume, [&] { return camcorder().SetPreviewVolume(level); });
+    }
   };
 
   class Quality final : public Face<IDecodeQuality> {
@@ -245,7 +280,7 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
     using Face::Face;
     HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetQuality(DWORD code, BOOL deinterlace) override {
-      return camcorder().SetDecodeQuality(code, deinterlace);
+      return Faulted(Method::SetDecodeQuality, [&] { return camcorder().SetDecodeQuality(code, deinterlace); });
     }
   };
 
@@ -253,15 +288,17 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
    public:
     using Face::Face;
     HRESULT STDMETHODCALLTYPE GetHeader(CASSETTE_MEMORY_HEADER* header) override {
-      return camcorder().GetMemoryHeader(header);
+      return Faulted(Method::GetMemoryHeader, [&] { return camcorder().GetMemoryHeader(header); });
     }
     HRESULT STDMETHODCALLTYPE GetRecord(DWORD sequence, DWORD index, CASSETTE_MEMORY_RECORD* record) override {
-      return camcorder().GetMemoryRecord(sequence, index, record);
+      return Faulted(Method::GetMemoryRecord, [&] { return camcorder().GetMemoryRecord(sequence, index, record); });
     }
     HRESULT STDMETHODCALLTYPE SetRecordKey(DWORD sequence, DWORD index, DWORD key) override {
-      return camcorder().SetMemoryRecordKey(sequence, index, key);
+      return Faulted(Method::SetMemoryRecordKey, [&] { return camcorder().SetMemoryRecordKey(sequence, index, key); });
     }
-    HRESULT STDMETHODCALLTYPE SetText(const WCHAR* text) override { return camcorder().SetMemoryText(text); }
+    HRESULT STDMETHODCALLTYPE SetText(const WCHAR* text) override {
+      return Faulted(Method::SetMemoryText, [&] { return camcorder().SetMemoryText(text); });
+    }
   };
 
   void Finish() override {

@@ -38,8 +38,31 @@ enum class Method {
   QueryCassetteMemory,    // QueryInterface of the smart control for ICassetteMemory
   StartTransmit,          // IStreamTransmit::Start
   StartScan,              // ITapeScan::StartScan
+  // The rest of each road's calls.
+  ReceiveStop,            // IStreamReceive::Stop
+  SetCaptureFolder,
+  SetCaptureFileName,
+  SetCaptureOptions,
+  AbortCapture,
+  SetMaxCaptureFileSize,
+  ClearBatch,
+  AddBatchItem,
+  StopBatchCapture,
+  SetTransmitFile,
+  SetTransmitMargins,
+  StopTransmit,
+  StopScan,
+  SetPreviewOwner,        // IPreviewControl::SetOwnerWindow
+  SetPreviewRect,
+  SetPreviewMode,
+  SetPreviewVolume,
+  SetDecodeQuality,       // IDecodeQuality::SetQuality
+  GetMemoryHeader,        // ICassetteMemory::GetHeader
+  GetMemoryRecord,
+  SetMemoryRecordKey,
+  SetMemoryText,
 };
-inline constexpr std::size_t kMethodCount = 25;
+inline constexpr std::size_t kMethodCount = 47;
 const char* MethodName(Method method);
 
 enum class FaultRepeat { Once, FromThenOn };

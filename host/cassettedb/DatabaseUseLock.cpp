@@ -74,6 +74,20 @@ void Close(std::intptr_t file) { close(static_cast<int>(file)); }
 
 #endif
 
+// Whether this process is ending (statics are destroyed on its way out,
+// after Windows has ended every thread but the one exiting). A library
+// unloaded from a process that goes on is not ending.
+bool ProcessIsEnding() {
+#ifdef _WIN32
+  using Query = BOOLEAN(NTAPI*)();
+  static const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+  return query != nullptr && query() != FALSE;
+#else
+  return false;  // POSIX threads live on until exit() is over
+#endif
+}
+
 // Exclusive locks kept past their compaction, and the thread that lets each
 // go once its copy is gone. The thread runs only while a lock is kept (a
 // moment after each compaction), so that a library unloaded later has no
@@ -111,6 +125,13 @@ class Held {
   }
 
   ~Held() {
+    if (ProcessIsEnding()) {
+      // Every other thread is gone already, the watcher perhaps inside the
+      // mutex: taking it, or waiting for the thread, would wait for ever and
+      // the process would never end. The system drops the locks with it.
+      if (watcher_.joinable()) watcher_.detach();
+      return;
+    }
     {
       std::lock_guard guard(mutex_);
       stopping_ = true;
