@@ -9,7 +9,7 @@
 #include "streamcheck/PictureCheck.h"
 #include "streamcheck/TransportPacket.h"
 // The owners of FFmpeg's objects and its quiet, shared with the simulator.
-#include "simulator/FfmpegSupport.h"
+#include "ffmpeg/FfmpegSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,9 +20,9 @@ namespace zelto::streamcheck {
 
 namespace {
 
-using zelto::sim::FreeCodec;
-using zelto::sim::FreeFrame;
-using zelto::sim::FreePacket;
+using zelto::ffmpeg::FreeCodec;
+using zelto::ffmpeg::FreeFrame;
+using zelto::ffmpeg::FreePacket;
 
 constexpr int kIoBufferBytes = 256 * 1024;
 // Presentation times of recent packets the demuxer found damaged: a picture
@@ -99,7 +99,7 @@ bool NotChecked(StreamReport& report, const char* why) {
 }
 
 bool Check(ByteSource& source, StreamReport& report) {
-  zelto::sim::KeepFfmpegQuiet();
+  zelto::ffmpeg::KeepFfmpegQuiet();
   auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
   if (!buffer) return NotChecked(report, "out of memory");
   std::unique_ptr<AVIOContext, FreeIo> io(
