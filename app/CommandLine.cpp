@@ -39,6 +39,7 @@ const char* CommandWord(CommandKind command) {
     case CommandKind::Scan: return "scan";
     case CommandKind::Mic: return "mic";
     case CommandKind::Demo: return "demo";
+    case CommandKind::Verify: return "verify";
   }
   return "?";
 }
@@ -51,6 +52,13 @@ template <typename Path>
 CLI::Option* AddPathOption(CLI::App* app, const std::string& name, Path& path) {
   return app->add_option_function<std::string>(
       name, [&path](const std::string& text) { path = zelto::platform::PathFromUtf8(text); });
+}
+
+// The same for each of several paths.
+CLI::Option* AddPathsOption(CLI::App* app, const std::string& name, std::vector<std::filesystem::path>& paths) {
+  return app->add_option_function<std::vector<std::string>>(name, [&paths](const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) paths.push_back(zelto::platform::PathFromUtf8(text));
+  });
 }
 
 // The seek command carries the track number in its low 28 bits: the
@@ -67,7 +75,7 @@ constexpr std::uint64_t kLongestStreamTimeoutMs = 3'600'000;
 
 constexpr CommandKind kCommands[] = {CommandKind::Status,  CommandKind::Deck, CommandKind::Watch,
                                      CommandKind::Capture, CommandKind::Record, CommandKind::Scan,
-                                     CommandKind::Mic,     CommandKind::Demo};
+                                     CommandKind::Mic,     CommandKind::Demo, CommandKind::Verify};
 constexpr DeckAction kActions[] = {DeckAction::Play,        DeckAction::Stop,   DeckAction::Pause,
                                    DeckAction::FastForward, DeckAction::Rewind, DeckAction::Slow,
                                    DeckAction::Seek};
@@ -87,7 +95,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--stream-timeout", "a number of milliseconds"}, {"--poll", "a number of milliseconds"}};
 
 // Flags: present or not, never given a value ("--wait=5" is a mistake).
-constexpr const char* kFlags[] = {"--json", "--wait", "--next-free", "--direct", "--second", "--reset"};
+constexpr const char* kFlags[] = {"--json", "--wait", "--next-free", "--direct", "--second", "--reset", "--no-pictures"};
 
 const ValueOption* FindValueOption(const std::string& word) {
   for (const ValueOption& o : kValueOptions)
@@ -327,6 +335,11 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   mic->add_option("ACTION", micWords);
   mic->add_flag("--json", options.mic.json);
   mic->add_flag("--second", options.mic.second);
+  CLI::App* verify = commands[CommandKind::Verify];
+  bool noPictures = false;
+  AddPathsOption(verify, "FILE", options.verify.files);
+  verify->add_flag("--json", options.verify.json);
+  verify->add_flag("--no-pictures", noPictures);
 
   // Words after "--" are never options (a tape text that begins with "-"):
   // the parser gets the words before it, and the command takes these below.
@@ -350,6 +363,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
     if (!trailing.empty()) {
       if (options.command == CommandKind::Mic)
         micWords.insert(micWords.end(), trailing.begin(), trailing.end());
+      else if (options.command == CommandKind::Verify)
+        for (const std::string& word : trailing) options.verify.files.push_back(zelto::platform::PathFromUtf8(word));
       else if (options.command == CommandKind::Record && options.record.file.empty() && trailing.size() == 1)
         options.record.file = zelto::platform::PathFromUtf8(trailing.front());
       else
@@ -413,6 +428,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         throw UsageError{"unknown capture '" + captureKind + "'; the captures are direct, batch, tape"};
       }
       c.split = ParseSplit(split);
+    }
+    if (options.command == CommandKind::Verify) {
+      if (options.verify.files.empty()) throw UsageError{"verify needs at least one FILE"};
+      options.verify.pictures = !noPictures;
     }
     if (options.command == CommandKind::Record && options.record.file.empty())
       throw UsageError{"record needs the FILE to record"};

@@ -16,6 +16,7 @@
 #include "app/ScanCommand.h"
 #include "app/Session.h"
 #include "app/StatusCommand.h"
+#include "app/VerifyCommand.h"
 #include "app/WatchCommand.h"
 
 namespace zelto::app {
@@ -46,7 +47,8 @@ std::string JobName(const Options& options) {
     case CommandKind::Status:
     case CommandKind::Deck:
     case CommandKind::Watch:
-    case CommandKind::Mic: return "";
+    case CommandKind::Mic:
+    case CommandKind::Verify: return "";
   }
   return "";
 }
@@ -83,6 +85,7 @@ int RunParsed(const Options& options, Console& console) {
     case CommandKind::Scan: code = RunScan(session, options.scan, console); break;
     case CommandKind::Mic: code = RunMic(session, options.mic, console); break;
     case CommandKind::Demo: code = RunDemo(session, console); break;
+    case CommandKind::Verify: break;  // run without a camcorder, above
   }
   // A change the simulated camcorder could not keep was undone there: the
   // command did not do what it said.
@@ -109,7 +112,9 @@ int RunCommandLine(const std::vector<std::string>& args, Console& console) {
     CaptureReport(console, true).ErrorEvent(code, parsed.error);
   if (parsed.options) {
     try {
-      code = RunParsed(*parsed.options, console);
+      // Files only: no camcorder, no data folder.
+      code = parsed.options->command == CommandKind::Verify ? RunVerify(parsed.options->verify, console)
+                                                             : RunParsed(*parsed.options, console);
     } catch (const std::exception& e) {
       // The session has been taken down on the way out.
       console.Error(std::string("unexpected failure: ") + e.what());

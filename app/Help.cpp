@@ -51,6 +51,7 @@ Commands:
   mic text TEXT           set the tape text
   mic picture SCENE PNG   write a scene's stored picture
   demo                    a short tour: the deck, then a capture of two scenes
+  verify FILE...          inspect transport stream files for tape damage
   help [COMMAND]          this text, or a command's
 
 A camcorder does one job at a time: capture, scan, record and the demo on a
@@ -315,6 +316,36 @@ Examples:
   ZELTO_TIME_SCALE=0.1 zelto demo
 )";
 
+const char* const kVerify = R"(Usage: zelto verify [--json] [--no-pictures] FILE...
+
+Reads each FILE, an MPEG transport stream (a capture file, say), from start
+to end and reports the tape damage in it: its packets, the packets lost
+(gaps in each stream's continuity counter), the packets flagged as
+uncorrected by the camcorder (transport error indicator), sync lost and the
+bytes outside packets, and each damaged stretch as a byte range with the
+stream's time there (HH:MM:SS:FF once the pictures tell the frame rate,
+else HH:MM:SS.mmm). It then decodes the pictures and names each one the
+decoder found damaged. No camcorder is needed.
+
+A lost packet lies somewhere between its stream's packets either side: its
+stretch covers the bytes between them ("at byte N" where they are
+neighbours). Bytes inside a packet that is no longer whole show as the bytes
+after that packet.
+
+Options:
+  --json         one JSON object per file ("event": "file", or "error" for
+                 a file that was not inspected), then a "summary" (README)
+  --no-pictures  account for the packets only, without decoding (faster)
+
+Exit status: 0 when every file is whole, 15 when damage was found in any,
+2 when a file is missing, cannot be read or is no transport stream (the
+other files are still inspected).
+
+Examples:
+  zelto verify clips/Clip-01.zlt
+  zelto verify --json tapes/*.zlt > damage.json
+)";
+
 }  // namespace
 
 std::string HelpText(const std::string& command) {
@@ -334,6 +365,7 @@ std::string HelpText(const std::string& command) {
   if (command == "scan") return kScan;
   if (command == "mic") return kMic;
   if (command == "demo") return kDemo;
+  if (command == "verify") return kVerify;
   return {};
 }
 

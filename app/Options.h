@@ -11,7 +11,7 @@ namespace zelto::app {
 
 enum class DriverKind { Simulated, System };
 
-enum class CommandKind { Status, Deck, Watch, Capture, Record, Scan, Mic, Demo };
+enum class CommandKind { Status, Deck, Watch, Capture, Record, Scan, Mic, Demo, Verify };
 
 // The words of the command line, in the order help lists them.
 const char* CommandWord(CommandKind command);
@@ -90,6 +90,13 @@ struct MicOptions {
   std::filesystem::path output;  // Picture: the PNG to write
 };
 
+// Inspecting transport stream files for tape damage.
+struct VerifyOptions {
+  std::vector<std::filesystem::path> files;
+  bool json = false;
+  bool pictures = true;  // decode the video too
+};
+
 struct WatchOptions {
   std::optional<double> seconds;  // none: until interrupted
 };
@@ -104,6 +111,7 @@ struct Options {
   RecordOptions record;
   ScanOptions scan;
   MicOptions mic;
+  VerifyOptions verify;
 };
 
 // The word the command line uses for an action ("ff", "seek", ...).

@@ -211,6 +211,14 @@ void Streams(const fs::path& scratch) {
   const std::string stream = ReadFile(file);
   Write("record_stream", "first-packets", stream.substr(0, 17 * 188));
   Write("record_stream", "cut-off-packet", stream.substr(0, 20 * 188 + 77));
+  // For verify: each first byte chooses the size of the reads.
+  std::string damaged = stream.substr(0, 20 * 188);
+  damaged[3 * 188 + 1] = static_cast<char>(damaged[3 * 188 + 1] | 0x80);  // flagged
+  damaged.erase(6 * 188, 188);                                             // a packet lost
+  damaged.insert(10 * 188, std::string(50, '\x33'));                       // bytes outside packets
+  Write("stream_check", "first-packets", "\x07" + stream.substr(0, 17 * 188));
+  Write("stream_check", "damaged", std::string(1, '\xBB') + damaged);
+  Write("stream_check", "cut-off-packet", "\x01" + stream.substr(0, 20 * 188 + 77));
 }
 
 void Sheets() {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "simulator/CaptureStreamContent.h"
-#include "simulator/FfmpegSupport.h"
+#include "ffmpeg/FfmpegSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,6 +17,8 @@ extern "C" {
 namespace zelto::sim {
 
 namespace {
+
+using namespace zelto::ffmpeg;
 
 // How far the video may run ahead of the stream's clock (the PCR). Frames
 // here are a few kilobytes, far less than a tenth of a second of the rate.

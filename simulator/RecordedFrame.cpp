@@ -10,7 +10,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "simulator/FfmpegSupport.h"
+#include "ffmpeg/FfmpegSupport.h"
 #include "platform/PlatformExtras.h"
 #endif
 
@@ -18,6 +18,8 @@ namespace zelto::sim {
 
 #if ZELTO_SIM_HAVE_FFMPEG
 namespace {
+
+using namespace zelto::ffmpeg;
 
 constexpr std::uint64_t kPacketBytes = 188;
 // How much of the file is read for one picture before giving up: four

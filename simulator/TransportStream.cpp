@@ -5,12 +5,13 @@
 #include <system_error>
 
 #include "simulator/Cassette.h"
+#include "streamcheck/TransportPacket.h"
 
 namespace zelto::sim {
 
 namespace {
 
-constexpr unsigned char kSyncByte = 0x47;
+using zelto::streamcheck::kSyncByte;
 // Packets from the start whose sync is checked: enough to tell a stream
 // from other data, few enough to look at a huge file at once.
 constexpr std::uint64_t kCheckedPackets = 16;

@@ -1,5 +1,6 @@
-// What the simulator's uses of FFmpeg share: owners that free its objects,
-// and its messages kept off the host's terminal.
+// What our uses of FFmpeg share (the simulated camcorder, the stream
+// inspection): owners that free its objects, and its messages kept off the
+// host's terminal.
 #pragma once
 
 #include <mutex>
@@ -10,7 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace zelto::sim {
+namespace zelto::ffmpeg {
 
 struct FreeCodec {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -25,7 +26,7 @@ struct FreeScaler {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
-// A driver prints nothing on the host's terminal, where zelto draws its
+// Nothing of ours prints on the host's terminal, where zelto draws its
 // progress bars: FFmpeg's messages are kept back. What fails comes back
 // through our own results. A program that has chosen FFmpeg's log level
 // keeps it.
@@ -36,4 +37,4 @@ inline void KeepFfmpegQuiet() {
   });
 }
 
-}  // namespace zelto::sim
+}  // namespace zelto::ffmpeg
