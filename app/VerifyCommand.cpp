@@ -5,6 +5,7 @@
 #include "app/CaptureReport.h"
 #include "app/ExitCode.h"
 #include "app/Names.h"
+#include "streamcheck/ReportText.h"
 #include "streamcheck/StreamInspector.h"
 #include "streamcheck/TransportPacket.h"
 
@@ -14,6 +15,8 @@ namespace {
 
 using zelto::streamcheck::DamagedStretch;
 using zelto::streamcheck::InspectOutcome;
+using zelto::streamcheck::PlaceText;
+using zelto::streamcheck::StretchText;
 using zelto::streamcheck::StreamReport;
 
 std::string Time(const std::optional<std::int64_t>& clock, const StreamReport& r) {
@@ -23,19 +26,6 @@ std::string Time(const std::optional<std::int64_t>& clock, const StreamReport& r
 nlohmann::ordered_json TimeJson(const std::optional<std::int64_t>& clock, const StreamReport& r) {
   if (!clock) return {{"time", nullptr}, {"seconds", nullptr}};
   return {{"time", Time(clock, r)}, {"seconds", static_cast<double>(*clock) / zelto::streamcheck::kClockHz}};
-}
-
-// What a stretch held: "3 packets lost, 1 packet flagged".
-std::string StretchText(const DamagedStretch& s) {
-  std::string text;
-  const auto add = [&](std::uint64_t n, const char* one, const char* many) {
-    if (n == 0) return;
-    text += (text.empty() ? "" : ", ") + Count(n, one, many);
-  };
-  add(s.packetsLost, "packet lost", "packets lost");
-  add(s.packetsFlagged, "packet flagged", "packets flagged");
-  add(s.bytesOutsidePackets, "byte outside packets", "bytes outside packets");
-  return text;
 }
 
 std::string PicturesText(const StreamReport& r) {
@@ -54,10 +44,7 @@ void PrintText(Console& console, const std::string& name, const StreamReport& r)
     line += "; " + Count(r.bytesOutsidePackets, "byte", "bytes") + " of a packet cut short at the end";
   console.Line(line + "; " + PicturesText(r));
   for (const DamagedStretch& s : r.stretches) {
-    const std::string where = s.firstByte == s.endByte ? "at byte " + std::to_string(s.firstByte)
-                                                       : "bytes " + std::to_string(s.firstByte) + "-" +
-                                                             std::to_string(s.endByte - 1);
-    console.Line("  " + where + " (" + Time(s.clock, r) + "): " + StretchText(s));
+    console.Line("  " + PlaceText(s.firstByte, s.endByte) + " (" + Time(s.clock, r) + "): " + StretchText(s));
   }
   if (r.stretchesNotListed > 0) console.Line("  and " + Count(r.stretchesNotListed, "stretch", "stretches") + " more");
   for (const auto& p : r.damagedPictures) console.Line("  picture " + Time(p.clock, r) + " damaged");

@@ -219,6 +219,10 @@ void Streams(const fs::path& scratch) {
   Write("stream_check", "first-packets", "\x07" + stream.substr(0, 17 * 188));
   Write("stream_check", "damaged", std::string(1, '\xBB') + damaged);
   Write("stream_check", "cut-off-packet", "\x01" + stream.substr(0, 20 * 188 + 77));
+  // For the assembly: the first four bytes choose where the passes start and end and how they drop out.
+  Write("pass_assembly", "whole-passes", std::string("\x00\x00\x00\x00", 4) + stream.substr(0, 40 * 188));
+  Write("pass_assembly", "damaged-passes", "\x10\x20\x03\x01" + stream.substr(0, 40 * 188));
+  Write("pass_assembly", "damaged-primary", "\x08\x08\x05\x02" + damaged);
 }
 
 void Sheets() {

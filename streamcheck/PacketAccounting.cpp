@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace zelto::streamcheck {
 
@@ -28,7 +29,9 @@ std::uint64_t Fingerprint(const std::uint8_t* p) {
 
 }  // namespace
 
-PacketAccounting::PacketAccounting() : pids_(kPidCount) {
+PacketAccounting::PacketAccounting() : PacketAccounting(nullptr) {}
+
+PacketAccounting::PacketAccounting(PacketObserver observer) : observer_(std::move(observer)), pids_(kPidCount) {
   held_.reserve(2 * kWindowBytes);
   ptsRing_.reserve(kRingReadings);
   pcrRing_.reserve(kRingReadings);
@@ -128,6 +131,7 @@ bool PacketAccounting::ResumesAt(const std::uint8_t* data, std::size_t size, std
 
 void PacketAccounting::Packet(const std::uint8_t* p, std::uint64_t byte) {
   ++report_.packets;
+  if (observer_) observer_(p, byte);
   const PacketHeader header = PacketHeader::Read(p);
   if (header.errorFlagged) {
     ++report_.packetsFlagged;
@@ -137,10 +141,7 @@ void PacketAccounting::Packet(const std::uint8_t* p, std::uint64_t byte) {
   const Adaptation adaptation = Adaptation::Read(p, header);
   if (!header.errorFlagged) {
     if (adaptation.pcr) Note(pcrRing_, pcrNext_, byte, *adaptation.pcr);
-    const std::size_t payloadAt = 4 + adaptation.length;
-    if (header.unitStart && header.hasPayload && payloadAt + 14 <= kPacketBytes && IsVideoStreamId(p[payloadAt + 3]))
-      if (const auto pts = PesPresentationTime(p + payloadAt, kPacketBytes - payloadAt))
-        Note(ptsRing_, ptsNext_, byte, *pts);
+    if (const auto pts = VideoPresentationTime(p, header, adaptation)) Note(ptsRing_, ptsNext_, byte, *pts);
   }
   Continuity(pids_[header.pid], header, adaptation, p, byte);
 }

@@ -22,6 +22,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,7 +37,12 @@ class PacketAccounting {
   // The bytes a decision about one position needs to see.
   static constexpr std::size_t kWindowBytes = kResyncPackets * kPacketBytes + 1;
 
+  // Told each whole packet the accounting takes (garbage and packets cut
+  // short are not), with its first byte's place in the stream.
+  using PacketObserver = std::function<void(const std::uint8_t* packet, std::uint64_t byte)>;
+
   PacketAccounting();
+  explicit PacketAccounting(PacketObserver observer);
 
   // The next bytes of the stream.
   void Feed(const std::uint8_t* data, std::size_t size);
@@ -82,6 +88,7 @@ class PacketAccounting {
               std::uint64_t outside);
   void Note(std::vector<Reading>& ring, std::size_t& next, std::uint64_t byte, std::int64_t clock);
 
+  PacketObserver observer_;
   StreamReport report_;
   std::vector<PidState> pids_;
   std::vector<std::uint8_t> held_;  // undecided bytes from the end of the last piece

@@ -19,6 +19,8 @@ class ByteSource {
   virtual ~ByteSource() = default;
   // Up to `size` bytes into `data`; 0 at the end (or on a read error).
   virtual std::size_t Read(std::uint8_t* data, std::size_t size) = 0;
+  // Whether the end was a read error rather than the stream's end.
+  virtual bool ReadFailed() const { return false; }
 };
 
 bool CanCheckPictures();

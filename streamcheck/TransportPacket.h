@@ -70,4 +70,14 @@ inline std::optional<std::int64_t> PesPresentationTime(const std::uint8_t* paylo
 // Whether a PES stream id is a video stream's.
 inline bool IsVideoStreamId(std::uint8_t id) { return (id & 0xF0) == 0xE0; }
 
+// The presentation time of the video picture whose PES begins in packet
+// `p`, when it begins there and says.
+inline std::optional<std::int64_t> VideoPresentationTime(const std::uint8_t* p, const PacketHeader& header,
+                                                         const Adaptation& adaptation) {
+  const std::size_t payloadAt = 4 + adaptation.length;
+  if (!header.unitStart || !header.hasPayload || payloadAt + 14 > kPacketBytes || !IsVideoStreamId(p[payloadAt + 3]))
+    return std::nullopt;
+  return PesPresentationTime(p + payloadAt, kPacketBytes - payloadAt);
+}
+
 }  // namespace zelto::streamcheck
