@@ -65,7 +65,9 @@ void ExpectFound(const FileDamage& truth) {
   };
   for (const DamagedPacket& p : truth.flaggedPackets) EXPECT_TRUE(covered(p.fileByte)) << "flagged at " << p.fileByte;
   for (const DamagedPacket& p : truth.lostPackets)
-    if (p.payload && p.pid != 0x1FFF) EXPECT_TRUE(covered(p.fileByte)) << "lost at " << p.fileByte;
+    if (p.payload && p.pid != 0x1FFF) {
+        EXPECT_TRUE(covered(p.fileByte)) << "lost at " << p.fileByte;
+      }
 }
 
 class WornTapeTest : public ComTest {
