@@ -12,6 +12,7 @@
 #include "app/Session.h"
 #include "platform/PlatformExtras.h"
 #include "simulator/CaptureDamage.h"
+#include "simulator/CaptureStreamWriter.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {
@@ -44,11 +45,12 @@ protected:
     AppTest::TearDown();
   }
 
-  // Runs a capture; `log` is then what the camcorder did to its files.
+  // Runs a capture (with this tape put in, or the one in the camcorder);
+  // `log` is then what the camcorder did to its files.
   Result Capture(const std::string& tape, std::vector<std::string> args) {
     SetSessionOpenedHookForTesting(
         [this](Session& session) { log = session.Simulator()->Panel().DamageRecords(); });
-    args.insert(args.begin(), {"--cassette", Cassette(tape)});
+    if (!tape.empty()) args.insert(args.begin(), {"--cassette", Cassette(tape)});
     Result r = Zelto(args);
     SetSessionOpenedHookForTesting(nullptr);
     return r;
@@ -104,7 +106,12 @@ TEST_F(CaptureDamageTest, EachCaptureKindReportsTheDamageTheTapeDid) {
       // A flagged packet right after a loss of its stream counts as lost too.
       EXPECT_GE(found["packetsLost"].get<std::uint64_t>(), did.lostCounted);
       EXPECT_LE(found["packetsLost"].get<std::uint64_t>(), did.lostCounted + did.flaggedCounted);
-      EXPECT_GT(did.lostCounted, 0u);
+      // Without video (the Windows build) few packets carry a count, and
+      // nothing in the stream tells the time.
+      const bool video = zelto::sim::CaptureStreamWriter::HasVideo();
+      if (video) {
+        EXPECT_GT(did.lostCounted, 0u);
+      }
       const auto covered = [&](std::uint64_t byte) {
         for (const nlohmann::json& s : found["stretches"])
           if (s["firstByte"].get<std::uint64_t>() <= byte && byte <= s["endByte"].get<std::uint64_t>()) return true;
@@ -118,6 +125,10 @@ TEST_F(CaptureDamageTest, EachCaptureKindReportsTheDamageTheTapeDid) {
       // Dated by the tape's time code: the worn half second, give or take
       // how far a stream's previous packet lies back.
       for (const nlohmann::json& s : found["stretches"]) {
+        if (!video) {
+          EXPECT_TRUE(s["seconds"].is_null()) << s.dump();
+          continue;
+        }
         EXPECT_GE(s["seconds"].get<double>(), 60.48 - 0.3) << s.dump();
         EXPECT_LE(s["seconds"].get<double>(), 60.96 + 0.3) << s.dump();
         EXPECT_EQ(s["time"].get<std::string>().substr(0, 6), "00:01:") << s.dump();
@@ -152,8 +163,30 @@ TEST_F(CaptureDamageTest, TheTextSummarySaysWhereTheTapeWasDamaged) {
   EXPECT_EQ(r.code, kExitDamaged) << r.out << r.err;
   EXPECT_TRUE(Contains(r.out, "B-001-01.zlt: damaged; ")) << r.out;
   EXPECT_TRUE(Contains(r.out, "  bytes ")) << r.out;
-  EXPECT_TRUE(Contains(r.out, " (00:01:00:")) << "a stretch dated by the tape's time code\n" << r.out;
+  const std::string dated = zelto::sim::CaptureStreamWriter::HasVideo() ? " (00:01:00:" : " (no time)";
+  EXPECT_TRUE(Contains(r.out, dated)) << "a stretch dated by the tape's time code, where the stream tells it\n"
+                                      << r.out;
   EXPECT_TRUE(Contains(r.out, "every section captured; tape damage in 1 of them")) << r.out;
+}
+
+TEST_F(CaptureDamageTest, TheNextCaptureReadsTheWornStretchAsTheNextPass) {
+  std::vector<zelto::sim::FileDamage> reads;
+  for (const std::string& tape : {std::string(kWornTape), std::string()}) {
+    const Result r = Capture(tape, {"capture", "batch", "--to", Utf8(folder / "out"), "--next-free", "--name", "B",
+                                    "scene:2"});
+    EXPECT_EQ(r.code, kExitDamaged) << r.out << r.err;
+    ASSERT_TRUE(log);
+    ASSERT_EQ(log->Files().size(), 1u);
+    reads.push_back(log->Files()[0]);
+  }
+  // The camcorder's state file kept the count between the two programs.
+  EXPECT_EQ(reads[0].passes.at(0).pass, 0u);
+  EXPECT_EQ(reads[1].passes.at(0).pass, 1u);
+  EXPECT_NE(reads[0].file, reads[1].file);
+  std::vector<std::uint64_t> first, second;
+  for (const auto& p : reads[0].lostPackets) first.push_back(p.fileByte);
+  for (const auto& p : reads[1].lostPackets) second.push_back(p.fileByte);
+  EXPECT_NE(first, second);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/PlatformExtras.h"
+#include "simulator/CaptureStreamWriter.h"
 #include "streamcheck/StreamInspector.h"
 #include "tests/simulator/SimTestSupport.h"
 
@@ -145,7 +146,10 @@ TEST_F(WornTapeTest, EachPassLosesOtherPacketsAndTheSameReadsGiveTheSameBytes) {
     // A second of tape is some 8,450 packets: 5 % lost, 2 % flagged.
     EXPECT_NEAR(static_cast<double>(d.lost), 8457 * 0.05, 100);
     EXPECT_NEAR(static_cast<double>(d.flagged), 8457 * 0.02, 60);
-    EXPECT_GT(d.lostCounted, 0u);
+    // Without video (the Windows build) only the tables carry a count.
+    if (CaptureStreamWriter::HasVideo()) {
+      EXPECT_GT(d.lostCounted, 0u);
+    }
     ExpectFound(d);
   }
   std::vector<std::uint64_t> lostFirst, lostSecond;
