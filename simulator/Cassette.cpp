@@ -108,6 +108,9 @@ Scene ReadScene(const nlohmann::json& item) {
   return s;
 }
 
+// Fractions written as 0.7 and 0.3 may add up to a hair over 1.
+constexpr double kFractionSlack = 1e-9;
+
 // The track where a scene shows this time code: the first scene in tape
 // order that does.
 std::uint32_t TrackOfTimeCode(const std::string& text, const std::vector<Scene>& scenes) {
@@ -150,7 +153,8 @@ Dropout ReadDropout(const nlohmann::json& item, const Cassette& c) {
   static const nlohmann::json kNone = 0;
   d.lost = detail::ToNumber(Member(item, "lost", kNone), "lost", 0, 1);
   d.flagged = detail::ToNumber(Member(item, "flagged", kNone), "flagged", 0, 1);
-  if (d.lost + d.flagged > 1) throw FieldError("\"lost\" and \"flagged\" together must be at most 1");
+  if (d.lost + d.flagged > 1 + kFractionSlack)
+    throw FieldError("\"lost\" and \"flagged\" together must be at most 1");
   d.passes = detail::ToCount<std::uint32_t>(Member(item, "passes", kNone), "passes");
   return d;
 }
@@ -262,7 +266,8 @@ std::string Cassette::Problem() const {
     if (d.endTrack <= d.startTrack) return name + " is empty";
     if (d.endTrack > lengthTracks) return name + " runs past the end of the tape";
     if (d.startTrack < previousEnd) return name + " overlaps the stretch before it";
-    if (!(d.lost >= 0 && d.flagged >= 0 && d.lost + d.flagged <= 1)) return name + " loses or flags more than all";
+    if (!(d.lost >= 0 && d.flagged >= 0 && d.lost + d.flagged <= 1 + kFractionSlack))
+      return name + " loses or flags more than all";
     previousEnd = d.endTrack;
   }
   return {};

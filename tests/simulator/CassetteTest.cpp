@@ -180,6 +180,7 @@ TEST(Cassette, WornStretchesAreReadWhereverTheFileSaysAndKeepTheirPasses) {
   const Case cases[] = {
       {R"({"start": 12.5, "seconds": 0.5, "lost": 0.1, "flagged": 0.2, "passes": 3})", 3750, 3900, nullptr},
       {R"({"start": 12.5, "end": 13, "lost": 0.1})", 3750, 3900, nullptr},
+      {R"({"start": 12.5, "end": 13, "lost": 0.7, "flagged": 0.3})", 3750, 3900, nullptr},
       // The first scene that shows the time code, and frames at its rate.
       {R"({"timeCode": "01:00:02:00", "frames": 25})", 3600, 3900, nullptr},
       {R"({"timeCode": "01:00:12:00", "frames": 30})", 0, 0, "no scene shows the time code 01:00:12:00"},
