@@ -8,6 +8,7 @@
 
 #include "app/CaptureFiles.h"
 #include "app/CaptureFolder.h"
+#include "app/CaptureInspection.h"
 #include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
 #include "app/CaptureReport.h"
@@ -260,6 +261,7 @@ private:
         return false;
       case OX_CAPTURING_COMPLETE_FILE:
         files.Closed(e.file);
+        inspection.Completed(e.file);
         Event("file-complete", e.file, {{"file", e.file}});
         ++completed;
         return false;
@@ -450,12 +452,14 @@ private:
     const std::vector<std::string> made = files.Made(capturing && error != OX_CAPTURING_ERROR_DEVICE_REMOVED);
     if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
     if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
-    Summary(code, made);
+    const std::vector<FileInspection> inspections = inspection.Results(made);
+    code = CaptureReport::WithDamage(code, inspections);
+    Summary(code, made, inspections);
     report.Unwell(code, "capture", endedWords, made.size());
     return code;
   }
 
-  void Summary(int code, const std::vector<std::string>& made) {
+  void Summary(int code, const std::vector<std::string>& made, const std::vector<FileInspection>& inspections) {
     const double seconds = TapeSeconds(made);
     std::string how = endedWords;
     if (code == kExitInterrupted) how = Interrupt::StoppedBy();
@@ -466,12 +470,14 @@ private:
       j["result"] = CaptureReport::Result(code);
       j["ended"] = how;
       j["capturedSeconds"] = seconds;
-      j["files"] = CaptureReport::FileArray(made);
+      j["files"] = CaptureReport::FileArray(made, inspections);
+      j["damagedFiles"] = CaptureReport::Damaged(inspections);
       report.Print(j);
       return;
     }
     report.FileLines(folder, made);
-    report.Captured(seconds, made.size(), how);
+    report.DamageLines(inspections);
+    report.Captured(seconds, made.size(), how, CaptureReport::Damaged(inspections));
   }
 
   std::string SectionText() const {
@@ -511,6 +517,7 @@ private:
   std::filesystem::path folder;
   CaptureNames names;
   CaptureFiles files;
+  CaptureInspection inspection;  // of each file the camcorder closes
   std::unique_ptr<CaptureSplit> split;
   std::vector<PlannedSection> sections;
   bool capturing = false;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "app/DamageReport.h"
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/Names.h"
@@ -102,8 +103,10 @@ void CaptureReport::Progress(const std::string& line) {
   console.Event(std::chrono::system_clock::now(), "progress", line);
 }
 
-void CaptureReport::Captured(double seconds, std::size_t files, const std::string& ended) {
-  console.Line("captured " + Duration(seconds) + " of tape in " + Count(files, "file", "files") + "; " + ended);
+void CaptureReport::Captured(double seconds, std::size_t files, const std::string& ended, std::size_t damaged) {
+  std::string line = "captured " + Duration(seconds) + " of tape in " + Count(files, "file", "files") + "; " + ended;
+  if (damaged > 0) line += "; tape damage in " + std::to_string(damaged) + " of them";
+  console.Line(line);
 }
 
 void CaptureReport::Unwell(int code, const std::string& capture, const std::string& how, std::size_t files) {
@@ -120,11 +123,30 @@ void CaptureReport::Unwell(int code, const std::string& capture, const std::stri
 const char* CaptureReport::Result(int code) {
   switch (code) {
     case kExitOk: return "complete";
+    case kExitDamaged: return "damaged";
     case kExitInterrupted:
     case kExitTerminated: return "interrupted";
     case kExitTakenOver: return "taken-over";
     case kExitNoRecording: return "no-recording";
     default: return "failed";
+  }
+}
+
+std::size_t CaptureReport::Damaged(const std::vector<FileInspection>& inspections) {
+  std::size_t damaged = 0;
+  for (const FileInspection& i : inspections) damaged += i.Damaged() ? 1 : 0;
+  return damaged;
+}
+
+int CaptureReport::WithDamage(int code, const std::vector<FileInspection>& inspections) {
+  return code == kExitOk && Damaged(inspections) > 0 ? kExitDamaged : code;
+}
+
+void CaptureReport::DamageLines(const std::vector<FileInspection>& inspections) {
+  for (const FileInspection& i : inspections) {
+    const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(i.file).filename());
+    if (i.Inspected()) PrintDamage(console, name, i.outcome.report);
+    else console.Line(name + ": not inspected: " + i.outcome.why);
   }
 }
 
@@ -141,11 +163,19 @@ void CaptureReport::FileLines(const std::filesystem::path& folder, const std::ve
   }
 }
 
-nlohmann::ordered_json CaptureReport::FileArray(const std::vector<std::string>& files) {
+nlohmann::ordered_json CaptureReport::FileArray(const std::vector<std::string>& files,
+                                                const std::vector<FileInspection>& inspections) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
-  for (const std::string& f : files) {
-    const std::uint64_t size = FileSize(f);
-    list.push_back({{"file", f}, {"bytes", size}, {"seconds", static_cast<double>(size) / kStreamBytesPerSecond}});
+  for (std::size_t n = 0; n < files.size(); ++n) {
+    const std::uint64_t size = FileSize(files[n]);
+    nlohmann::ordered_json entry{
+        {"file", files[n]}, {"bytes", size}, {"seconds", static_cast<double>(size) / kStreamBytesPerSecond}};
+    if (n < inspections.size()) {
+      const FileInspection& i = inspections[n];
+      entry["inspection"] = i.Inspected() ? DamageJson(i.outcome.report)
+                                          : nlohmann::ordered_json{{"result", "not-inspected"}, {"reason", i.outcome.why}};
+    }
+    list.push_back(entry);
   }
   return list;
 }

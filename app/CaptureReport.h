@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CaptureInspection.h"
 #include "app/Console.h"
 
 namespace zelto::app {
@@ -50,19 +51,29 @@ public:
   // time-stamped line every few seconds of the camcorder's clock.
   void Progress(const std::string& line);
   // The closing line under the file list: "captured H:MM:SS.s of tape in N
-  // files; <how it ended>".
-  void Captured(double seconds, std::size_t files, const std::string& ended);
+  // files; <how it ended>", and how many of them the tape damaged.
+  void Captured(double seconds, std::size_t files, const std::string& ended, std::size_t damaged);
   // The error line of a capture (or "tape capture") that did not end
   // well, saying how and what it kept; nothing for one that did.
   void Unwell(int code, const std::string& capture, const std::string& how, std::size_t files);
-  // The summary's result word for an exit status: "complete",
+  // The summary's result word for an exit status: "complete", "damaged",
   // "interrupted", "taken-over", "no-recording" or "failed".
   static const char* Result(int code);
+  // A capture that completed with tape damage in a file ends kExitDamaged.
+  static int WithDamage(int code, const std::vector<FileInspection>& inspections);
+  static std::size_t Damaged(const std::vector<FileInspection>& inspections);
   // The files made, for the summary: a line each with its size and length
   // under "N files in FOLDER:" (nothing without files); in JSON an array
   // of {file, bytes, seconds}.
   void FileLines(const std::filesystem::path& folder, const std::vector<std::string>& files);
-  static nlohmann::ordered_json FileArray(const std::vector<std::string>& files);
+  // Under the list, what the inspection found in each file, as zelto
+  // verify says it.
+  void DamageLines(const std::vector<FileInspection>& inspections);
+  // With inspections (one a file), each entry also has "inspection": the
+  // fields zelto verify --json gives a file, or {"result": "not-inspected",
+  // "reason"}.
+  static nlohmann::ordered_json FileArray(const std::vector<std::string>& files,
+                                          const std::vector<FileInspection>& inspections = {});
 
 private:
   Console& console;

@@ -136,7 +136,9 @@ public:
     capture.name = "Demo";
     capture.sections = {"scene:1", "scene:2"};
     if (session.CurrentCassette() && session.CurrentCassette()->scenes.size() < 2) capture.sections.pop_back();
-    if (const int code = RunCapture(session, capture, console); code != kExitOk) return code;
+    // The tour's tape is worn in one place on purpose: the capture's report
+    // shows what that does, and the tour goes on.
+    if (const int code = RunCapture(session, capture, console); code != kExitOk && code != kExitDamaged) return code;
 
     std::ostringstream took;
     took.precision(1);
@@ -213,6 +215,14 @@ zelto::sim::Cassette DemoCassette() {
                      scene(25, 31, false, "2025-07-13T09:02:27")};
   for (std::size_t i = 1; i < cassette.scenes.size(); ++i)
     cassette.scenes[i].startFrame = cassette.scenes[i - 1].FrameAt(cassette.scenes[i - 1].endTrack);
+  // Half a second of worn tape in the second scene, for the capture's
+  // report to find: a few packets lost, a few flagged.
+  zelto::sim::Dropout worn;
+  worn.startTrack = 15 * kTracksPerSecond;
+  worn.endTrack = worn.startTrack + kTracksPerSecond / 2;
+  worn.lost = 0.004;
+  worn.flagged = 0.002;
+  cassette.dropouts.push_back(worn);
   return cassette;
 }
 

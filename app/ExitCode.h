@@ -19,7 +19,7 @@ enum ExitCode : int {
   kExitNoRecording = 12,    // a capture found no recording on the tape to capture
   kExitBusy = 13,           // another zelto job has the camcorder (capture, scan, record, demo)
   kExitTakenOver = 14,      // another command took the deck and ended this job (its files are kept)
-  kExitDamaged = 15,        // verify found tape damage in a file
+  kExitDamaged = 15,        // tape damage found in a file: by verify, or by a capture that completed
   kExitInterrupted = 130,  // Ctrl-C (the shell's 128 + SIGINT)
   kExitTerminated = 143,   // SIGTERM (128 + SIGTERM), or the console closing on Windows
 };
@@ -45,7 +45,7 @@ inline constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {kExitNoRecording, "a capture found no recording on the tape"},
     {kExitBusy, "another zelto job is using the camcorder"},
     {kExitTakenOver, "another command took the deck and ended the job"},
-    {kExitDamaged, "verify found damage in a file"},
+    {kExitDamaged, "tape damage found in a file (verify, or a completed capture)"},
     {kExitInterrupted, "interrupted by Ctrl-C"},
     {kExitTerminated, "ended by SIGTERM (or the console closing)"},
 };

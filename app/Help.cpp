@@ -219,6 +219,12 @@ camcorder would end it at once. Each file the camcorder has closed is listed
 with its size in DIR/.zelto-captures; a capture into DIR names any file of
 an earlier one that was left unfinished (the program killed while writing).
 
+Each file is inspected for tape damage as zelto verify does, while the
+capture goes on: the summary says of each its packets, those lost and
+flagged, each damaged stretch (bytes and the tape's time code) and each
+damaged picture; with --json each file's "inspection". A capture that
+completed but found damage exits 15.
+
 Examples:
   zelto capture direct --to clips --seconds 30
   zelto capture batch --to tapes --name Holiday scene:1 scene:3
@@ -307,9 +313,10 @@ const char* const kDemo = R"(Usage: zelto demo
 A tour on a fresh demo cassette of three short scenes: status, rewind, play,
 a seek to the second scene, stop, then a batch capture of the first two
 scenes into a new folder under the data folder (demo-captures/), whose files
-it lists. Each step waits for the camcorder's notifications, so the tour
-also runs with ZELTO_TIME_SCALE set. With --state-file the tour uses that
-camcorder and its tape as they are.
+it lists with the tape damage in them: the demo cassette is worn for half a
+second in its second scene. Each step waits for the camcorder's
+notifications, so the tour also runs with ZELTO_TIME_SCALE set. With
+--state-file the tour uses that camcorder and its tape as they are.
 
 Examples:
   zelto demo

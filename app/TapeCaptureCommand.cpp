@@ -7,6 +7,7 @@
 
 #include "app/CaptureFiles.h"
 #include "app/CaptureFolder.h"
+#include "app/CaptureInspection.h"
 #include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
 #include "app/CaptureReport.h"
@@ -181,6 +182,7 @@ private:
   bool Handle(const FeedEvent& e) {
     if (e.Is(OX_CAPTURING_COMPLETE_FILE)) {
       files.Closed(e.file);
+      inspection.Completed(e.file);
       return false;
     }
     if (e.kind == FeedEvent::Kind::Scapturing) {
@@ -309,7 +311,9 @@ private:
     const std::vector<std::string> made = files.Made(running && error != OX_CAPTURING_ERROR_DEVICE_REMOVED);
     if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
     if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
-    Summary(code, made);
+    const std::vector<FileInspection> inspections = inspection.Results(made);
+    code = CaptureReport::WithDamage(code, inspections);
+    Summary(code, made, inspections);
     report.Unwell(code, "tape capture", endedWords, made.size());
     return code;
   }
@@ -330,7 +334,7 @@ private:
     }
   }
 
-  void Summary(int code, const std::vector<std::string>& made) {
+  void Summary(int code, const std::vector<std::string>& made, const std::vector<FileInspection>& inspections) {
     if (!running) return;
     const double seconds = TapeSeconds(made);
     if (options.json) {
@@ -338,12 +342,14 @@ private:
       j["result"] = CaptureReport::Result(code);
       j["ended"] = Ending(code);
       j["capturedSeconds"] = seconds;
-      j["files"] = CaptureReport::FileArray(made);
+      j["files"] = CaptureReport::FileArray(made, inspections);
+      j["damagedFiles"] = CaptureReport::Damaged(inspections);
       report.Print(j);
       return;
     }
     report.FileLines(folder, made);
-    report.Captured(seconds, made.size(), Ending(code));
+    report.DamageLines(inspections);
+    report.Captured(seconds, made.size(), Ending(code), CaptureReport::Damaged(inspections));
   }
 
   int Fail(int code, const std::string& text) {
@@ -361,6 +367,7 @@ private:
   CaptureFolder folderGuard;
   std::unique_ptr<CaptureSplit> split;
   CaptureFiles files;
+  CaptureInspection inspection;  // of each file the camcorder closes
   std::filesystem::path folder;
   std::string base;
   DWORD streamTimeoutMs = 0;

@@ -205,6 +205,9 @@ class Camcorder final : private CaptureDeck {
   // Why the state file could not be read or written lately; empty while
   // every change has been saved.
   std::string StateProblem() const;
+  // What worn tape did to each capture file this camcorder wrote: the
+  // ground truth. The log stays readable after the camcorder is gone.
+  std::shared_ptr<const DamageLog> DamageRecords() const { return damageLog_; }
   // Lets go of the state file: the run is over. Every change is already in it.
   void CloseStateFile();
 
@@ -240,6 +243,8 @@ class Camcorder final : private CaptureDeck {
   void Emit(DWORD code, LPARAM argument) override;
   FileFaults NextFileFaults() override;
   std::uint64_t DiskRoom(std::uint64_t wanted) override;
+  std::uint32_t DropoutPass(const Dropout& dropout) override;
+  std::shared_ptr<DamageLog> Damage() override { return damageLog_; }
   HRESULT StartCapture(CaptureSession::Kind kind);
   // Ends the capture under way; the session finishes by itself.
   HRESULT EndCapture(std::optional<CaptureSession::Kind> only = std::nullopt);
@@ -313,6 +318,7 @@ class Camcorder final : private CaptureDeck {
   std::shared_ptr<CaptureSession> session_;
   TransmitInput transmitInput_;
   CaptureDiskFaults diskFaults_;
+  const std::shared_ptr<DamageLog> damageLog_ = std::make_shared<DamageLog>();
   bool breakThread_ = false;
   UINT message_ = 0;
   HANDLE wake_ = nullptr;

@@ -183,6 +183,17 @@ std::uint64_t Camcorder::DiskRoom(std::uint64_t wanted) {
   return diskFaults_.Take(wanted);
 }
 
+std::uint32_t Camcorder::DropoutPass(const Dropout& dropout) {
+  std::lock_guard guard(lock_);
+  // Kept with the tape, so that the next program's read is the next pass.
+  std::uint32_t pass = dropout.passes;
+  ChangeLocked([&](Tick) {
+    pass = model_.TakeDropoutPass(dropout.startTrack);
+    return S_OK;
+  });
+  return pass;
+}
+
 void Camcorder::FillDiskAfter(std::uint64_t bytes) {
   std::lock_guard guard(lock_);
   diskFaults_.FillAfter(bytes);

@@ -58,7 +58,8 @@ struct CaptureSession::OpenFile {
 };
 
 CaptureSession::CaptureSession(CaptureDeck& deck, CaptureSettings settings, Kind kind)
-    : deck_(deck), settings_(std::move(settings)), kind_(kind) {
+    : deck_(deck), settings_(std::move(settings)), kind_(kind),
+      damage_([&deck](const Dropout& d) { return deck.DropoutPass(d); }, deck.Damage()) {
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!wake_) throw std::runtime_error("CaptureSession: no wake event");
   thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CaptureSession::ThreadMain, this, 0, nullptr));
@@ -202,6 +203,8 @@ bool CaptureSession::StepBatch(CaptureDeck::View& view, bool ending) {
 void CaptureSession::Write(const CaptureDeck::View& view, const CaptureFileName& name) {
   if (!view.cassette) return;
   const std::vector<Scene>& scenes = view.cassette->scenes;
+  const std::vector<Dropout>& dropouts = view.cassette->dropouts;
+  worn_ = !dropouts.empty();
   for (const DeckModel::PlayedSpan& span : view.played) {
     for (std::size_t i = 0; i < scenes.size() && !failed_; ++i) {
       const Scene& scene = scenes[i];
@@ -209,11 +212,11 @@ void CaptureSession::Write(const CaptureDeck::View& view, const CaptureFileName&
       const double to = std::min<double>(span.to, scene.endTrack);
       if (from >= to) continue;
       if (scene.content) {
-        WritePackets(scene, TrackAt(from) - scene.startTrack, TrackAt(to) - scene.startTrack, name);
+        WritePackets(scene, TrackAt(from) - scene.startTrack, TrackAt(to) - scene.startTrack, name, dropouts);
         continue;
       }
       WriteFrames(scene, static_cast<unsigned>(i + 1), scene.FrameAt(TrackAt(from)), scene.FrameAt(TrackAt(to)),
-                  name);
+                  name, dropouts);
     }
   }
   // A file per scene: the scene's file ends when the head leaves it.
@@ -224,7 +227,7 @@ void CaptureSession::Write(const CaptureDeck::View& view, const CaptureFileName&
 }
 
 bool CaptureSession::WriteFrames(const Scene& scene, unsigned sceneNumber, std::uint32_t from, std::uint32_t to,
-                                 const CaptureFileName& name) {
+                                 const CaptureFileName& name, const std::vector<Dropout>& dropouts) {
   if (!(settings_.options & CAPTURE_OPTION_WRITE_FILES)) return true;
   const bool perScene = name.Placeholder() == CaptureFileName::Counts::Files;
   // The size limit; none without the split option.
@@ -247,6 +250,10 @@ bool CaptureSession::WriteFrames(const Scene& scene, unsigned sceneNumber, std::
     if (split) count = std::min<std::uint64_t>(count, std::max<std::uint64_t>(1, (limit - std::min(limit, file_->bytes)) / frameBytes));
     const std::uint64_t fits = deck_.DiskRoom(count * frameBytes) / frameBytes;
     if (fits > 0) {
+      const double tracksPerFrame = static_cast<double>(kTracksPerSecond) / scene.FramesPerSecond();
+      const double fromTrack = scene.startTrack + (from - scene.startFrame) * tracksPerFrame;
+      damage_.Place(dropouts, file_->bytes, file_->bytes + fits * frameBytes, fromTrack,
+                    fromTrack + static_cast<double>(fits) * tracksPerFrame);
       if (!Put(sceneNumber, from, static_cast<unsigned>(fits))) {
         Fail();
         return false;
@@ -263,7 +270,7 @@ bool CaptureSession::WriteFrames(const Scene& scene, unsigned sceneNumber, std::
 }
 
 bool CaptureSession::WritePackets(const Scene& scene, std::uint32_t from, std::uint32_t to,
-                                  const CaptureFileName& name) {
+                                  const CaptureFileName& name, const std::vector<Dropout>& dropouts) {
   if (!(settings_.options & CAPTURE_OPTION_WRITE_FILES)) return true;
   const SceneContent& content = *scene.content;
   const bool perScene = name.Placeholder() == CaptureFileName::Counts::Files;
@@ -288,6 +295,10 @@ bool CaptureSession::WritePackets(const Scene& scene, std::uint32_t from, std::u
       count = std::min(count, std::max<std::uint64_t>(1, (limit - std::min(limit, file_->bytes)) / kPacketBytes));
     const std::uint64_t fits = deck_.DiskRoom(count * kPacketBytes) / kPacketBytes;
     if (fits > 0) {
+      const auto trackOf = [&](std::uint64_t packet) {
+        return scene.startTrack + static_cast<double>(packet * kPacketBytes) / kStreamBytesPerTrack;
+      };
+      damage_.Place(dropouts, file_->bytes, file_->bytes + fits * kPacketBytes, trackOf(first), trackOf(first + fits));
       if (!PutPackets(StreamPackets(content, first, fits))) {
         Fail();
         return false;
@@ -371,11 +382,13 @@ bool CaptureSession::Appear() {
   if (file_->packets) {
     file_->writer = CaptureStreamWriter::CreateForPackets(file_->path, &error);
     if (!file_->writer) return false;
+    if (worn_) file_->writer->SetDamage(&damage_);
     const std::vector<std::uint8_t> waiting = std::exchange(file_->pendingPackets, {});
     return waiting.empty() || file_->writer->WritePackets(waiting.data(), waiting.size(), &error);
   }
   file_->writer = CaptureStreamWriter::Create(file_->path, file_->framesPerSecond, file_->wide, &error);
   if (!file_->writer) return false;
+  if (worn_) file_->writer->SetDamage(&damage_);
   for (const OpenFile::Pending& p : file_->pending)
     if (!file_->writer->WriteFrames(p.sceneNumber, p.firstFrame, p.count, &error)) return false;
   file_->pending.clear();
@@ -393,6 +406,7 @@ bool CaptureSession::Open(const CaptureFileName& name, const Scene& scene) {
   const FileFaults faults = deck_.NextFileFaults();
   file->neverAppears = faults.neverAppears;
   file->appearsAt = static_cast<Tick>(GetTickCount64()) + faults.appearAfterMs;
+  damage_.BeginFile(file->path);
   file_ = std::move(file);
   fileScene_ = scene.startTrack;
   if (!file_->neverAppears && faults.appearAfterMs == 0 && !Appear()) {
@@ -414,6 +428,7 @@ void CaptureSession::Close(bool report) {
   if (file_->writer) file_->writer->Close(&error);
   const std::wstring path = zelto::platform::WidePath(file_->path);
   file_.reset();
+  damage_.EndFile();
   if (report) Emit(DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(FileRecord(path)), CAPTURE_OPTION_REPORT_COMPLETE);
 }
 

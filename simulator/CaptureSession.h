@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "simulator/CaptureDamage.h"
 #include "simulator/CaptureFileName.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "simulator/Cassette.h"
@@ -73,6 +74,10 @@ class CaptureDeck {
   virtual FileFaults NextFileFaults() = 0;
   // Of `wanted` bytes, how many the disk still takes (a full disk: fewer).
   virtual std::uint64_t DiskRoom(std::uint64_t wanted) = 0;
+  // A read of a worn stretch begins: its pass number, counted and kept.
+  virtual std::uint32_t DropoutPass(const Dropout& dropout) = 0;
+  // Where the capture logs what worn tape did to its files (never locks).
+  virtual std::shared_ptr<DamageLog> Damage() = 0;
 
  protected:
   ~CaptureDeck() = default;
@@ -112,11 +117,12 @@ class CaptureSession {
   // Writes what the view says was played over recorded tape.
   void Write(const CaptureDeck::View& view, const CaptureFileName& name);
   bool WriteFrames(const Scene& scene, unsigned sceneNumber, std::uint32_t from, std::uint32_t to,
-                   const CaptureFileName& name);
+                   const CaptureFileName& name, const std::vector<Dropout>& dropouts);
   bool Put(unsigned sceneNumber, std::uint32_t firstFrame, unsigned count);
   // A scene recorded from a file: its stream's packets, copied, for the
   // tracks [from, to) counted from the scene's start.
-  bool WritePackets(const Scene& scene, std::uint32_t from, std::uint32_t to, const CaptureFileName& name);
+  bool WritePackets(const Scene& scene, std::uint32_t from, std::uint32_t to, const CaptureFileName& name,
+                    const std::vector<Dropout>& dropouts);
   bool PutPackets(std::vector<std::uint8_t> bytes);
   // Packets [first, first + count) of a scene's stream.
   std::vector<std::uint8_t> StreamPackets(const SceneContent& content, std::uint64_t first, std::uint64_t count);
@@ -138,7 +144,9 @@ class CaptureSession {
   bool abandoned_ = false;
   bool finished_ = false;
 
-  // The worker's own.
+  // The worker's own. The damage outlives the file whose writer asks it.
+  CaptureDamage damage_;
+  bool worn_ = false;  // the tape has worn stretches
   std::unique_ptr<OpenFile> file_;
   std::uint32_t partNumber_ = 0;  // of the current section, or of a direct capture
   std::uint32_t fileNumber_ = 0;  // scenes of a "%03d" pattern

@@ -152,7 +152,7 @@ bool CaptureStreamWriter::WritePackets(const std::uint8_t* data, std::size_t siz
     if (error) *error = content_ ? "a picture file takes no packets" : "the capture file is closed";
     return false;
   }
-  if (failure_.empty() && !file_->Write(data, size)) Fail(file_->Error());
+  if (failure_.empty() && !Store(data, size)) Fail(file_->Error());
   return Report(error);
 }
 
@@ -162,7 +162,37 @@ CaptureStreamWriter::CaptureStreamWriter(std::unique_ptr<File> file, unsigned fr
 CaptureStreamWriter::~CaptureStreamWriter() { Close(nullptr); }
 
 CaptureSink CaptureStreamWriter::FileSink() {
-  return [file = file_.get()](const std::uint8_t* data, std::size_t size) { return file->Write(data, size); };
+  return [this](const std::uint8_t* data, std::size_t size) { return Store(data, size); };
+}
+
+bool CaptureStreamWriter::Store(const std::uint8_t* data, std::size_t size) {
+  if (!damage_) {
+    streamBytes_ += size;
+    return file_->Write(data, size);
+  }
+  // Whole packets only: what the muxer writes need not end on one.
+  constexpr auto kPacket = static_cast<std::size_t>(kPacketSize);
+  scratch_.clear();
+  const auto judge = [&] {  // the packet last put into scratch_
+    const std::size_t at = scratch_.size() - kPacket;
+    if (!damage_->Keep(scratch_.data() + at, streamBytes_, file_->Bytes() + at)) scratch_.resize(at);
+    streamBytes_ += kPacket;
+  };
+  std::size_t used = 0;
+  if (!partial_.empty()) {
+    used = std::min(size, kPacket - partial_.size());
+    partial_.insert(partial_.end(), data, data + used);
+    if (partial_.size() < kPacket) return true;
+    scratch_.swap(partial_);
+    partial_.clear();
+    judge();
+  }
+  for (; size - used >= kPacket; used += kPacket) {
+    scratch_.insert(scratch_.end(), data + used, data + used + kPacket);
+    judge();
+  }
+  partial_.assign(data + used, data + size);
+  return scratch_.empty() || file_->Write(scratch_.data(), scratch_.size());
 }
 
 void CaptureStreamWriter::Fail(const std::string& why) {
@@ -203,7 +233,7 @@ bool CaptureStreamWriter::HasVideo() noexcept { return ZELTO_SIM_HAVE_FFMPEG != 
 
 void CaptureStreamWriter::PadToFramesWritten() {
   const std::uint64_t packets = framesWritten_ * BytesPerFrame() / kPacketSize;
-  const std::uint64_t have = file_->Bytes() / kPacketSize;
+  const std::uint64_t have = streamBytes_ / kPacketSize;
   if (failure_.empty() && packets > have && !WriteNullPackets(FileSink(), packets - have)) Fail(file_->Error());
 }
 
@@ -217,6 +247,9 @@ bool CaptureStreamWriter::Close(std::string* error) {
     content_.reset();
     // The muxer stops short of the last frame's time on tape.
     PadToFramesWritten();
+    // A packet cut short goes as it is.
+    if (!partial_.empty() && failure_.empty() && !file_->Write(partial_.data(), partial_.size())) Fail(file_->Error());
+    partial_.clear();
     if (!file_->Close()) Fail(file_->Error());
   }
   return Report(error);

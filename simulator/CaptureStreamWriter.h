@@ -21,10 +21,24 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zelto::sim {
 
 class CaptureStreamContent;
+
+// What the tape does to each packet of the stream on its way into the file
+// (worn tape: see CaptureDamage).
+class PacketDamage {
+ public:
+  // The packet that starts at `streamByte` of the stream as it was played
+  // (before any loss), to be stored at `fileByte`; it may be changed. False:
+  // it is lost.
+  virtual bool Keep(std::uint8_t* packet, std::uint64_t streamByte, std::uint64_t fileByte) = 0;
+
+ protected:
+  ~PacketDamage() = default;
+};
 
 class CaptureStreamWriter {
  public:
@@ -63,6 +77,10 @@ class CaptureStreamWriter {
   // Appends whole packets of a packet file. False as WriteFrames.
   bool WritePackets(const std::uint8_t* data, std::size_t size, std::string* error);
 
+  // From now on every whole packet passes `damage` (which outlives the
+  // writer) on its way to the file; null: none.
+  void SetDamage(PacketDamage* damage) { damage_ = damage; }
+
   // The bytes in the file so far. While frames are being written the file
   // trails them by up to a fifth of a second of the rate (the muxer's delay
   // and a frame); Close catches up.
@@ -84,6 +102,8 @@ class CaptureStreamWriter {
   CaptureStreamWriter(std::unique_ptr<File> file, unsigned framesPerSecond);
   std::function<bool(const std::uint8_t*, std::size_t)> FileSink();
   bool Report(std::string* error) const;
+  // The stream's next bytes into the file, through the damage if any.
+  bool Store(const std::uint8_t* data, std::size_t size);
   void Fail(const std::string& why);
   // Null packets up to the size of the frames written.
   void PadToFramesWritten();
@@ -92,6 +112,10 @@ class CaptureStreamWriter {
   std::unique_ptr<CaptureStreamContent> content_;
   unsigned framesPerSecond_;
   std::uint64_t framesWritten_ = 0;
+  std::uint64_t streamBytes_ = 0;  // given to Store, before any loss
+  PacketDamage* damage_ = nullptr;
+  std::vector<std::uint8_t> partial_;  // the start of a packet the damage has not seen yet
+  std::vector<std::uint8_t> scratch_;
   std::uint32_t firstTimeCode_ = 0;
   bool closed_ = false;
   std::string failure_;

@@ -108,6 +108,57 @@ Scene ReadScene(const nlohmann::json& item) {
   return s;
 }
 
+// Fractions written as 0.7 and 0.3 may add up to a hair over 1.
+constexpr double kFractionSlack = 1e-9;
+
+// The track where a scene shows this time code: the first scene in tape
+// order that does.
+std::uint32_t TrackOfTimeCode(const std::string& text, const std::vector<Scene>& scenes) {
+  bool wellFormed = false;
+  for (const Scene& s : scenes) {
+    const std::optional<std::uint32_t> frame = ParseTimeCode(text, s.FramesPerSecond());
+    if (!frame) continue;
+    wellFormed = true;
+    if (*frame >= s.startFrame && *frame < s.FrameAt(s.endTrack))
+      return s.startTrack + (*frame - s.startFrame) * kTracksPerSecond / s.FramesPerSecond();
+  }
+  if (!wellFormed && !ParseTimeCode(text, 30)) throw FieldError("\"timeCode\" must be HH:MM:SS:FF");
+  throw FieldError("no scene shows the time code " + text);
+}
+
+// A damaged stretch: where ("start" in seconds of tape, or the "timeCode" a
+// scene shows there), how long ("end", "seconds", or "frames" at the frame
+// rate of the scene it starts in) and how bad.
+Dropout ReadDropout(const nlohmann::json& item, const Cassette& c) {
+  if (!item.is_object()) throw FieldError("a damaged stretch is a JSON object");
+  Dropout d;
+  if (item.contains("start") == item.contains("timeCode"))
+    throw FieldError("give either \"start\" (seconds of tape) or \"timeCode\"");
+  d.startTrack = item.contains("start") ? Tracks(item["start"], "\"start\"")
+                                        : TrackOfTimeCode(detail::ToText(item["timeCode"], "timeCode"), c.scenes);
+  if (item.contains("end") + item.contains("seconds") + item.contains("frames") != 1)
+    throw FieldError("give one of \"end\", \"seconds\" or \"frames\"");
+  std::uint64_t end = d.startTrack;
+  if (item.contains("end")) {
+    end = Tracks(item["end"], "\"end\"");
+  } else if (item.contains("seconds")) {
+    end += Tracks(item["seconds"], "\"seconds\"");
+  } else {
+    const Scene* scene = c.SceneAt(d.startTrack);
+    const unsigned fps = scene ? scene->FramesPerSecond() : 25;
+    end += std::uint64_t{detail::ToCount<std::uint32_t>(item["frames"], "frames", kLongestTapeTracks)} *
+           kTracksPerSecond / fps;
+  }
+  d.endTrack = static_cast<std::uint32_t>(std::min<std::uint64_t>(end, kLongestTapeTracks));
+  static const nlohmann::json kNone = 0;
+  d.lost = detail::ToNumber(Member(item, "lost", kNone), "lost", 0, 1);
+  d.flagged = detail::ToNumber(Member(item, "flagged", kNone), "flagged", 0, 1);
+  if (d.lost + d.flagged > 1 + kFractionSlack)
+    throw FieldError("\"lost\" and \"flagged\" together must be at most 1");
+  d.passes = detail::ToCount<std::uint32_t>(Member(item, "passes", kNone), "passes");
+  return d;
+}
+
 }  // namespace
 
 std::uint32_t Scene::FrameAt(std::uint32_t track) const {
@@ -208,6 +259,17 @@ std::string Cassette::Problem() const {
     if (s.startTrack < previousEnd) return "scene " + std::to_string(i + 1) + " overlaps the scene before it";
     previousEnd = s.endTrack;
   }
+  previousEnd = 0;
+  for (std::size_t i = 0; i < dropouts.size(); ++i) {
+    const Dropout& d = dropouts[i];
+    const std::string name = "damaged stretch " + std::to_string(i + 1);
+    if (d.endTrack <= d.startTrack) return name + " is empty";
+    if (d.endTrack > lengthTracks) return name + " runs past the end of the tape";
+    if (d.startTrack < previousEnd) return name + " overlaps the stretch before it";
+    if (!(d.lost >= 0 && d.flagged >= 0 && d.lost + d.flagged <= 1 + kFractionSlack))
+      return name + " loses or flags more than all";
+    previousEnd = d.endTrack;
+  }
   return {};
 }
 
@@ -258,6 +320,13 @@ Cassette Cassette::Default() {
   c.scenes[0].note = "Harbour";
   c.scenes[1].note = "Market";
   c.scenes[2].note = "Ferry";
+  // Half a second of worn tape on the ferry: a few packets lost, a few flagged.
+  Dropout worn;
+  worn.startTrack = 400 * kTracksPerSecond;
+  worn.endTrack = worn.startTrack + kTracksPerSecond / 2;
+  worn.lost = 0.002;
+  worn.flagged = 0.002;
+  c.dropouts.push_back(worn);
   return c;
 }
 
@@ -285,11 +354,22 @@ nlohmann::json CassetteToJson(const Cassette& c) {
   nlohmann::json memory = false;
   if (c.hasMemory)
     memory = {{"identity", c.identity}, {"title", c.title}, {"text", c.text}, {"cleaning", c.cleaning}};
-  return {{"length", seconds(c.lengthTracks)},
-          {"position", seconds(c.positionTrack)},
-          {"writeProtected", c.writeProtected},
-          {"memory", memory},
-          {"scenes", scenes}};
+  nlohmann::json json = {{"length", seconds(c.lengthTracks)},
+                         {"position", seconds(c.positionTrack)},
+                         {"writeProtected", c.writeProtected},
+                         {"memory", memory},
+                         {"scenes", scenes}};
+  if (!c.dropouts.empty()) {
+    nlohmann::json damage = nlohmann::json::array();
+    for (const Dropout& d : c.dropouts)
+      damage.push_back({{"start", seconds(d.startTrack)},
+                        {"end", seconds(d.endTrack)},
+                        {"lost", d.lost},
+                        {"flagged", d.flagged},
+                        {"passes", d.passes}});
+    json["damage"] = damage;
+  }
+  return json;
 }
 
 std::optional<Cassette> CassetteFromJson(const nlohmann::json& json, std::string* error) {
@@ -318,6 +398,14 @@ std::optional<Cassette> CassetteFromJson(const nlohmann::json& json, std::string
       for (std::size_t i = 0; i < list.size(); ++i) {
         where = "scene " + std::to_string(i + 1) + ": ";
         c.scenes.push_back(ReadScene(list[i]));
+      }
+    }
+    if (json.contains("damage")) {
+      const auto& list = json["damage"];
+      if (!list.is_array()) throw FieldError("\"damage\" must be a list");
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        where = "damaged stretch " + std::to_string(i + 1) + ": ";
+        c.dropouts.push_back(ReadDropout(list[i], c));
       }
     }
   } catch (const FieldError& e) {

@@ -71,6 +71,22 @@ struct Scene {
   __MIDL___MIDL_itf_plgdefs_0000_0001 TimeCodeAt(std::uint32_t track) const;
 };
 
+// A worn stretch of tape [startTrack, endTrack). Each time the head reads
+// it, a fraction of the stream's packets is lost and another fraction comes
+// with the transport error indicator set (what the error correction could
+// not correct). Which packets, differs from pass to pass: the camcorder
+// counts the passes, so that the same reads of the same tape give the same
+// bytes.
+struct Dropout {
+  std::uint32_t startTrack = 0;
+  std::uint32_t endTrack = 0;
+  double lost = 0;     // of the packets read, the fraction lost (0 to 1)
+  double flagged = 0;  // the fraction delivered flagged; lost + flagged is at most 1
+  std::uint32_t passes = 0;  // reads of it so far
+
+  bool operator==(const Dropout&) const = default;
+};
+
 // Time-code helpers: "HH:MM:SS:FF" <-> frames at a frame rate.
 std::optional<std::uint32_t> ParseTimeCode(std::string_view text, unsigned framesPerSecond);
 std::string FormatTimeCode(std::uint32_t frames, unsigned framesPerSecond);
@@ -88,6 +104,9 @@ struct Cassette {
   std::string text;
   bool cleaning = false;
   std::vector<Scene> scenes;  // ordered by position, never overlapping
+  // Worn tape, ordered by position, never overlapping; recording over it
+  // leaves it worn.
+  std::vector<Dropout> dropouts;
 
   // The scene under a track, or null on blank tape.
   const Scene* SceneAt(std::uint32_t track) const;
@@ -106,7 +125,8 @@ struct Cassette {
   // loading the same file twice gives the same cassette.
   std::string DerivedIdentity() const;
 
-  // A 60-minute cassette with a few scenes and gaps.
+  // A 60-minute cassette with a few scenes and gaps, and a short stretch of
+  // lightly worn tape in the last scene.
   static Cassette Default();
 
   // The JSON form (see simulator/README.md). FromJson refuses anything

@@ -549,4 +549,11 @@ std::optional<Cassette> DeckModel::CurrentCassette(Tick now) const {
   return copy.cassette_;
 }
 
+std::uint32_t DeckModel::TakeDropoutPass(std::uint32_t startTrack) {
+  if (!cassette_) return 0;
+  for (Dropout& d : cassette_->dropouts)
+    if (d.startTrack == startTrack) return d.passes++;
+  return 0;
+}
+
 }  // namespace zelto::sim

@@ -199,6 +199,9 @@ class DeckModel {
   // A fault: the transport stalls once the scan has noted this many more
   // thumbnails (0: never).
   void StallScanAfter(unsigned thumbnails) { scanStallAfter_ = thumbnails; }
+  // A read of the worn stretch that starts at this track begins: its pass
+  // number, counted from 0 (0 when the loaded tape has no such stretch).
+  std::uint32_t TakeDropoutPass(std::uint32_t startTrack);
   // The cassette as committed (a recording under way not in it yet).
   const Cassette* LoadedCassette() const { return cassette_ ? &*cassette_ : nullptr; }
 

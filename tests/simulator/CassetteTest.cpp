@@ -166,3 +166,53 @@ TEST(Cassette, OverwriteDropsCoveredScenesAndCutsOverlappedOnes) {
   EXPECT_EQ(r.scenes[2].content->atPacket, 500 - static_cast<std::int64_t>(PacketAtTrack(2000)));
   EXPECT_EQ(r.scenes[0].content, SceneContent({"f.m2t", 188 * 100000, 0, 100000, 500}));
 }
+
+TEST(Cassette, WornStretchesAreReadWhereverTheFileSaysAndKeepTheirPasses) {
+  // A 25 and a 30 frames a second scene; the second's time code starts again.
+  const std::string scenes = R"("length": 60, "scenes": [{"start": 10, "end": 20, "timeCode": "01:00:00:00"},
+      {"start": 30, "end": 40, "timeCode": "01:00:00:00", "videoSystem": 0}])";
+  struct Case {
+    const char* damage;
+    std::uint32_t startTrack;
+    std::uint32_t endTrack;
+    const char* problem;  // in the refusal; null: taken
+  };
+  const Case cases[] = {
+      {R"({"start": 12.5, "seconds": 0.5, "lost": 0.1, "flagged": 0.2, "passes": 3})", 3750, 3900, nullptr},
+      {R"({"start": 12.5, "end": 13, "lost": 0.1})", 3750, 3900, nullptr},
+      {R"({"start": 12.5, "end": 13, "lost": 0.7, "flagged": 0.3})", 3750, 3900, nullptr},
+      // The first scene that shows the time code, and frames at its rate.
+      {R"({"timeCode": "01:00:02:00", "frames": 25})", 3600, 3900, nullptr},
+      {R"({"timeCode": "01:00:12:00", "frames": 30})", 0, 0, "no scene shows the time code 01:00:12:00"},
+      {R"({"timeCode": "01:00:02:27", "frames": 3})", 9000 + 2 * 300 + 270, 9000 + 2 * 300 + 300, nullptr},
+      {R"({"start": 1, "timeCode": "01:00:02:00", "frames": 1})", 0, 0, "either \"start\""},
+      {R"({"start": 1})", 0, 0, "give one of \"end\""},
+      {R"({"start": 1, "seconds": 1, "frames": 2})", 0, 0, "give one of \"end\""},
+      {R"({"start": 1, "seconds": 1, "lost": 0.7, "flagged": 0.4})", 0, 0, "together must be at most 1"},
+      {R"({"start": 1, "seconds": 1, "lost": -0.1})", 0, 0, "lost"},
+      {R"({"start": 59.5, "seconds": 1})", 0, 0, "runs past the end of the tape"},
+      {R"({"start": 5, "end": 5})", 0, 0, "is empty"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto tape = Cassette::FromJson("{" + scenes + R"(, "damage": [)" + c.damage + "]}", &error);
+    if (!c.problem) {
+      ASSERT_TRUE(tape) << c.damage << ": " << error;
+      ASSERT_EQ(tape->dropouts.size(), 1u);
+      EXPECT_EQ(tape->dropouts[0].startTrack, c.startTrack) << c.damage;
+      EXPECT_EQ(tape->dropouts[0].endTrack, c.endTrack) << c.damage;
+      // Written back as it is kept, passes and all.
+      const auto back = Cassette::FromJson(tape->ToJson(), &error);
+      ASSERT_TRUE(back) << error;
+      EXPECT_EQ(back->dropouts, tape->dropouts) << c.damage;
+    } else {
+      EXPECT_FALSE(tape) << c.damage;
+      EXPECT_NE(error.find(c.problem), std::string::npos) << c.damage << ": " << error;
+    }
+  }
+  std::string error;
+  const auto overlapping = Cassette::FromJson(
+      "{" + scenes + R"(, "damage": [{"start": 12, "seconds": 2}, {"start": 13, "seconds": 2}]})", &error);
+  EXPECT_FALSE(overlapping);
+  EXPECT_NE(error.find("overlaps"), std::string::npos) << error;
+}

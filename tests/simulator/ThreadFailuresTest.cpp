@@ -53,6 +53,8 @@ class FailingDeck final : public CaptureDeck {
   }
   FileFaults NextFileFaults() override { return {}; }
   std::uint64_t DiskRoom(std::uint64_t wanted) override { return wanted; }
+  std::uint32_t DropoutPass(const Dropout&) override { return 0; }
+  std::shared_ptr<DamageLog> Damage() override { return nullptr; }
 
   // Waits until an event with this code has been emitted.
   bool WaitFor(DWORD code) {
