@@ -68,9 +68,10 @@ inline std::vector<char> FileBytes(const std::filesystem::path& file) {
 
 // Waits on the host's thread, dispatching its messages (a driver kept in the
 // host thread's apartment is served only so), until `done` holds or the
-// patience is over; `wake` is signalled whenever `done` may have changed.
-inline bool PumpUntil(const std::function<bool()>& done, HANDLE wake) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+// limit is over; `wake` is signalled whenever `done` may have changed.
+inline bool PumpUntil(const std::function<bool()>& done, HANDLE wake,
+                      std::chrono::steady_clock::duration limit = kPatience) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     MsgWaitForMultipleObjects(1, &wake, FALSE, 200, QS_ALLINPUT);
@@ -109,7 +110,9 @@ protected:
   virtual void Listen() {}
   virtual void Unlisten() {}
 
-  bool Await(const std::function<bool()>& done) { return PumpUntil(done, arrived); }
+  bool Await(const std::function<bool()>& done, std::chrono::steady_clock::duration limit = kPatience) {
+    return PumpUntil(done, arrived, limit);
+  }
 
   // The clean run's table, each case run and then the road run clean on
   // the same device; the driver is audited with the device gone. The
