@@ -115,7 +115,10 @@ class Camcorder final : private CaptureDeck {
   // second of tape before and after the file's stream.
   HRESULT SetTransmitFile(const WCHAR* path);
   HRESULT SetTransmitMargins(DWORD first, DWORD second);
+  // A refused start posts the recording's error event: nothing will be sent.
   HRESULT StartTransmit();
+  // The driver failed the start before the camcorder saw it.
+  void TransmitRefused();
   HRESULT StopTransmit();
 
   // IPreviewControl and IDecodeQuality.

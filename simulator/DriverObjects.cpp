@@ -253,7 +253,10 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       return Faulted(Method::SetTransmitFile, [&] { return camcorder().SetTransmitFile(path); });
     }
     HRESULT STDMETHODCALLTYPE Start() override {
-      if (auto f = Fault(Method::StartTransmit)) return *f;
+      if (auto f = Fault(Method::StartTransmit)) {
+        camcorder().TransmitRefused();
+        return *f;
+      }
       return camcorder().StartTransmit();
     }
     HRESULT STDMETHODCALLTYPE Stop() override {
