@@ -1,4 +1,4 @@
-// The scan, preview and cassette-memory roads run through the library with
+// The scan and preview roads run through the library with
 // every driver call they make failing in turn (see RoadSweep.h). Whatever
 // fails, the call that starts the road returns within its bound, the host
 // hears one end and nothing after it, and the device runs the road again
@@ -57,6 +57,36 @@ TEST_F(RoadFaultsE2e, AScanEndsOnceWhicheverCallFails) {
                     for (std::size_t i = from; i < entries.size(); ++i) ends += IsEnd(entries[i]) ? 1 : 0;
                     EXPECT_LE(ends, 2u);
                     endsSoFar = entries.size();
+                  }};
+  EXPECT_GT(Sweep(road), 0u);
+}
+
+// The host sets the preview: muted and heard again at a level, hidden and
+// shown, a resolution and the deinterlacing. The preview has no end to
+// hear; each call returns within its bound, whatever the driver refuses,
+// and once a clean run is over the driver shows what the host last asked.
+TEST_F(RoadFaultsE2e, PreviewSettingsHoldWhicheverCallFails) {
+  const Road road{{Method::QueryPreviewControl, Method::QueryDecodeQuality, Method::SetPreviewOwner,
+                   Method::SetPreviewRect, Method::SetPreviewMode, Method::SetPreviewVolume,
+                   Method::SetDecodeQuality},
+                  [&](bool clean) {
+                    EXPECT_LT(e2e::Timed([&] {
+                                device->SetPreviewMuting(true);
+                                device->SetVolume(40);
+                                device->SetPreviewMonitorVisibility(false);
+                                device->SetPreviewMonitorVisibility(true);
+                                device->SetVideoResolution(OX_RESOLUTION_LOW);
+                                device->SetVideoDecodeDeinterlaceEnable(false);
+                                device->SetVideoResolution(OX_RESOLUTION_MIDDLE);
+                              }),
+                              e2e::kCallBound);
+                    if (clean) {
+                      const zelto::sim::PreviewSettings preview = Panel().Preview();
+                      EXPECT_EQ(preview.volume, 40u);
+                      EXPECT_EQ(preview.mode, std::optional<DWORD>(2));
+                      EXPECT_EQ(preview.quality, std::optional<DWORD>(3));
+                      EXPECT_FALSE(preview.deinterlace);
+                    }
                   }};
   EXPECT_GT(Sweep(road), 0u);
 }
