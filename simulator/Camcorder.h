@@ -64,6 +64,12 @@ struct CamcorderConfig {
 // state file (the change is then undone).
 inline const HRESULT kErrorStateNotSaved = static_cast<HRESULT>(0x8007001DL);
 
+// DRIVER_EVENT_DEVICE_ERROR argument of a capture that could not start (no
+// folder or name given, no section, the start call failed): nothing was
+// captured, and the error event is the only word a host that waits on
+// events would get.
+inline constexpr LPARAM kErrorCaptureNotStarted = 0x20000006;
+
 // The process-lifetime event record of a code: records never go away, so a
 // message still queued when everything else is gone points at valid memory.
 const DRIVER_EVENT_RECORD* EventRecord(DWORD code);
@@ -93,6 +99,7 @@ class Camcorder final : private CaptureDeck {
   HRESULT SetCaptureFileName(const WCHAR* pattern, DWORD kind);
   HRESULT SetCaptureOptions(DWORD flags);
   HRESULT SetStreamTypes(const GUID_LIST* types);
+  // A refused start posts the capture's error event (kErrorCaptureNotStarted).
   HRESULT StartDirectCapture();
   HRESULT AbortCapture();
   HRESULT SetMaxCaptureFileSize(ULONGLONG bytes);
@@ -100,13 +107,18 @@ class Camcorder final : private CaptureDeck {
   HRESULT AddBatchItem(DWORD inPoint, const WCHAR* pattern, DWORD kind);
   HRESULT StartBatchCapture();
   HRESULT StopBatchCapture();
+  // The driver failed a capture's start before the camcorder saw it.
+  void CaptureRefused();
 
   // IStreamTransmit. SetFile checks that the file is a transport stream it
   // can read (an empty path lets go of it); margins are hundredths of a
   // second of tape before and after the file's stream.
   HRESULT SetTransmitFile(const WCHAR* path);
   HRESULT SetTransmitMargins(DWORD first, DWORD second);
+  // A refused start posts the recording's error event: nothing will be sent.
   HRESULT StartTransmit();
+  // The driver failed the start before the camcorder saw it.
+  void TransmitRefused();
   HRESULT StopTransmit();
 
   // IPreviewControl and IDecodeQuality.
@@ -246,6 +258,8 @@ class Camcorder final : private CaptureDeck {
   std::uint32_t DropoutPass(const Dropout& dropout) override;
   std::shared_ptr<DamageLog> Damage() override { return damageLog_; }
   HRESULT StartCapture(CaptureSession::Kind kind);
+  HRESULT StartCaptureLocked(CaptureSession::Kind kind, std::unique_lock<std::mutex>& guard);
+  void CaptureRefusedLocked();
   // Ends the capture under way; the session finishes by itself.
   HRESULT EndCapture(std::optional<CaptureSession::Kind> only = std::nullopt);
 

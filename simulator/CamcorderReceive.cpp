@@ -98,19 +98,23 @@ HRESULT Camcorder::ReceiveStop() {
 HRESULT Camcorder::StopBatchCapture() { return EndCapture(CaptureSession::Kind::Batch); }
 
 HRESULT Camcorder::StartCapture(CaptureSession::Kind kind) {
-  std::shared_ptr<CaptureSession> finished;
-  {
-    std::lock_guard guard(lock_);
-    if (removed_) return kErrorDeviceRemoved;
-    // A capture that was ended is let finish closing its file first.
-    if (session_ && !session_->Ending()) return kErrorBusy;
-    if (capture_.folder.empty()) return E_UNEXPECTED;
-    if (kind == CaptureSession::Kind::Direct && !capture_.directName) return E_UNEXPECTED;
-    if (kind == CaptureSession::Kind::Batch && capture_.sections.empty()) return E_UNEXPECTED;
-    finished = std::move(session_);
-  }
+  std::unique_lock guard(lock_);
+  const HRESULT hr = StartCaptureLocked(kind, guard);
+  if (FAILED(hr) && hr != kErrorDeviceRemoved) CaptureRefusedLocked();
+  return hr;
+}
+
+HRESULT Camcorder::StartCaptureLocked(CaptureSession::Kind kind, std::unique_lock<std::mutex>& guard) {
+  if (removed_) return kErrorDeviceRemoved;
+  // A capture that was ended is let finish closing its file first.
+  if (session_ && !session_->Ending()) return kErrorBusy;
+  if (capture_.folder.empty()) return E_UNEXPECTED;
+  if (kind == CaptureSession::Kind::Direct && !capture_.directName) return E_UNEXPECTED;
+  if (kind == CaptureSession::Kind::Batch && capture_.sections.empty()) return E_UNEXPECTED;
+  std::shared_ptr<CaptureSession> finished = std::move(session_);
+  guard.unlock();
   finished.reset();  // joined outside the lock: its thread looks at the camcorder
-  std::lock_guard guard(lock_);
+  guard.lock();
   if (removed_) return kErrorDeviceRemoved;
   if (session_) return kErrorBusy;  // another start came in between
   // Only what is played from now on goes into the files.
@@ -122,6 +126,17 @@ HRESULT Camcorder::StartCapture(CaptureSession::Kind kind) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
+}
+
+void Camcorder::CaptureRefused() {
+  std::lock_guard guard(lock_);
+  if (!removed_) CaptureRefusedLocked();
+}
+
+void Camcorder::CaptureRefusedLocked() {
+  // A capture already running goes on, and ends by itself.
+  if (session_ && !session_->Ending()) return;
+  QueueLocked(DRIVER_EVENT_DEVICE_ERROR, kErrorCaptureNotStarted, Now());
 }
 
 HRESULT Camcorder::EndCapture(std::optional<CaptureSession::Kind> only) {

@@ -31,11 +31,20 @@ HRESULT Camcorder::StartTransmit() {
     return E_UNEXPECTED;
   }
   const DeckModel::TransmitSource source = transmitInput_.Source();
-  return ChangeLocked([&](Tick now) {
+  const HRESULT hr = ChangeLocked([&](Tick now) {
     if (model_.Transmit() == DeckModel::TransmitState::Started) return kErrorBusy;
     model_.StartTransmit(source, now);
     return S_OK;
   });
+  // A transmit already under way goes on, and ends by itself.
+  if (FAILED(hr) && hr != kErrorBusy) QueueLocked(DRIVER_EVENT_RECORDING_ERROR, 0, Now());
+  return hr;
+}
+
+void Camcorder::TransmitRefused() {
+  std::lock_guard guard(lock_);
+  if (removed_ || model_.Transmit() == DeckModel::TransmitState::Started) return;
+  QueueLocked(DRIVER_EVENT_RECORDING_ERROR, 0, Now());
 }
 
 HRESULT Camcorder::StopTransmit() {

@@ -192,7 +192,10 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       return camcorder().SetStreamTypes(types);
     }
     HRESULT STDMETHODCALLTYPE StartDirect() override {
-      if (auto f = Fault(Method::StartCapture)) return *f;
+      if (auto f = Fault(Method::StartCapture)) {
+        camcorder().CaptureRefused();
+        return *f;
+      }
       return camcorder().StartDirectCapture();
     }
     HRESULT STDMETHODCALLTYPE Abort() override {
@@ -210,7 +213,10 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       return Faulted(Method::AddBatchItem, [&] { return camcorder().AddBatchItem(inPoint, pattern, kind); });
     }
     HRESULT STDMETHODCALLTYPE StartBatch() override {
-      if (auto f = Fault(Method::StartCapture)) return *f;
+      if (auto f = Fault(Method::StartCapture)) {
+        camcorder().CaptureRefused();
+        return *f;
+      }
       return camcorder().StartBatchCapture();
     }
     HRESULT STDMETHODCALLTYPE StopBatch() override {
@@ -247,7 +253,10 @@ class SmartControl final : public ISmartControl, public IDeckControl, public Dri
       return Faulted(Method::SetTransmitFile, [&] { return camcorder().SetTransmitFile(path); });
     }
     HRESULT STDMETHODCALLTYPE Start() override {
-      if (auto f = Fault(Method::StartTransmit)) return *f;
+      if (auto f = Fault(Method::StartTransmit)) {
+        camcorder().TransmitRefused();
+        return *f;
+      }
       return camcorder().StartTransmit();
     }
     HRESULT STDMETHODCALLTYPE Stop() override {

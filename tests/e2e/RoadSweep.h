@@ -1,0 +1,160 @@
+// The fault sweep over one road of the library, as a host drives it. The
+// table comes from the road itself: a clean run counts its calls of each
+// method, then each call is failed once, and from then on. After each case
+// the road runs clean again on the same device, the device is closed, the
+// driver must hold no reference and no window stays advised.
+//
+// The normal suite fails the first call of each method; with
+// ZELTO_FULL_FAULT_SWEEP set, every call the clean run made.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/E2eSupport.h"
+
+namespace e2e {
+
+using zelto::sim::FaultRepeat;
+using zelto::sim::Method;
+
+// What a call that starts or ends a road may take, however its driver
+// calls fail, beyond the waits it is written to make.
+constexpr auto kCallBound = std::chrono::seconds(5);
+
+struct CallFault {
+  Method method;
+  unsigned nth;
+  FaultRepeat repeat;
+};
+
+inline std::string Describe(const CallFault& f) {
+  return std::string(zelto::sim::MethodName(f.method)) + " call " + std::to_string(f.nth) +
+         (f.repeat == FaultRepeat::Once ? ", once" : ", from then on");
+}
+
+inline bool FullSweep() { return std::getenv("ZELTO_FULL_FAULT_SWEEP") != nullptr; }
+
+// Every method with the calls a clean run made of it: each call (the first
+// alone in the reduced table), failed once and from then on.
+inline std::vector<CallFault> CallTable(const std::map<Method, unsigned>& calls, bool full) {
+  std::vector<CallFault> table;
+  for (const auto& [method, count] : calls)
+    for (unsigned nth = 1; nth <= (full ? count : std::min(count, 1u)); ++nth)
+      for (FaultRepeat repeat : {FaultRepeat::Once, FaultRepeat::FromThenOn})
+        table.push_back(CallFault{method, nth, repeat});
+  return table;
+}
+
+template <typename F>
+std::chrono::steady_clock::duration Timed(F&& call) {
+  const auto start = std::chrono::steady_clock::now();
+  call();
+  return std::chrono::steady_clock::now() - start;
+}
+
+inline std::vector<char> FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Waits on the host's thread, dispatching its messages (a driver kept in the
+// host thread's apartment is served only so), until `done` holds or the
+// limit is over; `wake` is signalled whenever `done` may have changed.
+inline bool PumpUntil(const std::function<bool()>& done, HANDLE wake,
+                      std::chrono::steady_clock::duration limit = kPatience) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    MsgWaitForMultipleObjects(1, &wake, FALSE, 200, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return true;
+}
+
+class RoadSweepTest : public CamcorderTest {
+protected:
+  // A road: the methods it may call, and one run of it. `clean` says no
+  // fault is set; a run checks what it must, whatever failed.
+  struct Road {
+    std::vector<Method> methods;
+    std::function<void(bool clean)> run;
+  };
+
+  void SetUp() override {
+    arrived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    heard.WakeOnEvent(arrived);
+    CamcorderTest::SetUp();
+    if (device) Listen();
+  }
+  void TearDown() override {
+    if (device) Unlisten();
+    CamcorderTest::TearDown();
+    heard.WakeOnEvent(nullptr);
+    CloseHandle(arrived);
+  }
+
+  // The road's own listeners, on the device just opened, and off again.
+  virtual void Listen() {}
+  virtual void Unlisten() {}
+
+  bool Await(const std::function<bool()>& done, std::chrono::steady_clock::duration limit = kPatience) {
+    return PumpUntil(done, arrived, limit);
+  }
+
+  // The clean run's table, each case run and then the road run clean on
+  // the same device; the driver is audited with the device gone. The
+  // number of cases, for the record.
+  std::size_t Sweep(const Road& road) {
+    const auto started = std::chrono::steady_clock::now();
+    std::map<Method, unsigned> before;
+    for (Method m : road.methods) before[m] = Panel().CallCount(m);
+    road.run(true);
+    std::map<Method, unsigned> calls;
+    for (Method m : road.methods)
+      if (const unsigned n = Panel().CallCount(m) - before[m]; n > 0) calls[m] = n;
+    EXPECT_FALSE(calls.empty()) << "the road calls none of its methods";
+    const std::vector<CallFault> table = CallTable(calls, FullSweep());
+    for (const CallFault& f : table) {
+      SCOPED_TRACE(Describe(f));
+      Panel().FailCall(f.method, f.nth, E_FAIL, f.repeat);
+      road.run(false);
+      Panel().ClearCallFaults();
+      road.run(true);
+      if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("[ sweep    ] %zu cases (%s table) in %.1f s\n", table.size(), FullSweep() ? "full" : "reduced",
+                seconds);
+    return table.size();
+  }
+
+  // Closes the device, audits the driver, and opens it again.
+  bool Reopen() {
+    Unlisten();
+    CloseAll();
+    EXPECT_EQ(ClientReferences(), 0) << driver.Audit().Report();
+    EXPECT_EQ(driver.Audit().OverReleases(), 0) << driver.Audit().Report();
+    EXPECT_EQ(Panel().AdvisedWindows(), 0u);
+    Open();
+    if (!device) return false;
+    Listen();
+    return true;
+  }
+
+  HANDLE arrived = nullptr;
+};
+
+}  // namespace e2e
