@@ -4,6 +4,7 @@
 // own as they arrive, so that a caller can wait for a line and then act.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cwchar>
@@ -154,12 +155,27 @@ class ChildZelto {
     return true;
   }
 
-  // False where the output ended.
+  // False where the output ended. The output ends with the process, not
+  // with the pipe: a process the child starts may hold its end of the pipe
+  // for ever (under Wine, the desktop that its first window brings up), so
+  // a read waits only for what is there, and on the process meanwhile.
   bool ReadSome(char* buffer, std::size_t size, std::size_t* got) {
-    DWORD read = 0;
-    if (!ReadFile(output, buffer, static_cast<DWORD>(size), &read, nullptr) || read == 0) return false;
-    *got = read;
-    return true;
+    for (;;) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr)) return false;
+      if (available > 0) {
+        DWORD read = 0;
+        if (!ReadFile(output, buffer, static_cast<DWORD>(std::min<std::size_t>(size, available)), &read, nullptr) ||
+            read == 0)
+          return false;
+        *got = read;
+        return true;
+      }
+      // Everything a process wrote is in the pipe before it counts as ended.
+      if (WaitForSingleObject(process, 20) == WAIT_OBJECT_0 &&
+          (!PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) || available == 0))
+        return false;
+    }
   }
   void CloseOutput() { CloseHandle(output); }
 
