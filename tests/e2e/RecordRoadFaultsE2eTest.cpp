@@ -85,7 +85,7 @@ protected:
     device->SetRecordingList(items);
     // A batch start is written to block for the deck 65 s of the process clock at most.
     const auto bound = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(65 * timeScale) + e2e::kCallBound);
+        std::chrono::duration<double>(65 * zelto::platform::TimeScale()) + e2e::kCallBound);
     EXPECT_LT(e2e::Timed([&] {
                 if (batch)
                   device->StartBatchRecording(10, 10);

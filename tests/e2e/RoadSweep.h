@@ -86,6 +86,11 @@ inline bool PumpUntil(const std::function<bool()>& done, HANDLE wake,
 
 class RoadSweepTest : public CamcorderTest {
 protected:
+  // Roads that ask for a clock faster than this are too slow to sweep at
+  // real speed in the normal suite.
+  static constexpr double kSlowestScaleAtRealSpeed = 0.1;
+  bool listening = false;
+
   // A road: the methods it may call, and one run of it. `clean` says no
   // fault is set; a run checks what it must, whatever failed.
   struct Road {
@@ -97,10 +102,17 @@ protected:
     arrived = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     heard.WakeOnEvent(arrived);
     CamcorderTest::SetUp();
-    if (device) Listen();
+    // A road whose own waits take minutes at real speed (Windows has no
+    // sped-up clock) is swept there only when asked for in full.
+    if (zelto::platform::TimeScale() > timeScale && timeScale < kSlowestScaleAtRealSpeed && !FullSweep())
+      GTEST_SKIP() << "this road's waits run at real speed here; ZELTO_FULL_FAULT_SWEEP=1 sweeps it";
+    if (device) {
+      Listen();
+      listening = true;
+    }
   }
   void TearDown() override {
-    if (device) Unlisten();
+    if (device && listening) Unlisten();
     CamcorderTest::TearDown();
     heard.WakeOnEvent(nullptr);
     CloseHandle(arrived);

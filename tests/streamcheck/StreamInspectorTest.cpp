@@ -89,7 +89,16 @@ struct DamageCase {
   bool damagesThePicture;
 };
 
-class DamageTest : public StreamInspectorTest, public ::testing::WithParamInterface<DamageCase> {};
+// Cases that cut packets out of a picture: a build whose captures carry no
+// video has none to cut.
+class PictureDamageTest : public StreamInspectorTest {
+ protected:
+  void SetUp() override {
+    if (KeyPicture(*stream_).packets.empty()) GTEST_SKIP() << "this build writes captures without video";
+  }
+};
+
+class DamageTest : public PictureDamageTest, public ::testing::WithParamInterface<DamageCase> {};
 
 // The stretch of a loss: from the end of the PID's packet before it to
 // the start of the one after, in the damaged file.
@@ -195,7 +204,7 @@ TEST_P(DamageTest, ReportsExactlyTheDamageDone) {
   }
 }
 
-TEST_F(StreamInspectorTest, DamageInThreePlacesIsThreeStretchesInFileOrder) {
+TEST_F(PictureDamageTest, DamageInThreePlacesIsThreeStretchesInFileOrder) {
   const Target target = KeyPicture(*stream_);
   StreamReport expect;
   // Packet 400 and the garbage, after the picture, are counted in the
