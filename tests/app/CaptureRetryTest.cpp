@@ -155,7 +155,7 @@ TEST_F(CaptureRetryTest, ADirectCaptureRefusesTheOptions) {
     full.insert(full.end(), args.begin(), args.end());
     const Result r = Zelto(full);
     EXPECT_EQ(r.code, kExitUsage) << r.out << r.err;
-    EXPECT_TRUE(Contains(r.err, "--retry and --keep-passes are for batch and tape captures")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "--retry and --keep-passes are for batch captures")) << r.err;
   }
   const Result r = Zelto({"capture", "batch", "--to", Utf8(folder / "b"), "--name", "B", "--keep-passes", "scene:1"});
   EXPECT_EQ(r.code, kExitUsage) << r.err;
