@@ -12,6 +12,7 @@
 #include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
 #include "app/CaptureReport.h"
+#include "app/CaptureRetry.h"
 #include "app/CaptureSplit.h"
 #include "app/DeckButtons.h"
 #include "app/DeckTakeover.h"
@@ -452,11 +453,34 @@ private:
     const std::vector<std::string> made = files.Made(capturing && error != OX_CAPTURING_ERROR_DEVICE_REMOVED);
     if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
     if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
-    const std::vector<FileInspection> inspections = inspection.Results(made);
+    std::vector<FileInspection> inspections = inspection.Results(made);
+    if (code == kExitOk && options.retries > 0) code = Retry(inspections);
     code = CaptureReport::WithDamage(code, inspections);
     Summary(code, made, inspections);
     report.Unwell(code, "capture", endedWords, made.size());
     return code;
+  }
+
+  // Each damaged file that begins a section is read again from the
+  // section's start; a later part of a split section has no tape point of
+  // its own to read from.
+  int Retry(std::vector<FileInspection>& inspections) {
+    CaptureRetry retry(session, pump, report, options.retries, options.keepPasses);
+    for (FileInspection& file : inspections) {
+      if (!file.Damaged()) continue;
+      const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(file.file).filename());
+      const std::optional<std::pair<int, int>> numbers = names.Numbers(name);
+      std::optional<std::size_t> section;
+      for (std::size_t i = 0; numbers && i < sections.size(); ++i)
+        if (WrapFileNumber(names.first + static_cast<int>(i)) == numbers->first) section = i;
+      if (!section || numbers->second != 1) {
+        Note(name + " is not read again: only the first part of a section begins at a tape point to read from");
+        continue;
+      }
+      if (retry.Repair(file, sections[*section].inPoint).ending == RetryResult::Ending::CutShort)
+        return kExitInterrupted;
+    }
+    return kExitOk;
   }
 
   void Summary(int code, const std::vector<std::string>& made, const std::vector<FileInspection>& inspections) {

@@ -35,6 +35,7 @@ public:
   CaptureReport(Console& console, bool json) : console(console), json(json) {}
 
   bool Json() const { return json; }
+  Console& Out() { return console; }
   // {"version": 1, "event": event}, for the caller to add to.
   nlohmann::ordered_json Object(const char* event) const;
   void Print(const nlohmann::ordered_json& object);

@@ -72,6 +72,9 @@ constexpr std::uint64_t kLongestPollMs = 10'000;
 // the end of the recordings: at least a second, at most an hour.
 constexpr std::uint64_t kShortestStreamTimeoutMs = 1'000;
 constexpr std::uint64_t kLongestStreamTimeoutMs = 3'600'000;
+// Each pass reads the tape again from the capture's start: a handful is
+// all worn tape rewards before it wears further.
+constexpr std::uint64_t kMostRetries = 9;
 
 constexpr CommandKind kCommands[] = {CommandKind::Status,  CommandKind::Deck, CommandKind::Watch,
                                      CommandKind::Capture, CommandKind::Record, CommandKind::Scan,
@@ -92,10 +95,11 @@ constexpr ValueOption kValueOptions[] = {
     {"--first", "a number"},               {"--split", "auto, size:MIB or frames:N"},
     {"--seconds", "a number of seconds"},  {"--timeout", "a number of seconds"},
     {"--margins", "FIRST,SECOND (seconds)"}, {"--contact-sheet", "a PNG file"},
-    {"--stream-timeout", "a number of milliseconds"}, {"--poll", "a number of milliseconds"}};
+    {"--stream-timeout", "a number of milliseconds"}, {"--poll", "a number of milliseconds"},
+    {"--retry", "a number of passes"}};
 
 // Flags: present or not, never given a value ("--wait=5" is a mistake).
-constexpr const char* kFlags[] = {"--json", "--wait", "--next-free", "--direct", "--second", "--reset", "--no-pictures"};
+constexpr const char* kFlags[] = {"--json", "--wait", "--next-free", "--direct", "--second", "--reset", "--no-pictures", "--keep-passes"};
 
 const ValueOption* FindValueOption(const std::string& word) {
   for (const ValueOption& o : kValueOptions)
@@ -313,6 +317,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   std::string captureSeconds;
   std::string streamTimeout;
   std::string poll;
+  std::string retries;
   capture->add_option("kind", captureKind);
   AddPathOption(capture, "--to", options.capture.folder);
   CLI::Option* nameOption = capture->add_option("--name", options.capture.name);
@@ -322,6 +327,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
   capture->add_option("--stream-timeout", streamTimeout);
   capture->add_option("--poll", poll);
   capture->add_flag("--next-free", options.capture.nextFree);
+  capture->add_option("--retry", retries);
+  capture->add_flag("--keep-passes", options.capture.keepPasses);
   capture->add_flag("--json", options.capture.json);
   capture->add_option("SECTION", options.capture.sections);
   CLI::App* record = commands[CommandKind::Record];
@@ -404,6 +411,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (firstOption->count()) throw UsageError{"--first is for a batch capture"};
         if (secondsOption->count()) c.seconds = ParseSeconds("--seconds", captureSeconds);
         if (!nameOption->count()) c.name = "Clip";
+        if (!retries.empty() || c.keepPasses)
+          throw UsageError{"--retry and --keep-passes are for batch captures: a direct capture keeps no "
+                           "tape point to read a stretch again from"};
       } else if (captureKind == "batch") {
         c.kind = CaptureOptions::Kind::Batch;
         if (!nameOption->count()) throw UsageError{"a batch capture needs --name BASE"};
@@ -412,6 +422,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (firstOption->count()) c.first = static_cast<int>(ParseCount("--first", first, 0, 999999));
       } else if (tape) {
         c.kind = CaptureOptions::Kind::Tape;
+        if (!retries.empty() || c.keepPasses) throw UsageError{"--retry and --keep-passes are for batch captures"};
         if (!c.sections.empty()) throw UsageError{"a tape capture takes no sections: it captures every scene"};
         if (firstOption->count()) throw UsageError{"--first is for a batch capture"};
         if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};
@@ -428,6 +439,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         throw UsageError{"unknown capture '" + captureKind + "'; the captures are direct, batch, tape"};
       }
       c.split = ParseSplit(split);
+      if (!retries.empty()) c.retries = static_cast<unsigned>(ParseCount("--retry", retries, 0, kMostRetries));
+      if (c.keepPasses && c.retries == 0) throw UsageError{"--keep-passes needs --retry N (1 or more)"};
     }
     if (options.command == CommandKind::Verify) {
       if (options.verify.files.empty()) throw UsageError{"verify needs at least one FILE"};

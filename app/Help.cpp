@@ -169,7 +169,7 @@ Examples:
 
 const char* const kCapture = R"(Usage: zelto capture direct --to DIR [--name BASE] [--split RULE] [--seconds N]
        zelto capture batch --to DIR --name BASE [--first N] [--split RULE]
-                           SECTION...
+                           [--retry N [--keep-passes]] SECTION...
        zelto capture tape --to DIR [--name BASE] [--split RULE]
                           [--stream-timeout MS] [--poll MS]
 
@@ -225,10 +225,22 @@ flagged, each damaged stretch (bytes and the tape's time code) and each
 damaged picture; with --json each file's "inspection". A capture that
 completed but found damage exits 15.
 
+batch --retry N: a damaged file that begins a section is read again, up to
+N more times while damage remains, each pass from the section's start to a
+second past the last damage, and the file is assembled from the passes: a
+packet any pass read well takes the place of one lost or flagged. The file
+is replaced only by a complete assembly. The report says which stretches
+each pass repaired and what is still damaged (--json: a "retry" event per
+file); the status is 0 when every file ends whole, 15 when damage remains.
+Passes lie beside the file as FILE.pass2, FILE.pass3, ... and are removed
+at the end unless --keep-passes. Ctrl-C during a retry keeps the file as
+captured (exit 130).
+
 Examples:
   zelto capture direct --to clips --seconds 30
   zelto capture batch --to tapes --name Holiday scene:1 scene:3
   zelto capture batch --to tapes --name Holiday 0:01:00-0:02:30 --next-free
+  zelto capture batch --to tapes --name Holiday --retry 2 scene:3
   zelto capture tape --to tapes --name Holiday
 )";
 

@@ -64,6 +64,10 @@ struct CaptureOptions {
   // the camcorder's clock; none: kTapeStreamTimeoutMs, the host's poll.
   std::optional<std::uint32_t> streamTimeoutMs;
   std::optional<std::uint32_t> pollMs;
+  // Batch and tape: how many more times a damaged stretch is read, and
+  // whether the files of those reads stay once the capture is assembled.
+  unsigned retries = 0;
+  bool keepPasses = false;
 };
 
 // Recording a file onto the tape where it stands. Margins are tape the

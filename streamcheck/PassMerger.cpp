@@ -19,6 +19,24 @@ bool CarriesClock(const AssemblyPacket& p) {
 // Packets that are one and the same: padding is alike everywhere, so it is not.
 bool Matches(const AssemblyPacket& a, const AssemblyPacket& b) { return !a.Null() && a.SameBytes(b); }
 
+// The same packet from two reads: alike, or flagged on one side with the
+// other's PID and counter (the error correction leaves the header as read).
+bool SamePlace(const AssemblyPacket& a, const AssemblyPacket& b) {
+  if (a.SameBytes(b)) return true;
+  if (!a.Flagged() && !b.Flagged()) return false;
+  const PacketHeader x = a.Header(), y = b.Header();
+  return x.pid == y.pid && x.continuity == y.continuity;
+}
+
+// Padding read well on either side: what padding lost or flagged is put back as.
+const AssemblyPacket* GoodPadding(const std::vector<const AssemblyPacket*>& a,
+                                  const std::vector<const AssemblyPacket*>& b) {
+  for (const auto* run : {&a, &b})
+    for (const AssemblyPacket* p : *run)
+      if (p->Null() && !p->Flagged()) return p;
+  return nullptr;
+}
+
 // A counter that says which packet of its PID this is: read well, not padding.
 bool Counted(const PacketHeader& h) { return !h.errorFlagged && h.pid != kNullPid; }
 
@@ -254,23 +272,14 @@ void PassMerger::MergeDiffering(const Run& ours, const Run& theirs, const Assemb
     for (const AssemblyPacket* p : theirs) Insert(*p, nextPrimaryByte);
     return;
   }
-  const auto flagged = [](const AssemblyPacket* p) { return p->Flagged(); };
-  if (ours.size() == theirs.size()) {
-    bool pairwise = true;
-    for (std::size_t k = 0; k < ours.size(); ++k)
-      pairwise = pairwise && (flagged(ours[k]) || flagged(theirs[k]) || ours[k]->SameBytes(*theirs[k]));
-    if (pairwise) {
-      // The same packets, some read badly on one side or the other.
-      for (std::size_t k = 0; k < ours.size(); ++k) {
-        if (flagged(ours[k]) && !flagged(theirs[k])) Replace(*ours[k], *theirs[k]);
-        else Emit(*ours[k]);
-      }
-      return;
-    }
-  }
+  const AssemblyPacket* padding = GoodPadding(ours, theirs);
+  if (MergeAlongside(ours, theirs, padding, nextPrimaryByte)) return;
+
   // Each side holds packets the other lacks. A flagged packet whose PID and
   // counter a good one on the other side has is that packet read badly.
+  // Padding is not: one padding packet is as good as another.
   const auto readWellOn = [](const AssemblyPacket* bad, const Run& other) -> const AssemblyPacket* {
+    if (!bad->Flagged() || bad->Null()) return nullptr;
     const PacketHeader h = bad->Header();
     for (const AssemblyPacket* p : other) {
       const PacketHeader o = p->Header();
@@ -281,59 +290,94 @@ void PassMerger::MergeDiffering(const Run& ours, const Run& theirs, const Assemb
   Run ourKept, theirKept;
   std::map<const AssemblyPacket*, const AssemblyPacket*> replacing;  // their good one -> our flagged one
   for (const AssemblyPacket* p : ours) {
-    const AssemblyPacket* good = p->Flagged() ? readWellOn(p, theirs) : nullptr;
-    if (good) replacing[good] = p;
+    if (const AssemblyPacket* good = readWellOn(p, theirs)) replacing[good] = p;
     else ourKept.push_back(p);
   }
   for (const AssemblyPacket* p : theirs)
-    if (!(p->Flagged() && readWellOn(p, ours))) theirKept.push_back(p);
+    if (!readWellOn(p, ours)) theirKept.push_back(p);
   const auto nulls = [](const Run& run) {
     return static_cast<std::size_t>(std::count_if(run.begin(), run.end(), [](const AssemblyPacket* p) { return p->Null(); }));
   };
-  const std::size_t ourContent = ourKept.size() - nulls(ourKept), theirContent = theirKept.size() - nulls(theirKept);
+  const std::size_t ourPadding = nulls(ourKept), theirPadding = nulls(theirKept);
   const auto emitOurs = [&] {
-    for (const AssemblyPacket* p : ourKept) Emit(*p);
+    for (const AssemblyPacket* p : ourKept) KeepPadding(*p, padding);
   };
-  const auto emitTheirs = [&](std::uint64_t at) {
+  // Their packets in their order; their padding is put in as ours from
+  // `standIns` as long as it lasts.
+  const auto emitTheirs = [&](std::uint64_t at, const Run& standIns) {
+    std::size_t used = 0;
     for (const AssemblyPacket* p : theirKept) {
       const auto r = replacing.find(p);
       if (r != replacing.end()) Replace(*r->second, *p);
-      else Insert(*p, at);
+      else if (!p->Null()) Insert(*p, at);
+      else if (used < standIns.size()) KeepPadding(*standIns[used++], padding);
+      else Insert(p->Flagged() && padding ? *padding : *p, at);
     }
+    for (; used < standIns.size(); ++used) KeepPadding(*standIns[used], padding);
   };
-  // Padding one side holds more of goes after what is kept: its place among
-  // the packets is not known.
-  const auto morePadding = [&](const Run& more, const Run& fewer, bool restored) {
-    if (nulls(more) <= nulls(fewer)) return;
-    AssemblyPacket padding = **std::find_if(more.begin(), more.end(), [](const AssemblyPacket* p) { return p->Null(); });
-    padding.primaryByte = nextPrimaryByte;
-    for (std::size_t k = nulls(fewer); k < nulls(more); ++k) {
-      if (restored) ++outcome_.paddingRestored;
-      Emit(padding);
-    }
-  };
-  if (theirContent == 0) {
+  // Where one side holds only padding, it may be the other's: the other
+  // side's order is kept, with as much padding as the side that holds more.
+  if (theirKept.size() == theirPadding) {
     emitOurs();
-    morePadding(theirKept, ourKept, true);
+    for (std::size_t k = ourPadding; k < theirPadding; ++k)
+      Insert(padding ? *padding : *theirKept[k], nextPrimaryByte);
     return;
   }
-  if (ourContent == 0) {
-    emitTheirs(nextPrimaryByte);
-    morePadding(ourKept, theirKept, false);
+  if (ourKept.size() == ourPadding) {
+    emitTheirs(nextPrimaryByte, ourKept);
     return;
   }
+  // Each side's padding goes with its own packets.
   Run oursFirst = ourKept, theirsFirst = theirKept;
   oursFirst.insert(oursFirst.end(), theirKept.begin(), theirKept.end());
   theirsFirst.insert(theirsFirst.end(), ourKept.begin(), ourKept.end());
-  const bool theirsBefore = CounterGaps(theirsFirst, following) < CounterGaps(oursFirst, following);
   ++outcome_.interleaved;
-  if (theirsBefore) {
-    emitTheirs(ourKept.empty() ? nextPrimaryByte : ourKept.front()->primaryByte);
+  if (CounterGaps(theirsFirst, following) < CounterGaps(oursFirst, following)) {
+    emitTheirs(ourKept.front()->primaryByte, {});
     emitOurs();
   } else {
     emitOurs();
-    emitTheirs(nextPrimaryByte);
+    emitTheirs(nextPrimaryByte, {});
   }
+}
+
+bool PassMerger::MergeAlongside(const Run& ours, const Run& theirs, const AssemblyPacket* padding,
+                                std::uint64_t nextPrimaryByte) {
+  const auto runEnd = [](const Run& run, std::size_t from) {
+    while (from < run.size() && run[from]->Null()) ++from;
+    return from;
+  };
+  for (std::size_t i = runEnd(ours, 0), j = runEnd(theirs, 0);; i = runEnd(ours, i + 1), j = runEnd(theirs, j + 1)) {
+    if (i == ours.size() || j == theirs.size()) {
+      if (i != ours.size() || j != theirs.size()) return false;
+      break;
+    }
+    if (!SamePlace(*ours[i], *theirs[j])) return false;
+  }
+  std::size_t i = 0, j = 0;
+  while (i < ours.size() || j < theirs.size()) {
+    const std::size_t ourEnd = runEnd(ours, i), theirEnd = runEnd(theirs, j);
+    // The runs of padding before the next packet: ours, read well where
+    // either side was, and what the pass holds more of at the run's end.
+    for (; i < ourEnd; ++i, ++j) {
+      const AssemblyPacket* theirsHere = j < theirEnd && !theirs[j]->Flagged() ? theirs[j] : padding;
+      KeepPadding(*ours[i], theirsHere);
+    }
+    const std::uint64_t at = ourEnd < ours.size() ? ours[ourEnd]->primaryByte : nextPrimaryByte;
+    for (; j < theirEnd; ++j) Insert(theirs[j]->Flagged() && padding ? *padding : *theirs[j], at);
+    j = theirEnd;
+    if (i == ours.size()) break;
+    if (ours[i]->Flagged() && !theirs[j]->Flagged()) Replace(*ours[i], *theirs[j]);
+    else Emit(*ours[i]);
+    ++i;
+    ++j;
+  }
+  return true;
+}
+
+void PassMerger::KeepPadding(const AssemblyPacket& ours, const AssemblyPacket* good) {
+  if (ours.Null() && ours.Flagged() && good) Replace(ours, *good);
+  else Emit(ours);
 }
 
 void PassMerger::Insert(const AssemblyPacket& packet, std::uint64_t primaryByte) {

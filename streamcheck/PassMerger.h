@@ -14,7 +14,9 @@
 // identical packets; what one side holds and the other lacks is put in;
 // a flagged packet with a good one at its place is replaced; where each
 // side holds packets the other lacks, the continuity counters choose their
-// order). A pass that finds no anchor within kLookaheadPackets is used up
+// order). Padding is alike everywhere, so it is counted, not matched:
+// between the same two packets the tape held as much of it as the read
+// that kept the most. A pass that finds no anchor within kLookaheadPackets is used up
 // to there. Its packets before the first anchor are not used, nor after
 // the last, except flagged packets replaced place for place (ReplaceAtEnd):
 // elsewhere a repair needs the two to agree on both sides of it.
@@ -82,6 +84,12 @@ class PassMerger final : public PacketSource {
   void Merge(std::size_t aheadCount, std::size_t passEnd);
   // `following` is the packet after both runs.
   void MergeDiffering(const Run& ours, const Run& theirs, const AssemblyPacket& following);
+  // Where the two hold the same packets but for padding and flags: walks
+  // them together, each run of padding as long as the longer of the two.
+  // False, with nothing handed on, where they hold different packets.
+  bool MergeAlongside(const Run& ours, const Run& theirs, const AssemblyPacket* padding, std::uint64_t nextPrimaryByte);
+  // Our packet, or if it is flagged padding, `good` padding in its place.
+  void KeepPadding(const AssemblyPacket& ours, const AssemblyPacket* good);
   void Insert(const AssemblyPacket& packet, std::uint64_t primaryByte);
   void Replace(const AssemblyPacket& flagged, const AssemblyPacket& good);
   // Counter gaps `run` then `next` would leave, from the counters emitted so far.

@@ -40,6 +40,18 @@ Bytes Stretch(const Bytes& s, std::size_t first, std::size_t end, std::size_t in
                s.begin() + static_cast<std::ptrdiff_t>(end * kPacketBytes + into));
 }
 
+// The runs of padding between packets [first, end), each as its packets' indices.
+std::vector<std::vector<std::size_t>> PaddingRuns(const Bytes& s, std::size_t first, std::size_t end) {
+  std::vector<std::vector<std::size_t>> runs;
+  for (std::size_t i = first, last = first; i < end; ++i) {
+    if (Header(s, i).pid != zelto::streamcheck::kNullPid) continue;
+    if (runs.empty() || i != last + 1) runs.emplace_back();
+    runs.back().push_back(i);
+    last = i;
+  }
+  return runs;
+}
+
 class PassAssemblyTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -169,7 +181,27 @@ INSTANTIATE_TEST_SUITE_P(
                     for (std::size_t i = Video(305); i < Video(310); ++i) left.insert(i);
                     expected = WithErrorFlags(s, left);
                   },
-                  0, 5}),
+                  0, 5},
+        MergeCase{"PaddingLostAndFlaggedAcrossALongFlaggedStretch",
+                  [](const Bytes& s, Bytes& primary, std::vector<Bytes>& passes, Bytes&) {
+                    // Every packet but padding flagged over thousands of packets, so that no
+                    // packet there is alike in both; in runs of padding each read loses or
+                    // flags one packet where the other read it well.
+                    std::set<std::size_t> primaryLost, primaryFlagged, passLost, passFlagged;
+                    for (std::size_t i = Video(100); i < Video(400); ++i)
+                      if (Header(s, i).pid != zelto::streamcheck::kNullPid) primaryFlagged.insert(i);
+                    const auto runs = PaddingRuns(s, Video(100), Video(400));
+                    for (std::size_t r = 0; r < runs.size(); ++r) {
+                      const std::size_t a = runs[r].front(), b = runs[r].back();
+                      if (r % 3 == 0) primaryLost.insert(a), passFlagged.insert(b);
+                      if (r % 3 == 1) passLost.insert(a), primaryFlagged.insert(b);
+                      if (r % 3 == 2 && a != b) primaryFlagged.insert(a), passFlagged.insert(b);
+                    }
+                    ASSERT_GT(Video(400) - Video(100), 2 * 2048u) << "the stretch is too short to test";
+                    primary = WithoutPackets(WithErrorFlags(s, primaryFlagged), primaryLost);
+                    passes = {Stretch(WithoutPackets(WithErrorFlags(s, passFlagged), passLost), Video(50), Video(450))};
+                  },
+                  0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PassAssemblyTest, ReportsEachRepairAtThePrimarysDamageWithItsPass) {
