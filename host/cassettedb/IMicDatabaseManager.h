@@ -126,9 +126,12 @@ class IMicDatabaseManager {
   // written back to the memory as its key. With no cassette, or a cassette
   // without memory, no cassette is current. A database opened read-only is
   // never written; one opened later reads the memory afresh. SetTapeText also writes the text into the memory of the
-  // cassette in the camcorder when that is the current one (not on a
-  // write-protected cassette; the database keeps the text all the same).
-  // A read raises OX_MIC_READING_START, then COMPLETE or ERROR.
+  // cassette in the camcorder when that is the current one, first: a
+  // memory that refuses it (or cannot be read, or could not be read last
+  // time) fails the call and the database keeps its text; a write-protected
+  // memory keeps its own and the database takes the text all the same.
+  // A driver that once answered for its memory and no longer does has a
+  // memory that cannot be read. A read raises OX_MIC_READING_START, then COMPLETE or ERROR.
   virtual void SetSmartControl(ISmartControl* smartControl) = 0;
   // 26: closes the database; false when none was open.
   virtual bool Close() = 0;

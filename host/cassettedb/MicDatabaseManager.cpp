@@ -61,6 +61,9 @@ struct MemoryReleaser {
 };
 using MemoryPtr = std::unique_ptr<ICassetteMemory, MemoryReleaser>;
 
+// What a write-protected memory answers to a write.
+constexpr HRESULT kWriteProtected = static_cast<HRESULT>(0x80070013L);
+
 }  // namespace
 
 MicDatabaseManager::~MicDatabaseManager() = default;
@@ -175,31 +178,39 @@ bool MicDatabaseManager::GetTapeTitle(OxString& title) {
 
 bool MicDatabaseManager::SetTapeText(OxString& text) {
   syncWithCassette(false);
-  std::optional<std::wstring> current;
-  const bool written = write([&](micdb::MicStore& s) {
-    current = s.currentIdentity();
-    return s.setText(text.GetStdString());
-  });
-  if (!written || !current) return written;
-  // The cassette in the camcorder takes the text too, when it is the one
-  // the database calls current.
-  std::lock_guard memoryGuard(memoryLock);
-  ISmartControl* control = nullptr;
   {
-    std::lock_guard guard(lock);
-    control = smartControl;
-  }
-  if (const MemoryPtr memory{queryMemory(control)}) {
-    CASSETTE_MEMORY_HEADER header{};
-    if (memory->GetHeader(&header) == S_OK && textOf(header.identity) == *current &&
-        SUCCEEDED(memory->SetText(text.GetStdString().c_str())) && memorySeen && memorySeen->present &&
-        memorySeen->sequence == header.sequence) {
-      // The memory now says what the database says: no need to read it again.
-      CASSETTE_MEMORY_HEADER after{};
-      if (memory->GetHeader(&after) == S_OK) memorySeen->sequence = after.sequence;
+    // The cassette in the camcorder takes the text first, when it is the
+    // one the database calls current: the database follows its memory
+    // whenever it reads it again, so a text the memory refused would be
+    // gone by then. Only a write-protected memory leaves the text to the
+    // database alone. A memory that could not be read last time leaves
+    // unknown which cassette the text is meant for: nothing is written.
+    std::lock_guard memoryGuard(memoryLock);
+    if (memoryOffered && !memorySeen) return false;
+    std::optional<std::wstring> current;
+    ISmartControl* control = nullptr;
+    run([&](micdb::MicStore& s) {
+      current = s.currentIdentity();
+      control = smartControl;
+      return true;
+    });
+    if (current && memoryOffered) {
+      const MemoryPtr memory{queryMemory(control)};
+      CASSETTE_MEMORY_HEADER header{};
+      const HRESULT got = memory ? memory->GetHeader(&header) : E_NOINTERFACE;
+      if (FAILED(got)) return false;
+      if (got == S_OK && textOf(header.identity) == *current) {
+        const HRESULT hr = memory->SetText(text.GetStdString().c_str());
+        if (FAILED(hr) && hr != kWriteProtected) return false;
+        if (SUCCEEDED(hr) && memorySeen && memorySeen->present && memorySeen->sequence == header.sequence) {
+          // The memory now says what the database will say: no need to read it again.
+          CASSETTE_MEMORY_HEADER after{};
+          if (memory->GetHeader(&after) == S_OK) memorySeen->sequence = after.sequence;
+        }
+      }
     }
   }
-  return written;
+  return write([&](micdb::MicStore& s) { return s.setText(text.GetStdString()); });
 }
 
 bool MicDatabaseManager::GetTapeText(OxString& text) {
@@ -332,6 +343,7 @@ void MicDatabaseManager::SetSmartControl(ISmartControl* control) {
     std::lock_guard guard(lock);
     smartControl = control;
     memorySeen.reset();
+    memoryOffered = false;
   }
   syncWithCassette(true);
 }
@@ -350,8 +362,14 @@ void MicDatabaseManager::syncWithCassette(bool force) {
       control = smartControl;
     }
     const MemoryPtr memory(queryMemory(control));
-    if (!memory) return;  // a driver that cannot tell: the database stays as it is
-    for (int attempt = 0; attempt < kTries && outcome != Read::Done; ++attempt) {
+    if (memory) {
+      memoryOffered = true;
+    } else if (!memoryOffered) {
+      return;  // a driver that cannot tell: the database stays as it is
+    } else {
+      outcome = Read::Failed;
+    }
+    for (int attempt = 0; attempt < kTries && outcome == Read::Nothing; ++attempt) {
       CASSETTE_MEMORY_HEADER header{};
       const HRESULT hr = memory->GetHeader(&header);
       if (FAILED(hr)) {

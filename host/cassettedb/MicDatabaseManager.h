@@ -81,6 +81,9 @@ class MicDatabaseManager final : public IMicDatabaseManager {
     unsigned long sequence = 0;
   };
   std::optional<MemorySeen> memorySeen;
+  // The driver given has answered for its memory once: from then on a
+  // memory it no longer answers for is one that could not be read.
+  bool memoryOffered = false;
   KelSafeEventSource<OxReadingMicEvent> events;
 };
 

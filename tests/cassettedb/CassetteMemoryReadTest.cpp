@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "host/cassettedb/ICassetteMemory.h"
@@ -53,6 +54,7 @@ class FakeMemory final : public ICassetteMemory {
   HRESULT STDMETHODCALLTYPE GetHeader(CASSETTE_MEMORY_HEADER* header) override {
     ++headerReads;
     *header = CASSETTE_MEMORY_HEADER{};
+    if (unreadable) return E_FAIL;
     if (!present) return S_FALSE;
     header->sequence = sequence;
     header->recordCount = static_cast<DWORD>(records.size());
@@ -87,6 +89,7 @@ class FakeMemory final : public ICassetteMemory {
   }
   HRESULT STDMETHODCALLTYPE SetText(const WCHAR* newText) override {
     if (writeProtected) return static_cast<HRESULT>(0x80070013L);
+    if (FAILED(textFailure)) return textFailure;
     text = newText;
     ++sequence;
     return S_OK;
@@ -102,6 +105,8 @@ class FakeMemory final : public ICassetteMemory {
   bool offered = true;
   bool present = true;
   bool writeProtected = false;
+  bool unreadable = false;      // GetHeader fails
+  HRESULT textFailure = S_OK;   // what SetText fails with, if anything
   BOOL cleaning = FALSE;
   DWORD sequence = 1;
   int changesWhileRead = 0;
@@ -150,7 +155,6 @@ class CassetteMemoryReadTest : public ::testing::Test {
   FakeMemory memory;
 };
 
-}  // namespace
 
 TEST_F(CassetteMemoryReadTest, TheMemoryBecomesTheCurrentCassetteAndEveryRecordIsKeyedWithItsId) {
   memory.cleaning = TRUE;
@@ -311,3 +315,34 @@ TEST_F(CassetteMemoryReadTest, TapeTextGoesIntoTheMemoryOfTheCassetteInTheCamcor
   EXPECT_TRUE(manager->SetTapeText(shelf));
   EXPECT_EQ(memory.text, L"Summer 2025");
 }
+
+// A text the camcorder's memory did not take is not reported written: the
+// database would give it up for the memory's at the next reading.
+TEST_F(CassetteMemoryReadTest, ATextTheMemoryCouldNotTakeIsRefused) {
+  struct Case {
+    const char* what;
+    std::function<void(FakeMemory&, bool)> fault;
+  };
+  const std::vector<Case> cases = {
+      {"the memory refuses the text", [](FakeMemory& m, bool on) { m.textFailure = on ? E_FAIL : S_OK; }},
+      {"the memory cannot be read", [](FakeMemory& m, bool on) { m.unreadable = on; }},
+      {"the driver no longer answers for its memory", [](FakeMemory& m, bool on) { m.offered = !on; }},
+  };
+  manager->SetSmartControl(memory.AsSmartControl());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OxString before(L"kept");
+    ASSERT_TRUE(manager->SetTapeText(before));
+    c.fault(memory, true);
+    OxString refused(L"refused");
+    EXPECT_FALSE(manager->SetTapeText(refused));
+    EXPECT_EQ(memory.text, L"kept");
+    c.fault(memory, false);
+    ++memory.sequence;  // read afresh: the database says what the memory says
+    OxString back;
+    ASSERT_TRUE(manager->GetTapeText(back));
+    EXPECT_EQ(back.GetStdString(), L"kept");
+  }
+}
+
+}  // namespace
