@@ -326,7 +326,8 @@ A tour on a fresh demo cassette of three short scenes: status, rewind, play,
 a seek to the second scene, stop, then a batch capture of the first two
 scenes into a new folder under the data folder (demo-captures/), whose files
 it lists with the tape damage in them: the demo cassette is worn for half a
-second in its second scene. Each step waits for the camcorder's
+second in its second scene, which the capture reads again and mends
+(--retry 2, see zelto help capture). Each step waits for the camcorder's
 notifications, so the tour also runs with ZELTO_TIME_SCALE set. With
 --state-file the tour uses that camcorder and its tape as they are.
 
