@@ -91,7 +91,7 @@ void ZeltoVideoDeviceReceive::NotifyCompleteSectionBatchCapturing() {
 }
 
 void ZeltoVideoDeviceReceive::NotifyCompleteBatchCapturing() {
-  endTold.store(true);
+  batchCompleteTold.store(true);
   capturingNotification.NotifyCompleteBatchCapturing();
 }
 
