@@ -160,20 +160,17 @@ void Camcorder::Run() {
     // Posting never blocks and never calls the client; only the post lock
     // is held while it happens.
     std::uint64_t posted = 0, failed = 0;
-    for (const Pending& p : due) {
-      for (HWND w : windows) {
-        if (p.only && p.only != w) continue;
-        if (PostMessageW(w, message_, reinterpret_cast<WPARAM>(p.record), p.argument))
-          ++posted;
-        else
-          ++failed;
-      }
-    }
-    if (!due.empty()) {
+    const bool anyDue = !due.empty();
+    const std::optional<EventAction> action = PostDue(due, windows, &posted, &failed);
+    if (anyDue) {
       posting.unlock();
       std::lock_guard guard(lock_);
       posted_ += posted;
       postFailures_ += failed;
+    }
+    if (action) {
+      ActOn(*action, std::move(due));
+      continue;  // what the action changed is due at once
     }
     if (timeout != 0) WaitForSingleObject(wake_, timeout);
   }

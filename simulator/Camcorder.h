@@ -164,6 +164,14 @@ class Camcorder final : private CaptureDeck {
   void DelayEvents(DWORD milliseconds, std::optional<DWORD> code = std::nullopt);
   void DropEvents(std::optional<DWORD> code = std::nullopt, unsigned count = 0);
   void ClearEventFaults();
+  // Takes the camcorder away (as RemoveDevice) or its cassette out (as
+  // Eject) right after the nth event of `code` it posts from now on, once.
+  void ActAfterEvent(DWORD code, unsigned nth, EventAction action) { trigger_.Arm(code, nth, action); }
+  void ClearEventAction() { trigger_.Disarm(); }
+  bool EventActionTaken() const { return trigger_.Fired(); }
+  // The codes of the events posted since the log was last cleared.
+  std::vector<DWORD> PostedEventLog() const { return trigger_.Log(); }
+  void ClearPostedEventLog() { trigger_.ClearLog(); }
 
   // Capture faults. The disk takes `bytes` more capture bytes, then is
   // full; the next `count` files are reported created `ms` before they
@@ -303,12 +311,18 @@ class Camcorder final : private CaptureDeck {
   void OpenState(const CamcorderConfig& config, Tick now);
   void Wake();
   void AwaitPosting();
+  // Posts what is due to the windows, the post lock held; stops after an
+  // event the panel acts on, and returns that action with what was left.
+  std::optional<EventAction> PostDue(std::vector<Pending>& due, const std::vector<HWND>& windows,
+                                     std::uint64_t* posted, std::uint64_t* failed);
+  void ActOn(EventAction action, std::vector<Pending> left);
 
   const Owner self_;  // before the model, which is told it
   bool readOnly_ = false;
   mutable std::mutex lock_;
   std::mutex postLock_;  // held by the thread while it posts; taken after lock_, never before
   CallFaults faults_;
+  EventTrigger trigger_;
   DeckModel model_;
   std::optional<StateFile> stateFile_;
   std::string stateProblem_;

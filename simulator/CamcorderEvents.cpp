@@ -1,5 +1,5 @@
 // The camcorder's events: the windows advised, the queue the thread posts
-// from, and the panel's event faults.
+// from, the posting itself, and the panel's event faults.
 #include "simulator/Camcorder.h"
 
 #include <algorithm>
@@ -101,6 +101,42 @@ void Camcorder::AwaitPosting() {
   // A batch the thread took before the window was removed may still be
   // going to it; once it is done, the window hears nothing more.
   std::lock_guard posting(postLock_);
+}
+
+std::optional<EventAction> Camcorder::PostDue(std::vector<Pending>& due, const std::vector<HWND>& windows,
+                                              std::uint64_t* posted, std::uint64_t* failed) {
+  for (std::size_t i = 0; i < due.size(); ++i) {
+    const Pending& p = due[i];
+    for (HWND w : windows) {
+      if (p.only && p.only != w) continue;
+      if (PostMessageW(w, message_, reinterpret_cast<WPARAM>(p.record), p.argument))
+        ++*posted;
+      else
+        ++*failed;
+    }
+    if (!p.record) continue;
+    if (const std::optional<EventAction> action = trigger_.Posted(p.record->code)) {
+      due.erase(due.begin(), due.begin() + static_cast<std::ptrdiff_t>(i + 1));
+      return action;
+    }
+  }
+  due.clear();
+  return std::nullopt;
+}
+
+void Camcorder::ActOn(EventAction action, std::vector<Pending> left) {
+  if (action == EventAction::Remove) {
+    // What was not sent yet is lost with the camcorder.
+    RemoveDevice();
+    return;
+  }
+  {
+    // What happened before the cassette came out is still told, first.
+    std::lock_guard guard(lock_);
+    const Tick now = Now();
+    for (const Pending& p : left) QueueRawLocked(p.record, p.argument, now, p.only);
+  }
+  Eject();
 }
 
 void Camcorder::DelayEvents(DWORD milliseconds, std::optional<DWORD> code) {

@@ -96,4 +96,46 @@ unsigned CallFaults::Calls(Method method) const {
   return calls_[index];
 }
 
+void EventTrigger::Arm(DWORD code, unsigned nth, EventAction action) {
+  std::lock_guard guard(lock_);
+  fired_ = false;
+  armed_.reset();
+  if (nth > 0) armed_ = Armed{code, nth - 1, action};
+}
+
+void EventTrigger::Disarm() {
+  std::lock_guard guard(lock_);
+  armed_.reset();
+  fired_ = false;
+}
+
+bool EventTrigger::Fired() const {
+  std::lock_guard guard(lock_);
+  return fired_;
+}
+
+std::optional<EventAction> EventTrigger::Posted(DWORD code) {
+  std::lock_guard guard(lock_);
+  log_.push_back(code);
+  if (!armed_ || armed_->code != code) return std::nullopt;
+  if (armed_->eventsLeft > 0) {
+    --armed_->eventsLeft;
+    return std::nullopt;
+  }
+  const EventAction action = armed_->action;
+  armed_.reset();
+  fired_ = true;
+  return action;
+}
+
+std::vector<DWORD> EventTrigger::Log() const {
+  std::lock_guard guard(lock_);
+  return log_;
+}
+
+void EventTrigger::ClearLog() {
+  std::lock_guard guard(lock_);
+  log_.clear();
+}
+
 }  // namespace zelto::sim

@@ -1,5 +1,7 @@
 // Call faults: make the nth call of a driver method fail with a chosen
 // result, once or from then on. Every driver method asks here first.
+// Event faults: take the camcorder away or its cassette out right after the
+// nth event of a code it posted, and a log of the codes posted.
 #pragma once
 
 #include <array>
@@ -86,6 +88,34 @@ class CallFaults {
   mutable std::mutex lock_;
   std::array<unsigned, kMethodCount> calls_{};
   std::vector<Rule> rules_;
+};
+
+// What befalls the camcorder right after an event it posted.
+enum class EventAction { Remove, Eject };
+
+class EventTrigger {
+ public:
+  // After the nth event of `code` from now (1 = the next one), once.
+  void Arm(DWORD code, unsigned nth, EventAction action);
+  void Disarm();
+  // Whether the armed action has befallen since it was armed.
+  bool Fired() const;
+  // Logs a posted event; the action due right after it, if any.
+  std::optional<EventAction> Posted(DWORD code);
+  // The codes posted since the log was last cleared, in order.
+  std::vector<DWORD> Log() const;
+  void ClearLog();
+
+ private:
+  struct Armed {
+    DWORD code;
+    unsigned eventsLeft;  // to let through before acting
+    EventAction action;
+  };
+  mutable std::mutex lock_;
+  std::optional<Armed> armed_;
+  bool fired_ = false;
+  std::vector<DWORD> log_;
 };
 
 }  // namespace zelto::sim

@@ -37,15 +37,6 @@ protected:
     return c;
   }
 
-  void Load(const zelto::sim::Cassette& cassette) {
-    if (Panel().Eject()) {
-      ASSERT_TRUE(Await([&] { return !Panel().CurrentCassette(); }));
-    }
-    const std::size_t from = heard.Count();
-    Panel().InsertCassette(cassette);
-    ASSERT_GE(WaitForEvent(from, OX_NOTIFY_DEVICE_STATE, [](long state) { return state == DECK_STATE_STOP; }), 0);
-  }
-
   // Each reading heard from `from` on begins, then ends once, before the
   // next begins; the number of readings.
   std::size_t CheckReadings(std::size_t from) {
@@ -132,7 +123,7 @@ TEST_F(MemoryRoadFaultsE2e, WritesReportedDoneAreKeptWhicheverCallFails) {
         ASSERT_NO_FATAL_FAILURE(CheckWritesKept(checkedSoFar));
         checkedSoFar = written.size();
         const unsigned n = ++runs;
-        ASSERT_NO_FATAL_FAILURE(Load(Cassette(n)));
+        ASSERT_NO_FATAL_FAILURE(LoadCassette(Cassette(n)));
         const std::size_t from = reading.Count();
         const std::wstring text = L"text of run " + std::to_wstring(n);
         long count = 0;
@@ -168,7 +159,7 @@ TEST_F(MemoryRoadFaultsE2e, WritesReportedDoneAreKeptWhicheverCallFails) {
         // Out and in again: the database reads the memory afresh.
         const std::optional<zelto::sim::Cassette> left = Panel().CurrentCassette();
         ASSERT_TRUE(left);
-        ASSERT_NO_FATAL_FAILURE(Load(*left));
+        ASSERT_NO_FATAL_FAILURE(LoadCassette(*left));
         const std::size_t again = reading.Count();
         OxString textAgain;
         std::vector<_OxMICRecInfo> recordsAgain;

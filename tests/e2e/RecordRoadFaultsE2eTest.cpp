@@ -47,14 +47,7 @@ protected:
   static zelto::sim::Cassette Cassette() { return e2e::Tape(20, 4, {e2e::SceneAt(1, 2)}); }
 
   // The fixture's cassette, freshly loaded, the library's deck told so.
-  void LoadAfresh() {
-    if (Panel().Eject()) {
-      ASSERT_TRUE(Await([&] { return !Panel().CurrentCassette(); }));
-    }
-    const std::size_t from = heard.Count();
-    Panel().InsertCassette(Cassette());
-    ASSERT_GE(WaitForEvent(from, OX_NOTIFY_DEVICE_STATE, [](long state) { return state == DECK_STATE_STOP; }), 0);
-  }
+  void LoadAfresh() { LoadCassette(Cassette()); }
   std::size_t CountFrom(std::size_t from, _OxRecordingEventID id) {
     std::size_t n = 0;
     const auto entries = recording.Entries();
@@ -102,7 +95,12 @@ protected:
     } else {
       device->StopBatchRecording();
     }
-    EXPECT_EQ(Ends(from), dataStarted ? 1u : 0u);
+    // A camcorder taken away during the start may end it, heard with its reason.
+    if (Panel().Removed() && !dataStarted) {
+      EXPECT_LE(Ends(from), 1u);
+    } else {
+      EXPECT_EQ(Ends(from), dataStarted ? 1u : 0u);
+    }
     if (CountFrom(from, OX_RECORDING_COMPLETE) > 0) {
       // A complete recording put the whole file on the tape, after the scene there was.
       // (Where on the tape, and its margins, follow the deck's timing and what the
@@ -136,6 +134,10 @@ TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhicheverCallFails) {
 
 TEST_F(RecordRoadFaultsE2e, ADirectRecordingEndsOnceWhicheverCallFails) {
   EXPECT_GT(Sweep(Road{kRecordMethods, [&](bool clean) { Run(clean, false); }}), 0u);
+}
+
+TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhereverTheCamcorderIsRemoved) {
+  EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, true); }}, e2e::EventAction::Remove), 0u);
 }
 
 }  // namespace

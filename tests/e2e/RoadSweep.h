@@ -23,6 +23,7 @@
 
 namespace e2e {
 
+using zelto::sim::EventAction;
 using zelto::sim::FaultRepeat;
 using zelto::sim::Method;
 
@@ -51,6 +52,30 @@ inline std::vector<CallFault> CallTable(const std::map<Method, unsigned>& calls,
     for (unsigned nth = 1; nth <= (full ? count : std::min(count, 1u)); ++nth)
       for (FaultRepeat repeat : {FaultRepeat::Once, FaultRepeat::FromThenOn})
         table.push_back(CallFault{method, nth, repeat});
+  return table;
+}
+
+// The camcorder taken away, or its cassette out, right after the nth event
+// of a code that a clean run posted.
+struct EventCase {
+  DWORD code;
+  unsigned nth;
+};
+
+inline std::string Describe(const EventCase& c, EventAction action) {
+  return std::string(action == EventAction::Remove ? "removed" : "ejected") + " after event " +
+         std::to_string(c.code) + " number " + std::to_string(c.nth);
+}
+
+// Every code the clean run posted: each of its events (the first and the
+// last alone in the reduced table).
+inline std::vector<EventCase> EventTable(const std::vector<DWORD>& log, bool full) {
+  std::map<DWORD, unsigned> counts;
+  for (DWORD code : log) ++counts[code];
+  std::vector<EventCase> table;
+  for (const auto& [code, count] : counts)
+    for (unsigned nth = 1; nth <= count; ++nth)
+      if (full || nth == 1 || nth == count) table.push_back(EventCase{code, nth});
   return table;
 }
 
@@ -126,6 +151,25 @@ protected:
     return PumpUntil(done, arrived, limit);
   }
 
+  // The cassette put in afresh (the one in the camcorder taken out first),
+  // standing where it begins. The library's deck takes its buttons once it
+  // has heard the deck stopped; a camcorder taken away meanwhile never says so.
+  void LoadCassette(const zelto::sim::Cassette& cassette) {
+    if (Panel().Eject()) {
+      ASSERT_TRUE(Await([&] { return !Panel().CurrentCassette(); }));
+    }
+    const std::size_t from = heard.Count();
+    Panel().InsertCassette(cassette);
+    ASSERT_TRUE(Await([&] {
+      const auto entries = heard.Entries();
+      for (std::size_t i = from; i < entries.size(); ++i)
+        if (entries[i].value == Orvex::OX_NOTIFY_DEVICE_STATE && entries[i].thread != hostThread &&
+            entries[i].note == DECK_STATE_STOP)
+          return true;
+      return Panel().Removed();
+    })) << "the cassette never stood still";
+  }
+
   // The clean run's table, each case run and then the road run clean on
   // the same device; the driver is audited with the device gone. The
   // number of cases, for the record.
@@ -150,6 +194,35 @@ protected:
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("[ sweep    ] %zu cases (%s table) in %.1f s\n", table.size(), FullSweep() ? "full" : "reduced",
                 seconds);
+    return table.size();
+  }
+
+  // The clean run's events, each case struck by `action` right after one of
+  // them; then the camcorder is attached again, the device opened afresh
+  // and the road run clean. The number of cases.
+  std::size_t SweepEvents(const Road& road, EventAction action) {
+    const auto started = std::chrono::steady_clock::now();
+    Panel().ClearPostedEventLog();
+    road.run(true);
+    const std::vector<EventCase> table = EventTable(Panel().PostedEventLog(), FullSweep());
+    EXPECT_FALSE(table.empty()) << "the road posted no event";
+    // An event the clean run posted as it was left (the deck settling) may
+    // come after a faulted run is over, or not at all.
+    std::size_t struck = 0;
+    for (const EventCase& c : table) {
+      SCOPED_TRACE(Describe(c, action));
+      Panel().ActAfterEvent(c.code, c.nth, action);
+      road.run(false);
+      struck += Panel().EventActionTaken() ? 1 : 0;
+      Panel().ClearEventAction();
+      if (Panel().Removed()) Panel().ReconnectDevice();
+      if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
+      road.run(true);
+      if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("[ sweep    ] %zu event cases (%s table), %zu struck, in %.1f s\n", table.size(),
+                FullSweep() ? "full" : "reduced", struck, seconds);
     return table.size();
   }
 

@@ -54,6 +54,7 @@ void ZeltoVideoDeviceReceive::resetCaptureCounters() {
   filesCompleted.store(0);
   sectionsCompleted.store(0);
   batchFinished.store(false);
+  batchCompleteTold.store(false);
   searching.store(false);
   scapturingNames.ResetCounters();
   directNames.ResetCounters();
@@ -157,6 +158,7 @@ void ZeltoVideoDeviceReceive::NotifyDeviceRemoved() {
 void ZeltoVideoDeviceReceive::notifyDriverError(std::intptr_t driverCode) {
   const std::int32_t mode = captureMode.load();
   if (mode != modeDirect && mode != modeBatch) return;
+  if (batchCompleteTold.load()) return;
   _OxCapturingErrorID error = OX_CAPTURING_ERROR_UNKNOWN;
   if (driverCode == DRIVER_ERROR_DEVICE_REMOVED)
     error = OX_CAPTURING_ERROR_DEVICE_REMOVED;

@@ -263,6 +263,9 @@ private:
   std::uint32_t totalMilliseconds = 0;
   std::atomic<std::uint64_t> capturedBytes{0};
   std::atomic<bool> batchFinished{false};
+  // The host has heard the batch complete: a driver error after it, before
+  // the host's stop, is not a second end.
+  std::atomic<bool> batchCompleteTold{false};
   std::atomic<bool> searching{false};
   ZeltoCaptureNameGenerator scapturingNames{0, 0};
   ZeltoCaptureNameGenerator directNames{0, 0};

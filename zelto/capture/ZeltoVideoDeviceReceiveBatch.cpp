@@ -90,7 +90,10 @@ void ZeltoVideoDeviceReceive::NotifyCompleteSectionBatchCapturing() {
   capturingNotification.NotifyCompleteSectionBatchCapturing();
 }
 
-void ZeltoVideoDeviceReceive::NotifyCompleteBatchCapturing() { capturingNotification.NotifyCompleteBatchCapturing(); }
+void ZeltoVideoDeviceReceive::NotifyCompleteBatchCapturing() {
+  batchCompleteTold.store(true);
+  capturingNotification.NotifyCompleteBatchCapturing();
+}
 
 void ZeltoVideoDeviceReceive::NotifyCapturingErrorStop(_OxCapturingErrorID errorId) {
   capturingNotification.NotifyCapturingErrorStop(errorId);
