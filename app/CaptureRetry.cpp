@@ -15,11 +15,6 @@
 #include "streamcheck/TransportPacket.h"
 #include "zelto/device/ZeltoVideoDevice.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace zelto::app {
 
 namespace fs = std::filesystem;
@@ -37,24 +32,6 @@ constexpr const char* kPassFolder = ".zelto-passes";
 constexpr double kPassMarginSeconds = 1.0;
 
 std::string Name(const fs::path& file) { return zelto::platform::Utf8FromPath(file.filename()); }
-
-// The bytes on the disk, not only in the system's cache: a file renamed over
-// a capture must not come back empty after a power cut.
-bool FlushToDisk(const fs::path& file) {
-#ifdef _WIN32
-  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool flushed = FlushFileBuffers(h) != 0;
-  CloseHandle(h);
-  return flushed;
-#else
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool flushed = ::fsync(fd) == 0;
-  ::close(fd);
-  return flushed;
-#endif
-}
 
 const char* EndingWord(RetryResult::Ending ending) {
   switch (ending) {
@@ -125,7 +102,7 @@ RetryResult CaptureRetry::Repair(FileInspection& damaged, std::uint32_t inPoint)
                       result.ending != RetryResult::Ending::Failed && result.passes > 0 &&
                       result.assembly.packetsRecovered + result.assembly.packetsReplaced > 0;
   if (mended) {
-    if (FlushToDisk(assembling) && (fs::rename(assembling, file, ec), !ec)) {
+    if (zelto::platform::FlushFileToDisk(assembling) && (fs::rename(assembling, file, ec), !ec)) {
       result.replaced = true;
       CaptureJournal(file.parent_path()).Complete(Name(file));
     } else {

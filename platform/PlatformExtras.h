@@ -52,6 +52,18 @@ std::wstring FromUtf8(std::string_view text);
 // retries such an entry for ever.
 std::uintmax_t RemoveTree(const std::filesystem::path& root, std::error_code& error);
 
+// Flushes a file's bytes to the disk, not only into the system's cache: a
+// file renamed over another must not come back empty after a power cut.
+bool FlushFileToDisk(const std::filesystem::path& file);
+// Flushes a folder's entries (a rename into it) where the system can: a
+// no-op on Windows, where MOVEFILE_WRITE_THROUGH does it, and on file
+// systems that refuse.
+void FlushFolderToDisk(const std::filesystem::path& folder);
+// Puts `bytes` in place of `file` whole or not at all: written beside it as
+// FILE.new, flushed, and renamed over it (and the rename flushed, where the
+// system allows). Empty when done, otherwise why not, in words.
+std::string ReplaceFileWhole(const std::filesystem::path& file, std::string_view bytes);
+
 // The factor by which the process clock runs faster than real time: Sleep,
 // GetTickCount and wait time-outs all follow it. Read once from
 // ZELTO_TIME_SCALE (default 1; a value it cannot take counts as 1, since the

@@ -172,20 +172,11 @@ OxFile* OxFile::CopyTo(const OxString& destination) const {
   copying += L".copying";
   fs::remove(copying, ec);  // what a killed copy left
   bool made = fs::copy_file(from, copying, fs::copy_options::none, ec) && !ec;
+  made = made && zelto::platform::FlushFileToDisk(copying);
 #ifdef _WIN32
-  if (made) {
-    HANDLE file = CreateFileW(copying.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    made = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  }
   // Without MOVEFILE_REPLACE_EXISTING: a file that appeared meanwhile stays.
   made = made && MoveFileExW(copying.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
 #else
-  if (made) {
-    const int file = ::open(copying.c_str(), O_RDONLY | O_CLOEXEC);
-    made = file >= 0 && ::fsync(file) == 0;
-    if (file >= 0) ::close(file);
-  }
   // A link fails where the name is taken; a file system without links
   // (FAT on a stick) takes a rename, the name having been free just now.
   if (made && ::link(copying.c_str(), to.c_str()) != 0)
@@ -194,14 +185,7 @@ OxFile* OxFile::CopyTo(const OxString& destination) const {
   std::error_code ignored;
   fs::remove(copying, ignored);
   if (!made) return nullptr;
-#ifndef _WIN32
-  // The new name lives in the folder: flushed there too.
-  if (const int folder = ::open(to.parent_path().empty() ? "." : to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
-#endif
+  zelto::platform::FlushFolderToDisk(to.parent_path());  // the new name lives there
   return new OxFile(destination);
 }
 
