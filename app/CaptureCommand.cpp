@@ -20,6 +20,7 @@
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/Names.h"
+#include "app/SceneDamage.h"
 #include "app/Session.h"
 #include "app/TapeCaptureCommand.h"
 #include "host/foundation/OxUnique.h"
@@ -455,6 +456,7 @@ private:
     if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
     std::vector<FileInspection> inspections = inspection.Results(made);
     if (code == kExitOk && options.retries > 0) code = Retry(inspections);
+    KeepSceneDamage(session, report, inspections);
     code = CaptureReport::WithDamage(code, inspections);
     Summary(code, made, inspections);
     report.Unwell(code, "capture", endedWords, made.size());

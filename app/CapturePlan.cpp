@@ -329,6 +329,21 @@ std::optional<unsigned> FrameRateFrom(const Cassette& cassette, std::uint32_t tr
   return std::nullopt;
 }
 
+std::optional<std::uint32_t> SceneBegunBy(const Cassette& cassette, std::int64_t firstPictureClock) {
+  // The muxer starts the pictures' clock a little after the stream's (a
+  // tenth of a second); a later part of a split scene begins a whole MiB,
+  // over half a second of tape, after it.
+  constexpr double kSlackSeconds = 0.3;
+  const double seconds = static_cast<double>(firstPictureClock) / 90000.0;
+  for (const Scene& scene : cassette.scenes) {
+    if (scene.content) continue;  // a recorded stream keeps the clock it was sent with
+    const double start = static_cast<double>(scene.startFrame) / scene.FramesPerSecond();
+    if (seconds >= start && seconds < start + kSlackSeconds && TrackAt(Hundredths(scene.startTrack)) < scene.endTrack)
+      return Hundredths(scene.startTrack);
+  }
+  return std::nullopt;
+}
+
 bool NaturalLess(const std::string& a, const std::string& b) {
   const auto digit = [](char c) { return c >= '0' && c <= '9'; };
   std::size_t i = 0, j = 0;

@@ -101,6 +101,11 @@ std::vector<std::string> CaptureMadeFiles(const std::filesystem::path& folder, c
 // scene under it, or the next one; none on blank tape to the end.
 std::optional<unsigned> FrameRateFrom(const zelto::sim::Cassette& cassette, std::uint32_t track);
 
+// Where the scene begins (hundredths of a second of tape) whose first
+// picture a file's first picture is, by the time code the tape stamped into
+// it (90 kHz); none where the file begins no scene of the cassette.
+std::optional<std::uint32_t> SceneBegunBy(const zelto::sim::Cassette& cassette, std::int64_t firstPictureClock);
+
 // Orders names as a person counts: Clip-99.zlt before Clip-100.zlt.
 bool NaturalLess(const std::string& a, const std::string& b);
 

@@ -412,8 +412,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (secondsOption->count()) c.seconds = ParseSeconds("--seconds", captureSeconds);
         if (!nameOption->count()) c.name = "Clip";
         if (!retries.empty() || c.keepPasses)
-          throw UsageError{"--retry and --keep-passes are for batch captures: a direct capture keeps no "
-                           "tape point to read a stretch again from"};
+          throw UsageError{"--retry and --keep-passes are for batch and tape captures: a direct capture "
+                           "keeps no tape point to read a stretch again from"};
       } else if (captureKind == "batch") {
         c.kind = CaptureOptions::Kind::Batch;
         if (!nameOption->count()) throw UsageError{"a batch capture needs --name BASE"};
@@ -422,7 +422,6 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, std::ostream
         if (firstOption->count()) c.first = static_cast<int>(ParseCount("--first", first, 0, 999999));
       } else if (tape) {
         c.kind = CaptureOptions::Kind::Tape;
-        if (!retries.empty() || c.keepPasses) throw UsageError{"--retry and --keep-passes are for batch captures"};
         if (!c.sections.empty()) throw UsageError{"a tape capture takes no sections: it captures every scene"};
         if (firstOption->count()) throw UsageError{"--first is for a batch capture"};
         if (!captureSeconds.empty()) throw UsageError{"--seconds is for a direct capture"};

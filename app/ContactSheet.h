@@ -15,9 +15,11 @@ struct SheetScene {
   std::optional<RgbImage> picture;
   std::string times;   // "00:00:10:00-00:02:00:00"
   std::string length;  // "0:01:50"
+  bool damaged = false;  // a capture of it found tape damage
 };
 
-// Four cells a row, each picture shown at 160 x 90 (16:9) whatever its size.
+// Four cells a row, each picture shown at 160 x 90 (16:9) whatever its size;
+// a damaged scene's picture is framed in red and says so.
 RgbImage ComposeContactSheet(const std::string& title, const std::vector<SheetScene>& scenes);
 
 }  // namespace zelto::app

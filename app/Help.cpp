@@ -172,6 +172,7 @@ const char* const kCapture = R"(Usage: zelto capture direct --to DIR [--name BAS
                            [--retry N [--keep-passes]] SECTION...
        zelto capture tape --to DIR [--name BASE] [--split RULE]
                           [--stream-timeout MS] [--poll MS]
+                          [--retry N [--keep-passes]]
 
 direct: plays the tape from where it stands and captures into DIR/BASE-01.zlt,
 BASE-02.zlt, ... until N seconds of tape are captured, the recording ends (no
@@ -225,11 +226,13 @@ flagged, each damaged stretch (bytes and the tape's time code) and each
 damaged picture; with --json each file's "inspection". A capture that
 completed but found damage exits 15.
 
-batch --retry N: a damaged file that begins a section is read again, up to
-N more times while damage remains, each pass from the section's start to a
-second past the last damage, and the file is assembled from the passes: a
-packet any pass read well takes the place of one lost or flagged. The file
-is replaced only by a complete assembly. The report says which stretches
+--retry N (batch and tape): a damaged file that begins a section (batch)
+or a scene (tape, found by its first picture's time code on the simulated
+camcorder's tape) is read again, up to N more times while damage remains,
+each pass from that start to a second past the last damage, and the file is
+assembled from the passes: a packet any pass read well takes the place of
+one lost or flagged. The file is replaced only by a complete assembly.
+Direct captures refuse --retry (exit 2). The report says which stretches
 each pass repaired and what is still damaged (--json: a "retry" event per
 file); the status is 0 when every file ends whole, 15 when damage remains.
 Passes lie beside the file as FILE.pass2, FILE.pass3, ... and are removed
@@ -242,6 +245,7 @@ Examples:
   zelto capture batch --to tapes --name Holiday 0:01:00-0:02:30 --next-free
   zelto capture batch --to tapes --name Holiday --retry 2 scene:3
   zelto capture tape --to tapes --name Holiday
+  zelto capture tape --to tapes --name Holiday --retry 2
 )";
 
 const char* const kRecord = R"(Usage: zelto record FILE [--margins FIRST,SECOND] [--direct]
@@ -283,7 +287,9 @@ error exits 11.
 
 Options:
   --contact-sheet PNG  then write one image of every scene: its picture,
-                       number, time codes and length. The file is made
+                       number, time codes and length; a scene whose latest
+                       capture found tape damage is framed in red and says
+                       "damaged" (see zelto mic). The file is made
                        before the tape moves: exit 9 when PNG exists (it
                        is never overwritten), 2 when it cannot be made
 
@@ -299,7 +305,10 @@ const char* const kMic = R"(Usage: zelto mic [--json]
 The cassette memory, as the cassette-memory database in the data folder
 holds it for the cassette in the camcorder: its title, text and cleaning
 mark, and a record per scene (start and end time codes, length, recording
-date, flag, note, and how many pictures zelto scan has stored).
+date, flag, note, and how many pictures zelto scan has stored). The
+captured column says what the latest capture that held the scene found:
+whole, damaged, or - where none did (a capture file is matched to scenes
+by the time codes its pictures carry).
 
   text TEXT      set the tape text (quote it), in the cassette's memory and
                  the database; refused on a write-protected cassette or one
@@ -311,7 +320,10 @@ date, flag, note, and how many pictures zelto scan has stored).
 
 Options:
   --json  one JSON object: "version": 1, title, text, cleaning, scenes
-          (scene, id, recorded, start, end, lengthMs, flag, note, pictures)
+          (scene, id, recorded, start, end, lengthMs, flag, note, pictures,
+          damage: null, or the latest capture's file, when it was checked,
+          the time codes it held, packets lost and flagged, damaged
+          pictures and the damaged stretches' time codes)
 
 Examples:
   zelto mic

@@ -9,6 +9,7 @@
 #include "app/ExitCode.h"
 #include "app/Names.h"
 #include "app/Picture.h"
+#include "app/SceneDamage.h"
 #include "app/Session.h"
 #include "platform/PlatformExtras.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -40,7 +41,26 @@ int Pictures(const _OxMICRecInfo& record) {
   return (record.firstPicture.GetBitmapSize() > 0 ? 1 : 0) + (record.secondPicture.GetBitmapSize() > 0 ? 1 : 0);
 }
 
-int Show(ZeltoVideoDevice& device, bool json, Console& console) {
+// What the captures found of a scene: none when no capture held it.
+nlohmann::ordered_json DamageJson(const std::optional<SceneDamage>& d) {
+  if (!d) return nullptr;
+  return {{"result", d->Damaged() ? "damaged" : "whole"},
+          {"file", d->file},
+          {"checked", d->checked},
+          {"from", d->from},
+          {"to", d->to},
+          {"packetsLost", d->packetsLost},
+          {"packetsFlagged", d->packetsFlagged},
+          {"picturesDamaged", d->picturesDamaged},
+          {"stretches", d->stretches}};
+}
+
+std::string DamageWord(const std::optional<SceneDamage>& d) {
+  if (!d) return "-";
+  return d->Damaged() ? "damaged" : "whole";
+}
+
+int Show(ZeltoVideoDevice& device, const SceneDamageLedger& ledger, bool json, Console& console) {
   OxString title, text;
   device.GetTapeTitle(title);
   device.GetTapeText(text);
@@ -63,7 +83,8 @@ int Show(ZeltoVideoDevice& device, bool json, Console& console) {
                                {"lengthMs", r.duration},
                                {"flag", r.flag},
                                {"note", Utf8(r.text)},
-                               {"pictures", Pictures(r)}});
+                               {"pictures", Pictures(r)},
+                               {"damage", DamageJson(ledger.Find(r))}});
     }
     console.Line(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     return kExitOk;
@@ -76,14 +97,14 @@ int Show(ZeltoVideoDevice& device, bool json, Console& console) {
     return kExitOk;
   }
   console.Line("scenes     " + std::to_string(records.size()));
-  console.Line("  #  start        end          length      recorded             flag  pictures  note");
+  console.Line("  #  start        end          length      recorded             flag  pictures  captured  note");
   unsigned number = 0;
   for (const _OxMICRecInfo& r : records) {
     char row[160];
-    std::snprintf(row, sizeof row, "%3u  %s  %s  %-10s  %-19s  %-4s  %-8d  ", ++number,
+    std::snprintf(row, sizeof row, "%3u  %s  %s  %-10s  %-19s  %-4s  %-8d  %-8s  ", ++number,
                   PackedTimeCodeText(r.startTimeCode).c_str(), PackedTimeCodeText(r.endTimeCode).c_str(),
                   MillisecondsText(r.duration).c_str(), DateText(r.recordedAt).c_str(), r.flag ? "yes" : "no",
-                  Pictures(r));
+                  Pictures(r), DamageWord(ledger.Find(r)).c_str());
     console.Line(row + Utf8(r.text));
   }
   return kExitOk;
@@ -177,7 +198,7 @@ std::vector<_OxMICRecInfo> SceneRecords(ZeltoVideoDevice& device) {
 int RunMic(Session& session, const MicOptions& options, Console& console) {
   ZeltoVideoDevice& device = session.Device();
   switch (options.action) {
-    case MicOptions::Action::Show: return Show(device, options.json, console);
+    case MicOptions::Action::Show: return Show(device, SceneDamageLedger(session.DataFolder()), options.json, console);
     case MicOptions::Action::Text: return SetText(device, options.text, console);
     case MicOptions::Action::Picture: return WritePicture(device, options, console);
   }

@@ -10,8 +10,10 @@
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/MicCommand.h"
+#include "app/SceneDamage.h"
 #include "app/Names.h"
 #include "app/Picture.h"
+#include "app/SceneDamage.h"
 #include "app/Session.h"
 #include "platform/PlatformExtras.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -233,12 +235,15 @@ private:
       return kExitOk;
     }
     std::vector<SheetScene> cells;
+    const SceneDamageLedger damage(session.DataFolder());
     unsigned number = 0;
     for (const _OxMICRecInfo& r : scenes) {
       SheetScene cell;
       cell.number = ++number;
       cell.times = PackedTimeCodeText(r.startTimeCode) + "-" + PackedTimeCodeText(r.endTimeCode);
       cell.length = MillisecondsText(r.duration);
+      const std::optional<SceneDamage> found = damage.Find(r);
+      cell.damaged = found && found->Damaged();
       std::string why;
       if (r.firstPicture.GetBitmapSize() > 0)
         cell.picture = DecodePackedBitmap(r.firstPicture.GetBitmap(), r.firstPicture.GetBitmapSize(), &why);

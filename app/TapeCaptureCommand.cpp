@@ -11,6 +11,7 @@
 #include "app/CaptureJournal.h"
 #include "app/CapturePlan.h"
 #include "app/CaptureReport.h"
+#include "app/CaptureRetry.h"
 #include "app/CaptureSplit.h"
 #include "app/DeckButtons.h"
 #include "app/DeckTakeover.h"
@@ -18,6 +19,7 @@
 #include "app/ExitCode.h"
 #include "app/Interrupt.h"
 #include "app/Names.h"
+#include "app/SceneDamage.h"
 #include "app/Session.h"
 #include "host/foundation/OxUnique.h"
 #include "platform/PlatformExtras.h"
@@ -311,11 +313,37 @@ private:
     const std::vector<std::string> made = files.Made(running && error != OX_CAPTURING_ERROR_DEVICE_REMOVED);
     if (made.empty()) folderGuard.RemoveIfMadeAndEmpty();
     if (const std::string problem = files.Problem(); !problem.empty()) console.Error(problem);
-    const std::vector<FileInspection> inspections = inspection.Results(made);
+    std::vector<FileInspection> inspections = inspection.Results(made);
+    if (code == kExitOk && options.retries > 0) code = Retry(inspections);
+    KeepSceneDamage(session, report, inspections);
     code = CaptureReport::WithDamage(code, inspections);
     Summary(code, made, inspections);
     report.Unwell(code, "tape capture", endedWords, made.size());
     return code;
+  }
+
+  // Each damaged file that begins a scene is read again from the scene's
+  // start, found by the time code its first picture carries; a later part
+  // of a split scene has no tape point of its own to read from.
+  int Retry(std::vector<FileInspection>& inspections) {
+    const std::optional<zelto::sim::Cassette> cassette = session.CurrentCassette();
+    CaptureRetry retry(session, pump, report, options.retries, options.keepPasses);
+    for (FileInspection& file : inspections) {
+      if (!file.Damaged()) continue;
+      const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(file.file).filename());
+      const std::optional<std::int64_t> clock = file.outcome.report.firstPictureClock;
+      const std::optional<std::uint32_t> inPoint =
+          cassette && clock ? SceneBegunBy(*cassette, *clock) : std::optional<std::uint32_t>();
+      if (!inPoint) {
+        report.Note(name + " is not read again: " +
+                    (cassette ? "it begins no scene of the tape (a later part of a split scene has no tape "
+                                "point of its own to read from)"
+                              : "where its scene begins is known only on the simulated camcorder's tape"));
+        continue;
+      }
+      if (retry.Repair(file, *inPoint).ending == RetryResult::Ending::CutShort) return kExitInterrupted;
+    }
+    return kExitOk;
   }
 
   bool Failed(const std::string& words) {

@@ -141,7 +141,11 @@ void PacketAccounting::Packet(const std::uint8_t* p, std::uint64_t byte) {
   const Adaptation adaptation = Adaptation::Read(p, header);
   if (!header.errorFlagged) {
     if (adaptation.pcr) Note(pcrRing_, pcrNext_, byte, *adaptation.pcr);
-    if (const auto pts = VideoPresentationTime(p, header, adaptation)) Note(ptsRing_, ptsNext_, byte, *pts);
+    if (const auto pts = VideoPresentationTime(p, header, adaptation)) {
+      Note(ptsRing_, ptsNext_, byte, *pts);
+      if (!report_.firstPictureClock) report_.firstPictureClock = *pts;
+      report_.lastPictureClock = *pts;
+    }
   }
   Continuity(pids_[header.pid], header, adaptation, p, byte);
 }

@@ -54,6 +54,10 @@ struct StreamReport {
   std::uint64_t damagedPicturesNotListed = 0;
   // The video's frame rate, when the decoder told it.
   std::optional<double> framesPerSecond;
+  // The first and the last presentation time (90 kHz) of the video read
+  // well: the stretch of tape's time code the file holds.
+  std::optional<std::int64_t> firstPictureClock;
+  std::optional<std::int64_t> lastPictureClock;
 
   bool Whole() const {
     return packetsLost == 0 && packetsFlagged == 0 && syncLosses == 0 && bytesOutsidePackets == 0 &&

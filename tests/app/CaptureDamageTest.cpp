@@ -14,6 +14,7 @@
 #include "simulator/CaptureDamage.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/PngPixel.h"
 
 namespace {
 
@@ -135,6 +136,51 @@ TEST_F(CaptureDamageTest, EachCaptureKindReportsTheDamageTheTapeDid) {
       }
     }
   }
+}
+
+// What a capture found stays with the cassette memory's scenes: mic shows
+// it (the latest capture of a scene standing), the contact sheet marks it.
+TEST_F(CaptureDamageTest, TheDamageOfACapturedSceneStaysForMicAndTheContactSheet) {
+  // Matched to scenes by the time codes the pictures carry.
+  if (!zelto::sim::CaptureStreamWriter::HasVideo()) GTEST_SKIP() << "this build writes captures without video";
+  std::string tape = kWornTape;
+  tape.replace(tape.find("\"length\""), 0, R"("memory": {"title": "Worn"}, )");
+  const auto scenes = [&] {
+    const Result mic = Zelto({"mic", "--json"});
+    EXPECT_EQ(mic.code, kExitOk) << mic.err;
+    return nlohmann::json::parse(mic.out, nullptr, false)["scenes"];
+  };
+  const Result worn = Capture(tape, {"capture", "batch", "--to", Utf8(folder / "w"), "--name", "W", "scene:2"});
+  ASSERT_EQ(worn.code, kExitDamaged) << worn.out << worn.err;
+  nlohmann::json listed = scenes();
+  ASSERT_EQ(listed.size(), 2u) << listed.dump();
+  EXPECT_TRUE(listed[0]["damage"].is_null()) << "scene 1 was not captured: " << listed.dump();
+  const nlohmann::json& damage = listed[1]["damage"];
+  ASSERT_TRUE(damage.is_object()) << listed.dump();
+  EXPECT_EQ(damage["result"], "damaged");
+  EXPECT_EQ(damage["file"], Utf8(folder / "w" / "W-001-01.zlt"));
+  EXPECT_GT(damage["packetsLost"].get<std::uint64_t>() + damage["packetsFlagged"].get<std::uint64_t>(), 0u);
+  ASSERT_FALSE(damage["stretches"].empty());
+  EXPECT_EQ(damage["stretches"][0].get<std::string>().substr(0, 6), "00:01:");
+  const Result text = Zelto({"mic"});
+  EXPECT_TRUE(Contains(text.out, "captured")) << text.out;
+  EXPECT_TRUE(Contains(text.out, "damaged")) << text.out;
+
+  const std::string sheet = Utf8(folder / "sheet.png");
+  ASSERT_EQ(Zelto({"scan", "--contact-sheet", sheet}).code, kExitOk);
+  // Each cell's top-left picture pixel: the second scene's framed in red.
+  const auto pixel = [&](int x, int y) { return apptest::PixelAt(zelto::platform::PathFromUtf8(sheet), x, y); };
+  EXPECT_EQ(pixel(12 + 172 + 1, 44 + 1), (apptest::Rgb{230, 40, 40})) << "the damaged scene is framed";
+  EXPECT_NE(pixel(12 + 1, 44 + 1), (apptest::Rgb{230, 40, 40})) << "the other scene is not";
+
+  // Read again until whole: the later capture stands.
+  const Result mended =
+      Capture("", {"capture", "batch", "--to", Utf8(folder / "m"), "--name", "M", "--retry", "3", "scene:2"});
+  ASSERT_EQ(mended.code, kExitOk) << mended.out << mended.err;
+  listed = scenes();
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[1]["damage"]["result"], "whole") << listed.dump();
+  EXPECT_EQ(listed[1]["damage"]["file"], Utf8(folder / "m" / "M-001-01.zlt"));
 }
 
 TEST_F(CaptureDamageTest, ACleanTapeReportsEveryFileWholeAndExitsZero) {

@@ -149,13 +149,44 @@ TEST_F(CaptureRetryTest, OptionsDecideWhatIsReadAgainAndWhatIsKept) {
   }
 }
 
+// A whole-tape capture reads a damaged scene file again from the scene's
+// start, found by the time code of its first picture; a later part of a
+// split scene begins at no point a seek can find, and is only reported.
+TEST_F(CaptureRetryTest, ATapeCaptureReadsADamagedSceneAgainFromItsStart) {
+  const auto tape = [&](const std::string& cassette, const char* into, std::vector<std::string> more) {
+    std::vector<std::string> args{"--cassette", Cassette(cassette, std::string(into) + ".json"), "capture", "tape",
+                                  "--to", Utf8(folder / into), "--name", "T", "--stream-timeout", "5000"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Zelto(args);
+  };
+  const Result clean = tape(Tape(""), "tape-clean", {});
+  ASSERT_EQ(clean.code, kExitOk) << clean.out << clean.err;
+  const Result r = tape(Tape(kWorn), "tape-worn", {"--retry", "3", "--json"});
+  EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+  const nlohmann::json retry = Event(r, "retry");
+  ASSERT_TRUE(retry.is_object()) << r.out;
+  EXPECT_EQ(retry["result"], "whole");
+  EXPECT_EQ(retry["file"], Utf8(folder / "tape-worn" / "T-002-01.zlt"));
+  EXPECT_EQ(Event(r, "pass")["fromSeconds"], 4.0) << "read again from the second scene's start";
+  EXPECT_TRUE(WithoutPadding(ReadAll(folder / "tape-worn" / "T-002-01.zlt")) ==
+              WithoutPadding(ReadAll(folder / "tape-clean" / "T-002-01.zlt")))
+      << "the mended scene file differs from the capture of the tape without wear";
+
+  // The wear a second into the scene: in the second MiB, the scene's second part.
+  const char* const kLater = R"({"timeCode": "00:01:01:12", "frames": 6, "lost": 0.01, "flagged": 0.01})";
+  const Result split = tape(Tape(kLater), "tape-split", {"--split", "size:1", "--retry", "2"});
+  EXPECT_EQ(split.code, kExitDamaged) << split.out << split.err;
+  EXPECT_TRUE(Contains(split.out, "is not read again: it begins no scene")) << split.out;
+  EXPECT_FALSE(Contains(split.out, "pass 2")) << split.out;
+}
+
 TEST_F(CaptureRetryTest, ADirectCaptureRefusesTheOptions) {
   for (const auto& args : {std::vector<std::string>{"--retry", "2"}, std::vector<std::string>{"--keep-passes"}}) {
     std::vector<std::string> full{"capture", "direct", "--to", Utf8(folder / "d")};
     full.insert(full.end(), args.begin(), args.end());
     const Result r = Zelto(full);
     EXPECT_EQ(r.code, kExitUsage) << r.out << r.err;
-    EXPECT_TRUE(Contains(r.err, "--retry and --keep-passes are for batch captures")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "--retry and --keep-passes are for batch and tape captures")) << r.err;
   }
   const Result r = Zelto({"capture", "batch", "--to", Utf8(folder / "b"), "--name", "B", "--keep-passes", "scene:1"});
   EXPECT_EQ(r.code, kExitUsage) << r.err;

@@ -12,16 +12,13 @@
 #include <fstream>
 #include <iterator>
 
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb/stb_image.h>
-
 #include "app/ExitCode.h"
 #include "platform/PlatformExtras.h"
 #include "app/Session.h"
 #include "simulator/Camcorder.h"
 #include "simulator/SimulatedDriver.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/PngPixel.h"
 
 namespace {
 
@@ -30,20 +27,10 @@ using apptest::Result;
 using apptest::Contains;
 using namespace zelto::app;
 
-using Rgb = std::array<int, 3>;
+using apptest::PixelAt;
+using apptest::Rgb;
 
 #if ZELTO_SIM_HAVE_FFMPEG
-// A pixel of a PNG file (black where it cannot be read).
-Rgb PixelAt(const std::filesystem::path& file, int x, int y) {
-  int width = 0, height = 0, channels = 0;
-  unsigned char* pixels = stbi_load(file.string().c_str(), &width, &height, &channels, 3);
-  Rgb rgb{0, 0, 0};
-  if (pixels && x < width && y < height)
-    for (int i = 0; i < 3; ++i) rgb[i] = pixels[(static_cast<std::size_t>(y) * width + x) * 3 + i];
-  stbi_image_free(pixels);
-  return rgb;
-}
-
 // Colours alike, as a picture and its compressed copy are.
 bool Near(const Rgb& a, const Rgb& b) {
   for (int i = 0; i < 3; ++i)
