@@ -191,8 +191,13 @@ bool CaptureSession::StepBatch(CaptureDeck::View& view, bool ending) {
   Write(view, settings_.sections[section_].name);
   if (failed_) return false;
   if (view.mode != TransportMode::SeekPlaying) {
-    // The scene has played to its end (or the deck was stopped).
     capturing_ = false;
+    if (!PlayedToTheRecordingsEnd(view)) {
+      // The deck was stopped, or the cassette taken out, before the
+      // section's end: what was captured is kept, the section not completed.
+      Fail(DRIVER_ERROR_CAPTURE_DECK);
+      return false;
+    }
     Close(true);
     Emit(DRIVER_EVENT_SECTION_COMPLETE, 0, CAPTURE_OPTION_REPORT_BATCH);
     ++section_;
@@ -432,10 +437,19 @@ void CaptureSession::Close(bool report) {
   if (report) Emit(DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(FileRecord(path)), CAPTURE_OPTION_REPORT_COMPLETE);
 }
 
-void CaptureSession::Fail() {
+void CaptureSession::Fail(LPARAM error) {
   failed_ = true;
   Close(true);
-  Emit(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_CAPTURE_WRITE, 0);
+  Emit(DRIVER_EVENT_DEVICE_ERROR, error, 0);
+}
+
+bool CaptureSession::PlayedToTheRecordingsEnd(const CaptureDeck::View& view) const {
+  if (!view.cassette) return false;
+  const std::uint32_t from = settings_.sections[section_].inTrack;
+  // The recording the section began in, or the next one the seek found.
+  for (const Scene& scene : view.cassette->scenes)
+    if (scene.endTrack > from) return view.track + 1 >= scene.endTrack;
+  return true;  // blank to the end: nothing more to play
 }
 
 void CaptureSession::Emit(DWORD code, LPARAM argument, DWORD option) {

@@ -20,6 +20,7 @@
 
 #include "platform/win32.h"
 #include "simulator/CaptureDamage.h"
+#include "zelto/bridge/DriverInterfaces.h"
 #include "simulator/CaptureFileName.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "simulator/Cassette.h"
@@ -129,7 +130,12 @@ class CaptureSession {
   bool Appear();  // creates the open file's writer and writes what waited
   bool Open(const CaptureFileName& name, const Scene& scene);
   void Close(bool report);
-  void Fail();  // the disk took no more: close, report, end
+  // The file closed and reported, the driver's error posted (by default: the
+  // disk took no more), the session over.
+  void Fail(LPARAM error = DRIVER_ERROR_CAPTURE_WRITE);
+  // Whether a section's play stopped at the end of the recording it began
+  // in, not before (a stop, an ejection).
+  bool PlayedToTheRecordingsEnd(const CaptureDeck::View& view) const;
   // The thread failed on a fault of ours: ends as Fail does, and finishes.
   void FailOnFault();
   void Emit(DWORD code, LPARAM argument, DWORD option);

@@ -95,18 +95,20 @@ protected:
     } else {
       device->StopBatchRecording();
     }
-    // A camcorder taken away during the start may end it, heard with its reason.
-    if (Panel().Removed() && !dataStarted) {
+    // A camcorder taken away or its cassette out during the start may end
+    // it, heard with its reason.
+    if ((Panel().Removed() || Panel().EventActionTaken()) && !dataStarted) {
       EXPECT_LE(Ends(from), 1u);
     } else {
       EXPECT_EQ(Ends(from), dataStarted ? 1u : 0u);
     }
-    if (CountFrom(from, OX_RECORDING_COMPLETE) > 0) {
+    const std::optional<zelto::sim::Cassette> tape = Panel().CurrentCassette();
+    // (Unless the cassette came out after the recording's end.)
+    EXPECT_TRUE(tape || Panel().EventActionTaken()) << "the cassette is gone";
+    if (CountFrom(from, OX_RECORDING_COMPLETE) > 0 && tape) {
       // A complete recording put the whole file on the tape, after the scene there was.
       // (Where on the tape, and its margins, follow the deck's timing and what the
       // driver took.)
-      const std::optional<zelto::sim::Cassette> tape = Panel().CurrentCassette();
-      ASSERT_TRUE(tape);
       ASSERT_EQ(tape->scenes.size(), 2u);
       const std::optional<zelto::sim::SceneContent>& content = tape->scenes[1].content;
       ASSERT_TRUE(content);
@@ -138,6 +140,10 @@ TEST_F(RecordRoadFaultsE2e, ADirectRecordingEndsOnceWhicheverCallFails) {
 
 TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhereverTheCamcorderIsRemoved) {
   EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, true); }}, e2e::EventAction::Remove), 0u);
+}
+
+TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhereverTheCassetteIsEjected) {
+  EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, true); }}, e2e::EventAction::Eject), 0u);
 }
 
 }  // namespace

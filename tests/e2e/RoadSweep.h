@@ -153,7 +153,8 @@ protected:
 
   // The cassette put in afresh (the one in the camcorder taken out first),
   // standing where it begins. The library's deck takes its buttons once it
-  // has heard the deck stopped; a camcorder taken away meanwhile never says so.
+  // has heard the deck stopped; a camcorder taken away meanwhile never says
+  // so, nor does a cassette taken out again at once (a sweep's case).
   void LoadCassette(const zelto::sim::Cassette& cassette) {
     if (Panel().Eject()) {
       ASSERT_TRUE(Await([&] { return !Panel().CurrentCassette(); }));
@@ -166,7 +167,7 @@ protected:
         if (entries[i].value == Orvex::OX_NOTIFY_DEVICE_STATE && entries[i].thread != hostThread &&
             entries[i].note == DECK_STATE_STOP)
           return true;
-      return Panel().Removed();
+      return Panel().Removed() || !Panel().CurrentCassette();
     })) << "the cassette never stood still";
   }
 
@@ -201,6 +202,11 @@ protected:
   // them; then the camcorder is attached again, the device opened afresh
   // and the road run clean. The number of cases.
   std::size_t SweepEvents(const Road& road, EventAction action) {
+    std::size_t cases = 0;
+    SweepEventsInto(road, action, &cases);
+    return cases;
+  }
+  void SweepEventsInto(const Road& road, EventAction action, std::size_t* cases) {
     const auto started = std::chrono::steady_clock::now();
     Panel().ClearPostedEventLog();
     road.run(true);
@@ -217,14 +223,48 @@ protected:
       Panel().ClearEventAction();
       if (Panel().Removed()) Panel().ReconnectDevice();
       if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
+      // A cassette taken out is put back for the clean run, as a person would.
+      if (!Panel().CurrentCassette() && config.camcorder.cassette) {
+        ASSERT_NO_FATAL_FAILURE(LoadCassette(*config.camcorder.cassette));
+      }
       road.run(true);
       if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("[ sweep    ] %zu event cases (%s table), %zu struck, in %.1f s\n", table.size(),
                 FullSweep() ? "full" : "reduced", struck, seconds);
+    *cases = table.size();
+  }
+
+  // The disk full at points spread over what a clean run wrote: before its
+  // first byte, at each quarter, and a packet short of all of it; then the
+  // disk has room again and the road runs clean. The number of cases.
+  std::size_t SweepDiskFull(const Road& road) {
+    const auto started = std::chrono::steady_clock::now();
+    constexpr std::uint64_t kMeasure = 1ull << 40;
+    Panel().FillDiskAfter(kMeasure);
+    road.run(true);
+    const std::uint64_t written = kMeasure - Panel().DiskRoomLeft().value_or(kMeasure);
+    Panel().ClearCaptureFaults();
+    EXPECT_GT(written, zelto::sim::kPacketBytes) << "the clean run wrote nothing";
+    if (written <= zelto::sim::kPacketBytes) return 0;
+    const std::vector<std::uint64_t> table{0, written / 4, written / 2, written / 4 * 3,
+                                           written - zelto::sim::kPacketBytes};
+    for (const std::uint64_t room : table) {
+      SCOPED_TRACE("the disk full after " + std::to_string(room) + " of " + std::to_string(written) + " bytes");
+      Panel().FillDiskAfter(room);
+      road.run(false);
+      Panel().ClearCaptureFaults();
+      road.run(true);
+      if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("[ sweep    ] %zu disk-full cases in %.1f s\n", table.size(), seconds);
     return table.size();
   }
+
+  // Whether the disk filled in this run: a file then ends where it did.
+  bool DiskFilled() { return Panel().DiskRoomLeft() == std::uint64_t{0}; }
 
   // Closes the device, audits the driver, and opens it again.
   bool Reopen() {
