@@ -284,6 +284,13 @@ private:
         return End(kExitOk, "every section captured");
       case OX_CAPTURING_ERROR_STOP: {
         error = e.error;
+        // A deck another command took, whichever the camcorder told first:
+        // the library's error or the deck's own state.
+        if (e.error == OX_CAPTURING_ERROR_DECK_STOPPED || e.error == OX_CAPTURING_ERROR_TAPE_EJECTED) {
+          const DeckDeparture departure =
+              JudgeDeck(DeckAsItStands(session, e.error == OX_CAPTURING_ERROR_TAPE_EJECTED));
+          if (departure.kind == DeckDeparture::Kind::TakenOver) return End(kExitTakenOver, departure.words);
+        }
         std::string words = CapturingErrorName(e.error);
         if (e.error == OX_CAPTURING_ERROR_FILE_WRITE || e.error == OX_CAPTURING_ERROR_UNKNOWN) {
           // The driver does not say why a file could not be written; the

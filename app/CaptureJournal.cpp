@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <utility>
 
@@ -97,6 +98,10 @@ std::string CaptureJournal::Complete(const std::string& name) {
   return Append("complete " + std::to_string(size) + " " + name);
 }
 
+std::string CaptureJournal::Replacing(const std::string& name, std::uintmax_t size) {
+  return Append("replacing " + std::to_string(size) + " " + name);
+}
+
 void CaptureJournal::Withdraw() {
   if (!started || !listed.empty()) return;
   std::error_code ec;
@@ -113,7 +118,7 @@ std::vector<std::string> CaptureJournal::Unfinished(const std::filesystem::path&
   if (all.rfind(std::string(kHeader) + "\n", 0) != 0) return {};
 
   std::vector<CaptureNames> declared;
-  std::map<std::string, std::uint64_t> whole;  // name -> size when listed
+  std::map<std::string, std::set<std::uint64_t>> whole;  // name -> the sizes it is whole at
   for (std::size_t at = kHeader.size() + 1; at < all.size();) {
     const std::size_t end = all.find('\n', at);
     if (end == std::string::npos) break;  // cut short: never finished
@@ -129,7 +134,10 @@ std::vector<std::string> CaptureJournal::Unfinished(const std::filesystem::path&
       declared.push_back(*names);
     } else if (word == "complete") {
       const auto [size, name] = FirstWord(rest);
-      if (const auto bytes = Count(size); bytes && !name.empty()) whole[std::string(name)] = *bytes;
+      if (const auto bytes = Count(size); bytes && !name.empty()) whole[std::string(name)] = {*bytes};
+    } else if (word == "replacing") {
+      const auto [size, name] = FirstWord(rest);
+      if (const auto bytes = Count(size); bytes && !name.empty()) whole[std::string(name)].insert(*bytes);
     }
   }
 
@@ -139,7 +147,7 @@ std::vector<std::string> CaptureJournal::Unfinished(const std::filesystem::path&
       std::error_code ec;
       const std::uintmax_t size = std::filesystem::file_size(folder / zelto::platform::PathFromUtf8(name), ec);
       const auto listed = whole.find(name);
-      if (!ec && (listed == whole.end() || listed->second != size) &&
+      if (!ec && (listed == whole.end() || !listed->second.count(size)) &&
           std::find(unfinished.begin(), unfinished.end(), name) == unfinished.end())
         unfinished.push_back(name);
     }

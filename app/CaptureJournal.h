@@ -35,6 +35,11 @@ public:
   // size it has now. Listing it again is harmless; with another size, the
   // later listing counts.
   std::string Complete(const std::string& name);
+  // A whole file of this size is about to take the listed file's place
+  // (a mended file renamed over it): until the next listing either size
+  // is whole, so that a crash between the rename and that listing leaves
+  // no whole file told unfinished.
+  std::string Replacing(const std::string& name, std::uintmax_t size);
   // A capture that made no file takes its declaration back: a list this
   // capture started is removed again.
   void Withdraw();

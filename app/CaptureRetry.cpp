@@ -102,9 +102,12 @@ RetryResult CaptureRetry::Repair(FileInspection& damaged, std::uint32_t inPoint)
                       result.ending != RetryResult::Ending::Failed && result.passes > 0 &&
                       result.assembly.packetsRecovered + result.assembly.packetsReplaced > 0;
   if (mended) {
-    if (zelto::platform::FlushFileToDisk(assembling) && (fs::rename(assembling, file, ec), !ec)) {
+    CaptureJournal journal(file.parent_path());
+    const std::uintmax_t size = fs::file_size(assembling, ec);
+    if (!ec && zelto::platform::FlushFileToDisk(assembling) && journal.Replacing(Name(file), size).empty() &&
+        (fs::rename(assembling, file, ec), !ec)) {
       result.replaced = true;
-      CaptureJournal(file.parent_path()).Complete(Name(file));
+      journal.Complete(Name(file));
     } else {
       result.ending = RetryResult::Ending::Failed;
       result.why = "the assembled file could not replace " + Name(file) + "; it is kept as captured";

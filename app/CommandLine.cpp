@@ -197,7 +197,9 @@ unsigned ParseTrack(const std::string& text) {
 // A whole number in a range, decimal digits only.
 std::uint64_t ParseCount(const std::string& what, const std::string& text, std::uint64_t low, std::uint64_t high) {
   const bool digits = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!digits) throw UsageError{what + " '" + text + "' is not a number"};
+  if (!digits)
+    throw UsageError{what + " '" + text + "' is not a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high)};
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)

@@ -1,6 +1,7 @@
 #include "app/DeckTakeover.h"
 
 #include "app/Names.h"
+#include "zelto/device/ZeltoVideoDevice.h"
 
 namespace zelto::app {
 
@@ -60,5 +61,15 @@ DeckDeparture JudgeFromTheDeck(const DeckView& view) {
 }
 
 }  // namespace
+
+DeckView DeckAsItStands(Session& session, bool ejected) {
+  DeckView view;
+  view.state = session.Device().GetDeviceState();
+  view.media = ejected ? OX_MEDIA_NONE : session.Device().GetMediaInfo();
+  view.position = session.Position();
+  view.seekUnderWay = session.SeekUnderWay();
+  view.takenBy = session.DeckTaken();
+  return view;
+}
 
 }  // namespace zelto::app

@@ -45,6 +45,11 @@ struct DeckView {
 
 DeckDeparture JudgeDeck(const DeckView& view);
 
+// The deck as it stands now, read from the device and the session, for a
+// capture the library ended on the deck's account (deck stopped, tape
+// ejected: then no cassette, whatever the device last heard).
+DeckView DeckAsItStands(Session& session, bool ejected);
+
 // "the deck was taken by zelto deck stop (process 4343)"
 std::string TakenWords(const DeckTakeover& by);
 

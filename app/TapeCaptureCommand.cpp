@@ -219,15 +219,9 @@ private:
           // The library reads every stop of the deck under the run as an
           // error: the tape's end (every scene is in by then), another
           // command's button, or a transport that gave up.
-          DeckView view;
-          view.state = device.GetDeviceState();
-          view.media = e.error == OX_CAPTURING_ERROR_TAPE_EJECTED ? OX_MEDIA_NONE : device.GetMediaInfo();
-          view.position = session.Position();
-          view.seekUnderWay = session.SeekUnderWay();
-          view.takenBy = session.DeckTaken();
           const DeckDeparture departure =
               e.error == OX_CAPTURING_ERROR_DECK_STOPPED || e.error == OX_CAPTURING_ERROR_TAPE_EJECTED
-                  ? JudgeDeck(view)
+                  ? JudgeDeck(DeckAsItStands(session, e.error == OX_CAPTURING_ERROR_TAPE_EJECTED))
                   : DeckDeparture{};
           if (departure.kind == DeckDeparture::Kind::TapeEnded) {
             tapeEnded = true;

@@ -103,6 +103,7 @@ else()
 endif()
 set(ZELTO_SIMULATOR_HEADERS
   simulator/Camcorder.h
+  simulator/CaptureDamage.h
   simulator/CaptureDiskFaults.h
   simulator/CaptureFileName.h
   simulator/CaptureSession.h

@@ -20,11 +20,11 @@
 
 #include "platform/win32.h"
 #include "simulator/CaptureDamage.h"
-#include "zelto/bridge/DriverInterfaces.h"
 #include "simulator/CaptureFileName.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "simulator/Cassette.h"
 #include "simulator/DeckModel.h"
+#include "zelto/bridge/DriverInterfaces.h"
 
 namespace zelto::sim {
 

@@ -282,6 +282,16 @@ TEST_F(CaptureNamesTest, TheCaptureListTellsUnfinishedFilesFromWholeOnes) {
        {{"Tape-001-01.zlt", "a"}, {"Tape-002-01.zlt", "ab"}, {"Tape-003-01.zlt", "x"}, {"Clip-01.zlt", "x"}},
        {"Tape-002-01.zlt"}},
       {"no list of ours", "some notes\nbegin direct Clip\n", {{"Clip-01.zlt", "x"}}, {}},
+      // A mended file renamed over a capture: either size is whole until
+      // the next listing, which alone stands after it.
+      {"mending, before the rename", head + "begin batch 1 1 B\ncomplete 3 B-001-01.zlt\nreplacing 4 B-001-01.zlt\n",
+       {{"B-001-01.zlt", "abc"}}, {}},
+      {"mending, after the rename", head + "begin batch 1 1 B\ncomplete 3 B-001-01.zlt\nreplacing 4 B-001-01.zlt\n",
+       {{"B-001-01.zlt", "abcd"}}, {}},
+      {"mending, some other size", head + "begin batch 1 1 B\ncomplete 3 B-001-01.zlt\nreplacing 4 B-001-01.zlt\n",
+       {{"B-001-01.zlt", "ab"}}, {"B-001-01.zlt"}},
+      {"mended and listed", head + "begin batch 1 1 B\ncomplete 3 B-001-01.zlt\nreplacing 4 B-001-01.zlt\ncomplete 4 B-001-01.zlt\n",
+       {{"B-001-01.zlt", "abc"}}, {"B-001-01.zlt"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,10 +9,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/CaptureJournal.h"
 #include "app/ExitCode.h"
 #include "platform/PlatformExtras.h"
 #include "simulator/CaptureStreamWriter.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/ChildZelto.h"
 
 namespace {
 
@@ -179,6 +181,30 @@ TEST_F(CaptureRetryTest, ATapeCaptureReadsADamagedSceneAgainFromItsStart) {
   EXPECT_TRUE(Contains(split.out, "is not read again: it begins no scene")) << split.out;
   EXPECT_FALSE(Contains(split.out, "pass 2")) << split.out;
 }
+
+#ifndef _WIN32
+// Ctrl-C while a pass is read: the file stays as captured and listed whole;
+// no pass and no half-assembled file is left. At real speed, so that the
+// pass is still under way when the signal comes.
+TEST_F(CaptureRetryTest, CtrlCDuringARetryKeepsTheFileAsCaptured) {
+  const std::filesystem::path out = folder / "cut";
+  apptest::ChildZelto child(folder, {"--cassette", Cassette(Tape(kWorn), "cut.json"), "capture", "batch", "--to",
+                                     Utf8(out), "--name", "B", "--retry", "3", "scene:2"});
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(child.WaitFor("pass 2")) << child.Output();
+  const std::string captured = ReadAll(out / "B-001-01.zlt");
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Finish(), kExitInterrupted) << child.Output();
+  EXPECT_TRUE(Contains(child.Output(), "is kept as captured")) << child.Output();
+  EXPECT_FALSE(captured.empty());
+  EXPECT_TRUE(ReadAll(out / "B-001-01.zlt") == captured) << "the file changed";
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) left.push_back(Utf8(entry.path().filename()));
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".zelto-captures", "B-001-01.zlt"}));
+  EXPECT_TRUE(CaptureJournal::Unfinished(out).empty());
+}
+#endif
 
 TEST_F(CaptureRetryTest, ADirectCaptureRefusesTheOptions) {
   for (const auto& args : {std::vector<std::string>{"--retry", "2"}, std::vector<std::string>{"--keep-passes"}}) {
