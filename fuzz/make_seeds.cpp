@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 
+#include "app/SceneDamage.h"
 #include "host/cassettedb/IMicDatabaseManager.h"
 #include "platform/PlatformExtras.h"
 #include "simulator/CaptureStreamWriter.h"
@@ -234,6 +235,41 @@ void Sheets() {
 
 }  // namespace
 
+// The data folder's scene damage list as captures write it: two scenes, one
+// captured whole and one damaged.
+void SceneDamage(const fs::path& scratch) {
+  using zelto::app::FileInspection;
+  const auto scene = [](std::int64_t recordedAt, std::uint32_t from, std::uint32_t to) {
+    Orvex::_OxMICRecInfo r;
+    r.recordedAt = recordedAt;
+    r.startTimeCode = from << 8;
+    r.endTimeCode = to << 8;
+    return r;
+  };
+  const std::vector<Orvex::_OxMICRecInfo> scenes{scene(1'752'315'243, 0, 20), scene(1'752'335'651, 30, 50)};
+  const auto file = [](const char* name, double first, double last) {
+    FileInspection f;
+    f.file = name;
+    f.outcome.report.framesPerSecond = 25.0;
+    f.outcome.report.firstPictureClock = static_cast<std::int64_t>(first * 90'000);
+    f.outcome.report.lastPictureClock = static_cast<std::int64_t>(last * 90'000);
+    return f;
+  };
+  FileInspection worn = file("/captures/Tape-002-01.zlt", 30.1, 50.1);
+  zelto::streamcheck::DamagedStretch lost;
+  lost.packetsLost = 4;
+  lost.packetsFlagged = 2;
+  lost.clock = 40 * 90'000;
+  worn.outcome.report.stretches.push_back(lost);
+  worn.outcome.report.packetsLost = 4;
+  worn.outcome.report.packetsFlagged = 2;
+  const fs::path folder = scratch / "scene-damage";
+  fs::create_directories(folder);
+  if (!zelto::app::SceneDamageLedger(folder).Record(scenes, {file("/captures/Tape-001-01.zlt", 0.1, 20.1), worn}).empty())
+    return;
+  Write("scene_damage", "two-scenes", ReadFile(folder / zelto::app::SceneDamageLedger::kFileName));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_seeds FOLDER\n");
@@ -251,6 +287,7 @@ int main(int argc, char** argv) {
   Sections();
   Streams(scratch);
   Sheets();
+  SceneDamage(scratch);
   fs::remove_all(scratch);
   return 0;
 }
