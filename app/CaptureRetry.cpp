@@ -90,6 +90,9 @@ RetryResult CaptureRetry::Repair(FileInspection& damaged, std::uint32_t inPoint)
     passes.push_back(pass);
     fs::remove(assembling, ec);  // what a killed retry left
     result.assembly = zelto::streamcheck::Assemble(file, passes, assembling);
+    // The assembly reads packets only; the file's inspection decoded its pictures.
+    if (!result.assembly.primary.framesPerSecond)
+      result.assembly.primary.framesPerSecond = damaged.outcome.report.framesPerSecond;
     if (result.assembly.failure != AssemblyReport::Failure::None) {
       result.ending = RetryResult::Ending::Failed;
       result.why = "the passes could not be assembled (" + result.assembly.why + "); " + Name(file) +

@@ -12,8 +12,9 @@ bool Touch(std::uint64_t first, std::uint64_t end, std::uint64_t otherFirst, std
   return first <= otherEnd && otherFirst <= end;
 }
 
-std::string Time(const std::optional<std::int64_t>& clock) {
-  return clock ? TimeCodeText(*clock, std::nullopt) : "no time";
+// As a time code where the primary's frame rate is known.
+std::string Time(const std::optional<std::int64_t>& clock, const AssemblyReport& report) {
+  return clock ? TimeCodeText(*clock, report.primary.framesPerSecond) : "no time";
 }
 
 std::string RepairText(std::uint64_t recovered, std::uint64_t replaced) {
@@ -78,7 +79,7 @@ std::vector<std::string> AssemblyReportLines(const AssemblyReport& report) {
     if (!repair.passes.empty())
       fate = std::string(repair.Whole(s) ? "repaired" : "partly repaired") + " from " + PassList(repair.passes) + " (" +
              RepairText(repair.packetsRecovered, repair.packetsReplaced) + ")";
-    lines.push_back("  " + PlaceText(s.firstByte, s.endByte) + " (" + Time(s.clock) + "): " + StretchText(s) + "; " +
+    lines.push_back("  " + PlaceText(s.firstByte, s.endByte) + " (" + Time(s.clock, report) + "): " + StretchText(s) + "; " +
                     fate);
   }
   if (report.primary.stretchesNotListed > 0)
@@ -91,7 +92,7 @@ std::vector<std::string> AssemblyReportLines(const AssemblyReport& report) {
                                          return Touch(s.firstByte, s.endByte, r.firstByte, r.endByte);
                                        });
     if (!inStretch)
-      lines.push_back("  " + PlaceText(r.firstByte, r.endByte) + " (" + Time(r.clock) + "): " +
+      lines.push_back("  " + PlaceText(r.firstByte, r.endByte) + " (" + Time(r.clock, report) + "): " +
                       RepairText(r.packetsRecovered, r.packetsReplaced) + " from pass " + std::to_string(r.pass) +
                       ", where the primary showed no damage");
   }
@@ -111,7 +112,7 @@ std::vector<std::string> AssemblyReportLines(const AssemblyReport& report) {
   }
   lines.push_back("assembled: " + Summary(report.assembled));
   for (const DamagedStretch& s : report.assembled.stretches)
-    lines.push_back("  " + PlaceText(s.firstByte, s.endByte) + " (" + Time(s.clock) + "): " + StretchText(s));
+    lines.push_back("  " + PlaceText(s.firstByte, s.endByte) + " (" + Time(s.clock, report) + "): " + StretchText(s));
   if (report.assembled.stretchesNotListed > 0)
     lines.push_back("  and " + CountText(report.assembled.stretchesNotListed, "stretch", "stretches") + " more");
   return lines;

@@ -1,5 +1,6 @@
 #include "streamcheck/PassAssembly.h"
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <memory>
@@ -17,7 +18,11 @@ constexpr std::size_t kPieceBytes = 256 * 1024;
 // A file's bytes in order; a failed read ends it and is remembered.
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(const std::filesystem::path& file) : in_(file, std::ios::binary), failed_(!in_) {}
+  // From byte `from` of the file on.
+  explicit FileSource(const std::filesystem::path& file, std::uint64_t from = 0)
+      : in_(file, std::ios::binary), failed_(!in_) {
+    if (!failed_ && from > 0 && !in_.seekg(static_cast<std::streamoff>(from))) failed_ = true;
+  }
   bool ReadFailed() const override { return failed_; }
   std::size_t Read(std::uint8_t* data, std::size_t size) override {
     if (failed_ || !in_) return 0;
@@ -113,6 +118,28 @@ class PacketWriter {
   PacketAccounting accounting_;
 };
 
+// The bytes a pass needs not hold: those it shares with the primary from
+// the start, less a lead for the merger to align on, in whole packets. A
+// pass read from where the primary began is the same stream up to the
+// first damage of either, so only a little before that is held.
+constexpr std::uint64_t kAlignmentLeadBytes = std::uint64_t{8} << 20;
+
+std::uint64_t SharedLeadToSkip(const std::filesystem::path& primary, const std::filesystem::path& pass) {
+  std::ifstream a(primary, std::ios::binary), b(pass, std::ios::binary);
+  std::vector<char> x(kPieceBytes), y(kPieceBytes);
+  std::uint64_t same = 0;
+  while (a && b) {
+    a.read(x.data(), static_cast<std::streamsize>(x.size()));
+    b.read(y.data(), static_cast<std::streamsize>(y.size()));
+    const auto got = static_cast<std::size_t>(std::min(a.gcount(), b.gcount()));
+    const auto differs = std::mismatch(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(got), y.begin()).first;
+    same += static_cast<std::uint64_t>(differs - x.begin());
+    if (differs != x.begin() + static_cast<std::ptrdiff_t>(got)) break;
+  }
+  const std::uint64_t skip = same > kAlignmentLeadBytes ? same - kAlignmentLeadBytes : 0;
+  return skip / kPacketBytes * kPacketBytes;
+}
+
 AssemblyReport Failed(AssemblyReport::Failure failure, std::string why) {
   AssemblyReport report;
   report.failure = failure;
@@ -171,7 +198,7 @@ AssemblyReport Assemble(const std::filesystem::path& primary, const std::vector<
   std::vector<std::unique_ptr<FileSource>> passIn;
   std::vector<ByteSource*> passSources;
   for (const auto& pass : passes) {
-    passIn.push_back(std::make_unique<FileSource>(pass));
+    passIn.push_back(std::make_unique<FileSource>(pass, SharedLeadToSkip(primary, pass)));
     passSources.push_back(passIn.back().get());
   }
   std::ofstream out(output, std::ios::binary | std::ios::trunc);

@@ -13,10 +13,13 @@
 // sync, a packet cut short) are left out.
 //
 // Working set: the primary is read once, 256 KiB at a time, and never held
-// whole; each pass is held whole (about 1.2 times its size, at most
+// whole; each pass is held (about 1.2 times what is held of it, at most
 // kMostPassBytes) with one merge stage's lookahead of about 7 MiB; the
 // output is written 256 KiB at a time; two packet accountings (about 130
-// KiB each) count the primary's damage and the damage left.
+// KiB each) count the primary's damage and the damage left. From files, a
+// pass is held only from 8 MiB before the first byte where it and the
+// primary differ: a re-read from the primary's start is held over its
+// damaged stretches, not over the whole file.
 #pragma once
 
 #include <cstdint>

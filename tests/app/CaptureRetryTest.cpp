@@ -141,7 +141,14 @@ TEST_F(CaptureRetryTest, OptionsDecideWhatIsReadAgainAndWhatIsKept) {
     const Result r = Batch(Tape(kWorn), c.name, c.args);
     EXPECT_EQ(r.code, c.code) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, c.says)) << r.out;
-    EXPECT_EQ(Contains(r.out, "pass 2"), !c.args.empty() && c.args[1] != "0") << r.out;
+    const bool retried = !c.args.empty() && c.args[1] != "0";
+    EXPECT_EQ(Contains(r.out, "pass 2"), retried) << r.out;
+    // The repair's stretch dated as the tape's time code, as the damage report dates it.
+    EXPECT_EQ(Contains(r.out, "(00:01:00:"), true) << r.out;
+    if (retried) {
+      EXPECT_TRUE(Contains(r.out, "repaired from pass 2")) << r.out;
+      EXPECT_FALSE(Contains(r.out, "(00:01:00.")) << r.out;
+    }
     std::vector<std::string> extra;
     for (const auto& entry : std::filesystem::directory_iterator(folder / c.name)) {
       const std::string name = Utf8(entry.path().filename());
