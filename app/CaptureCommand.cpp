@@ -475,21 +475,15 @@ private:
   // its own to read from.
   int Retry(std::vector<FileInspection>& inspections) {
     CaptureRetry retry(session, pump, report, options.retries, options.keepPasses);
-    for (FileInspection& file : inspections) {
-      if (!file.Damaged()) continue;
+    const auto sectionStart = [&](const FileInspection& file, std::string* whyNot) -> std::optional<std::uint32_t> {
       const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(file.file).filename());
       const std::optional<std::pair<int, int>> numbers = names.Numbers(name);
-      std::optional<std::size_t> section;
-      for (std::size_t i = 0; numbers && i < sections.size(); ++i)
-        if (WrapFileNumber(names.first + static_cast<int>(i)) == numbers->first) section = i;
-      if (!section || numbers->second != 1) {
-        Note(name + " is not read again: only the first part of a section begins at a tape point to read from");
-        continue;
-      }
-      if (retry.Repair(file, sections[*section].inPoint).ending == RetryResult::Ending::CutShort)
-        return kExitInterrupted;
-    }
-    return kExitOk;
+      for (std::size_t i = 0; numbers && numbers->second == 1 && i < sections.size(); ++i)
+        if (WrapFileNumber(names.first + static_cast<int>(i)) == numbers->first) return sections[i].inPoint;
+      *whyNot = "only the first part of a section begins at a tape point to read from";
+      return std::nullopt;
+    };
+    return retry.RepairAll(inspections, sectionStart) ? kExitOk : kExitInterrupted;
   }
 
   void Summary(int code, const std::vector<std::string>& made, const std::vector<FileInspection>& inspections) {

@@ -54,6 +54,20 @@ const char* FateWord(PassOutcome::Fate fate) {
 
 }  // namespace
 
+bool CaptureRetry::RepairAll(std::vector<FileInspection>& files, const TapePointOf& start) {
+  for (FileInspection& file : files) {
+    if (!file.Damaged()) continue;
+    std::string whyNot;
+    const std::optional<std::uint32_t> inPoint = start(file, &whyNot);
+    if (!inPoint) {
+      report.Note(Name(zelto::platform::PathFromUtf8(file.file)) + " is not read again: " + whyNot);
+      continue;
+    }
+    if (Repair(file, *inPoint).ending == RetryResult::Ending::CutShort) return false;
+  }
+  return true;
+}
+
 fs::path CaptureRetry::PassPath(const fs::path& file, std::size_t pass) {
   fs::path name = file;
   name += ".pass" + std::to_string(pass);

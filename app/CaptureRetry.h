@@ -15,6 +15,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,14 @@ public:
   // second of tape, where the file began) up to `retries` times while
   // damage remains; the file's inspection is refreshed in place.
   RetryResult Repair(FileInspection& damaged, std::uint32_t inPoint);
+
+  // Where a file begins on the tape (hundredths of a second), or none with
+  // *whyNot saying why it cannot be read again.
+  using TapePointOf = std::function<std::optional<std::uint32_t>(const FileInspection& file, std::string* whyNot)>;
+  // Repairs each damaged file that `start` finds a tape point for; each
+  // other damaged file is noted as not read again, with the reason. False
+  // when the retry was cut short (Ctrl-C).
+  bool RepairAll(std::vector<FileInspection>& files, const TapePointOf& start);
 
   // The pass file names beside a capture: FILE.pass2, FILE.pass3, ...
   static std::filesystem::path PassPath(const std::filesystem::path& file, std::size_t pass);

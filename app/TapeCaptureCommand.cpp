@@ -322,22 +322,15 @@ private:
   int Retry(std::vector<FileInspection>& inspections) {
     const std::optional<zelto::sim::Cassette> cassette = session.CurrentCassette();
     CaptureRetry retry(session, pump, report, options.retries, options.keepPasses);
-    for (FileInspection& file : inspections) {
-      if (!file.Damaged()) continue;
-      const std::string name = zelto::platform::Utf8FromPath(zelto::platform::PathFromUtf8(file.file).filename());
+    const auto sceneStart = [&](const FileInspection& file, std::string* whyNot) -> std::optional<std::uint32_t> {
       const std::optional<std::int64_t> clock = file.outcome.report.firstPictureClock;
-      const std::optional<std::uint32_t> inPoint =
-          cassette && clock ? SceneBegunBy(*cassette, *clock) : std::optional<std::uint32_t>();
-      if (!inPoint) {
-        report.Note(name + " is not read again: " +
-                    (cassette ? "it begins no scene of the tape (a later part of a split scene has no tape "
-                                "point of its own to read from)"
-                              : "where its scene begins is known only on the simulated camcorder's tape"));
-        continue;
-      }
-      if (retry.Repair(file, *inPoint).ending == RetryResult::Ending::CutShort) return kExitInterrupted;
-    }
-    return kExitOk;
+      if (const auto point = cassette && clock ? SceneBegunBy(*cassette, *clock) : std::nullopt; point) return point;
+      *whyNot = cassette ? "it begins no scene of the tape (a later part of a split scene has no tape point of its "
+                           "own to read from)"
+                         : "where its scene begins is known only on the simulated camcorder's tape";
+      return std::nullopt;
+    };
+    return retry.RepairAll(inspections, sceneStart) ? kExitOk : kExitInterrupted;
   }
 
   bool Failed(const std::string& words) {
