@@ -71,6 +71,13 @@ protected:
     return Zelto(args);
   }
 
+  Result TapeCapture(const std::string& tape, const char* into, std::vector<std::string> more) {
+    std::vector<std::string> args{"--cassette", Cassette(tape, std::string(into) + ".json"), "capture", "tape",
+                                  "--to", Utf8(folder / into), "--name", "T", "--stream-timeout", "5000"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Zelto(args);
+  }
+
   static nlohmann::json Event(const Result& r, const char* event) {
     for (const std::string& line : apptest::Lines(r.out)) {
       const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
@@ -159,18 +166,11 @@ TEST_F(CaptureRetryTest, OptionsDecideWhatIsReadAgainAndWhatIsKept) {
 }
 
 // A whole-tape capture reads a damaged scene file again from the scene's
-// start, found by the time code of its first picture; a later part of a
-// split scene begins at no point a seek can find, and is only reported.
+// start, found by the time code of its first picture.
 TEST_F(CaptureRetryTest, ATapeCaptureReadsADamagedSceneAgainFromItsStart) {
-  const auto tape = [&](const std::string& cassette, const char* into, std::vector<std::string> more) {
-    std::vector<std::string> args{"--cassette", Cassette(cassette, std::string(into) + ".json"), "capture", "tape",
-                                  "--to", Utf8(folder / into), "--name", "T", "--stream-timeout", "5000"};
-    args.insert(args.end(), more.begin(), more.end());
-    return Zelto(args);
-  };
-  const Result clean = tape(Tape(""), "tape-clean", {});
+  const Result clean = TapeCapture(Tape(""), "tape-clean", {});
   ASSERT_EQ(clean.code, kExitOk) << clean.out << clean.err;
-  const Result r = tape(Tape(kWorn), "tape-worn", {"--retry", "3", "--json"});
+  const Result r = TapeCapture(Tape(kWorn), "tape-worn", {"--retry", "3", "--json"});
   EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
   const nlohmann::json retry = Event(r, "retry");
   ASSERT_TRUE(retry.is_object()) << r.out;
@@ -180,13 +180,6 @@ TEST_F(CaptureRetryTest, ATapeCaptureReadsADamagedSceneAgainFromItsStart) {
   EXPECT_TRUE(WithoutPadding(ReadAll(folder / "tape-worn" / "T-002-01.zlt")) ==
               WithoutPadding(ReadAll(folder / "tape-clean" / "T-002-01.zlt")))
       << "the mended scene file differs from the capture of the tape without wear";
-
-  // The wear a second into the scene: in the second MiB, the scene's second part.
-  const char* const kLater = R"({"timeCode": "00:01:01:12", "frames": 6, "lost": 0.01, "flagged": 0.01})";
-  const Result split = tape(Tape(kLater), "tape-split", {"--split", "size:1", "--retry", "2"});
-  EXPECT_EQ(split.code, kExitDamaged) << split.out << split.err;
-  EXPECT_TRUE(Contains(split.out, "is not read again: it begins no scene")) << split.out;
-  EXPECT_FALSE(Contains(split.out, "pass 2")) << split.out;
 }
 
 #ifndef _WIN32
@@ -212,6 +205,20 @@ TEST_F(CaptureRetryTest, CtrlCDuringARetryKeepsTheFileAsCaptured) {
   EXPECT_TRUE(CaptureJournal::Unfinished(out).empty());
 }
 #endif
+
+// A later part of a split file begins at no point a seek can find: its
+// damage is reported, not read again.
+TEST_F(CaptureRetryTest, ALaterPartOfASplitFileIsOnlyReported) {
+  // The wear a second into the scene: in the second MiB, the scene's second part.
+  const char* const kLater = R"({"timeCode": "00:01:01:12", "frames": 6, "lost": 0.01, "flagged": 0.01})";
+  const Result batch = Batch(Tape(kLater), "batch-split", {"--split", "size:1", "--retry", "2"});
+  EXPECT_EQ(batch.code, kExitDamaged) << batch.out << batch.err;
+  EXPECT_TRUE(Contains(batch.out, "is not read again: only the first part of a section")) << batch.out;
+  const Result split = TapeCapture(Tape(kLater), "tape-split", {"--split", "size:1", "--retry", "2"});
+  EXPECT_EQ(split.code, kExitDamaged) << split.out << split.err;
+  EXPECT_TRUE(Contains(split.out, "is not read again: it begins no scene")) << split.out;
+  for (const Result* r : {&batch, &split}) EXPECT_FALSE(Contains(r->out, "pass 2")) << r->out;
+}
 
 TEST_F(CaptureRetryTest, ADirectCaptureRefusesTheOptions) {
   for (const auto& args : {std::vector<std::string>{"--retry", "2"}, std::vector<std::string>{"--keep-passes"}}) {
