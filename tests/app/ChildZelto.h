@@ -140,8 +140,12 @@ class ChildZelto {
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION info{};
+    // Detached: no console at all, its output only the pipe. Given a
+    // console of its own (CREATE_NO_WINDOW), under Wine the child gets a
+    // console host that inherits this process's standard handles and can
+    // outlive a child killed early, holding the test runner's pipe open.
     const BOOL made = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                     CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr, &startup,
+                                     CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, block.data(), nullptr, &startup,
                                      &info);
     CloseHandle(writeEnd);
     if (!made) {
