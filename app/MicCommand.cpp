@@ -22,21 +22,6 @@ namespace {
 
 std::string Utf8(const OxString& text) { return zelto::platform::ToUtf8(text.GetStdString()); }
 
-// The recording date as the camcorder wrote it (its clock, shown as UTC).
-std::string DateText(std::int64_t secondsSince1970) {
-  if (secondsSince1970 <= 0) return "";
-  const std::time_t at = static_cast<std::time_t>(secondsSince1970);
-  std::tm parts{};
-#ifdef _WIN32
-  if (gmtime_s(&parts, &at) != 0) return "";
-#else
-  if (gmtime_r(&at, &parts) == nullptr) return "";
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  return text;
-}
-
 int Pictures(const _OxMICRecInfo& record) {
   return (record.firstPicture.GetBitmapSize() > 0 ? 1 : 0) + (record.secondPicture.GetBitmapSize() > 0 ? 1 : 0);
 }
@@ -77,7 +62,7 @@ int Show(ZeltoVideoDevice& device, const SceneDamageLedger& ledger, bool json, C
     for (const _OxMICRecInfo& r : records) {
       out["scenes"].push_back({{"scene", ++number},
                                {"id", r.id},
-                               {"recorded", DateText(r.recordedAt)},
+                               {"recorded", UtcDateText(r.recordedAt)},
                                {"start", PackedTimeCodeText(r.startTimeCode)},
                                {"end", PackedTimeCodeText(r.endTimeCode)},
                                {"lengthMs", r.duration},
@@ -103,7 +88,7 @@ int Show(ZeltoVideoDevice& device, const SceneDamageLedger& ledger, bool json, C
     char row[160];
     std::snprintf(row, sizeof row, "%3u  %s  %s  %-10s  %-19s  %-4s  %-8d  %-8s  ", ++number,
                   PackedTimeCodeText(r.startTimeCode).c_str(), PackedTimeCodeText(r.endTimeCode).c_str(),
-                  MillisecondsText(r.duration).c_str(), DateText(r.recordedAt).c_str(), r.flag ? "yes" : "no",
+                  MillisecondsText(r.duration).c_str(), UtcDateText(r.recordedAt).c_str(), r.flag ? "yes" : "no",
                   Pictures(r), DamageWord(ledger.Find(r)).c_str());
     console.Line(row + Utf8(r.text));
   }
@@ -173,6 +158,20 @@ int WritePicture(ZeltoVideoDevice& device, const MicOptions& options, Console& c
 }
 
 }  // namespace
+
+std::string UtcDateText(std::int64_t secondsSince1970) {
+  if (secondsSince1970 <= 0) return "";
+  const std::time_t at = static_cast<std::time_t>(secondsSince1970);
+  std::tm parts{};
+#ifdef _WIN32
+  if (gmtime_s(&parts, &at) != 0) return "";
+#else
+  if (gmtime_r(&at, &parts) == nullptr) return "";
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  return text;
+}
 
 std::string PackedTimeCodeText(std::uint32_t packed) {
   char text[16];

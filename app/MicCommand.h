@@ -17,6 +17,9 @@ namespace zelto::app {
 
 class Session;
 
+// Seconds since 1970 as "YYYY-MM-DD HH:MM:SS" in UTC (a recording date as
+// the camcorder wrote it, by its clock); empty for 0 or before.
+std::string UtcDateText(std::int64_t secondsSince1970);
 // "HH:MM:SS:FF" of a time code packed 0xHHMMSSFF, one binary field a byte.
 std::string PackedTimeCodeText(std::uint32_t packed);
 // "H:MM:SS.s" of milliseconds.

@@ -39,19 +39,6 @@ double Seconds(std::uint32_t packed, double fps) {
 
 double Seconds(std::int64_t clock) { return static_cast<double>(clock) / zelto::streamcheck::kClockHz; }
 
-std::string Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  return text;
-}
-
 template <typename T>
 T Field(const nlohmann::json& j, const char* name, T otherwise) {
   const auto it = j.find(name);
@@ -110,7 +97,7 @@ std::vector<std::pair<std::size_t, SceneDamage>> SceneDamageLedger::Match(const 
   const double fps = FramesPerSecond(r);
   const double first = Seconds(*r.firstPictureClock);
   const double last = Seconds(*r.lastPictureClock);
-  const std::string checked = Now();
+  const std::string checked = UtcDateText(std::time(nullptr));
   for (std::size_t i = 0; i < scenes.size(); ++i) {
     const double start = Seconds(scenes[i].startTimeCode, fps);
     const double end = Seconds(scenes[i].endTimeCode, fps);
