@@ -291,6 +291,31 @@ TEST_F(ScanningTest, RemovalDuringAScanIsAnErrorStop) {
   EXPECT_EQ(Ids(), (std::vector<_OxScanningEventID>{OX_SCANNING_START, OX_SCANNING_CANCEL}));
 }
 
+// A driver's end and the removal's, in either order, are one end to the
+// host: a driver may report the scan failed before or after the camcorder
+// is gone.
+TEST_F(ScanningTest, ADriverEndAndARemovalAreOneEnd) {
+  StartScanning();
+  for (const DWORD driverEnd : {DRIVER_EVENT_SCAN_COMPLETE, DRIVER_EVENT_SCAN_ERROR}) {
+    SCOPED_TRACE(driverEnd);
+    const _OxScanningEventID told =
+        driverEnd == DRIVER_EVENT_SCAN_COMPLETE ? OX_SCANNING_COMPLETE : OX_SCANNING_ERROR_STOP;
+    scanning.Clear();
+    device->StartScanning();
+    PostAndSettle(driverEnd, 0);
+    PostAndSettle(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED);
+    EXPECT_EQ(Ids(), (std::vector<_OxScanningEventID>{OX_SCANNING_START, told}));
+    device->StopScanning();
+
+    scanning.Clear();
+    device->StartScanning();
+    PostAndSettle(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED);
+    PostAndSettle(driverEnd, 0);
+    EXPECT_EQ(Ids(), (std::vector<_OxScanningEventID>{OX_SCANNING_START, OX_SCANNING_ERROR_STOP}));
+    device->StopScanning();
+  }
+}
+
 // A scanning listener on the message receiver's thread may delete the
 // device at each report it hears there (under the address sanitizer, a
 // touch of the deleted device fails).

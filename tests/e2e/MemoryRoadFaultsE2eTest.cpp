@@ -103,6 +103,79 @@ protected:
     checker->Destroy();
   }
 
+  // The host reads the fresh cassette's records, sets the tape text and reads
+  // it back; then the cassette goes out and in again and the host reads the
+  // text and the records once more: each scene keeps its record.
+  Road MemoryRoad() {
+    return Road{{Method::QueryCassetteMemory, Method::GetMemoryHeader, Method::GetMemoryRecord,
+                 Method::SetMemoryRecordKey, Method::SetMemoryText},
+                [this](bool clean) {
+                  EXPECT_EQ(reading.Count(), heardByLastRun) << "a reading heard after the last run had ended";
+                  // The last run's writes here; all of them once the sweep is over.
+                  ASSERT_NO_FATAL_FAILURE(CheckWritesKept(checkedSoFar));
+                  checkedSoFar = written.size();
+                  const unsigned n = ++runs;
+                  ASSERT_NO_FATAL_FAILURE(LoadCassette(Cassette(n)));
+                  const std::size_t from = reading.Count();
+                  const std::wstring text = L"text of run " + std::to_wstring(n);
+                  long count = 0;
+                  bool textSet = false;
+                  OxString readBack;
+                  std::vector<_OxMICRecInfo> records;
+                  EXPECT_LT(e2e::Timed([&] {
+                              count = device->GetMICRecInfoCount();
+                              OxString t(text.c_str());
+                              textSet = device->SetTapeText(t);
+                              device->GetTapeText(readBack);
+                              device->GetMICRecInfo(records);
+                            }),
+                            e2e::kCallBound);
+                  if (textSet) written.push_back(Written{Cassette(n).identity, text});
+                  const std::size_t readings = CheckReadings(from);
+                  if (clean) {
+                    EXPECT_EQ(count, 2);
+                    EXPECT_TRUE(textSet);
+                    EXPECT_EQ(readBack.GetStdString(), text);
+                    ASSERT_EQ(records.size(), 2u);
+                    EXPECT_EQ(readings, 1u);
+                    EXPECT_EQ(CountFrom(from, OX_MIC_READING_ERROR), 0u);
+                    // The database's ids went back to the memory as its records' keys,
+                    // and the text with them.
+                    const std::optional<zelto::sim::Cassette> tape = Panel().CurrentCassette();
+                    ASSERT_TRUE(tape);
+                    EXPECT_EQ(tape->scenes[0].memoryKey, static_cast<std::uint32_t>(records[0].id));
+                    EXPECT_EQ(tape->scenes[1].memoryKey, static_cast<std::uint32_t>(records[1].id));
+                    EXPECT_EQ(zelto::platform::FromUtf8(tape->text), text);
+                  }
+
+                  // Out and in again: the database reads the memory afresh.
+                  const std::optional<zelto::sim::Cassette> left = Panel().CurrentCassette();
+                  if (!left && !clean) {
+                    // Taken out in this run: its writes are checked by the next.
+                    heardByLastRun = reading.Count();
+                    return;
+                  }
+                  ASSERT_TRUE(left);
+                  ASSERT_NO_FATAL_FAILURE(LoadCassette(*left));
+                  const std::size_t again = reading.Count();
+                  OxString textAgain;
+                  std::vector<_OxMICRecInfo> recordsAgain;
+                  EXPECT_LT(e2e::Timed([&] {
+                              device->GetTapeText(textAgain);
+                              device->GetMICRecInfo(recordsAgain);
+                            }),
+                            e2e::kCallBound);
+                  CheckReadings(again);
+                  if (clean) {
+                    EXPECT_EQ(textAgain.GetStdString(), text);
+                    ASSERT_EQ(recordsAgain.size(), 2u);
+                    EXPECT_EQ(recordsAgain[0].id, records[0].id) << "a scene lost its record";
+                    EXPECT_EQ(recordsAgain[1].id, records[1].id) << "a scene lost its record";
+                  }
+                  heardByLastRun = reading.Count();
+                }};
+  }
+
   ReadingRecorder reading;
   std::vector<Written> written;
   std::size_t checkedSoFar = 0;
@@ -110,74 +183,18 @@ protected:
   unsigned runs = 0;
 };
 
-// The host reads the fresh cassette's records, sets the tape text and reads
-// it back; then the cassette goes out and in again and the host reads the
-// text and the records once more: each scene keeps its record.
 TEST_F(MemoryRoadFaultsE2e, WritesReportedDoneAreKeptWhicheverCallFails) {
-  const Road road{
-      {Method::QueryCassetteMemory, Method::GetMemoryHeader, Method::GetMemoryRecord, Method::SetMemoryRecordKey,
-       Method::SetMemoryText},
-      [&](bool clean) {
-        EXPECT_EQ(reading.Count(), heardByLastRun) << "a reading heard after the last run had ended";
-        // The last run's writes here; all of them once the sweep is over.
-        ASSERT_NO_FATAL_FAILURE(CheckWritesKept(checkedSoFar));
-        checkedSoFar = written.size();
-        const unsigned n = ++runs;
-        ASSERT_NO_FATAL_FAILURE(LoadCassette(Cassette(n)));
-        const std::size_t from = reading.Count();
-        const std::wstring text = L"text of run " + std::to_wstring(n);
-        long count = 0;
-        bool textSet = false;
-        OxString readBack;
-        std::vector<_OxMICRecInfo> records;
-        EXPECT_LT(e2e::Timed([&] {
-                    count = device->GetMICRecInfoCount();
-                    OxString t(text.c_str());
-                    textSet = device->SetTapeText(t);
-                    device->GetTapeText(readBack);
-                    device->GetMICRecInfo(records);
-                  }),
-                  e2e::kCallBound);
-        if (textSet) written.push_back(Written{Cassette(n).identity, text});
-        const std::size_t readings = CheckReadings(from);
-        if (clean) {
-          EXPECT_EQ(count, 2);
-          EXPECT_TRUE(textSet);
-          EXPECT_EQ(readBack.GetStdString(), text);
-          ASSERT_EQ(records.size(), 2u);
-          EXPECT_EQ(readings, 1u);
-          EXPECT_EQ(CountFrom(from, OX_MIC_READING_ERROR), 0u);
-          // The database's ids went back to the memory as its records' keys,
-          // and the text with them.
-          const std::optional<zelto::sim::Cassette> tape = Panel().CurrentCassette();
-          ASSERT_TRUE(tape);
-          EXPECT_EQ(tape->scenes[0].memoryKey, static_cast<std::uint32_t>(records[0].id));
-          EXPECT_EQ(tape->scenes[1].memoryKey, static_cast<std::uint32_t>(records[1].id));
-          EXPECT_EQ(zelto::platform::FromUtf8(tape->text), text);
-        }
+  EXPECT_GT(Sweep(MemoryRoad()), 0u);
+  CheckWritesKept();
+}
 
-        // Out and in again: the database reads the memory afresh.
-        const std::optional<zelto::sim::Cassette> left = Panel().CurrentCassette();
-        ASSERT_TRUE(left);
-        ASSERT_NO_FATAL_FAILURE(LoadCassette(*left));
-        const std::size_t again = reading.Count();
-        OxString textAgain;
-        std::vector<_OxMICRecInfo> recordsAgain;
-        EXPECT_LT(e2e::Timed([&] {
-                    device->GetTapeText(textAgain);
-                    device->GetMICRecInfo(recordsAgain);
-                  }),
-                  e2e::kCallBound);
-        CheckReadings(again);
-        if (clean) {
-          EXPECT_EQ(textAgain.GetStdString(), text);
-          ASSERT_EQ(recordsAgain.size(), 2u);
-          EXPECT_EQ(recordsAgain[0].id, records[0].id) << "a scene lost its record";
-          EXPECT_EQ(recordsAgain[1].id, records[1].id) << "a scene lost its record";
-        }
-        heardByLastRun = reading.Count();
-      }};
-  EXPECT_GT(Sweep(road), 0u);
+TEST_F(MemoryRoadFaultsE2e, WritesReportedDoneAreKeptWhereverTheCamcorderIsRemoved) {
+  EXPECT_GT(SweepEvents(MemoryRoad(), e2e::EventAction::Remove), 0u);
+  CheckWritesKept();
+}
+
+TEST_F(MemoryRoadFaultsE2e, WritesReportedDoneAreKeptWhereverTheCassetteIsEjected) {
+  EXPECT_GT(SweepEvents(MemoryRoad(), e2e::EventAction::Eject), 0u);
   CheckWritesKept();
 }
 

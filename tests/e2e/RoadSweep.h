@@ -219,11 +219,17 @@ protected:
       SCOPED_TRACE(Describe(c, action));
       Panel().ActAfterEvent(c.code, c.nth, action);
       road.run(false);
-      struck += Panel().EventActionTaken() ? 1 : 0;
+      const bool taken = Panel().EventActionTaken();
+      struck += taken ? 1 : 0;
       Panel().ClearEventAction();
       if (Panel().Removed()) Panel().ReconnectDevice();
       if (!Reopen() || ::testing::Test::HasFatalFailure()) break;
-      // A cassette taken out is put back for the clean run, as a person would.
+      // A cassette taken out is put back for the clean run, as a person
+      // would, once it is out: while the deck ejects it, it is still there.
+      if (taken && action == EventAction::Eject) {
+        ASSERT_TRUE(Await([&] { return Panel().Mode() != zelto::sim::TransportMode::Ejecting; }))
+            << "the cassette never came out";
+      }
       if (!Panel().CurrentCassette() && config.camcorder.cassette) {
         ASSERT_NO_FATAL_FAILURE(LoadCassette(*config.camcorder.cassette));
       }

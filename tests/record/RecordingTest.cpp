@@ -284,6 +284,15 @@ TEST_F(RecordingTest, RemovalWhileSendingStopsTheRecordingAndTellsTheHost) {
   ASSERT_TRUE(driver.Post(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_DEVICE_REMOVED));
   PostAndHear(DRIVER_EVENT_RECORDING_COMPLETE, 3);
   EXPECT_EQ(driver.journal.Take(), Concat(kTransmitStop, {L"host.Complete"}));
+
+  // One started once the camcorder is gone ends at once, told by its start:
+  // the driver of a camcorder gone reports nothing.
+  device->StartDirectRecording(0, 0);
+  const std::vector<std::wstring> started = driver.journal.Take();
+  ASSERT_GE(started.size(), kTransmitStop.size() + 1);
+  EXPECT_EQ(std::vector<std::wstring>(started.end() - static_cast<long>(kTransmitStop.size()) - 1, started.end()),
+            Concat(kTransmitStop, {L"host.ErrorStop(3)"}));
+  EXPECT_EQ(heard.Threads().back(), GetCurrentThreadId());
 }
 
 // Removed while a batch start waits for the deck: the host's call returns

@@ -278,6 +278,10 @@ private:
   // From StartScanning until the scan is stopped, cancelled or ended by a
   // removal.
   std::atomic<bool> scanning{false};
+  // The host has heard the scan end from the driver (completed or error
+  // stop) or from the camcorder's removal; by the removal alone.
+  std::atomic<bool> scanEndHeard{false};
+  std::atomic<bool> scanEndedByRemoval{false};
   // Every run not yet finished and let go, tracked (autoCapturingThread) or
   // not; guarded by scapturingLock, as is autoCapturingThread's target.
   mutable std::mutex scapturingLock;

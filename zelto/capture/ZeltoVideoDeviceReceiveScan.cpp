@@ -42,6 +42,8 @@ void ZeltoVideoDeviceReceive::SetScanningParam(_OxScanningParam) {}
 void ZeltoVideoDeviceReceive::StartScanning() {
   if (!tapeScanInterface) return;
   scanCancelled.store(false);
+  scanEndHeard.store(false);
+  scanEndedByRemoval.store(false);
   scanning.store(true);
   tapeScanInterface->StartScan(kScanFlags);
   scanningNotification.NotifyScanningEvent(OX_SCANNING_START);
@@ -78,15 +80,28 @@ void ZeltoVideoDeviceReceive::NotifyGotThumbnail(const _THUMBNAIL_DATA* thumbnai
   thumbnailStore.emplace(thumbnail->sceneKey, std::move(copy));
 }
 
+// The driver's end of a scan whose end the removal told already (a driver
+// may post it after the removal) is not told twice.
 void ZeltoVideoDeviceReceive::NotifyScanTapeErrorStop() {
+  if (scanEndedByRemoval.load()) return;
+  scanEndHeard.store(true);
   if (!scanCancelled.load()) scanningNotification.NotifyScanningEvent(OX_SCANNING_ERROR_STOP);
 }
 
-void ZeltoVideoDeviceReceive::NotifyScanTapeCompleted() { scanningNotification.NotifyScanningEvent(OX_SCANNING_COMPLETE); }
+void ZeltoVideoDeviceReceive::NotifyScanTapeCompleted() {
+  if (scanEndedByRemoval.load()) return;
+  scanEndHeard.store(true);
+  scanningNotification.NotifyScanningEvent(OX_SCANNING_COMPLETE);
+}
 
+// The host has heard the scan end already if the driver ended it before the
+// camcorder went: a removal then ends nothing more. (All three run on the
+// message receiver's thread.)
 void ZeltoVideoDeviceReceive::notifyScanDeviceRemoved() {
-  if (scanning.exchange(false) && !scanCancelled.load())
+  if (scanning.exchange(false) && !scanCancelled.load() && !scanEndHeard.exchange(true)) {
+    scanEndedByRemoval.store(true);
     scanningNotification.NotifyScanningEvent(OX_SCANNING_ERROR_STOP);
+  }
 }
 
 void ZeltoVideoDeviceReceive::notifyScanRefused() { scanningNotification.NotifyScanningEvent(OX_SCANNING_ERROR_STOP); }

@@ -299,6 +299,9 @@ private:
   bool previewMuting = false;
   bool previewMonitorVisible = true;
   std::atomic<bool> batchRecording{false};
+  // The driver said the camcorder was removed: set once, on the message
+  // receiver's thread, before it ends a recording under way.
+  std::atomic<bool> camcorderRemoved{false};
   Orvex::IMicDatabaseManager* micDatabaseManager = nullptr;
   MemoryInCassette memoryInCassette;
   bool deinterlaceEnable = true;

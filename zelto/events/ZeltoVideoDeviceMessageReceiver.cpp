@@ -177,9 +177,11 @@ void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, ZeltoVideoDev
   if (!stillLive->live.load()) return;
   if (removed) {
     // A recording or a scan has no other way to hear that it ended. The
-    // recording is stopped as a driver error stops it, then the host told.
+    // recording is stopped as a driver error stops it, then the host told;
+    // one that begins after this is ended by its own start.
+    target->camcorderRemoved.store(true);
     ZeltoVideoDeviceTransmit* transmit = target->transmit.load();
-    if (transmit && transmit->IsRecording()) {
+    if (transmit && transmit->Claim()) {
       target->stopRecording(target->batchRecording.load());
       target->recordingNotification.NotifyRecordingErrorStop(OX_RECORDING_ERROR_DEVICE_REMOVED);
       if (!stillLive->live.load()) return;

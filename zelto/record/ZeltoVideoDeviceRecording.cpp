@@ -165,7 +165,17 @@ void ZeltoVideoDevice::startRecording(OxString path, long length, int firstMargi
   t->StartTransmit();
   // A stop that came between the last look and the start may have reached
   // the driver before it: stopped again, deck included.
-  if (!t->MarkSending()) stopRecording(withDeck);
+  if (!t->MarkSending()) {
+    stopRecording(withDeck);
+    return;
+  }
+  // A camcorder removed before this recording began was heard with nothing
+  // to end, and a driver that is gone reports no error of its own: the
+  // recording is ended here, unless the removal ended it meanwhile.
+  if (camcorderRemoved.load() && t->Claim()) {
+    stopRecording(withDeck);
+    recordingNotification.NotifyRecordingErrorStop(OX_RECORDING_ERROR_DEVICE_REMOVED);
+  }
 }
 
 // The deck is stopped through its current state whether or not data is

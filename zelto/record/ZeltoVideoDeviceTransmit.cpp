@@ -76,6 +76,8 @@ void ZeltoVideoDeviceTransmit::Abandon() {
   runState.compare_exchange_strong(expected, idle);
 }
 
+bool ZeltoVideoDeviceTransmit::Claim() { return runState.exchange(idle) != idle; }
+
 bool ZeltoVideoDeviceTransmit::IsRecording() const { return runState.load() != idle; }
 
 bool ZeltoVideoDeviceTransmit::IsStarting() const { return runState.load() == starting; }

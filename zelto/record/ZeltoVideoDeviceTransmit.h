@@ -13,7 +13,8 @@
 // this component knows is whether the device has a recording under way,
 // from the moment it starts bringing one up (Begin) until a StopTransmit:
 //   idle -> starting (Begin) -> sending (MarkSending) -> idle (StopTransmit),
-//   or starting -> idle (Abandon) when the deck never got ready.
+//   or starting -> idle (Abandon) when the deck never got ready, or
+//   starting/sending -> idle (Claim) when the camcorder is gone.
 // StopTransmit may come from the message receiver's thread while the
 // host's thread is still starting: MarkSending then fails and the starter
 // knows that the recording was ended under it. StopTransmit leaves the
@@ -62,6 +63,9 @@ public:
   bool MarkSending();
   // starting -> idle, for a start given up before anything was sent.
   void Abandon();
+  // starting or sending -> idle, for the end of a recording whose camcorder
+  // is gone; true for the one caller that ended it, which tells the host.
+  bool Claim();
   // A recording is being started or is sending.
   bool IsRecording() const;
   // Still starting: no stop has come since Begin.
