@@ -31,7 +31,9 @@ set_target_properties(zelto_simulator PROPERTIES EXPORT_NAME simulator)
 if(UNIX AND NOT APPLE)
   file(RELATIVE_PATH _bin_to_lib /x/${CMAKE_INSTALL_BINDIR} /x/${CMAKE_INSTALL_LIBDIR})
   set_target_properties(zelto zelto_simulator ${_zelto_companions} PROPERTIES INSTALL_RPATH "$ORIGIN")
-  set_target_properties(zelto_app PROPERTIES INSTALL_RPATH "$ORIGIN/${_bin_to_lib}")
+  if(TARGET zelto_app)
+    set_target_properties(zelto_app PROPERTIES INSTALL_RPATH "$ORIGIN/${_bin_to_lib}")
+  endif()
 endif()
 
 install(TARGETS zelto ${_zelto_companions}
@@ -46,7 +48,9 @@ install(TARGETS zelto_simulator
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT zelto
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT simulator
   INCLUDES DESTINATION ${ZELTO_INSTALL_INCLUDEDIR})
-install(TARGETS zelto_app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zelto)
+if(TARGET zelto_app)
+  install(TARGETS zelto_app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zelto)
+endif()
 
 # Public headers: the device's chief header and what it includes, and the
 # host settings a host must fill in before it asks for a device. A header
