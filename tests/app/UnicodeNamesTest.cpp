@@ -39,7 +39,7 @@ const Name kNames[] = {
 
 // Two scenes (0.5-1.5 s and 2-3 s) with memory on an 8 s tape standing in
 // the first; blank tape after 3 s to record on.
-const char* const kShortTape = R"({"length": 8, "position": 0.6, "memory": {"title": "T"},
+const char* const kShortNamedTape = R"({"length": 8, "position": 0.6, "memory": {"title": "T"},
     "scenes": [{"start": 0.5, "end": 1.5, "timeCode": "00:00:00:00"},
                {"start": 2, "end": 3, "timeCode": "00:01:00:00"}]})";
 
@@ -90,7 +90,7 @@ TEST_P(UnicodeNamesTest, EveryRoadKeepsTheNameAsItIs) {
   const std::string dir = Utf8(to);
   const std::string sub = Utf8(to / zp::PathFromUtf8(name));
 
-  ASSERT_NO_FATAL_FAILURE(Run({"--cassette", Cassette(kShortTape, name + ".json"), "capture", "direct", "--to", dir,
+  ASSERT_NO_FATAL_FAILURE(Run({"--cassette", Cassette(kShortNamedTape, name + ".json"), "capture", "direct", "--to", dir,
                                "--name", name, "--seconds", "1"}));
   ASSERT_NO_FATAL_FAILURE(Run({"capture", "batch", "--to", dir, "--name", name, "scene:2"}));
   // Onto the blank tape after the second scene, from the direct capture's file.

@@ -53,7 +53,7 @@ TEST(MicDatabaseManagerLayout, OperationsSitAtTheirTablePositions) {
   for (const auto& [actual, expected] : slots) EXPECT_EQ(actual, expected) << "the operation for slot " << expected;
 }
 
-_OxMicDbRecInfo Scene(std::uint32_t start, const wchar_t* text) {
+_OxMicDbRecInfo RecInfo(std::uint32_t start, const wchar_t* text) {
   _OxMicDbRecInfo r;
   r.recordedAt = 1'700'000'000 + start;
   r.startTimeCode = start;
@@ -78,7 +78,7 @@ class MicDatabaseManagerTest : public ::testing::Test {
   void fillTwoCassettes() {
     ASSERT_TRUE(manager->Open(path, 0));
     ASSERT_TRUE(manager->SelectCassette(L"other", true));
-    auto scene = Scene(0x00000100, L"other scene");
+    auto scene = RecInfo(0x00000100, L"other scene");
     ASSERT_TRUE(manager->AddRecInfo(scene));
     auto picture = Picture(5000, 1);
     ASSERT_TRUE(manager->SetRecInfoPicture(scene.id, picture, true));
@@ -100,8 +100,8 @@ TEST_F(MicDatabaseManagerTest, RoundTripSurvivesANewManager) {
   ASSERT_TRUE(manager->SelectCassette(L"cassette 1", true));
   ASSERT_TRUE(manager->SetTapeTitle(L"Summer \u00fc"));
   ASSERT_TRUE(manager->SetCleaningTape(true));
-  auto second = Scene(0x00102000, L"second");
-  auto first = Scene(0x00001000, L"first");
+  auto second = RecInfo(0x00102000, L"second");
+  auto first = RecInfo(0x00001000, L"first");
   ASSERT_TRUE(manager->AddRecInfo(second));
   ASSERT_TRUE(manager->AddRecInfo(first));  // listed in tape order, not insertion order
   auto big = Picture(200'000, 7);
@@ -153,7 +153,7 @@ TEST_F(MicDatabaseManagerTest, NothingAppliesWithoutADatabaseOrCassette) {
   EXPECT_FALSE(manager->GetRecInfoList(list));
   // Ids beyond 32 bits name no record rather than wrapping onto one.
   ASSERT_TRUE(manager->SelectCassette(L"c", true));
-  auto scene = Scene(1, L"s");
+  auto scene = RecInfo(1, L"s");
   ASSERT_TRUE(manager->AddRecInfo(scene));
   const long long wrapped = (1LL << 32) + scene.id;
   if (wrapped <= std::numeric_limits<long>::max()) {
@@ -252,7 +252,7 @@ TEST_F(MicDatabaseManagerTest, ConcurrentCallersSeeConsistentData) {
   std::atomic<bool> failed{false};
   auto writer = [&](std::uint32_t base) {
     for (std::uint32_t i = 0; i < kPerThread; ++i) {
-      auto scene = Scene(base + i, L"w");
+      auto scene = RecInfo(base + i, L"w");
       OxBitmap picture = Picture(64, static_cast<std::uint8_t>(i));
       if (!manager->AddRecInfo(scene) || !manager->SetRecInfoPicture(scene.id, picture, true)) failed = true;
     }

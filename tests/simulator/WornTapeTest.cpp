@@ -19,7 +19,7 @@ namespace {
 
 using Bytes = std::vector<char>;
 
-Bytes ReadAll(const std::filesystem::path& file) {
+Bytes TapeFileBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -156,16 +156,16 @@ TEST_F(WornTapeTest, EachPassLosesOtherPacketsAndTheSameReadsGiveTheSameBytes) {
   for (const auto& p : first.damage[0].lostPackets) lostFirst.push_back(p.fileByte);
   for (const auto& p : first.damage[1].lostPackets) lostSecond.push_back(p.fileByte);
   EXPECT_NE(lostFirst, lostSecond) << "the second read loses other packets";
-  EXPECT_NE(ReadAll(File("W-001-01.zlt")), ReadAll(File("W-002-01.zlt")));
+  EXPECT_NE(TapeFileBytes(File("W-001-01.zlt")), TapeFileBytes(File("W-002-01.zlt")));
   const auto clean = zelto::streamcheck::InspectFile(File("W-003-01.zlt"), {false});
   EXPECT_TRUE(clean.report.Whole());
 
   // Another camcorder with the same tape reads the same bytes; one whose
   // tape has been read once reads what the second read did.
   const Batch again = Capture(WornTape(0), {100}, "X");
-  EXPECT_EQ(ReadAll(File("X-001-01.zlt")), ReadAll(File("W-001-01.zlt")));
+  EXPECT_EQ(TapeFileBytes(File("X-001-01.zlt")), TapeFileBytes(File("W-001-01.zlt")));
   const Batch later = Capture(WornTape(1), {100}, "Y");
-  EXPECT_EQ(ReadAll(File("Y-001-01.zlt")), ReadAll(File("W-002-01.zlt")));
+  EXPECT_EQ(TapeFileBytes(File("Y-001-01.zlt")), TapeFileBytes(File("W-002-01.zlt")));
   ASSERT_EQ(later.damage.size(), 1u);
   EXPECT_EQ(later.damage[0].passes.at(0).pass, 1u);
 }

@@ -19,8 +19,8 @@ using zelto::streamcheck::InspectFile;
 using zelto::streamcheck::InspectOutcome;
 using zelto::streamcheck::StreamReport;
 
-constexpr unsigned kFrames = 50;
-constexpr std::uint32_t kFirstTimeCodeFrame = 90'000;  // 01:00:00:00 at 25 frames a second
+constexpr unsigned kStreamFrames = 50;
+constexpr std::uint32_t kStreamFirstFrame = 90'000;  // 01:00:00:00 at 25 frames a second
 
 class StreamInspectorTest : public ::testing::Test {
  protected:
@@ -29,7 +29,7 @@ class StreamInspectorTest : public ::testing::Test {
     zelto::testing::RemoveFolder(*folder_);
     std::filesystem::create_directories(*folder_);
     std::string error;
-    stream_ = new Bytes(CaptureStream(*folder_ / "capture.zlt", kFrames, kFirstTimeCodeFrame, &error));
+    stream_ = new Bytes(CaptureStream(*folder_ / "capture.zlt", kStreamFrames, kStreamFirstFrame, &error));
     ASSERT_FALSE(stream_->empty()) << error;
   }
   static void TearDownTestSuite() {
@@ -61,7 +61,7 @@ TEST_F(StreamInspectorTest, AWholeCaptureIsWhole) {
   EXPECT_TRUE(r.stretches.empty());
   EXPECT_EQ(r.picturesChecked, zelto::streamcheck::CanCheckPictures());
   if (r.picturesChecked) {
-    EXPECT_EQ(r.pictures, kFrames);
+    EXPECT_EQ(r.pictures, kStreamFrames);
     ASSERT_TRUE(r.framesPerSecond);
     EXPECT_DOUBLE_EQ(*r.framesPerSecond, 25.0);
   }
@@ -187,14 +187,14 @@ TEST_P(DamageTest, ReportsExactlyTheDamageDone) {
     ASSERT_TRUE(r.stretches[i].clock) << "every stretch is after the stream's first time";
   }
   // The damaged picture's time code, by the stream and by the decoder.
-  const std::int64_t pictureClock = (kFirstTimeCodeFrame + target.picture) * 3600;
+  const std::int64_t pictureClock = (kStreamFirstFrame + target.picture) * 3600;
   if (GetParam().damagesThePicture) {
     EXPECT_EQ(*r.stretches.front().clock, pictureClock);
     EXPECT_EQ(zelto::streamcheck::TimeCodeText(*r.stretches.front().clock, 25.0),
               zelto::streamcheck::TimeCodeText(pictureClock, 25.0));
   }
   if (!r.picturesChecked) return;
-  EXPECT_EQ(r.pictures, kFrames);
+  EXPECT_EQ(r.pictures, kStreamFrames);
   if (GetParam().damagesThePicture) {
     ASSERT_EQ(r.picturesDamaged, 1u);
     ASSERT_EQ(r.damagedPictures.size(), 1u);
