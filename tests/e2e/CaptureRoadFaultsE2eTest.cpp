@@ -335,8 +335,13 @@ e2e::RoadSweepTest::Road ScaptureRoadFaultsE2e::WholeCassetteRoad() {
                       EXPECT_EQ(files.size(), 1u);
                     }
                     // A run that ended by itself has captured the whole recording, and its file is
-                    // complete once the driver's capture is over.
-                    if (byItself && complete && !Panel().Capturing()) CheckFiles(files, clean, base.size());
+                    // complete once the driver's capture is over: a clean run's files are the
+                    // reference, so it waits for that (on a loaded machine the end may come first).
+                    const bool captureOver = clean ? Panel().AwaitCaptureEnd(20000) : !Panel().Capturing();
+                    if (clean) {
+                      EXPECT_TRUE(captureOver) << "the driver's capture went on after a clean run";
+                    }
+                    if (byItself && complete && captureOver) CheckFiles(files, clean, base.size());
                     ClearCaptures(clean);
                     scapturedByLastRun = scapturing.Count();
                   }};
