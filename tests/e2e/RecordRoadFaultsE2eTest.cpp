@@ -130,33 +130,37 @@ protected:
     heardByLastRun = recording.Count();
   }
 
+  Road RecordRoad(bool batch) {
+    return Road{kRecordMethods, [this, batch](bool clean) { Run(clean, batch); }};
+  }
+
   RecordingRecorder recording;
   std::filesystem::path source;
   std::size_t heardByLastRun = 0;
 };
 
 TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhicheverCallFails) {
-  EXPECT_GT(Sweep(Road{kRecordMethods, [&](bool clean) { Run(clean, true); }}), 0u);
+  EXPECT_GT(Sweep(RecordRoad(true)), 0u);
 }
 
 TEST_F(RecordRoadFaultsE2e, ADirectRecordingEndsOnceWhicheverCallFails) {
-  EXPECT_GT(Sweep(Road{kRecordMethods, [&](bool clean) { Run(clean, false); }}), 0u);
+  EXPECT_GT(Sweep(RecordRoad(false)), 0u);
 }
 
 TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhereverTheCamcorderIsRemoved) {
-  EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, true); }}, e2e::EventAction::Remove), 0u);
+  EXPECT_GT(SweepEvents(RecordRoad(true), e2e::EventAction::Remove), 0u);
 }
 
 TEST_F(RecordRoadFaultsE2e, ABatchRecordingEndsOnceWhereverTheCassetteIsEjected) {
-  EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, true); }}, e2e::EventAction::Eject), 0u);
+  EXPECT_GT(SweepEvents(RecordRoad(true), e2e::EventAction::Eject), 0u);
 }
 
 TEST_F(RecordRoadFaultsE2e, ADirectRecordingEndsOnceWhereverTheCamcorderIsRemoved) {
-  EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, false); }}, e2e::EventAction::Remove), 0u);
+  EXPECT_GT(SweepEvents(RecordRoad(false), e2e::EventAction::Remove), 0u);
 }
 
 TEST_F(RecordRoadFaultsE2e, ADirectRecordingEndsOnceWhereverTheCassetteIsEjected) {
-  EXPECT_GT(SweepEvents(Road{kRecordMethods, [&](bool clean) { Run(clean, false); }}, e2e::EventAction::Eject), 0u);
+  EXPECT_GT(SweepEvents(RecordRoad(false), e2e::EventAction::Eject), 0u);
 }
 
 }  // namespace
