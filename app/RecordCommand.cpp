@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/CaptureReport.h"
 #include "app/DeckTakeover.h"
 #include "app/EventPump.h"
 #include "app/ExitCode.h"
@@ -25,8 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// What the library takes as the stream rate: bytes per second of tape.
-constexpr std::uint64_t kStreamBytesPerSecond = 1'590'000;
 // The library's batch start: up to 150 looks 400 ms apart for record pause,
 // 5 s of settling, then the record button; beyond this it has given up.
 constexpr double kDeckStartSeconds = 150 * 0.4 + 5 + 5;
@@ -253,7 +252,8 @@ bool CheckTransportStream(const std::filesystem::path& file, std::uint64_t* byte
 }
 
 std::uint32_t RecordingHundredths(std::uint64_t bytes) {
-  const std::uint64_t hundredths = (bytes * 100 + kStreamBytesPerSecond - 1) / kStreamBytesPerSecond;
+  constexpr auto rate = static_cast<std::uint64_t>(kStreamBytesPerSecond);
+  const std::uint64_t hundredths = (bytes * 100 + rate - 1) / rate;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(hundredths, 0x7FFFFFFF));
 }
 

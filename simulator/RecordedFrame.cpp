@@ -12,6 +12,7 @@ extern "C" {
 
 #include "ffmpeg/FfmpegSupport.h"
 #include "platform/PlatformExtras.h"
+#include "simulator/Cassette.h"
 #endif
 
 namespace zelto::sim {
@@ -21,7 +22,6 @@ namespace {
 
 using namespace zelto::ffmpeg;
 
-constexpr std::uint64_t kPacketBytes = 188;
 // How much of the file is read for one picture before giving up: four
 // seconds of the stream rate, where a key picture comes twice a second.
 constexpr std::int64_t kLongestSearchBytes = 4 * 1'590'000;

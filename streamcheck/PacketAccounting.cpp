@@ -8,7 +8,6 @@ namespace zelto::streamcheck {
 
 namespace {
 
-constexpr std::size_t kPidCount = 0x2000;
 // Clock readings kept to date damage found later: a loss reaches back to
 // its PID's previous packet, a tenth of a second or so for a table.
 constexpr std::size_t kRingReadings = 64;

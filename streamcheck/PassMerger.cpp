@@ -9,8 +9,6 @@ namespace zelto::streamcheck {
 
 namespace {
 
-constexpr std::size_t kPidCount = 0x2000;
-
 bool CarriesClock(const AssemblyPacket& p) {
   const PacketHeader header = p.Header();
   return Adaptation::Read(p.bytes.data(), header).pcr.has_value();

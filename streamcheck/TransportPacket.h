@@ -11,6 +11,8 @@ namespace zelto::streamcheck {
 
 inline constexpr std::size_t kPacketBytes = 188;
 inline constexpr std::uint8_t kSyncByte = 0x47;
+// PIDs are 13 bits.
+inline constexpr std::size_t kPidCount = 0x2000;
 // Padding: its continuity counter means nothing.
 inline constexpr std::uint16_t kNullPid = 0x1FFF;
 // The stream's clocks (PCR base, PTS) tick at 90 kHz.
