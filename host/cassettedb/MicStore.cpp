@@ -200,7 +200,7 @@ void MicStore::NoteReplacement(const fs::path& source, const fs::path& copy) {
   if (!out) throw SqliteError(SQLITE_IOERR, "cannot note the replacement of the database");
 }
 
-bool MicStore::CreateFile(const fs::path& path) {
+bool MicStore::CreateDatabase(const fs::path& path) {
   std::error_code ec;
   const auto status = fs::status(path, ec);
   if (fs::exists(status) && !fs::is_regular_file(status)) return false;

@@ -60,8 +60,9 @@ class MicStore {
  public:
   // Creates an empty database with the schema. An existing database of ours
   // is left alone (success); an existing empty file is initialised; any
-  // other existing file is left alone (false). Throws on I/O failure.
-  static bool CreateFile(const std::filesystem::path& path);
+  // other existing file is left alone (false). Throws on I/O failure. (Not
+  // named CreateFile: windows.h renames that.)
+  static bool CreateDatabase(const std::filesystem::path& path);
 
   // Writes a compacted copy of source to destination. Destination must not
   // exist or be an empty file; anything else is refused (false). On failure

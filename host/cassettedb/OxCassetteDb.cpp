@@ -22,7 +22,7 @@ IMicDatabaseManager* CreateMicDatabaseManager() {
 bool CreateMicDatabase(const OxString& path) {
   if (path.IsEmpty()) return false;
   try {
-    return micdb::MicStore::CreateFile(zelto::platform::NativePath(path.GetStdString()));
+    return micdb::MicStore::CreateDatabase(zelto::platform::NativePath(path.GetStdString()));
   } catch (...) {
     return false;
   }

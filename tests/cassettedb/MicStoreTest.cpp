@@ -29,7 +29,7 @@ StoredRecord Scene(std::uint32_t start, const wchar_t* text) {
 class MicStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(MicStore::CreateFile(db));
+    ASSERT_TRUE(MicStore::CreateDatabase(db));
     store.open(db, false);
   }
   ScratchDir dir;
