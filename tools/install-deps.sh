@@ -4,7 +4,7 @@
 #   tools/install-deps.sh --windows also the mingw-w64 cross-build and Wine
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev googletest libsqlite3-dev
+packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libsqlite3-dev
           libcli11-dev nlohmann-json3-dev libstb-dev
           pkg-config libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
           clang libclang-rt-14-dev)
