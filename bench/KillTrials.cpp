@@ -178,6 +178,10 @@ int Frames(const fs::path& file) {
 struct CaptureSaid {
   std::set<std::string> complete;
   std::vector<std::string> created;
+  bool ended = false;  // the closing list of files was printed
+  // A direct capture's last part ends where its seconds ran out, wherever
+  // that fell: in a run that ended, it holds what it holds.
+  bool EndedWith(const std::string& name) const { return ended && !created.empty() && created.back() == name; }
 };
 
 CaptureSaid ReadCaptureOutput(const std::string& output) {
@@ -192,7 +196,7 @@ CaptureSaid ReadCaptureOutput(const std::string& output) {
     } else if (Contains(line, "section-complete: ")) {
       said.complete.insert(said.created.begin(), said.created.end());
     } else if (Contains(line, " files in ") || Contains(line, " file in ")) {
-      summary = true;
+      summary = said.ended = true;
     } else if (summary && line.starts_with("  ")) {
       said.complete.insert(line.substr(2, line.find(' ', 2) - 2));
     } else {
@@ -224,7 +228,7 @@ class Trials {
     for (const std::string& name : said.created) sizes[fs::file_size(folder / "captures" / name)]++;
     for (const std::string& name : said.created) {
       const fs::path file = folder / "captures" / name;
-      whole[job.kind][name] = WholeFile{Frames(file), sizes[fs::file_size(file)] > 1};
+      whole[job.kind][name] = WholeFile{Frames(file), !said.EndedWith(name) && sizes[fs::file_size(file)] > 1};
     }
     zelto::testing::RemoveFolder(folder);
     return true;
@@ -342,7 +346,7 @@ class Trials {
       const std::string name = Utf8(entry.path().filename());
       if (name == zelto::app::CaptureJournal::kFileName) continue;
       const bool complete = said.complete.count(name) > 0;
-      const bool isWhole = Whole(job, entry.path(), name);
+      const bool isWhole = Whole(job, entry.path(), name, said.EndedWith(name));
       if (complete && !isWhole) Problem(name + " was reported complete but is not whole");
       if (complete && listedUnfinished(name)) Problem(name + " was reported complete but is listed as unfinished");
       if (!isWhole && !listedUnfinished(name)) Problem(name + " is cut short but not listed as unfinished");
@@ -351,12 +355,14 @@ class Trials {
 
   // Whole transport-stream packets, and where a run nobody killed wrote the
   // same name with a known length, that length.
-  bool Whole(const Job& job, const fs::path& file, const std::string& name) {
+  bool Whole(const Job& job, const fs::path& file, const std::string& name, bool endedTheRun) {
     if (!zelto::testing::WholePackets(file)) return false;
     const auto known = whole[job.kind].find(name);
     if (known == whole[job.kind].end()) return true;
-    // A direct capture's last part ends where its seconds ran out.
-    if (job.kind == Kind::CaptureDirect && !known->second.fixedSize) return true;
+    // A direct capture's last part ends where its seconds ran out: in this
+    // run, or (for a part that is not split at the size limit) in the run
+    // nobody killed.
+    if (job.kind == Kind::CaptureDirect && (endedTheRun || !known->second.fixedSize)) return true;
     return known->second.frames < 0 || Frames(file) == known->second.frames;
   }
 
