@@ -30,7 +30,7 @@ std::string DeclarationLine(const CaptureNames& names) {
   return {};
 }
 
-std::optional<std::uint64_t> Count(std::string_view text) {
+std::optional<std::uint64_t> ParseCount(std::string_view text) {
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
@@ -53,7 +53,7 @@ std::optional<CaptureNames> Declaration(std::string_view rest) {
   } else if (kind == "batch") {
     const auto [first, afterFirst] = FirstWord(more);
     const auto [sections, base] = FirstWord(afterFirst);
-    const auto f = Count(first), n = Count(sections);
+    const auto f = ParseCount(first), n = ParseCount(sections);
     if (!f || !n || *f > 1'000'000 || *n > 1'000'000) return std::nullopt;
     names.kind = CaptureNames::Kind::Batch;
     names.first = static_cast<int>(*f);
@@ -134,10 +134,10 @@ std::vector<std::string> CaptureJournal::Unfinished(const std::filesystem::path&
       declared.push_back(*names);
     } else if (word == "complete") {
       const auto [size, name] = FirstWord(rest);
-      if (const auto bytes = Count(size); bytes && !name.empty()) whole[std::string(name)] = {*bytes};
+      if (const auto bytes = ParseCount(size); bytes && !name.empty()) whole[std::string(name)] = {*bytes};
     } else if (word == "replacing") {
       const auto [size, name] = FirstWord(rest);
-      if (const auto bytes = Count(size); bytes && !name.empty()) whole[std::string(name)].insert(*bytes);
+      if (const auto bytes = ParseCount(size); bytes && !name.empty()) whole[std::string(name)].insert(*bytes);
     }
   }
 

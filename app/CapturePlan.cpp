@@ -23,7 +23,7 @@ using zelto::sim::Scene;
 
 // The first hundredth of a second at or after a track (three tracks each):
 // a point given to the camcorder lies inside the scene it names.
-std::uint32_t Hundredths(std::uint32_t track) {
+std::uint32_t HundredthsAt(std::uint32_t track) {
   return static_cast<std::uint32_t>((std::uint64_t{track} * 100 + kTracksPerSecond - 1) / kTracksPerSecond);
 }
 
@@ -37,7 +37,7 @@ bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::optional<std::uint32_t> Number(std::string_view text) {
+std::optional<std::uint32_t> ParseNumber(std::string_view text) {
   if (!AllDigits(text) || text.size() > 9) return std::nullopt;
   std::uint32_t value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);
@@ -66,12 +66,12 @@ std::uint32_t Point(const std::string& section, std::string_view text, const std
     std::uint32_t hundredths = 0;
     if (const std::size_t dot = seconds.find('.'); dot != std::string_view::npos) {
       const std::string_view fraction = seconds.substr(dot + 1);
-      const auto value = Number(fraction);
+      const auto value = ParseNumber(fraction);
       if (!value || fraction.size() > 2) Bad(section, "'" + std::string(text) + "' is not a tape position H:MM:SS.cc");
       hundredths = fraction.size() == 1 ? *value * 10 : *value;
       seconds = seconds.substr(0, dot);
     }
-    const auto h = Number(fields[0]), m = Number(fields[1]), s = Number(seconds);
+    const auto h = ParseNumber(fields[0]), m = ParseNumber(fields[1]), s = ParseNumber(seconds);
     if (!h || !m || !s || *m > 59 || *s > 59 || seconds.size() != 2 || fields[1].size() != 2)
       Bad(section, "'" + std::string(text) + "' is not a tape position H:MM:SS[.cc]");
     const std::uint64_t point = ((std::uint64_t{*h} * 60 + *m) * 60 + *s) * 100 + hundredths;
@@ -88,7 +88,7 @@ std::uint32_t Point(const std::string& section, std::string_view text, const std
       if (!frame || *frame < scene.startFrame || *frame > scene.FrameAt(scene.endTrack)) continue;
       const std::uint64_t track =
           scene.startTrack + std::uint64_t{*frame - scene.startFrame} * kTracksPerSecond / scene.FramesPerSecond();
-      return Hundredths(static_cast<std::uint32_t>(std::min<std::uint64_t>(track, scene.endTrack)));
+      return HundredthsAt(static_cast<std::uint32_t>(std::min<std::uint64_t>(track, scene.endTrack)));
     }
     Bad(section, "no scene on the tape holds the time code " + code);
   }
@@ -114,14 +114,14 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
   PlannedSection section;
   section.written = text;
   if (text.rfind("scene:", 0) == 0) {
-    const auto k = Number(std::string_view(text).substr(6));
+    const auto k = ParseNumber(std::string_view(text).substr(6));
     if (!k || *k == 0) Bad(text, "the scene number counts from 1");
     if (!cassette) Bad(text, "scenes are known only on the simulated camcorder's tape; give IN-OUT positions");
     if (*k > cassette->scenes.size())
       Bad(text, "the tape has " + std::to_string(cassette->scenes.size()) + " scenes");
     const Scene& scene = cassette->scenes[*k - 1];
-    section.inPoint = Hundredths(scene.startTrack);
-    section.outPoint = Hundredths(scene.endTrack);
+    section.inPoint = HundredthsAt(scene.startTrack);
+    section.outPoint = HundredthsAt(scene.endTrack);
     // The camcorder is given whole hundredths: a scene between two of them
     // cannot be pointed at.
     if (TrackAt(section.inPoint) >= scene.endTrack)
@@ -156,7 +156,7 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
           "no recording found at or after its start (the last scene ends at " +
               TapeCounterText(cassette->scenes.empty() ? 0 : cassette->scenes.back().endTrack) + ")",
           kExitNoRecording);
-    if (Hundredths(scene->endTrack) != section.outPoint) section.cameraOut = Hundredths(scene->endTrack);
+    if (HundredthsAt(scene->endTrack) != section.outPoint) section.cameraOut = HundredthsAt(scene->endTrack);
   }
   return section;
 }
@@ -177,7 +177,7 @@ bool IsCaptureName(const std::string& name, const std::string& base, std::option
   const std::vector<std::string_view> numbers = Split(middle, '-');
   if (!file) return numbers.size() == 1 && AllDigits(numbers[0]) && numbers[0].size() >= 2;
   return numbers.size() == 2 && AllDigits(numbers[0]) && AllDigits(numbers[1]) && numbers[1].size() >= 2 &&
-         numbers[0].size() >= 3 && Number(numbers[0]) == static_cast<std::uint32_t>(*file);
+         numbers[0].size() >= 3 && ParseNumber(numbers[0]) == static_cast<std::uint32_t>(*file);
 }
 
 // BASE-NNN-PP.zlt for any file number NNN (three digits or more): a scene
@@ -186,7 +186,7 @@ bool IsSceneFileName(const std::string& name, const std::string& base) {
   const std::string prefix = base + "-";
   const std::size_t dash = name.find('-', prefix.size());
   if (name.rfind(prefix, 0) != 0 || dash == std::string::npos) return false;
-  const auto number = Number(std::string_view(name).substr(prefix.size(), dash - prefix.size()));
+  const auto number = ParseNumber(std::string_view(name).substr(prefix.size(), dash - prefix.size()));
   return number && IsCaptureName(name, base, static_cast<int>(*number));
 }
 
@@ -218,7 +218,7 @@ std::optional<int> FreeFirstNumber(const std::filesystem::path& folder, const st
     if (name.rfind(base + "-", 0) != 0) continue;
     const std::size_t dash = name.find('-', base.size() + 1);
     if (dash == std::string::npos) continue;
-    const auto number = Number(std::string_view(name).substr(base.size() + 1, dash - base.size() - 1));
+    const auto number = ParseNumber(std::string_view(name).substr(base.size() + 1, dash - base.size() - 1));
     if (number && IsCaptureName(name, base, static_cast<int>(*number))) taken.insert(*number);
   }
   for (int n = first; n < 1'000'000; ++n) {
@@ -274,16 +274,16 @@ std::optional<std::pair<int, int>> CaptureNames::Numbers(const std::string& name
       Split(std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4), '-');
   if (kind == Kind::Direct) {
     if (!IsCaptureName(name, base, std::nullopt)) return std::nullopt;
-    return std::pair<int, int>{0, static_cast<int>(*Number(numbers[0]))};
+    return std::pair<int, int>{0, static_cast<int>(*ParseNumber(numbers[0]))};
   }
   if (!IsSceneFileName(name, base)) return std::nullopt;
-  const auto file = static_cast<int>(*Number(numbers[0]));
+  const auto file = static_cast<int>(*ParseNumber(numbers[0]));
   if (kind == Kind::Batch) {
     bool listed = false;
     for (std::size_t i = 0; i < sections && !listed; ++i) listed = WrapFileNumber(first + static_cast<int>(i)) == file;
     if (!listed) return std::nullopt;
   }
-  return std::pair<int, int>{file, static_cast<int>(*Number(numbers[1]))};
+  return std::pair<int, int>{file, static_cast<int>(*ParseNumber(numbers[1]))};
 }
 
 bool CaptureNames::Covers(const std::string& name) const { return Numbers(name).has_value(); }
@@ -338,8 +338,8 @@ std::optional<std::uint32_t> SceneBegunBy(const Cassette& cassette, std::int64_t
   for (const Scene& scene : cassette.scenes) {
     if (scene.content) continue;  // a recorded stream keeps the clock it was sent with
     const double start = static_cast<double>(scene.startFrame) / scene.FramesPerSecond();
-    if (seconds >= start && seconds < start + kSlackSeconds && TrackAt(Hundredths(scene.startTrack)) < scene.endTrack)
-      return Hundredths(scene.startTrack);
+    if (seconds >= start && seconds < start + kSlackSeconds && TrackAt(HundredthsAt(scene.startTrack)) < scene.endTrack)
+      return HundredthsAt(scene.startTrack);
   }
   return std::nullopt;
 }

@@ -19,7 +19,7 @@ using namespace Orvex;
 
 namespace {
 
-std::string Seconds(std::chrono::milliseconds span) {
+std::string SpanText(std::chrono::milliseconds span) {
   std::ostringstream text;
   text << static_cast<double>(span.count()) / 1000.0 << " s";
   return text.str();
@@ -229,7 +229,7 @@ private:
     if (outcome == EventPump::Outcome::Interrupted) return Fail(kExitInterrupted, Interrupt::StoppedBy());
     if (outcome == EventPump::Outcome::OutputFailed) return kExitOutputFailed;
     if (const std::optional<int> code = TakenAway(doing)) return *code;
-    return Fail(kExitTimedOut, what + " within " + Seconds(limit) + " (deck state: " +
+    return Fail(kExitTimedOut, what + " within " + SpanText(limit) + " (deck state: " +
                                    DeviceStateName(device.GetDeviceState()) + ")");
   }
 

@@ -64,7 +64,7 @@ std::intptr_t OpenForReading(const std::filesystem::path& path, std::string* err
 
 void CloseFile(std::intptr_t file) { CloseHandle(H(file)); }
 
-std::uint64_t FileSize(std::intptr_t file) {
+std::uint64_t SizeOf(std::intptr_t file) {
   LARGE_INTEGER size{};
   return GetFileSizeEx(H(file), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
 }
@@ -112,7 +112,7 @@ bool Append(const std::filesystem::path& path, const std::string& line, std::str
     // Started again when large: a writer of its own, apart from the appends.
     const std::intptr_t file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, error);
     if (file == kNoFile) return false;
-    if (FileSize(file) > kLargestLog) Replace(file, "");
+    if (SizeOf(file) > kLargestLog) Replace(file, "");
     CloseFile(file);
   }
   // Appended whole, after whatever another process appended meanwhile.
@@ -162,7 +162,7 @@ std::intptr_t OpenForReading(const std::filesystem::path& path, std::string* err
 
 void CloseFile(std::intptr_t file) { close(static_cast<int>(file)); }
 
-std::uint64_t FileSize(std::intptr_t file) {
+std::uint64_t SizeOf(std::intptr_t file) {
   struct stat info {};
   return fstat(static_cast<int>(file), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
@@ -196,7 +196,7 @@ bool Append(const std::filesystem::path& path, const std::string& line, std::str
   if (file == kNoFile) return false;
   // Started again when large (appends go on at its new end); a log that
   // cannot be is still a log.
-  if (FileSize(file) > kLargestLog) Replace(file, "");
+  if (SizeOf(file) > kLargestLog) Replace(file, "");
   // One write of a short line: appended whole, never inside another's.
   const bool ok = write(static_cast<int>(file), line.data(), line.size()) == static_cast<ssize_t>(line.size());
   if (!ok && error) *error = PathText(path) + ": " + Reason();
@@ -293,7 +293,7 @@ std::uint64_t CurrentProcessId() {
 }
 
 DeckPressWatch::DeckPressWatch(const std::filesystem::path& log) : handle(OpenForReading(log, nullptr)) {
-  if (handle != kNoFile) seen = FileSize(handle);
+  if (handle != kNoFile) seen = SizeOf(handle);
 }
 
 DeckPressWatch::~DeckPressWatch() {
@@ -302,7 +302,7 @@ DeckPressWatch::~DeckPressWatch() {
 
 std::optional<DeckTakeover> DeckPressWatch::Taken() {
   if (taken || handle == kNoFile) return taken;
-  const std::uint64_t size = FileSize(handle);
+  const std::uint64_t size = SizeOf(handle);
   if (size < seen) {
     // Started again: everything in it is new.
     seen = 0;

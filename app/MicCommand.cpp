@@ -27,7 +27,7 @@ int Pictures(const _OxMICRecInfo& record) {
 }
 
 // What the captures found of a scene: none when no capture held it.
-nlohmann::ordered_json DamageJson(const std::optional<SceneDamage>& d) {
+nlohmann::ordered_json SceneDamageJson(const std::optional<SceneDamage>& d) {
   if (!d) return nullptr;
   return {{"result", d->Damaged() ? "damaged" : "whole"},
           {"file", d->file},
@@ -69,7 +69,7 @@ int Show(ZeltoVideoDevice& device, const SceneDamageLedger& ledger, bool json, C
                                {"flag", r.flag},
                                {"note", Utf8(r.text)},
                                {"pictures", Pictures(r)},
-                               {"damage", DamageJson(ledger.Find(r))}});
+                               {"damage", SceneDamageJson(ledger.Find(r))}});
     }
     console.Line(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     return kExitOk;

@@ -189,7 +189,7 @@ int PaintText(RgbImage& image, int x, int y, const std::string& text, const std:
 
 namespace {
 
-int CloseFile(int descriptor) {
+int CloseDescriptor(int descriptor) {
 #ifdef _WIN32
   return _close(descriptor);
 #else
@@ -203,7 +203,7 @@ NewPngFile::~NewPngFile() { Abandon(); }
 
 void NewPngFile::Abandon() {
   if (descriptor < 0) return;
-  CloseFile(descriptor);
+  CloseDescriptor(descriptor);
   descriptor = -1;
   std::error_code ignored;
   std::filesystem::remove(file, ignored);
@@ -264,7 +264,7 @@ bool NewPngFile::Write(const RgbImage& image, std::string* why) {
     }
     written += static_cast<std::size_t>(n);
   }
-  const int closed = CloseFile(descriptor);
+  const int closed = CloseDescriptor(descriptor);
   if (written == png.size() && closed != 0) error = errno;
   descriptor = -1;
   if (error != 0) {

@@ -33,11 +33,11 @@ double FramesPerSecond(const StreamReport& r) {
 
 // A packed time code (hours, minutes, seconds, frames from the top byte
 // down) in seconds.
-double Seconds(std::uint32_t packed, double fps) {
+double SecondsAt(std::uint32_t packed, double fps) {
   return ((packed >> 24) * 3600.0 + (packed >> 16 & 0xFF) * 60.0 + (packed >> 8 & 0xFF)) + (packed & 0xFF) / fps;
 }
 
-double Seconds(std::int64_t clock) { return static_cast<double>(clock) / zelto::streamcheck::kClockHz; }
+double SecondsAt(std::int64_t clock) { return static_cast<double>(clock) / zelto::streamcheck::kClockHz; }
 
 template <typename T>
 T Field(const nlohmann::json& j, const char* name, T otherwise) {
@@ -95,16 +95,16 @@ std::vector<std::pair<std::size_t, SceneDamage>> SceneDamageLedger::Match(const 
   const StreamReport& r = file.outcome.report;
   if (!r.firstPictureClock || !r.lastPictureClock) return found;
   const double fps = FramesPerSecond(r);
-  const double first = Seconds(*r.firstPictureClock);
-  const double last = Seconds(*r.lastPictureClock);
+  const double first = SecondsAt(*r.firstPictureClock);
+  const double last = SecondsAt(*r.lastPictureClock);
   const std::string checked = UtcDateText(std::time(nullptr));
   for (std::size_t i = 0; i < scenes.size(); ++i) {
-    const double start = Seconds(scenes[i].startTimeCode, fps);
-    const double end = Seconds(scenes[i].endTimeCode, fps);
+    const double start = SecondsAt(scenes[i].startTimeCode, fps);
+    const double end = SecondsAt(scenes[i].endTimeCode, fps);
     // The file holds the scene where their times overlap by more than the slack.
     if (std::min(last, end) - std::max(first, start) <= kSlackSeconds) continue;
     const auto inScene = [&](const std::optional<std::int64_t>& clock) {
-      const double at = clock ? Seconds(*clock) : first;  // undated damage lies before the first clock
+      const double at = clock ? SecondsAt(*clock) : first;  // undated damage lies before the first clock
       return at >= start - kSlackSeconds && at < end + kSlackSeconds;
     };
     SceneDamage d;

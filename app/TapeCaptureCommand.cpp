@@ -37,7 +37,7 @@ namespace {
 // holds this after the start tells that no run began.
 constexpr const wchar_t* kNotWritten = L"23595924";
 
-std::string Seconds(std::uint32_t ms) {
+std::string SecondsText(std::uint32_t ms) {
   std::ostringstream text;
   text << ms / 1000.0 << " s";
   return text.str();
@@ -135,7 +135,7 @@ private:
     }
     report.Event("start",
                  "the whole tape into " + PathText(folder) + ", files " + base + "-001-01.zlt on; it ends " +
-                     Seconds(streamTimeoutMs) + " after the last picture (polls every " + Seconds(pollMs) + ")",
+                     SecondsText(streamTimeoutMs) + " after the last picture (polls every " + SecondsText(pollMs) + ")",
                  {{"folder", PathText(folder)},
                   {"base", base},
                   {"streamTimeoutMs", streamTimeoutMs},
@@ -173,7 +173,7 @@ private:
       // report is still on its way (a loaded machine).
       if (playingSince && files.Reported() == 0 && !streaming && !streamOffHeard &&
           GetTickCount64() - *playingSince > streamTimeoutMs && !files.AnyOnDisk()) {
-        endedWords = "no recording found: no picture for " + Seconds(streamTimeoutMs) + " of tape from the start";
+        endedWords = "no recording found: no picture for " + SecondsText(streamTimeoutMs) + " of tape from the start";
         return kExitNoRecording;
       }
       Progress();
@@ -205,12 +205,12 @@ private:
                                                                      : "a capture file could not be written: " + why);
           }
           if (files.Reported() == 0) {
-            endedWords = "no recording found: no picture for longer than " + Seconds(streamTimeoutMs);
+            endedWords = "no recording found: no picture for longer than " + SecondsText(streamTimeoutMs);
             ended = kExitNoRecording;
             return true;
           }
-          endedWords = "the recordings ended: no picture for longer than " + Seconds(streamTimeoutMs);
-          report.Event("complete", "no picture for longer than " + Seconds(streamTimeoutMs),
+          endedWords = "the recordings ended: no picture for longer than " + SecondsText(streamTimeoutMs);
+          report.Event("complete", "no picture for longer than " + SecondsText(streamTimeoutMs),
                        {{"files", files.Reported()}});
           ended = kExitOk;
           return true;

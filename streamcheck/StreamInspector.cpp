@@ -40,7 +40,7 @@ class AccountedFile final : public ByteSource {
   bool failed_ = false;
 };
 
-InspectOutcome Failed(InspectOutcome::Failure failure, std::string why) {
+InspectOutcome NoInspection(InspectOutcome::Failure failure, std::string why) {
   InspectOutcome outcome;
   outcome.failure = failure;
   outcome.why = std::move(why);
@@ -53,10 +53,10 @@ InspectOutcome InspectFile(const std::filesystem::path& file, const InspectOptio
   using Failure = InspectOutcome::Failure;
   std::error_code ec;
   const auto status = std::filesystem::status(file, ec);
-  if (ec || !std::filesystem::exists(status)) return Failed(Failure::Missing, "no such file");
-  if (!std::filesystem::is_regular_file(status)) return Failed(Failure::NotAFile, "not a file");
+  if (ec || !std::filesystem::exists(status)) return NoInspection(Failure::Missing, "no such file");
+  if (!std::filesystem::is_regular_file(status)) return NoInspection(Failure::NotAFile, "not a file");
   std::ifstream in(file, std::ios::binary);
-  if (!in) return Failed(Failure::Unreadable, "cannot be read");
+  if (!in) return NoInspection(Failure::Unreadable, "cannot be read");
 
   PacketAccounting accounting;
   AccountedFile source(in, accounting);
@@ -67,14 +67,15 @@ InspectOutcome InspectFile(const std::filesystem::path& file, const InspectOptio
         CanCheckPictures() ? "not asked for" : "this build has no video decoder";
   }
   source.Drain();
-  if (source.Failed()) return Failed(Failure::Unreadable, "cannot be read (a read failed part of the way)");
+  if (source.Failed()) return NoInspection(Failure::Unreadable, "cannot be read (a read failed part of the way)");
   accounting.Finish();
 
   InspectOutcome outcome;
   outcome.report = std::move(accounting.Report());
-  if (outcome.report.bytes == 0) return Failed(Failure::NotTransportStream, "not an MPEG transport stream (empty)");
+  if (outcome.report.bytes == 0)
+    return NoInspection(Failure::NotTransportStream, "not an MPEG transport stream (empty)");
   if (outcome.report.packets == 0)
-    return Failed(Failure::NotTransportStream, "not an MPEG transport stream (no packets found)");
+    return NoInspection(Failure::NotTransportStream, "not an MPEG transport stream (no packets found)");
   return outcome;
 }
 

@@ -7,7 +7,7 @@ namespace zelto::platform::detail {
 
 namespace {
 
-SlotTable<KernelObject>& Table() {
+SlotTable<KernelObject>& HandleTable() {
   // Never destroyed: threads may still close handles while the process exits.
   static auto* table = new SlotTable<KernelObject>;
   return *table;
@@ -16,16 +16,16 @@ SlotTable<KernelObject>& Table() {
 }  // namespace
 
 HANDLE InsertHandle(KernelObject* object) {
-  std::uintptr_t value = Table().Insert(object);
+  std::uintptr_t value = HandleTable().Insert(object);
   return reinterpret_cast<HANDLE>(value);
 }
 
 Ref<KernelObject> LookupHandle(HANDLE handle) {
-  return Table().Lookup(reinterpret_cast<std::uintptr_t>(handle));
+  return HandleTable().Lookup(reinterpret_cast<std::uintptr_t>(handle));
 }
 
 Ref<KernelObject> RemoveHandle(HANDLE handle) {
-  return Table().Remove(reinterpret_cast<std::uintptr_t>(handle));
+  return HandleTable().Remove(reinterpret_cast<std::uintptr_t>(handle));
 }
 
 Waitable* ProcessObject() {

@@ -36,12 +36,12 @@ struct Window {
   std::atomic<long> refs{1};
 };
 
-SlotTable<Window>& Table() {
+SlotTable<Window>& WindowTable() {
   static auto* table = new SlotTable<Window>;
   return *table;
 }
 
-Ref<Window> Lookup(HWND window) { return Table().Lookup(reinterpret_cast<std::uintptr_t>(window)); }
+Ref<Window> Lookup(HWND window) { return WindowTable().Lookup(reinterpret_cast<std::uintptr_t>(window)); }
 
 Ref<Window> LookupOrFail(HWND window) {
   Ref<Window> found = Lookup(window);
@@ -62,7 +62,7 @@ void Destroy(Ref<Window> window, bool sendDestroy, bool sendNcDestroy) {
   window->destroying = true;
   if (sendDestroy) Call(*window, WM_DESTROY, 0, 0);
   if (sendNcDestroy) Call(*window, WM_NCDESTROY, 0, 0);
-  Table().Remove(reinterpret_cast<std::uintptr_t>(window->handle));
+  WindowTable().Remove(reinterpret_cast<std::uintptr_t>(window->handle));
   window->queue->DropWindow(window->handle, &window->gone);
   ReleaseClassWindow(*window->windowClass);
   RemoveThreadWindow(window->handle);
@@ -191,7 +191,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
 
   window->AddRef();  // ours, beside the table's
   Ref<Window> ours = Ref<Window>::Adopt(window);
-  HWND handle = reinterpret_cast<HWND>(Table().Insert(window));
+  HWND handle = reinterpret_cast<HWND>(WindowTable().Insert(window));
   if (!handle) {
     window->Release();
     ReleaseClassWindow(*windowClass);
