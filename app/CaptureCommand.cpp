@@ -149,6 +149,7 @@ private:
         _OxBatchCapturingItem item;
         item.inPoint = s.inPoint;
         item.outPoint = s.cameraOut.value_or(s.outPoint);
+        item.sceneKey = s.sceneKey;
         items.push_back(item);
       }
       device.SetBatchCapturingList(param, items);

@@ -122,6 +122,7 @@ PlannedSection ResolveSection(const std::string& text, const std::optional<Casse
     const Scene& scene = cassette->scenes[*k - 1];
     section.inPoint = HundredthsAt(scene.startTrack);
     section.outPoint = HundredthsAt(scene.endTrack);
+    section.sceneKey = scene.memoryKey;
     // The camcorder is given whole hundredths: a scene between two of them
     // cannot be pointed at.
     if (TrackAt(section.inPoint) >= scene.endTrack)

@@ -25,6 +25,9 @@ struct PlannedSection {
   // Where the camcorder actually stops, when it differs from what was
   // asked for: a section runs to the end of the recording it starts in.
   std::optional<std::uint32_t> cameraOut;
+  // A scene:K section's record in the cassette memory (0 when none is
+  // known): the library marks it once the section is captured.
+  std::uint32_t sceneKey = 0;
 };
 
 // Why a SECTION cannot be captured, with the exit status that says so: a

@@ -335,6 +335,19 @@ TEST_F(CaptureCommandTest, ABatchMakesOneFileASectionAndNeverOverwrites) {
   EXPECT_TRUE(std::filesystem::exists(folder / "out" / "Tape-003-01.zlt"));
 }
 
+// The cassette memory marks the scene a scene:K section captured, and only it.
+TEST_F(CaptureCommandTest, ACapturedSceneIsFlaggedInTheCassetteMemory) {
+  const Result batch = Zelto({"--cassette", Cassette(ShortTape(0, R"(, "memory": {"title": "Kept"})")), "capture",
+                              "batch", "--to", To(), "--name", "Tape", "scene:1"});
+  ASSERT_EQ(batch.code, kExitOk) << batch.err << batch.out;
+  const Result mic = Zelto({"mic", "--json"});
+  ASSERT_EQ(mic.code, kExitOk) << mic.err;
+  const nlohmann::json scenes = nlohmann::json::parse(mic.out, nullptr, false)["scenes"];
+  ASSERT_EQ(scenes.size(), 2u) << mic.out;
+  EXPECT_EQ(scenes[0]["flag"], true) << mic.out;
+  EXPECT_EQ(scenes[1]["flag"], false) << mic.out;
+}
+
 TEST_F(CaptureCommandTest, ADirectCaptureStopsAtItsSecondsAndJsonTellsEveryStep) {
   const Result direct = Zelto({"--cassette", Cassette(ShortTape(30)), "capture", "direct", "--to", To(), "--seconds",
                                "3", "--split", "size:2", "--json"});
