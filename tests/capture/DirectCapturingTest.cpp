@@ -3,6 +3,10 @@
 // completed file.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <future>
+#include <utility>
+
 #include "tests/capture/CaptureTestSupport.h"
 
 using namespace capturetest;
@@ -10,6 +14,18 @@ using namespace devtest;
 using namespace Orvex;
 
 namespace {
+
+// Hears the first file created, and runs `onCreate` from inside that call.
+class BlockingListener : public KelSafeEventListener<OxCapturingEvent> {
+public:
+  explicit BlockingListener(std::function<void()> onCreate) : onCreate(std::move(onCreate)) {}
+  void OnEvent(const OxCapturingEvent& event) override {
+    if (event.GetEventID() == OX_CAPTURING_CREATE_FILE && onCreate) std::exchange(onCreate, nullptr)();
+  }
+
+private:
+  std::function<void()> onCreate;
+};
 
 class DirectCapturingTest : public CaptureTest {
 protected:
@@ -113,6 +129,33 @@ TEST_F(DirectCapturingTest, TheEndWithoutACompletedFileWaitsAtMost3000Millisecon
   WriteFile(L"Clip-01.zlt", kSecond);
   PostAndSettle(DRIVER_EVENT_FILE_CREATED);
   EXPECT_EQ(capturing.Count(), 1u) << "idle after the end: no file is looked for";
+}
+
+// The host ends the capture while the report of a new part is being told on
+// the driver's thread: the end returns only once that telling is over, so
+// nothing of the capture reaches the host after its end.
+TEST_F(DirectCapturingTest, TheEndWaitsForAReportBeingTold) {
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  BlockingListener blocking([&] {
+    entered.set_value();
+    released.wait_for(kLongWait);
+  });
+  device->AddEventListener(&blocking);
+  device->StartDirectCapturing();
+  WriteFile(L"Clip-01.zlt", kSecond);
+  PostAndHear(DRIVER_EVENT_FILE_COMPLETE, 1, reinterpret_cast<LPARAM>(&record));
+  EXPECT_TRUE(driver.Post(DRIVER_EVENT_FILE_CREATED, 0));
+  EXPECT_EQ(entered.get_future().wait_for(kLongWait), std::future_status::ready);
+
+  std::future<void> exit = std::async(std::launch::async, [&] { device->ExitDirectCapturing(); });
+  EXPECT_EQ(exit.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+      << "the end returned while its capture was still being told";
+  release.set_value();
+  EXPECT_EQ(exit.wait_for(kLongWait), std::future_status::ready);
+  device->RemoveEventListener(&blocking);
+  EXPECT_EQ(capturing.Count(), 2u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "zelto/capture/CaptureTarget.h"
 
 using namespace Orvex;
+using zelto::capture::CaptureReportGate;
 
 namespace {
 
@@ -109,9 +110,9 @@ void ZeltoVideoDeviceReceive::advanceFileCounters() {
 
 void ZeltoVideoDeviceReceive::NotifyCreateCapturedFile(const OxString&) {
   advanceFileCounters();
-  const std::int32_t mode = captureMode.load();
+  const CaptureReportGate::Capture capture = captureGate->Current();
   OxString name;
-  switch (mode) {
+  switch (capture.mode) {
     case modeScapturing: name = scapturingNames.MakeFirstPartName(); break;
     case modeDirect: name = directNames.MakePartName(); break;
     case modeBatch: name = batchNames.MakeFilePartName(); break;
@@ -120,13 +121,16 @@ void ZeltoVideoDeviceReceive::NotifyCreateCapturedFile(const OxString&) {
   OxString path = OxUnique::GetInstance().GetCaptureFolder().GetPath();
   path.Append(L"\\");
   path.Append(name);
-  waitForFile(path, mode);
+  waitForFile(path, capture);
 }
 
-void ZeltoVideoDeviceReceive::waitForFile(const OxString& path, std::int32_t mode) {
+// The host may have ended the capture while the file was looked for.
+void ZeltoVideoDeviceReceive::waitForFile(const OxString& path, CaptureReportGate::Capture capture) {
   for (int check = 1; check <= fileChecks; ++check) {
     if (GetFileAttributesW(path.GetString()) != INVALID_FILE_ATTRIBUTES) {
-      if (mode == modeScapturing)
+      const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture);
+      if (!telling) return;
+      if (capture.mode == modeScapturing)
         scapturingNotification.NotifyCreateCapturedFile(path);
       else
         capturingNotification.NotifyCreateCapturedFile(path);
@@ -140,24 +144,28 @@ void ZeltoVideoDeviceReceive::waitForFile(const OxString& path, std::int32_t mod
 // device, and with it this component, from inside its call.
 void ZeltoVideoDeviceReceive::NotifyCompleteCapturedFile(const OxString& fileName) {
   filesCompleted.fetch_add(1);
-  const std::int32_t mode = captureMode.load();
-  if (mode == modeBatch && batchItemCount() <= static_cast<std::size_t>(sectionsCompleted.load()) + 1)
+  const CaptureReportGate::Capture capture = captureGate->Current();
+  if (capture.mode == modeBatch && batchItemCount() <= static_cast<std::size_t>(sectionsCompleted.load()) + 1)
     batchFinished.store(true);
   completionEvent.Set();
-  if (mode == modeScapturing || mode == modeDirect) capturingNotification.NotifyCompleteCapturedFile(fileName);
+  if (capture.mode != modeScapturing && capture.mode != modeDirect) return;
+  if (const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture))
+    capturingNotification.NotifyCompleteCapturedFile(fileName);
 }
 
 // The run, if any, is no longer tracked: the AbortScapturing that follows a
 // removal then finds none to stop.
 void ZeltoVideoDeviceReceive::NotifyDeviceRemoved() {
-  if (captureMode.load() != modeScapturing) return;
+  const CaptureReportGate::Capture capture = captureGate->Current();
+  if (capture.mode != modeScapturing) return;
   untrackScapturingRun();
-  scapturingNotification.NotifyScapturingErrorStop(OX_CAPTURING_ERROR_DEVICE_REMOVED);
+  if (const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture))
+    scapturingNotification.NotifyScapturingErrorStop(OX_CAPTURING_ERROR_DEVICE_REMOVED);
 }
 
 void ZeltoVideoDeviceReceive::notifyDriverError(std::intptr_t driverCode) {
-  const std::int32_t mode = captureMode.load();
-  if (mode != modeDirect && mode != modeBatch) return;
+  const CaptureReportGate::Capture capture = captureGate->Current();
+  if (capture.mode != modeDirect && capture.mode != modeBatch) return;
   if (batchCompleteTold.load()) return;
   _OxCapturingErrorID error = OX_CAPTURING_ERROR_UNKNOWN;
   if (driverCode == DRIVER_ERROR_DEVICE_REMOVED)
@@ -166,7 +174,8 @@ void ZeltoVideoDeviceReceive::notifyDriverError(std::intptr_t driverCode) {
     error = OX_CAPTURING_ERROR_FILE_WRITE;
   else if (driverCode == DRIVER_ERROR_CAPTURE_DECK)
     error = OX_CAPTURING_ERROR_DECK_STOPPED;
-  NotifyCapturingErrorStop(error);
+  if (const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture))
+    NotifyCapturingErrorStop(error);
 }
 
 // Removals wait for a notification pass under way on another thread, so

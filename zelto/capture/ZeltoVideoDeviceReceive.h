@@ -12,8 +12,10 @@
 //
 // Threads. The host's thread starts, stops and asks for progress; the
 // message receiver's thread delivers the reports. What both touch is safe to
-// share without tearing or a data race: the counters, flags, captureMode,
-// capturedBytes and the generators' numbers are atomics; the batch list and
+// share without tearing or a data race: the counters, flags, capturedBytes
+// and the generators' numbers are atomics; captureMode is kept under the lock
+// of captureGate, which also keeps a capture's file and error reports from
+// reaching the host once the host has ended that capture; the batch list and
 // its parameters are written by the host's thread under batchLock, under
 // which the reports read them; directParam and totalMilliseconds are the
 // host thread's alone. A progress figure read while a report is being
@@ -105,6 +107,7 @@
 #include "platform/win32.h"
 #include "zelto/bridge/DriverInterfaces.h"
 #include "zelto/bridge/ZeltoComPtr.h"
+#include "zelto/capture/CaptureReportGate.h"
 #include "zelto/capture/ZeltoCaptureNameGenerator.h"
 #include "zelto/deck/ZeltoEvent.h"
 
@@ -225,8 +228,9 @@ private:
   void registerCaptureFiles(bool batch);
   void resetCaptureCounters();
   void advanceFileCounters();
-  // Three looks for the file, 100 ms apart; tells the host when found.
-  void waitForFile(const Orvex::OxString& path, std::int32_t mode);
+  // Three looks for the file, 100 ms apart; tells the host when found, if
+  // the capture still lasts.
+  void waitForFile(const Orvex::OxString& path, zelto::capture::CaptureReportGate::Capture capture);
   std::uint64_t getSectionFileSize(std::int32_t fileNumber, std::int32_t partCount);
   std::uint32_t getCapturedMilliseconds();
   static Orvex::OxTimeCode millisecondsToTimeCode(std::uint32_t milliseconds);
@@ -255,7 +259,10 @@ private:
   Orvex::CapturingEventNotification capturingNotification;
   Orvex::ScanningEventNotification scanningNotification;
   Orvex::ScapturingEventNotification scapturingNotification;
-  std::atomic<std::int32_t> captureMode{0};
+  // The capture mode (captureMode), and which capture the driver's reports
+  // belong to; see CaptureReportGate.h.
+  const std::shared_ptr<zelto::capture::CaptureReportGate> captureGate =
+      std::make_shared<zelto::capture::CaptureReportGate>();
   ThumbnailStore thumbnailStore;
   ZeltoVideoDevice* ownerDevice;
   ZeltoComPtr<ITapeScan> tapeScanInterface;

@@ -37,7 +37,7 @@ void ZeltoVideoDeviceReceive::StartBatchCapturing() {
   receiveInterface->ClearBatch();
   prepareCapture(true);
   registerCaptureFiles(true);
-  captureMode.store(modeBatch);
+  captureGate->Change(modeBatch);
   receiveInterface->StartBatch();
 }
 
@@ -45,7 +45,7 @@ void ZeltoVideoDeviceReceive::StopBatchCapturing() {
   ownerDevice->DeckStop();
   receiveInterface->StopBatch();
   stopReceiving();
-  captureMode.store(modeIdle);
+  captureGate->Change(modeIdle);
   Sleep(kStopPause);
 }
 

@@ -20,7 +20,7 @@ void ZeltoVideoDeviceReceive::StartDirectCapturing() {
   completionEvent.Reset();
   prepareCapture(false);
   registerCaptureFiles(false);
-  captureMode.store(modeDirect);
+  captureGate->Change(modeDirect);
   receiveInterface->StartDirect();
 }
 
@@ -31,7 +31,7 @@ void ZeltoVideoDeviceReceive::AbortCapturing() { receiveInterface->Abort(); }
 void ZeltoVideoDeviceReceive::ExitDirectCapturing() {
   WaitForSingleObject(completionEvent.GetHandle(), kLastFileWait);
   stopReceiving();
-  captureMode.store(modeIdle);
+  captureGate->Change(modeIdle);
 }
 
 bool ZeltoVideoDeviceReceive::CheckDirectCapturingParam() const { return true; }

@@ -65,7 +65,7 @@ void ZeltoVideoDeviceReceive::endScanning(_OxScanningEventID event) {
   mergeThumbnails();
   scanningNotification.NotifyScanningEvent(event);
   stopReceiving();
-  captureMode.store(modeIdle);
+  captureGate->Change(modeIdle);
   ownerDevice->DeckStop();
 }
 
@@ -110,7 +110,7 @@ void ZeltoVideoDeviceReceive::notifyScanRefused() { scanningNotification.NotifyS
 // after a whole-cassette set-up and after its run has ended.
 bool ZeltoVideoDeviceReceive::isBusy() const {
   if (scanning.load()) return true;
-  const std::int32_t mode = captureMode.load();
+  const std::int32_t mode = captureGate->Mode();
   return mode == modeScapturing ? scapturingRunUsesTape() : mode != modeIdle;
 }
 

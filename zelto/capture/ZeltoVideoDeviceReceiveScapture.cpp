@@ -78,7 +78,7 @@ void reapLeftRuns() {
 }  // namespace
 
 void ZeltoVideoDeviceReceive::SetupScapturing(_OxBatchCapturingParam param) {
-  captureMode.store(modeScapturing);
+  captureGate->Change(modeScapturing);
   directParam.folderPath = param.folderPath;
   directParam.firstFileNumber = param.firstFileNumber;
   directParam.fileBaseName = param.fileBaseName;
@@ -145,11 +145,14 @@ void ZeltoVideoDeviceReceive::StopScapturing() {
     finished = takeFinished(scapturingRuns);
   }
   for (const Run& done : finished) done->WaitUntilFinished();
-  if (!run) return;
-  if (run->isAlive()) run->Stop();
-  if (!run->WaitUntilFinished()) return;
-  std::lock_guard<std::mutex> guard(scapturingLock);
-  scapturingRuns.erase(std::remove(scapturingRuns.begin(), scapturingRuns.end(), run), scapturingRuns.end());
+  if (run) {
+    if (run->isAlive()) run->Stop();
+    if (!run->WaitUntilFinished()) return;
+    std::lock_guard<std::mutex> guard(scapturingLock);
+    scapturingRuns.erase(std::remove(scapturingRuns.begin(), scapturingRuns.end(), run), scapturingRuns.end());
+  }
+  // The driver's reports of the run still on their way are not told.
+  captureGate->Renew(modeScapturing);
 }
 
 bool ZeltoVideoDeviceReceive::scapturingRunUsesTape() const {

@@ -1,0 +1,80 @@
+// Which capture a driver's report belongs to, and the end's wait for a
+// report being told.
+#include "zelto/capture/CaptureReportGate.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+
+using zelto::capture::CaptureReportGate;
+
+namespace {
+
+constexpr auto kLong = std::chrono::seconds(20);
+
+TEST(CaptureReportGateTest, AReportIsToldOnlyWhileItsCaptureLasts) {
+  const auto gate = std::make_shared<CaptureReportGate>();
+  gate->Change(2);
+  const CaptureReportGate::Capture first = gate->Current();
+  EXPECT_TRUE(CaptureReportGate::Open(gate, first));
+
+  gate->Change(2);  // the same mode again: another capture
+  EXPECT_FALSE(CaptureReportGate::Open(gate, first));
+  const CaptureReportGate::Capture second = gate->Current();
+  gate->Renew(1);  // not the mode there is: nothing changes
+  EXPECT_TRUE(CaptureReportGate::Open(gate, second));
+  gate->Renew(2);
+  EXPECT_FALSE(CaptureReportGate::Open(gate, second));
+  EXPECT_EQ(gate->Mode(), 2);
+}
+
+TEST(CaptureReportGateTest, AnEndWaitsForATellingOnAnotherThreadButNotForItsOwn) {
+  const auto gate = std::make_shared<CaptureReportGate>();
+  gate->Change(2);
+  std::promise<void> opened, release;
+  std::future<void> teller = std::async(std::launch::async, [&, capture = gate->Current()] {
+    const CaptureReportGate::Telling telling = CaptureReportGate::Open(gate, capture);
+    opened.set_value();
+    release.get_future().wait_for(kLong);
+  });
+  ASSERT_EQ(opened.get_future().wait_for(kLong), std::future_status::ready);
+  std::future<void> end = std::async(std::launch::async, [&] { gate->Change(0); });
+  EXPECT_EQ(end.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+  release.set_value();
+  EXPECT_EQ(end.wait_for(kLong), std::future_status::ready);
+  teller.get();
+
+  // A listener that ends the capture from inside its own telling.
+  gate->Change(2);
+  const auto started = std::chrono::steady_clock::now();
+  {
+    const CaptureReportGate::Telling telling = CaptureReportGate::Open(gate, gate->Current());
+    ASSERT_TRUE(telling);
+    gate->Change(0);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, CaptureReportGate::kTellingWait / 2);
+}
+
+// A telling that never closes delays the end by a bounded wait, no more.
+TEST(CaptureReportGateTest, AnEndWaitsForAStuckTellingOnlySoLong) {
+  const auto gate = std::make_shared<CaptureReportGate>();
+  gate->Change(2);
+  std::promise<void> opened, release;
+  std::future<void> teller = std::async(std::launch::async, [&, capture = gate->Current()] {
+    const CaptureReportGate::Telling telling = CaptureReportGate::Open(gate, capture);
+    opened.set_value();
+    release.get_future().wait_for(kLong);
+  });
+  ASSERT_EQ(opened.get_future().wait_for(kLong), std::future_status::ready);
+  const auto started = std::chrono::steady_clock::now();
+  gate->Change(0);
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(waited, CaptureReportGate::kTellingWait - std::chrono::milliseconds(50));
+  EXPECT_LT(waited, kLong);
+  release.set_value();
+  teller.get();
+}
+
+}  // namespace
