@@ -92,11 +92,23 @@ bool ProcessIsEnding() {
 // go once its copy is gone. The thread runs only while a lock is kept (a
 // moment after each compaction), so that a library unloaded later has no
 // thread of its own left; the destructor stops and joins it all the same.
+//
+// At process exit the keeper is never destroyed. Windows has ended every
+// other thread by then, perhaps the watcher inside this mutex, or inside the
+// threads library's own lock as it ended: joining it, detaching it or even
+// destroying its condition would wait for ever and the process would never
+// end. The system drops the locks with the process.
 class Held {
  public:
   static Held& Instance() {
-    static Held held;
-    return held;
+    struct Owner {
+      ~Owner() {
+        if (!ProcessIsEnding()) delete held;
+      }
+      Held* held;
+    };
+    static Owner owner{new Held};
+    return *owner.held;
   }
 
   void Add(std::unique_ptr<DatabaseUseLock> lock, const fs::path& database, const fs::path& file) {
@@ -125,13 +137,6 @@ class Held {
   }
 
   ~Held() {
-    if (ProcessIsEnding()) {
-      // Every other thread is gone already, the watcher perhaps inside the
-      // mutex: taking it, or waiting for the thread, would wait for ever and
-      // the process would never end. The system drops the locks with it.
-      if (watcher_.joinable()) watcher_.detach();
-      return;
-    }
     {
       std::lock_guard guard(mutex_);
       stopping_ = true;
