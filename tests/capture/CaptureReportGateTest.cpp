@@ -14,6 +14,31 @@ namespace {
 
 constexpr auto kLong = std::chrono::seconds(20);
 
+// A telling of the gate's current capture, held open on a thread of its own
+// until Release.
+class TellingElsewhere {
+ public:
+  explicit TellingElsewhere(const std::shared_ptr<CaptureReportGate>& gate)
+      : teller(std::async(std::launch::async, [this, gate, capture = gate->Current()] {
+          const CaptureReportGate::Telling telling = CaptureReportGate::Open(gate, capture);
+          opened.set_value();
+          release.get_future().wait_for(kLong);
+        })) {}
+  ~TellingElsewhere() { Release(); }
+  bool Opened() { return opened.get_future().wait_for(kLong) == std::future_status::ready; }
+  void Release() {
+    if (released) return;
+    released = true;
+    release.set_value();
+    teller.get();
+  }
+
+ private:
+  std::promise<void> opened, release;
+  bool released = false;
+  std::future<void> teller;
+};
+
 TEST(CaptureReportGateTest, AReportIsToldOnlyWhileItsCaptureLasts) {
   const auto gate = std::make_shared<CaptureReportGate>();
   gate->Change(2);
@@ -33,18 +58,12 @@ TEST(CaptureReportGateTest, AReportIsToldOnlyWhileItsCaptureLasts) {
 TEST(CaptureReportGateTest, AnEndWaitsForATellingOnAnotherThreadButNotForItsOwn) {
   const auto gate = std::make_shared<CaptureReportGate>();
   gate->Change(2);
-  std::promise<void> opened, release;
-  std::future<void> teller = std::async(std::launch::async, [&, capture = gate->Current()] {
-    const CaptureReportGate::Telling telling = CaptureReportGate::Open(gate, capture);
-    opened.set_value();
-    release.get_future().wait_for(kLong);
-  });
-  ASSERT_EQ(opened.get_future().wait_for(kLong), std::future_status::ready);
+  TellingElsewhere teller(gate);
+  ASSERT_TRUE(teller.Opened());
   std::future<void> end = std::async(std::launch::async, [&] { gate->Change(0); });
   EXPECT_EQ(end.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-  release.set_value();
+  teller.Release();
   EXPECT_EQ(end.wait_for(kLong), std::future_status::ready);
-  teller.get();
 
   // A listener that ends the capture from inside its own telling.
   gate->Change(2);
@@ -61,20 +80,13 @@ TEST(CaptureReportGateTest, AnEndWaitsForATellingOnAnotherThreadButNotForItsOwn)
 TEST(CaptureReportGateTest, AnEndWaitsForAStuckTellingOnlySoLong) {
   const auto gate = std::make_shared<CaptureReportGate>();
   gate->Change(2);
-  std::promise<void> opened, release;
-  std::future<void> teller = std::async(std::launch::async, [&, capture = gate->Current()] {
-    const CaptureReportGate::Telling telling = CaptureReportGate::Open(gate, capture);
-    opened.set_value();
-    release.get_future().wait_for(kLong);
-  });
-  ASSERT_EQ(opened.get_future().wait_for(kLong), std::future_status::ready);
+  TellingElsewhere teller(gate);
+  ASSERT_TRUE(teller.Opened());
   const auto started = std::chrono::steady_clock::now();
   gate->Change(0);
   const auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_GE(waited, CaptureReportGate::kTellingWait - std::chrono::milliseconds(50));
   EXPECT_LT(waited, kLong);
-  release.set_value();
-  teller.get();
 }
 
 }  // namespace
