@@ -138,6 +138,14 @@ TEST_F(ScapturingTest, AWholeRunThroughTheDeviceTwice) {
     ExpectNothingHeld();
     device->StopScapturing();
     EXPECT_EQ(heard.Count(), 2u) << "a second stop does nothing";
+    // The driver's reports of a run the host has stopped belong to no run.
+    WriteFile(L"Tape-002-01.zlt", kSecond);
+    const std::size_t files = capturing.Count();
+    DRIVER_FILE_RECORD lastFile{L"X:\\driver\\Tape-001-01.zlt", 0};
+    PostAndSettle(DRIVER_EVENT_FILE_CREATED);
+    PostAndSettle(DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(&lastFile));
+    EXPECT_EQ(heard.Count(), 2u) << "a file reported after the stop";
+    EXPECT_EQ(capturing.Count(), files) << "a file reported after the stop";
   }
 }
 

@@ -128,7 +128,7 @@ void ZeltoVideoDeviceReceive::NotifyCreateCapturedFile(const OxString&) {
 void ZeltoVideoDeviceReceive::waitForFile(const OxString& path, CaptureReportGate::Capture capture) {
   for (int check = 1; check <= fileChecks; ++check) {
     if (GetFileAttributesW(path.GetString()) != INVALID_FILE_ATTRIBUTES) {
-      const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture);
+      const CaptureReportGate::Telling telling = openTelling(capture);
       if (!telling) return;
       if (capture.mode == modeScapturing)
         scapturingNotification.NotifyCreateCapturedFile(path);
@@ -140,6 +140,14 @@ void ZeltoVideoDeviceReceive::waitForFile(const OxString& path, CaptureReportGat
   }
 }
 
+// A whole cassette's file reports belong to the run the host has going: none
+// once the host has stopped it or a removal has ended it.
+CaptureReportGate::Telling ZeltoVideoDeviceReceive::openTelling(CaptureReportGate::Capture capture) {
+  CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture);
+  if (telling && capture.mode == modeScapturing && !autoCapturingThread.load()) return {};
+  return telling;
+}
+
 // completionEvent is set before the host is told: a listener may end the
 // device, and with it this component, from inside its call.
 void ZeltoVideoDeviceReceive::NotifyCompleteCapturedFile(const OxString& fileName) {
@@ -149,7 +157,7 @@ void ZeltoVideoDeviceReceive::NotifyCompleteCapturedFile(const OxString& fileNam
     batchFinished.store(true);
   completionEvent.Set();
   if (capture.mode != modeScapturing && capture.mode != modeDirect) return;
-  if (const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture))
+  if (const CaptureReportGate::Telling telling = openTelling(capture))
     capturingNotification.NotifyCompleteCapturedFile(fileName);
 }
 

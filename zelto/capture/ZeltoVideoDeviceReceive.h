@@ -231,6 +231,8 @@ private:
   // Three looks for the file, 100 ms apart; tells the host when found, if
   // the capture still lasts.
   void waitForFile(const Orvex::OxString& path, zelto::capture::CaptureReportGate::Capture capture);
+  // A telling of a file report of `capture`; see openTelling's definition.
+  zelto::capture::CaptureReportGate::Telling openTelling(zelto::capture::CaptureReportGate::Capture capture);
   std::uint64_t getSectionFileSize(std::int32_t fileNumber, std::int32_t partCount);
   std::uint32_t getCapturedMilliseconds();
   static Orvex::OxTimeCode millisecondsToTimeCode(std::uint32_t milliseconds);
