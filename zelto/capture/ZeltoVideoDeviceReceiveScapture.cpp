@@ -151,7 +151,8 @@ void ZeltoVideoDeviceReceive::StopScapturing() {
     std::lock_guard<std::mutex> guard(scapturingLock);
     scapturingRuns.erase(std::remove(scapturingRuns.begin(), scapturingRuns.end(), run), scapturingRuns.end());
   }
-  // The driver's reports of the run still on their way are not told.
+  // A report of the run being told on the driver's thread is waited for;
+  // later ones belong to no run and are not told.
   captureGate->Renew(modeScapturing);
 }
 
