@@ -6,10 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <functional>
-#include <future>
 #include <mutex>
-#include <utility>
 
 #include "host/runtime/KelMonitor.h"
 #include "tests/capture/CaptureTestSupport.h"
@@ -40,21 +37,6 @@ private:
   std::mutex lock;
   std::condition_variable changed;
   int reached = 0;
-};
-
-// Runs `onHeard` from inside the first notification `which` it hears, on
-// the window's thread.
-class HoldingListener : public KelSafeEventListener<_OxVideoDeviceNotification> {
-public:
-  HoldingListener(_OxVideoDeviceNotification which, std::function<void()> onHeard)
-      : which(which), onHeard(std::move(onHeard)) {}
-  void OnEvent(const _OxVideoDeviceNotification& event) override {
-    if (event == which && onHeard) std::exchange(onHeard, nullptr)();
-  }
-
-private:
-  _OxVideoDeviceNotification which;
-  std::function<void()> onHeard;
 };
 
 class ScapturingTest : public CaptureTest {
@@ -189,33 +171,6 @@ TEST_F(ScapturingTest, ARemovedCamcorderIsReportedOnceAndItsRunEndsQuietly) {
   EXPECT_EQ(heard.Ids(), (std::vector<_OxScapturingEventID>{OX_SCAPTURING_ERROR_STOP, OX_SCAPTURING_COMPLETE}));
   EXPECT_EQ(heard.Errors(), std::vector<_OxCapturingErrorID>{OX_CAPTURING_ERROR_DEVICE_REMOVED});
   ExpectNothingHeld();
-}
-
-// A driver error the driver reported before the run began, which the
-// window hands on only once the host has started the run (a loaded machine),
-// belongs to no run of the host's and leaves this one going.
-TEST_F(ScapturingTest, ADriverErrorHandedOnAfterTheStartLeavesTheRunAlone) {
-  SetUpScapturing();
-  heard.Clear();
-  std::promise<void> held;
-  std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
-  // The window is held inside its report of the stream, the error's turn behind it.
-  HoldingListener holding(OX_NOTIFY_STREAMING_ON, [&] {
-    held.set_value();
-    released.wait_for(kLongWait);
-  });
-  device->AddEventListener(&holding);
-  EXPECT_TRUE(driver.Post(DRIVER_EVENT_STREAMING, 1));
-  EXPECT_TRUE(driver.Post(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_CAPTURE_WRITE));
-  EXPECT_EQ(held.get_future().wait_for(kLongWait), std::future_status::ready);
-  device->StartScapturing();
-  release.set_value();
-  PostAndSettle(DRIVER_EVENT_STREAMING, 0);
-  EXPECT_EQ(heard.Count(), 0u) << "the run was ended by an error from before its start";
-  device->StopScapturing();
-  device->RemoveEventListener(&holding);
-  EXPECT_EQ(heard.Ids(), std::vector<_OxScapturingEventID>{OX_SCAPTURING_COMPLETE});
 }
 
 TEST_F(ScapturingTest, OtherDeviceErrorsStopTheRunWithoutAnError) {

@@ -215,13 +215,6 @@ public:
   bool readyForScapturing();
   // Stops every run, tracked or not, and waits for all of them.
   void endScapturingRuns();
-  // Which run the host has going: a number that changes with every run
-  // started (0 before the first).
-  std::uint64_t scapturingRunSerial() const { return runsStarted.load(); }
-  // StopScapturing, if the run going is still the one `serial` names: a
-  // driver error the window hands on late belongs to the run that was going
-  // when the driver reported it, not to one the host started since.
-  void abortScapturingRun(std::uint64_t serial);
 
 private:
   // Values of captureMode.
@@ -302,5 +295,4 @@ private:
   // not; guarded by scapturingLock, as is autoCapturingThread's target.
   mutable std::mutex scapturingLock;
   std::vector<std::shared_ptr<ZeltoVideoDeviceAutoCapturing>> scapturingRuns;
-  std::atomic<std::uint64_t> runsStarted{0};
 };

@@ -119,7 +119,6 @@ void ZeltoVideoDeviceReceive::StartScapturing() {
     std::lock_guard<std::mutex> guard(scapturingLock);
     scapturingRuns.push_back(run);
     autoCapturingThread.store(run.get());
-    runsStarted.fetch_add(1);
   } catch (const std::bad_alloc&) {
     run.reset();
   }
@@ -155,11 +154,6 @@ void ZeltoVideoDeviceReceive::StopScapturing() {
   // A report of the run being told on the driver's thread is waited for;
   // later ones belong to no run and are not told.
   captureGate->Renew(modeScapturing);
-}
-
-void ZeltoVideoDeviceReceive::abortScapturingRun(std::uint64_t serial) {
-  // The serial travels in 32 bits.
-  if (static_cast<std::uint32_t>(runsStarted.load()) == static_cast<std::uint32_t>(serial)) StopScapturing();
 }
 
 bool ZeltoVideoDeviceReceive::scapturingRunUsesTape() const {

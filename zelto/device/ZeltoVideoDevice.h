@@ -240,10 +240,6 @@ public:
   void StartScapturing();
   void StopScapturing();
   void AbortScapturing();
-  // The message receiver's: the run a driver error belongs to, and its abort
-  // (see ZeltoVideoDeviceReceive::abortScapturingRun).
-  std::uint64_t scapturingRunSerial() const;
-  void abortScapturingRun(std::uint64_t serial);
   void GetScapturingProgress(Orvex::_OxScapturingProgress& progress);
 
   // Recording, file to tape; see zelto/record/ZeltoVideoDeviceRecording.cpp.

@@ -413,13 +413,6 @@ void ZeltoVideoDevice::StopScapturing() {
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->StopScapturing();
 }
 void ZeltoVideoDevice::AbortScapturing() { StopScapturing(); }
-std::uint64_t ZeltoVideoDevice::scapturingRunSerial() const {
-  const ZeltoVideoDeviceReceive* r = receive.load();
-  return r ? r->scapturingRunSerial() : 0;
-}
-void ZeltoVideoDevice::abortScapturingRun(std::uint64_t serial) {
-  if (ZeltoVideoDeviceReceive* r = receive.load()) r->abortScapturingRun(serial);
-}
 void ZeltoVideoDevice::GetScapturingProgress(_OxScapturingProgress& progress) {
   if (ZeltoVideoDeviceReceive* r = receive.load()) r->GetScapturingProgress(progress);
 }

@@ -115,9 +115,6 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
       repost(window, code, 0, target);
       break;
     case DRIVER_EVENT_DEVICE_ERROR:
-      // The run going now is the one the error may end; see deviceError.
-      repost(window, code | target->scapturingRunSerial() << kRunSerialShift, argument, target);
-      break;
     case DRIVER_EVENT_TRANSMIT_PROGRESS:
     case DRIVER_EVENT_RECORDING_ERROR:
     case DRIVER_EVENT_RECORDING_COMPLETE:
@@ -163,23 +160,20 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
 // A queue at its limit (10,000 posted messages on Windows) takes nothing
 // more, and a state change dropped there would be lost for good: the event
 // is then handled at once, on this same thread, only sooner than its turn.
-void ZeltoVideoDeviceMessageReceiver::repost(HWND window, WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
+void ZeltoVideoDeviceMessageReceiver::repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* target) {
   if (!PostMessageW(window, zelto::DeferredEventMessage(), code, argument) && GetLastError() == ERROR_NOT_ENOUGH_QUOTA)
     dispatchDeferredEvent(code, argument, target);
 }
 
 // Each step may tell listeners, and any listener may terminate or delete the
 // device: after each one, nothing of it is touched unless it is still live.
-// A whole-cassette run is ended only if it is the run that was going when
-// the driver reported the error (`run`): under load the window hands an
-// error on long after, and a run the host has started since is not its.
-void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, std::uint64_t run, ZeltoVideoDevice* target) {
+void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, ZeltoVideoDevice* target) {
   const std::shared_ptr<ZeltoDeviceLiveness> stillLive = target->live;
   const bool removed = argument == DRIVER_ERROR_DEVICE_REMOVED;
   // During scapturing NotifyDeviceRemoved tells the scapturing listeners.
   if (removed) target->NotifyDeviceRemoved();
   if (!stillLive->live.load()) return;
-  target->abortScapturingRun(run);
+  target->AbortScapturing();
   if (!stillLive->live.load()) return;
   if (removed) {
     // A recording or a scan has no other way to hear that it ended. The
@@ -200,11 +194,10 @@ void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, std::uint64_t
   if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->notifyDriverError(argument);
 }
 
-void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM event, LPARAM argument, ZeltoVideoDevice* target) {
-  const WPARAM code = event & kEventCodeMask;
+void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
   switch (code) {
     case DRIVER_EVENT_DEVICE_ERROR:
-      deviceError(argument, event >> kRunSerialShift, target);
+      deviceError(argument, target);
       break;
     case DRIVER_EVENT_RECORDING_ERROR:
       target->UpdateRecordingErrorStop();

@@ -17,7 +17,6 @@
 // cannot wait for itself.
 #pragma once
 
-#include <cstdint>
 #include <mutex>
 
 #include "zelto/bridge/DriverInterfaces.h"
@@ -57,19 +56,14 @@ public:
   static void dispatchDeviceEvent(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* device);
   // An event re-posted by dispatchDeviceEvent; handled at once when the
   // window's queue is full.
-  // A re-posted event's wParam: the driver's code, and for a device error
-  // above it the whole-cassette run going when the driver reported it.
-  static void repost(HWND window, WPARAM event, LPARAM argument, ZeltoVideoDevice* device);
-  static void dispatchDeferredEvent(WPARAM event, LPARAM argument, ZeltoVideoDevice* device);
+  static void repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* device);
+  static void dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* device);
 
 private:
   // Driver event 5: a removed camcorder ends whatever was under way (a
   // scapture, a recording, a scan), and a batch or direct capture hears of
   // every device error.
-  static void deviceError(LPARAM argument, std::uint64_t run, ZeltoVideoDevice* device);
-  static_assert(sizeof(WPARAM) >= 8, "a re-posted event carries its code and a run serial in wParam");
-  static constexpr int kRunSerialShift = 32;
-  static constexpr WPARAM kEventCodeMask = 0xFFFFFFFFu;
+  static void deviceError(LPARAM argument, ZeltoVideoDevice* device);
   template <typename Handler>
   void withDevice(Handler&& handler);
   void unadvise();
