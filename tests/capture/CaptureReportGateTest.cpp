@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <vector>
 
 using zelto::capture::CaptureReportGate;
 
@@ -53,6 +54,37 @@ TEST(CaptureReportGateTest, AReportIsToldOnlyWhileItsCaptureLasts) {
   gate->Renew(2);
   EXPECT_FALSE(CaptureReportGate::Open(gate, second));
   EXPECT_EQ(gate->Mode(), 2);
+}
+
+// A report arriving belongs to the capture last witnessed through the
+// window; where an announcement could not be posted, to the current one.
+TEST(CaptureReportGateTest, AReportArrivingBelongsToTheCaptureLastAnnouncedBeforeIt) {
+  const auto gate = std::make_shared<CaptureReportGate>();
+  std::vector<std::uint64_t> announced;
+  bool queueFull = false;
+  gate->SetHerald([&](CaptureReportGate::Capture capture) {
+    if (queueFull) return false;
+    announced.push_back(capture.number);
+    return true;
+  });
+  gate->Change(2);
+  const CaptureReportGate::Capture first = gate->Current();
+  gate->Witness(first);
+  gate->Change(3);
+  const CaptureReportGate::Capture second = gate->Current();
+  EXPECT_EQ(announced, (std::vector<std::uint64_t>{first.number, second.number}));
+  EXPECT_FALSE(gate->IsCurrent(gate->OfArrival())) << "queued before the second's announcement";
+  gate->Witness(second);
+  EXPECT_TRUE(gate->IsCurrent(gate->OfArrival()));
+
+  queueFull = true;
+  gate->Change(2);
+  EXPECT_TRUE(gate->IsCurrent(gate->OfArrival())) << "unannounced: every report would be lost";
+  queueFull = false;
+  gate->Renew(2);
+  EXPECT_FALSE(gate->IsCurrent(gate->OfArrival()));
+  gate->Witness(gate->Current());
+  EXPECT_TRUE(gate->IsCurrent(gate->OfArrival()));
 }
 
 TEST(CaptureReportGateTest, AnEndWaitsForATellingOnAnotherThreadButNotForItsOwn) {

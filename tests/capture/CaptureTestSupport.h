@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,38 @@ protected:
   std::unique_ptr<ZeltoVideoDevice> device;
   devtest::Recorder<Orvex::OxCapturingEvent> capturing;
   devtest::Recorder<Orvex::_OxVideoDeviceNotification> notified;
+};
+
+// Holds the device's message window inside a listener of its own, so that
+// what the driver posts meanwhile waits in the window's queue until
+// Release: a loaded machine, made certain. The hold is a streaming report.
+class HeldWindow : public KelSafeEventListener<Orvex::_OxVideoDeviceNotification> {
+public:
+  HeldWindow(ZeltoVideoDevice& device, devtest::FakeDriver& driver) : device(device) {
+    device.AddEventListener(this);
+    EXPECT_TRUE(driver.Post(DRIVER_EVENT_STREAMING, 1));
+    EXPECT_EQ(held.get_future().wait_for(devtest::kLongWait), std::future_status::ready) << "the window was not held";
+  }
+  ~HeldWindow() override {
+    Release();
+    device.RemoveEventListener(this);
+  }
+  void Release() {
+    if (!released.exchange(true)) release.set_value();
+  }
+  void OnEvent(const Orvex::_OxVideoDeviceNotification& event) override {
+    if (event != Orvex::OX_NOTIFY_STREAMING_ON || entered.exchange(true)) return;
+    held.set_value();
+    whenReleased.wait_for(devtest::kLongWait);
+  }
+
+private:
+  ZeltoVideoDevice& device;
+  std::promise<void> held;
+  std::promise<void> release;
+  std::shared_future<void> whenReleased = release.get_future().share();
+  std::atomic<bool> entered{false};
+  std::atomic<bool> released{false};
 };
 
 // Hours, minutes, seconds and frames of a time code.

@@ -131,6 +131,26 @@ TEST_F(DirectCapturingTest, TheEndWithoutACompletedFileWaitsAtMost3000Millisecon
   EXPECT_EQ(capturing.Count(), 1u) << "idle after the end: no file is looked for";
 }
 
+// The driver's last reports of one capture, which the window hands on only
+// once the host has started the next: not heard, they neither move the next
+// capture's names on nor end the wait for its last file.
+TEST_F(DirectCapturingTest, AnEarlierCapturesReportsHandedOnLateAreNotTheNextOnes) {
+  device->StartDirectCapturing();
+  HeldWindow window(*device, driver);
+  WriteFile(L"Clip-01.zlt", kSecond);
+  EXPECT_TRUE(driver.Post(DRIVER_EVENT_FILE_CREATED, 0));
+  EXPECT_TRUE(driver.Post(DRIVER_EVENT_FILE_COMPLETE, reinterpret_cast<LPARAM>(&record)));
+  EXPECT_TRUE(driver.Post(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_CAPTURE_WRITE));
+  device->StartDirectCapturing();
+  window.Release();
+  PostAndSettle(DRIVER_EVENT_STREAMING, 0);
+  EXPECT_EQ(capturing.Count(), 0u);
+
+  PostAndHear(DRIVER_EVENT_FILE_CREATED, 1);
+  EXPECT_EQ(capturing.Events().back().GetFileName().GetStdString(), InCaptureFolder(L"Clip-01.zlt"));
+  EXPECT_GE(TimedExit(), 3000u - kTickSlack) << "the end took the earlier capture's completion for its own";
+}
+
 // The host ends the capture while the report of a new part is being told on
 // the driver's thread: the end returns only once that telling is over, so
 // nothing of the capture reaches the host after its end.

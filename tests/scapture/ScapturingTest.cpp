@@ -173,6 +173,26 @@ TEST_F(ScapturingTest, ARemovedCamcorderIsReportedOnceAndItsRunEndsQuietly) {
   ExpectNothingHeld();
 }
 
+// A write error the driver reported before the run began (the failed run
+// before it), which the window hands on only once the host has started this
+// one, belongs to no run of the host's and leaves this one going.
+TEST_F(ScapturingTest, AnEarlierErrorHandedOnAfterTheStartLeavesTheRunAlone) {
+  SetUpScapturing();
+  heard.Clear();
+  HeldWindow window(*device, driver);
+  EXPECT_TRUE(driver.Post(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_CAPTURE_WRITE));
+  device->StartScapturing();
+  window.Release();
+  PostAndSettle(DRIVER_EVENT_STREAMING, 0);
+  EXPECT_EQ(heard.Count(), 0u) << "the run was ended by an error from before its start";
+  // One reported after the start is the run's.
+  ASSERT_TRUE(driver.Post(DRIVER_EVENT_DEVICE_ERROR, DRIVER_ERROR_CAPTURE_WRITE));
+  ASSERT_TRUE(heard.WaitForCount(1));
+  device->StopScapturing();
+  EXPECT_EQ(heard.Ids(), std::vector<_OxScapturingEventID>{OX_SCAPTURING_COMPLETE});
+  ExpectNothingHeld();
+}
+
 TEST_F(ScapturingTest, OtherDeviceErrorsStopTheRunWithoutAnError) {
   SetUpScapturing();
   heard.Clear();

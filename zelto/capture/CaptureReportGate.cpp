@@ -1,6 +1,7 @@
 #include "zelto/capture/CaptureReportGate.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zelto::capture {
 
@@ -8,6 +9,19 @@ CaptureReportGate::Telling::Telling(Telling&& other) noexcept : gate_(std::move(
 
 CaptureReportGate::Telling::~Telling() {
   if (gate_) gate_->Close();
+}
+
+void CaptureReportGate::SetHerald(Herald herald) {
+  std::lock_guard guard(lock_);
+  herald_ = std::move(herald);
+  // What is queued now is taken as the current capture's.
+  announced_ = static_cast<bool>(herald_);
+  witnessed_ = current_;
+}
+
+void CaptureReportGate::Witness(Capture capture) {
+  std::lock_guard guard(lock_);
+  witnessed_ = capture;
 }
 
 std::int32_t CaptureReportGate::Mode() const {
@@ -18,6 +32,16 @@ std::int32_t CaptureReportGate::Mode() const {
 CaptureReportGate::Capture CaptureReportGate::Current() const {
   std::lock_guard guard(lock_);
   return current_;
+}
+
+CaptureReportGate::Capture CaptureReportGate::OfArrival() const {
+  std::lock_guard guard(lock_);
+  return announced_ ? witnessed_ : current_;
+}
+
+bool CaptureReportGate::IsCurrent(Capture capture) const {
+  std::lock_guard guard(lock_);
+  return current_.mode == capture.mode && current_.number == capture.number;
 }
 
 void CaptureReportGate::Change(std::int32_t mode) {
@@ -34,6 +58,7 @@ void CaptureReportGate::Begin(std::unique_lock<std::mutex>& guard, std::int32_t 
   const std::uint64_t self = KelCurrentThreadId();
   current_.mode = mode;
   ++current_.number;
+  announced_ = herald_ && herald_(current_);
   closed_.wait_for(guard, kTellingWait, [&] {
     return std::all_of(tellers_.begin(), tellers_.end(), [&](std::uint64_t id) { return id == self; });
   });

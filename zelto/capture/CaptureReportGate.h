@@ -15,6 +15,14 @@
 // the very thread that is ending the capture) costs a late report, never a
 // hang.
 //
+// "As it arrives" is not late enough by itself: the window may take a
+// report from its queue only after the host has begun the next capture. So
+// every new capture is announced through that same queue (the herald), and
+// a report takes the capture the window had last seen announced when it
+// reached the report, which is the capture in force when the driver posted
+// it. Where an announcement could not be posted (a full queue), reports
+// take the current capture, as if none were made.
+//
 // A Telling keeps the gate alive: a listener may destroy the device, and
 // with it the gate's owner, before the telling closes.
 #pragma once
@@ -22,6 +30,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -53,8 +62,19 @@ class CaptureReportGate {
 
   static constexpr std::chrono::milliseconds kTellingWait{2000};
 
+  // Posts the announcement of a new capture behind the reports already
+  // queued; false if it could not. Called under the gate's lock: it must not
+  // wait for anything.
+  using Herald = std::function<bool(Capture)>;
+  void SetHerald(Herald herald);
+  // The window has reached the announcement of `capture`.
+  void Witness(Capture capture);
+
   std::int32_t Mode() const;
   Capture Current() const;
+  // The capture a report the window is taking now belongs to.
+  Capture OfArrival() const;
+  bool IsCurrent(Capture capture) const;
   // A new capture in `mode` (the same mode included: a new run); returns once
   // no telling of an earlier one is under way on another thread, or the wait
   // is over.
@@ -72,6 +92,9 @@ class CaptureReportGate {
   mutable std::mutex lock_;
   std::condition_variable closed_;
   Capture current_;
+  Herald herald_;
+  bool announced_ = false;  // the current capture's announcement was posted
+  Capture witnessed_;
   std::vector<std::uint64_t> tellers_;  // one thread id per telling open
 };
 

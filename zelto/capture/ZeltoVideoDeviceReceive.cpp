@@ -108,9 +108,12 @@ void ZeltoVideoDeviceReceive::advanceFileCounters() {
   filesCreated.fetch_add(1);
 }
 
-void ZeltoVideoDeviceReceive::NotifyCreateCapturedFile(const OxString&) {
+void ZeltoVideoDeviceReceive::NotifyCreateCapturedFile(const OxString&) { reportFileCreated(captureGate->Current()); }
+
+void ZeltoVideoDeviceReceive::reportFileCreated(CaptureReportGate::Capture capture) {
+  // The next capture's names are made from the counters.
+  if (!captureGate->IsCurrent(capture)) return;
   advanceFileCounters();
-  const CaptureReportGate::Capture capture = captureGate->Current();
   OxString name;
   switch (capture.mode) {
     case modeScapturing: name = scapturingNames.MakeFirstPartName(); break;
@@ -151,8 +154,13 @@ CaptureReportGate::Telling ZeltoVideoDeviceReceive::openTelling(CaptureReportGat
 // completionEvent is set before the host is told: a listener may end the
 // device, and with it this component, from inside its call.
 void ZeltoVideoDeviceReceive::NotifyCompleteCapturedFile(const OxString& fileName) {
+  reportFileCompleted(fileName, captureGate->Current());
+}
+
+// An earlier capture's completion would end the wait for this one's last file.
+void ZeltoVideoDeviceReceive::reportFileCompleted(const OxString& fileName, CaptureReportGate::Capture capture) {
+  if (!captureGate->IsCurrent(capture)) return;
   filesCompleted.fetch_add(1);
-  const CaptureReportGate::Capture capture = captureGate->Current();
   if (capture.mode == modeBatch && batchItemCount() <= static_cast<std::size_t>(sectionsCompleted.load()) + 1)
     batchFinished.store(true);
   completionEvent.Set();

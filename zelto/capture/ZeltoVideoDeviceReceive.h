@@ -135,6 +135,13 @@ public:
   void NotifyCreateCapturedFile(const Orvex::OxString& fileName);
   // The driver closed the file it names.
   void NotifyCompleteCapturedFile(const Orvex::OxString& fileName);
+  // The same two reports as the message window takes them, of `capture`
+  // (reportGate's OfArrival then): a report of a capture that has ended
+  // since is dropped whole, counters and completion included.
+  void reportFileCreated(zelto::capture::CaptureReportGate::Capture capture);
+  void reportFileCompleted(const Orvex::OxString& fileName, zelto::capture::CaptureReportGate::Capture capture);
+  // Which capture the driver's reports belong to; see CaptureReportGate.
+  const std::shared_ptr<zelto::capture::CaptureReportGate>& reportGate() const { return captureGate; }
   void NotifyDeviceRemoved();
   // Driver event 5 with its argument; see Decisions above.
   void notifyDriverError(std::intptr_t driverCode);

@@ -104,6 +104,8 @@ bool ZeltoVideoDeviceReceive::readyForScapturing() {
 // so that nothing stays marshalled for a run that does not start.
 void ZeltoVideoDeviceReceive::StartScapturing() {
   ZeltoVideoDeviceSmartControlSingleton& handOver = *ZeltoVideoDeviceSmartControlSingleton::GetInstance();
+  // A new run: what the driver reported before it is not the run's.
+  captureGate->Renew(modeScapturing);
   filesCreated.store(0);
   if (!handOver.GetReceiveStream().Marshal(IID_IStreamReceive, receiveInterface.Get())) {
     handOver.GetSmartControlStream().Discard();

@@ -72,6 +72,7 @@ bool ZeltoVideoDevice::InitializeDevice(_OxVideoSystem newVideoSystem, bool newD
     preview.store(new ZeltoVideoDevicePreview(&smartControl));
     messageReceiver.store(new ZeltoVideoDeviceMessageReceiver(&smartControl, this));
     receive.store(new ZeltoVideoDeviceReceive(&smartControl, newVideoSystem, this));
+    messageReceiver.load()->FollowCaptures(*receive.load()->reportGate());
   } catch (...) {
     TerminateDevice();
     return false;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/ThreadGuard.h"
+#include "zelto/capture/CaptureReportGate.h"
 #include "zelto/capture/ZeltoVideoDeviceReceive.h"
 #include "zelto/device/ZeltoDeviceLiveness.h"
 #include "zelto/device/ZeltoVideoDevice.h"
@@ -16,6 +17,14 @@ namespace {
 constexpr const wchar_t* kClassName = L"ZeltoVideoDeviceMessageReceiver";
 
 [[noreturn]] void fail() { throw std::runtime_error("ZeltoVideoDeviceMessageReceiver::ZeltoVideoDeviceMessageReceiver"); }
+
+using zelto::capture::CaptureReportGate;
+
+// The capture a report the window takes now belongs to; none without a
+// receive component.
+CaptureReportGate::Capture arrivalOf(ZeltoVideoDeviceReceive* receive) {
+  return receive ? receive->reportGate()->OfArrival() : CaptureReportGate::Capture{};
+}
 
 }  // namespace
 
@@ -70,6 +79,14 @@ void ZeltoVideoDeviceMessageReceiver::unadvise() {
   adviseCookie = 0;
 }
 
+void ZeltoVideoDeviceMessageReceiver::FollowCaptures(CaptureReportGate& gate) {
+  const HWND window = GetWindow();
+  gate.SetHerald([window](CaptureReportGate::Capture capture) {
+    return PostMessageW(window, kCaptureBegunMessage, static_cast<WPARAM>(capture.number),
+                        static_cast<LPARAM>(capture.mode)) != FALSE;
+  });
+}
+
 void ZeltoVideoDeviceMessageReceiver::DetachDevice() {
   std::lock_guard<std::recursive_mutex> guard(dispatchLock);
   device = nullptr;
@@ -96,6 +113,13 @@ LRESULT CALLBACK ZeltoVideoDeviceMessageReceiver::windowProcedure(HWND window, U
     });
     return 0;
   }
+  if (message == kCaptureBegunMessage) {
+    self->withDevice([&](ZeltoVideoDevice* target) {
+      if (ZeltoVideoDeviceReceive* receive = target->receive.load())
+        receive->reportGate()->Witness({static_cast<std::int32_t>(lParam), static_cast<std::uint64_t>(wParam)});
+    });
+    return 0;
+  }
   if (message == zelto::DeferredEventMessage()) {
     zelto::platform::GuardThread("message receiver", [&] {
       self->withDevice([&](ZeltoVideoDevice* target) { dispatchDeferredEvent(wParam, lParam, target); });
@@ -114,7 +138,11 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
     case DRIVER_EVENT_MEDIA_INFO:
       repost(window, code, 0, target);
       break;
-    case DRIVER_EVENT_DEVICE_ERROR:
+    case DRIVER_EVENT_DEVICE_ERROR: {
+      const auto capture = static_cast<std::uint32_t>(arrivalOf(target->receive.load()).number);
+      repost(window, code | static_cast<WPARAM>(capture) << kCaptureShift, argument, target);
+      break;
+    }
     case DRIVER_EVENT_TRANSMIT_PROGRESS:
     case DRIVER_EVENT_RECORDING_ERROR:
     case DRIVER_EVENT_RECORDING_COMPLETE:
@@ -125,11 +153,15 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
     case DRIVER_EVENT_STREAMING:
       repost(window, code, argument, target);
       break;
+    // The device's NotifyCreateCapturedFile and NotifyCompleteCapturedFile,
+    // bound to the capture the driver reported them in.
     case DRIVER_EVENT_FILE_CREATED:
-      target->NotifyCreateCapturedFile(OxString());
+      if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->reportFileCreated(arrivalOf(receive));
       break;
     case DRIVER_EVENT_FILE_COMPLETE:
-      if (argument) target->NotifyCompleteCapturedFile(OxString(reinterpret_cast<const DRIVER_FILE_RECORD*>(argument)->path));
+      if (ZeltoVideoDeviceReceive* receive = target->receive.load(); receive && argument)
+        receive->reportFileCompleted(OxString(reinterpret_cast<const DRIVER_FILE_RECORD*>(argument)->path),
+                                     arrivalOf(receive));
       break;
     case DRIVER_EVENT_THUMBNAIL:
       target->NotifyGotThumbnail(reinterpret_cast<const _THUMBNAIL_DATA*>(argument));
@@ -160,16 +192,21 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
 // A queue at its limit (10,000 posted messages on Windows) takes nothing
 // more, and a state change dropped there would be lost for good: the event
 // is then handled at once, on this same thread, only sooner than its turn.
-void ZeltoVideoDeviceMessageReceiver::repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* target) {
-  if (!PostMessageW(window, zelto::DeferredEventMessage(), code, argument) && GetLastError() == ERROR_NOT_ENOUGH_QUOTA)
-    dispatchDeferredEvent(code, argument, target);
+void ZeltoVideoDeviceMessageReceiver::repost(HWND window, WPARAM event, LPARAM argument, ZeltoVideoDevice* target) {
+  if (!PostMessageW(window, zelto::DeferredEventMessage(), event, argument) && GetLastError() == ERROR_NOT_ENOUGH_QUOTA)
+    dispatchDeferredEvent(event, argument, target);
 }
 
 // Each step may tell listeners, and any listener may terminate or delete the
 // device: after each one, nothing of it is touched unless it is still live.
-void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, ZeltoVideoDevice* target) {
+void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, std::uint32_t capture, ZeltoVideoDevice* target) {
   const std::shared_ptr<ZeltoDeviceLiveness> stillLive = target->live;
   const bool removed = argument == DRIVER_ERROR_DEVICE_REMOVED;
+  // A removal is the camcorder's, not a capture's: it always ends what runs.
+  if (!removed) {
+    const ZeltoVideoDeviceReceive* receive = target->receive.load();
+    if (receive && static_cast<std::uint32_t>(receive->reportGate()->Current().number) != capture) return;
+  }
   // During scapturing NotifyDeviceRemoved tells the scapturing listeners.
   if (removed) target->NotifyDeviceRemoved();
   if (!stillLive->live.load()) return;
@@ -194,10 +231,10 @@ void ZeltoVideoDeviceMessageReceiver::deviceError(LPARAM argument, ZeltoVideoDev
   if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->notifyDriverError(argument);
 }
 
-void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* target) {
-  switch (code) {
+void ZeltoVideoDeviceMessageReceiver::dispatchDeferredEvent(WPARAM event, LPARAM argument, ZeltoVideoDevice* target) {
+  switch (event & kEventCodeMask) {
     case DRIVER_EVENT_DEVICE_ERROR:
-      deviceError(argument, target);
+      deviceError(argument, static_cast<std::uint32_t>(event >> kCaptureShift), target);
       break;
     case DRIVER_EVENT_RECORDING_ERROR:
       target->UpdateRecordingErrorStop();

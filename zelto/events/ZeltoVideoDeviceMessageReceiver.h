@@ -4,6 +4,13 @@
 // or stops an activity is re-posted to the window and handled from its queue
 // (at once where the queue is full: no state change is lost).
 //
+// Under load the window takes a report long after the driver posted it, by
+// then perhaps in the host's next capture. Each capture the receive
+// component begins is therefore announced through this same queue
+// (FollowCaptures), and a file or error report is bound to the capture last
+// announced before it: a report of an ended capture reaches nothing, not
+// even the capture after it.
+//
 // Teardown: the device takes the components down while this window still
 // receives events. Every handler reaches the device only under dispatchLock
 // and only while the device is attached; DetachDevice clears the pointer
@@ -17,6 +24,8 @@
 // cannot wait for itself.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "zelto/bridge/DriverInterfaces.h"
@@ -24,6 +33,9 @@
 #include "zelto/events/VideoCapturingMessageReceiver.h"
 
 class ZeltoVideoDevice;
+namespace zelto::capture {
+class CaptureReportGate;
+}
 
 class ZeltoVideoDeviceMessageReceiver {
 public:
@@ -51,19 +63,34 @@ public:
 
   HWND GetWindow() const { return receiverWindow.GetWindow(); }
 
+  // Every capture `gate` begins is announced through this window's queue,
+  // behind the driver's reports already in it: the window then knows which
+  // capture each report it takes belongs to, however late it takes it.
+  void FollowCaptures(zelto::capture::CaptureReportGate& gate);
+  // The announcement: wParam the capture's number, lParam its mode. Private
+  // to this window's class.
+  static constexpr UINT kCaptureBegunMessage = WM_APP;
+
   static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // The driver's event, as it arrives.
   static void dispatchDeviceEvent(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* device);
   // An event re-posted by dispatchDeviceEvent; handled at once when the
-  // window's queue is full.
-  static void repost(HWND window, DWORD code, LPARAM argument, ZeltoVideoDevice* device);
-  static void dispatchDeferredEvent(WPARAM code, LPARAM argument, ZeltoVideoDevice* device);
+  // window's queue is full. Its wParam is the driver's code; a device
+  // error's carries above it (kCaptureShift) the low bits of the number of
+  // the capture the driver reported it in.
+  static void repost(HWND window, WPARAM event, LPARAM argument, ZeltoVideoDevice* device);
+  static void dispatchDeferredEvent(WPARAM event, LPARAM argument, ZeltoVideoDevice* device);
 
 private:
+  static_assert(sizeof(WPARAM) >= 8, "a re-posted device error carries its capture above its code");
+  static constexpr int kCaptureShift = 32;
+  static constexpr WPARAM kEventCodeMask = 0xFFFFFFFFu;
+
   // Driver event 5: a removed camcorder ends whatever was under way (a
   // scapture, a recording, a scan), and a batch or direct capture hears of
-  // every device error.
-  static void deviceError(LPARAM argument, ZeltoVideoDevice* device);
+  // every device error. Any other error of a capture that has ended since
+  // the driver reported it ends nothing: the host may have begun another.
+  static void deviceError(LPARAM argument, std::uint32_t capture, ZeltoVideoDevice* device);
   template <typename Handler>
   void withDevice(Handler&& handler);
   void unadvise();
