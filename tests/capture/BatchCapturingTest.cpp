@@ -165,6 +165,27 @@ TEST_F(BatchCapturingTest, ARunRegistersEachSectionAndReportsEachStepInOrder) {
   EXPECT_TRUE(std::filesystem::exists(captureFolder / "Tape-001-01.zlt")) << "this library deletes no file";
 }
 
+// The host stops a batch while the driver's last steps of it still wait in
+// the window: once the stop has returned, none of them reaches the host,
+// and the cassette memory marks no scene as captured.
+TEST_F(BatchCapturingTest, StepsHandedOnAfterTheStopAreNotHeard) {
+  const std::vector<long> scenes = MakeScenes();
+  ASSERT_EQ(scenes.size(), 3u);
+  Start();
+  std::vector<_OxBatchCapturingItem> items{{1000, 2000, 0, static_cast<std::uint32_t>(scenes[0])}};
+  device->SetBatchCapturingList(Param(1), items);
+  device->StartBatchCapturing();
+  HeldWindow window(*device, driver);
+  for (DWORD step : {DRIVER_EVENT_SEARCH_IN, DRIVER_EVENT_SEARCH_OUT, DRIVER_EVENT_SECTION_COMPLETE,
+                     DRIVER_EVENT_BATCH_COMPLETE})
+    EXPECT_TRUE(driver.Post(step, 0));
+  device->StopBatchCapturing();
+  window.Release();
+  PostAndSettle(DRIVER_EVENT_STREAMING, 0);
+  EXPECT_EQ(capturing.Count(), 0u);
+  EXPECT_TRUE(Captured().empty());
+}
+
 // From 999 on the numbers wrap: the patterns are 999, 001, 002, and the
 // second section's file is looked for under 001.
 TEST_F(BatchCapturingTest, FileNumbersWrapAfter999) {

@@ -140,6 +140,10 @@ public:
   // since is dropped whole, counters and completion included.
   void reportFileCreated(zelto::capture::CaptureReportGate::Capture capture);
   void reportFileCompleted(const Orvex::OxString& fileName, zelto::capture::CaptureReportGate::Capture capture);
+  // A batch's section, search and end reports (driver events 23, 25, 27,
+  // 28) as the message window takes them: told as the device's operations
+  // of the same names tell them, while `capture` lasts.
+  void reportBatchStep(DWORD driverCode, zelto::capture::CaptureReportGate::Capture capture);
   // Which capture the driver's reports belong to; see CaptureReportGate.
   const std::shared_ptr<zelto::capture::CaptureReportGate>& reportGate() const { return captureGate; }
   void NotifyDeviceRemoved();

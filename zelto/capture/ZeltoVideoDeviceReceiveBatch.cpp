@@ -95,6 +95,20 @@ void ZeltoVideoDeviceReceive::NotifyCompleteBatchCapturing() {
   capturingNotification.NotifyCompleteBatchCapturing();
 }
 
+// The telling is held open, so that once the host's stop has returned no
+// step of that batch reaches it.
+void ZeltoVideoDeviceReceive::reportBatchStep(DWORD driverCode, CaptureReportGate::Capture capture) {
+  const CaptureReportGate::Telling telling = CaptureReportGate::Open(captureGate, capture);
+  if (!telling) return;
+  switch (driverCode) {
+    case DRIVER_EVENT_BATCH_COMPLETE: NotifyCompleteBatchCapturing(); break;
+    case DRIVER_EVENT_SECTION_COMPLETE: NotifyCompleteSectionBatchCapturing(); break;
+    case DRIVER_EVENT_SEARCH_IN: NotifyBatchCaptureSearchIn(); break;
+    case DRIVER_EVENT_SEARCH_OUT: NotifyBatchCaptureSearchOut(); break;
+    default: break;
+  }
+}
+
 void ZeltoVideoDeviceReceive::NotifyCapturingErrorStop(_OxCapturingErrorID errorId) {
   capturingNotification.NotifyCapturingErrorStop(errorId);
 }

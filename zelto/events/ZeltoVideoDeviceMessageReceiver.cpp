@@ -154,7 +154,8 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
       repost(window, code, argument, target);
       break;
     // The device's NotifyCreateCapturedFile and NotifyCompleteCapturedFile,
-    // bound to the capture the driver reported them in.
+    // bound to the capture the driver reported them in: one that has ended
+    // since hears nothing of them.
     case DRIVER_EVENT_FILE_CREATED:
       if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->reportFileCreated(arrivalOf(receive));
       break;
@@ -172,17 +173,14 @@ void ZeltoVideoDeviceMessageReceiver::dispatchDeviceEvent(HWND window, DWORD cod
     case DRIVER_EVENT_SCAN_COMPLETE:
       target->NotifyScanTapeCompleted();
       break;
+    // The device's NotifyCompleteBatchCapturing,
+    // NotifyCompleteSectionBatchCapturing, NotifyBatchCaptureSearchIn and
+    // NotifyBatchCaptureSearchOut, bound likewise.
     case DRIVER_EVENT_BATCH_COMPLETE:
-      target->NotifyCompleteBatchCapturing();
-      break;
     case DRIVER_EVENT_SECTION_COMPLETE:
-      target->NotifyCompleteSectionBatchCapturing();
-      break;
     case DRIVER_EVENT_SEARCH_IN:
-      target->NotifyBatchCaptureSearchIn();
-      break;
     case DRIVER_EVENT_SEARCH_OUT:
-      target->NotifyBatchCaptureSearchOut();
+      if (ZeltoVideoDeviceReceive* receive = target->receive.load()) receive->reportBatchStep(code, arrivalOf(receive));
       break;
     default:
       break;
