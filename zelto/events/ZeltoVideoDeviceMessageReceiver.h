@@ -7,9 +7,10 @@
 // Under load the window takes a report long after the driver posted it, by
 // then perhaps in the host's next capture. Each capture the receive
 // component begins is therefore announced through this same queue
-// (FollowCaptures), and a file or error report is bound to the capture last
-// announced before it: a report of an ended capture reaches nothing, not
-// even the capture after it.
+// (FollowCaptures), and a file, error or batch-step report is bound to the
+// capture last announced before it: a report of an ended capture reaches
+// nothing, not even the capture after it. A removal is the camcorder's, not
+// a capture's, and always ends what runs.
 //
 // Teardown: the device takes the components down while this window still
 // receives events. Every handler reaches the device only under dispatchLock
